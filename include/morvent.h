@@ -1,0 +1,443 @@
+/*
+ * morvent.h - host-side library for UHF RFID readers.
+ *
+ * Every function returns an int status code: 0 for success, a status byte
+ * passed through from the reader, or one of the library's own codes below.
+ * Outputs are written through pointers, and only on the statuses each
+ * function names; on every other status they keep the caller's values.
+ *
+ * Port index: 1..255 is the serial port COMn (on POSIX, COMn is the device
+ * named by the environment variable MORVENT_COM<n>, else /dev/ttyS<n-1>);
+ * 1024..65535 is a network reader, the index being its TCP port number.
+ *
+ * Reader address: every command takes a pointer to the address byte first;
+ * 0xFF reaches whichever reader answers. Commands that say so write the
+ * answering reader's address back through it.
+ *
+ * Buffers have no size parameter; each function states the room it needs.
+ * Traffic log: if "writelog.txt" exists in the current directory when a port
+ * is opened, that port's traffic is appended to "yyMMddHHmm.log" files.
+ *
+ * All functions are safe to call from any thread: one process-wide lock
+ * makes each exchange with a reader atomic.
+ */
+#ifndef MORVENT_H
+#define MORVENT_H
+
+#if defined(_WIN32)
+#  if defined(MORVENT_BUILDING)
+#    define MORVENT_API __declspec(dllexport)
+#  else
+#    define MORVENT_API __declspec(dllimport)
+#  endif
+#else
+#  define MORVENT_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Status codes ------------------------------------------------------ */
+
+#define MORVENT_OK              0x00 /**< success */
+#define MORVENT_NO_DATA         0x0E /**< ReadActiveModeData found nothing */
+#define MORVENT_COMM_ERROR      0x30 /**< link failure, time-out or failed handshake */
+#define MORVENT_CRC_ERROR       0x31 /**< the response's CRC did not check */
+#define MORVENT_PORT_OPEN       0x35 /**< the port index is already open */
+#define MORVENT_INVALID_PORT    0x37 /**< index out of range, port not open, device not openable */
+#define MORVENT_TAG_ERROR       0xFC /**< reader status: the tag reported an error (see errorCode) */
+#define MORVENT_CMD_MISMATCH    0xEE /**< the response echoed another command code */
+#define MORVENT_PARAM_RANGE     0xFF /**< an argument was refused; nothing was sent */
+
+/** Size of the receive buffer a caller of the receive routines provides. */
+#define MORVENT_RECEIVE_BUFFER  8000
+
+/* ---- Frames ------------------------------------------------------------ */
+
+/** Computes the frame CRC-16 over frame[0..length) and stores it, low byte
+ *  first, at frame[length] and frame[length + 1]. */
+MORVENT_API void GetCRC(unsigned char *frame, int length);
+
+/** Checks a received frame of `length` bytes including its CRC. Writes the
+ *  CRC residue to frame[length] and frame[length + 1] (the buffer must hold
+ *  them). Returns 0 when intact, else MORVENT_CRC_ERROR. */
+MORVENT_API int CheckCRC(unsigned char *frame, int length);
+
+/* ---- Links ------------------------------------------------------------- */
+
+/** Opens and configures COM device `comPort` (1..255) at `baudCode`
+ *  (0 9600, 1 19200, 2 38400, 5 57600, 6 115200, 7..255 keep the rate;
+ *  3 and 4 fail with MORVENT_COMM_ERROR). No handshake; use OpenComPort. */
+MORVENT_API int OpenCom(int comPort, unsigned char baudCode);
+
+/** Closes every open serial port. Network links stay open. Returns 0. */
+MORVENT_API int CloseComPort(void);
+
+/** Closes serial port `comPort`. Returns 0, or MORVENT_COMM_ERROR when the
+ *  device refused to close. Indexes outside 1..255 are ignored. */
+MORVENT_API int CloseSpecComPort(int comPort);
+
+/** Connects to `ipAddress` (dotted IPv4) on TCP port `tcpPort` within about
+ *  one second. No handshake; use OpenNetPort. 0 or MORVENT_COMM_ERROR. */
+MORVENT_API int OpenNet(int tcpPort, const char *ipAddress);
+
+/** Closes the network link `portIndex` (1024..65535). Returns 0. */
+MORVENT_API int CloseNetPort(int portIndex);
+
+/** Sends `length` bytes (at most 256) to the link. 0, MORVENT_COMM_ERROR
+ *  or MORVENT_INVALID_PORT. */
+MORVENT_API int SendDataToPort(unsigned char *frame, unsigned int length, int portIndex);
+
+/** Receives one response frame into `buffer` (MORVENT_RECEIVE_BUFFER + 2
+ *  bytes of room), its size in *count. Gives up after 1 s (serial: 0.5 s
+ *  without a byte). */
+MORVENT_API int GetDataFromPort(unsigned char *buffer, int *count, int portIndex);
+
+/** Receives frames until the bytes received form a whole number of frames
+ *  (serial: 10 s at most, 1 s without a byte; network: 1 s). */
+MORVENT_API int GetInventoryDataFromPort1(unsigned char *buffer, int *count, int portIndex);
+
+/** Receives frames until one with status 0x00 arrives (5 s at most, 0.5 s
+ *  without a byte). */
+MORVENT_API int GetDataFromPort1(unsigned char *buffer, int *count, int portIndex);
+
+/** As GetDataFromPort with the AT-mode limits: 7 s without a byte, 10 s in
+ *  all. */
+MORVENT_API int ATGetDataFromPort(unsigned char *buffer, int *count, int portIndex);
+
+/* ---- Opening and reader information ------------------------------------ */
+
+/** Reads the reader information. On status 0 writes the answering address to
+ *  *readerAddress and the 11 data bytes to the outputs (infoPair: 2 bytes). */
+MORVENT_API int GetReaderInformation(unsigned char *readerAddress, unsigned char *infoPair,
+                                     unsigned char *info2, unsigned char *info3,
+                                     unsigned char *info4, unsigned char *info5,
+                                     unsigned char *info6, unsigned char *scanTime,
+                                     unsigned char *info8, unsigned char *info9,
+                                     unsigned char *info10, int portIndex);
+
+/** Opens COM port `comPort` and handshakes with whichever reader answers.
+ *  On 0, *readerAddress is that reader's address and *portHandle the port
+ *  index to use; on failure *portHandle is -1. MORVENT_PORT_OPEN when the
+ *  port is already open. */
+MORVENT_API int OpenComPort(int comPort, unsigned char *readerAddress, unsigned char baudCode,
+                            int *portHandle);
+
+/** Tries OpenComPort on COM1..COM12 in turn. On 0, *comPort and *portHandle
+ *  hold the COM number; otherwise both are -1 and COM12's result returns. */
+MORVENT_API int AutoOpenComPort(int *comPort, unsigned char *readerAddress, unsigned char baudCode,
+                                int *portHandle);
+
+/** Connects to a network reader and handshakes. `tcpPort` (1024..65535) is
+ *  also the port index; *portHandle receives it, or -1 on failure. */
+MORVENT_API int OpenNetPort(int tcpPort, const char *ipAddress, unsigned char *readerAddress,
+                            int *portHandle);
+
+/* ---- Gen2 inventory ---------------------------------------------------- */
+
+/** Lists the Gen2 tags in the field. With maskFlag == 1 only tags matching
+ *  the selection mask answer (mask: ceil(maskBitLength/8) bytes); with
+ *  tidFlag == 1 the TID address and length go to the reader. The tag records
+ *  of every frame are gathered into tagData (room: 5000 bytes), their size
+ *  in *totalLength. Returns the status of the last frame looked at
+ *  (0x01..0x04 with records; 0xFB: no tag). */
+MORVENT_API int Inventory_G2(unsigned char *readerAddress, unsigned char maskBank,
+                             unsigned char *maskAddress, unsigned char maskBitLength,
+                             unsigned char *mask, unsigned char maskFlag,
+                             unsigned char tidAddress, unsigned char tidLength,
+                             unsigned char tidFlag, unsigned char *tagData,
+                             unsigned char *frameInfo, int *totalLength, int *tagCount,
+                             int portIndex);
+
+/** Asks for one tag. On status 0x01: *tagCount, tagData (room: 250 bytes)
+ *  and *readerAddress are written. `reserved` is not used. */
+MORVENT_API int SingleTagInventory_G2(unsigned char *readerAddress, unsigned char *tagData,
+                                      void *reserved, int *tagCount, int portIndex);
+
+/* ---- Gen2 memory ------------------------------------------------------- */
+/* Tag addressing: epcWords 0..15 sends that many EPC words of `epc`; 0xFF
+ * addresses by the selection mask instead; 16..254 is refused with
+ * MORVENT_PARAM_RANGE. errorCode: -1 on status 0, the tag's error code on
+ * MORVENT_TAG_ERROR, untouched otherwise. Passwords are 4 bytes. */
+
+/** Reads words of a tag's memory bank into `data` (room: 2 * wordCount
+ *  bytes; the reader's data length is copied). */
+MORVENT_API int ReadData_G2(unsigned char *readerAddress, unsigned char *epc, unsigned char epcWords,
+                            unsigned char memoryBank, unsigned char wordPointer,
+                            unsigned char wordCount, unsigned char *password,
+                            unsigned char maskBank, unsigned char *maskAddress,
+                            unsigned char maskBitLength, unsigned char *mask,
+                            unsigned char *data, int *errorCode, int portIndex);
+
+/** Writes `writeWords` words from writeData into a tag's memory bank. */
+MORVENT_API int WriteData_G2(unsigned char *readerAddress, unsigned char *epc,
+                             unsigned char writeWords, unsigned char epcWords,
+                             unsigned char memoryBank, unsigned char wordPointer,
+                             unsigned char *writeData, unsigned char *password,
+                             unsigned char maskBank, unsigned char *maskAddress,
+                             unsigned char maskBitLength, unsigned char *mask, int *errorCode,
+                             int portIndex);
+
+/** As WriteData_G2, written by the tag in one block operation. */
+MORVENT_API int BlockWrite_G2(unsigned char *readerAddress, unsigned char *epc,
+                              unsigned char writeWords, unsigned char epcWords,
+                              unsigned char memoryBank, unsigned char wordPointer,
+                              unsigned char *writeData, unsigned char *password,
+                              unsigned char maskBank, unsigned char *maskAddress,
+                              unsigned char maskBitLength, unsigned char *mask, int *errorCode,
+                              int portIndex);
+
+/** Writes a new EPC of `epcWords` words to the tag in the field. */
+MORVENT_API int WriteEPC_G2(unsigned char *readerAddress, unsigned char *password,
+                            unsigned char *epc, unsigned char epcWords, int *errorCode,
+                            int portIndex);
+
+/** Erases `wordCount` words of a tag's memory bank. */
+MORVENT_API int BlockErase_G2(unsigned char *readerAddress, unsigned char *epc,
+                              unsigned char epcWords, unsigned char memoryBank,
+                              unsigned char wordPointer, unsigned char wordCount,
+                              unsigned char *password, unsigned char maskBank,
+                              unsigned char *maskAddress, unsigned char maskBitLength,
+                              unsigned char *mask, int *errorCode, int portIndex);
+
+/* ---- Gen2 protection --------------------------------------------------- */
+
+/** Kills a tag with its kill password. */
+MORVENT_API int KillTag_G2(unsigned char *readerAddress, unsigned char *epc, unsigned char epcWords,
+                           unsigned char *killPassword, unsigned char maskBank,
+                           unsigned char *maskAddress, unsigned char maskBitLength,
+                           unsigned char *mask, int *errorCode, int portIndex);
+
+/** Locks or unlocks a memory area of a tag (codes are the reader's). */
+MORVENT_API int Lock_G2(unsigned char *readerAddress, unsigned char *epc, unsigned char epcWords,
+                        unsigned char lockTarget, unsigned char lockMode, unsigned char *password,
+                        unsigned char maskBank, unsigned char *maskAddress,
+                        unsigned char maskBitLength, unsigned char *mask, int *errorCode,
+                        int portIndex);
+
+/** Puts an addressed tag into privacy mode. */
+MORVENT_API int SetPrivacyByEPC_G2(unsigned char *readerAddress, unsigned char *epc,
+                                   unsigned char epcWords, unsigned char *password,
+                                   unsigned char maskBank, unsigned char *maskAddress,
+                                   unsigned char maskBitLength, unsigned char *mask,
+                                   int *errorCode, int portIndex);
+
+/** Puts the tag in the field into privacy mode. */
+MORVENT_API int SetPrivacyWithoutEPC_G2(unsigned char *readerAddress, unsigned char *password,
+                                        int *errorCode, int portIndex);
+
+/** Takes the tag in the field out of privacy mode. */
+MORVENT_API int ResetPrivacy_G2(unsigned char *readerAddress, unsigned char *password,
+                                int *errorCode, int portIndex);
+
+/** Queries privacy mode; on status 0 writes *privacyState. */
+MORVENT_API int CheckPrivacy_G2(unsigned char *readerAddress, unsigned char *privacyState,
+                                int *errorCode, int portIndex);
+
+/** Sets a tag's EAS state; writes *readerAddress back on status 0. */
+MORVENT_API int EASConfigure_G2(unsigned char *readerAddress, unsigned char *epc,
+                                unsigned char epcWords, unsigned char *password,
+                                unsigned char easState, unsigned char maskBank,
+                                unsigned char *maskAddress, unsigned char maskBitLength,
+                                unsigned char *mask, int *errorCode, int portIndex);
+
+/** Asks for an EAS alarm; writes *readerAddress back on status 0. */
+MORVENT_API int EASAlarm_G2(unsigned char *readerAddress, int *errorCode, int portIndex);
+
+/** Block-locks a tag's memory (code is the reader's). */
+MORVENT_API int BlockLock_G2(unsigned char *readerAddress, unsigned char *epc,
+                             unsigned char epcWords, unsigned char *password,
+                             unsigned char blockLockCode, unsigned char maskBank,
+                             unsigned char *maskAddress, unsigned char maskBitLength,
+                             unsigned char *mask, int *errorCode, int portIndex);
+
+/* ---- ISO 18000-6B ------------------------------------------------------ */
+/* Tags are addressed by their 8-byte uid. Except CheckLock_6B, these write
+ * the answering address to *readerAddress whatever the status. */
+
+/** One tag; if the answer carries data, tagRecord (9 bytes) is written. */
+MORVENT_API int InventorySingle_6B(unsigned char *readerAddress, unsigned char *tagRecord,
+                                   int portIndex);
+
+/** Tags passing a group selection; tagRecords needs 9 * 255 bytes. */
+MORVENT_API int InventoryMultiple_6B(unsigned char *readerAddress, unsigned char condition,
+                                     unsigned char startAddress, unsigned char compareMask,
+                                     unsigned char *compareData, unsigned char *tagRecords,
+                                     int *tagCount, int portIndex);
+
+/** Reads byteCount bytes from startAddress into data (room: byteCount). */
+MORVENT_API int ReadData_6B(unsigned char *readerAddress, unsigned char *uid,
+                            unsigned char startAddress, unsigned char byteCount,
+                            unsigned char *data, int *errorCode, int portIndex);
+
+/** Writes writeLength bytes (at most 242) at startAddress. */
+MORVENT_API int WriteData_6B(unsigned char *readerAddress, unsigned char *uid,
+                             unsigned char startAddress, unsigned char *writeData,
+                             unsigned char writeLength, unsigned char *writtenLength,
+                             int *errorCode, int portIndex);
+
+/** Locks the byte at lockAddress. */
+MORVENT_API int Lock_6B(unsigned char *readerAddress, unsigned char *uid, unsigned char lockAddress,
+                        int *errorCode, int portIndex);
+
+/** Queries the lock of the byte at lockAddress into *lockState. */
+MORVENT_API int CheckLock_6B(unsigned char *readerAddress, unsigned char *uid,
+                             unsigned char lockAddress, unsigned char *lockState, int *errorCode,
+                             int portIndex);
+
+/* ---- Reader configuration ---------------------------------------------- */
+
+/** Sets the region bytes; writes the answering address back whatever the status. */
+MORVENT_API int SetRegion(unsigned char *readerAddress, unsigned char region1,
+                          unsigned char region2, int portIndex);
+
+/** Gives the reader a new address; writes the answering address back whatever the status. */
+MORVENT_API int SetAddress(unsigned char *readerAddress, unsigned char newAddress, int portIndex);
+
+/** Sets the inventory scan time (100 ms units); writes the address back. */
+MORVENT_API int SetInventoryScanTime(unsigned char *readerAddress, unsigned char scanTime,
+                                     int portIndex);
+
+/** Sets the reader's baud rate; a serial host port follows it after the
+ *  answer. Codes 3 and 4 give MORVENT_PARAM_RANGE after the exchange. */
+MORVENT_API int SetBaudRate(unsigned char *readerAddress, unsigned char baudCode, int portIndex);
+
+/** Sets the RF output power; writes the address back on status 0. */
+MORVENT_API int SetRfPower(unsigned char *readerAddress, unsigned char power, int portIndex);
+
+/** Drives the buzzer and LED with three control bytes. */
+MORVENT_API int BuzzerAndLEDControl(unsigned char *readerAddress, unsigned char control1,
+                                    unsigned char control2, unsigned char control3,
+                                    int portIndex);
+
+/* ---- Work mode and auto-running mode ----------------------------------- */
+
+MORVENT_API int SetWorkMode(unsigned char *readerAddress, unsigned char workMode, int portIndex);
+
+/** Reads the system parameters. On status 0 writes the six parameter bytes,
+ *  the stored mask (maskAddress: 2 bytes, mask: 32 bytes) and the three
+ *  extension bytes (a short answer sets extension1 to 0 and leaves the
+ *  other two). Never writes *readerAddress. */
+MORVENT_API int GetSystemParameter(unsigned char *readerAddress, unsigned char *param1,
+                                   unsigned char *param2, unsigned char *param3,
+                                   unsigned char *param4, unsigned char *param5,
+                                   unsigned char *param6, unsigned char *maskBank,
+                                   unsigned char *maskAddress, unsigned char *maskBitLength,
+                                   unsigned char *mask, unsigned char *extension1,
+                                   unsigned char *extension2, unsigned char *extension3,
+                                   int portIndex);
+
+MORVENT_API int SetEASSensitivity(unsigned char *readerAddress, unsigned char sensitivity,
+                                  int portIndex);
+
+/** Stores the selection mask used in the auto-running mode. */
+MORVENT_API int SetMask(unsigned char *readerAddress, unsigned char maskBank,
+                        unsigned char *maskAddress, unsigned char maskBitLength,
+                        unsigned char *mask, int portIndex);
+
+MORVENT_API int SetResponsePamametersofAuto_runningMode(unsigned char *readerAddress,
+                                                        unsigned char response1,
+                                                        unsigned char response2, int portIndex);
+
+MORVENT_API int SetInventoryInterval(unsigned char *readerAddress, unsigned char interval,
+                                     int portIndex);
+
+MORVENT_API int SelectTagType(unsigned char *readerAddress, unsigned char tagType, int portIndex);
+
+MORVENT_API int SetAntennaMultiplexing(unsigned char *readerAddress, unsigned char antenna,
+                                       int portIndex);
+
+MORVENT_API int SetBeepNotification(unsigned char *readerAddress, unsigned char beep,
+                                    int portIndex);
+
+MORVENT_API int SetTriggerTime(unsigned char *readerAddress, unsigned char triggerTime,
+                               int portIndex);
+
+/** Sets the TID parameters; writes the address back on status 0. */
+MORVENT_API int SetTIDParameter(unsigned char *readerAddress, unsigned char tid1,
+                                unsigned char tid2, int portIndex);
+
+/** Delivers the bytes the reader sent by itself, unparsed. Serial: what is
+ *  queued, at most 50 bytes (the rest is discarded). Network: waits up to
+ *  1 s, at most 8000 bytes. MORVENT_NO_DATA when nothing was read. */
+MORVENT_API int ReadActiveModeData(unsigned char *data, int *count, int portIndex);
+
+/* ---- Clock, tag buffer, relay and GPIO --------------------------------- */
+
+MORVENT_API int SetRevDelay(unsigned char *readerAddress, unsigned char delay, int portIndex);
+
+MORVENT_API int GetRevDelay(unsigned char *readerAddress, unsigned char *delay, int portIndex);
+
+/** Sets the clock from six bytes sent in array order. */
+MORVENT_API int SetReal_timeClock(unsigned char *readerAddress, unsigned char *clock, int portIndex);
+
+/** Reads the clock into six bytes. */
+MORVENT_API int GetTime(unsigned char *readerAddress, unsigned char *clock, int portIndex);
+
+/** Reads the tag buffer: records (11-byte head, length L, L-byte tail) back
+ *  to back into `records` (room: 5000 bytes), their size in *byteCount. */
+MORVENT_API int GetTagBufferInfo(unsigned char *readerAddress, unsigned char *records,
+                                 int *byteCount, int portIndex);
+
+MORVENT_API int ClearTagBuffer(unsigned char *readerAddress, int portIndex);
+
+MORVENT_API int SetRelay(unsigned char *readerAddress, unsigned char relay, int portIndex);
+
+MORVENT_API int SetGPIO(unsigned char *readerAddress, unsigned char outputs, int portIndex);
+
+MORVENT_API int GetGPIOStatus(unsigned char *readerAddress, unsigned char *status, int portIndex);
+
+MORVENT_API int SetNotificationPulseOutput(unsigned char *readerAddress, unsigned char pulse,
+                                           int portIndex);
+
+/* ---- Factory and calibration ------------------------------------------- */
+
+/** Self-test mode: a non-zero modeFlag sends the framed command, 0 the single
+ *  byte 0xA5. Writes the answering address back. */
+MORVENT_API int InSelfTestMode(unsigned char *readerAddress, int modeFlag, int portIndex);
+
+MORVENT_API int SetDAC(unsigned char *readerAddress, unsigned char dacValue, int portIndex);
+
+MORVENT_API int GetDAC(unsigned char *readerAddress, unsigned char *dacValue, int portIndex);
+
+MORVENT_API int CheckPowerParameter(unsigned char *readerAddress, unsigned char *powerParameter,
+                                    int portIndex);
+
+/** Stores the 31-byte DAC and power list; *result receives the reader's byte. */
+MORVENT_API int SolidifyDACandPowerlist(unsigned char *readerAddress, unsigned char *calibration,
+                                        unsigned char *result, int portIndex);
+
+MORVENT_API int GetStartInformation(unsigned char *readerAddress, unsigned char *start1,
+                                    unsigned char *start2, unsigned char *start3,
+                                    unsigned char *start4, unsigned char *start5,
+                                    unsigned char *start6, unsigned char *start7,
+                                    unsigned char *start8, unsigned char *start9, int portIndex);
+
+MORVENT_API int RfOutput(unsigned char *readerAddress, unsigned char setting, int portIndex);
+
+MORVENT_API int DeleteRfOutput(unsigned char *readerAddress, unsigned char *result, int portIndex);
+
+/** Writes the reader's serial number (sent least significant byte first). */
+MORVENT_API int SetSeriaNo(unsigned char *readerAddress, int *serialNumber, int portIndex);
+
+MORVENT_API int GetSeriaNo(unsigned char *readerAddress, int *serialNumber, int portIndex);
+
+/* ---- AT mode and transparent commands ---------------------------------- */
+
+/** Switches the reader's AT mode; waits up to 10 s for the answer. */
+MORVENT_API int ChangeATMode(unsigned char *readerAddress, unsigned char mode, int portIndex);
+
+/** Passes `length` bytes (at most 250) to the reader after `parameter`; on
+ *  status 0 the answer's data goes to responseData (room: 250 bytes) and
+ *  its size to *responseLength. Never writes *readerAddress. */
+MORVENT_API int TransparentCMD(unsigned char *readerAddress, unsigned char parameter,
+                               unsigned char length, unsigned char *sendData,
+                               unsigned char *responseLength, unsigned char *responseData,
+                               int portIndex);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MORVENT_H */

@@ -1,0 +1,101 @@
+// The operating-system layer: everything the link layer needs from the
+// system, behind one narrow interface. The POSIX implementation lives in
+// platform/posix; tests and fuzzers may install an in-memory device instead
+// (platform/memory_device.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mv::plat {
+
+// ---- Serial devices -------------------------------------------------------
+
+using SerialHandle = std::intptr_t;
+constexpr SerialHandle kNoSerial = -1;
+
+// Read time-outs with the Win32 meaning: a read of up to n bytes returns when
+// n bytes have arrived, when `interval` ms pass between two bytes, or when
+// `multiplier` * n + `constant` ms have passed since the read began.
+struct SerialTimeouts {
+    std::uint32_t readInterval;
+    std::uint32_t readMultiplier;
+    std::uint32_t readConstant;
+    std::uint32_t writeMultiplier;
+    std::uint32_t writeConstant;
+};
+
+// Bit rate 0 keeps the rate the device already has.
+struct SerialLine {
+    std::uint32_t bitRate;
+};
+
+// The operations on one kind of serial device. The POSIX backend opens real
+// devices; tests install an in-memory one.
+struct SerialOps {
+    SerialHandle (*open)(int comNumber);  // kNoSerial when missing or busy
+    bool (*configure)(SerialHandle, SerialLine);  // 8N1, raw; rate 0 keeps the rate
+    bool (*setTimeouts)(SerialHandle, const SerialTimeouts&);
+    void (*purge)(SerialHandle, bool input, bool output);
+    bool (*write)(SerialHandle, const std::uint8_t* data, std::size_t length, std::size_t* written);
+    bool (*read)(SerialHandle, std::uint8_t* data, std::size_t length, std::size_t* got);
+    int (*queued)(SerialHandle);  // bytes waiting in the input queue, or -1
+    bool (*close)(SerialHandle);
+};
+
+const SerialOps& serial();
+// Installs another serial backend (nullptr restores the system's). For tests.
+void setSerialOps(const SerialOps* ops);
+
+// ---- TCP client ------------------------------------------------------------
+
+using Socket = std::intptr_t;
+constexpr Socket kNoSocket = -1;
+
+enum class Wait { Ready, TimedOut, Failed };
+
+struct NetOps {
+    void (*startup)();   // the socket library's start and end; no-ops on POSIX
+    void (*cleanup)();
+    Socket (*create)();  // a TCP socket, or kNoSocket
+    bool (*setNonBlocking)(Socket, bool on);
+    // Starts connecting; true when connected or in progress.
+    bool (*connect)(Socket, const char* ipv4, std::uint16_t port);
+    bool (*pendingError)(Socket, int* error);  // false when the query fails
+    Wait (*waitWritable)(Socket, std::uint32_t ms);
+    Wait (*waitReadable)(Socket, std::uint32_t ms);
+    long (*send)(Socket, const std::uint8_t* data, std::size_t length);  // <0 on error
+    long (*recv)(Socket, std::uint8_t* data, std::size_t length);        // 0 closed, <0 error
+    void (*shutdownSend)(Socket);
+    void (*close)(Socket);
+};
+
+const NetOps& net();
+void setNetOps(const NetOps* ops);
+
+// ---- Time, threads, files --------------------------------------------------
+
+// Milliseconds since an arbitrary start, wrapping at 2^32: measure elapsed
+// time by unsigned difference.
+std::uint32_t tickMs();
+inline std::uint32_t elapsedSince(std::uint32_t start) { return tickMs() - start; }
+void sleepMs(std::uint32_t ms);
+
+struct LocalTime {
+    int year, month, day, hour, minute, second, millisecond;
+};
+LocalTime localTime();
+
+// Starts a detached thread running fn(arg). False when it could not start.
+bool startDetachedThread(void (*fn)(void*), void* arg);
+
+// True when `path` can be opened for reading.
+bool fileReadable(const char* path);
+// Appends `length` bytes of text to `path` (created if missing), flushed and
+// closed before returning. Failures are ignored.
+void appendToFile(const char* path, const char* text, std::size_t length);
+
+// Environment lookup (nullptr when unset).
+const char* getEnv(const char* name);
+
+}  // namespace mv::plat
