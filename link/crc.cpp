@@ -1,7 +1,5 @@
 #include "link/crc.h"
 
-#include "morvent.h"
-
 namespace mv {
 
 std::uint16_t crc16(const std::uint8_t* data, std::size_t length) {
@@ -22,16 +20,3 @@ void appendCrc(std::uint8_t* data, std::size_t length) {
 
 }  // namespace mv
 
-extern "C" {
-
-MORVENT_API void GetCRC(unsigned char* frame, int length) {
-    mv::appendCrc(frame, length < 0 ? 0 : static_cast<std::size_t>(length));
-}
-
-MORVENT_API int CheckCRC(unsigned char* frame, int length) {
-    GetCRC(frame, length);
-    const int at = length < 0 ? 0 : length;
-    return (frame[at] == 0 && frame[at + 1] == 0) ? MORVENT_OK : MORVENT_CRC_ERROR;
-}
-
-}
