@@ -1,0 +1,285 @@
+// The tool's parsing and formatting units: what a user types and what the
+// tool prints, without a reader.
+#include <gtest/gtest.h>
+
+#include "cli/args.h"
+#include "cli/output.h"
+#include "cli/parse.h"
+#include "cli/status.h"
+#include "cli/tags.h"
+#include "cli/target.h"
+#include "morvent.h"
+
+using namespace morvent_cli;
+
+namespace {
+
+// The message of the UsageError that `action` throws, or "" when none.
+template <typename F>
+std::string usage_error(F action) {
+    try {
+        action();
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(CliHex, AcceptsSeparatorsPrefixAndBothCases) {
+    EXPECT_EQ(parse_hex("E20034ab", "x"), (Bytes{0xE2, 0x00, 0x34, 0xAB}));
+    EXPECT_EQ(parse_hex("0xe2 00:34-AB", "x"), (Bytes{0xE2, 0x00, 0x34, 0xAB}));
+    EXPECT_EQ(parse_hex("", "x"), Bytes{});
+}
+
+TEST(CliHex, RefusesOddLengthAndNonHexWithClearMessages) {
+    std::string odd = usage_error([] { parse_hex("E20", "--data"); });
+    EXPECT_TRUE(contains(odd, "--data")) << odd;
+    EXPECT_TRUE(contains(odd, "odd number of hex digits (3)")) << odd;
+    std::string bad = usage_error([] { parse_hex("E2G0", "--epc"); });
+    EXPECT_TRUE(contains(bad, "'G' at position 3")) << bad;
+}
+
+TEST(CliHex, EpcMustBeOneToFifteenWholeWords) {
+    EXPECT_EQ(parse_epc(std::string(60, 'A')).size(), 30u);
+    std::string seventeen = usage_error([] { parse_epc(std::string(68, 'A')); });
+    EXPECT_TRUE(contains(seventeen, "17 words is too long; at most 15")) << seventeen;
+    EXPECT_TRUE(contains(usage_error([] { parse_epc(std::string(64, 'A')); }), "16 words"));
+    EXPECT_TRUE(contains(usage_error([] { parse_epc("E200AB"); }), "not a whole number of 16-bit words"));
+    EXPECT_TRUE(contains(usage_error([] { parse_epc(""); }), "empty"));
+    EXPECT_TRUE(contains(usage_error([] { parse_hex_exact("0011", 4, "--password"); }), "exactly 4 bytes"));
+}
+
+TEST(CliNumbers, ParsesDecimalAndHexWithinRange) {
+    EXPECT_EQ(parse_number("42", "n", 0, 255), 42);
+    EXPECT_EQ(parse_number("0x2A", "n", 0, 255), 42);
+    EXPECT_TRUE(contains(usage_error([] { parse_byte("256", "--ptr"); }), "--ptr: 256 is out of range 0..255"));
+    EXPECT_TRUE(contains(usage_error([] { parse_byte("-1", "--ptr"); }), "out of range"));
+    for (const char* junk : {"", "12x", " 12", "x"}) {
+        EXPECT_TRUE(contains(usage_error([&] { parse_byte(junk, "n"); }), "is not a number")) << junk;
+    }
+    EXPECT_EQ(parse_byte_list("3,0", 2, "region"), (Bytes{3, 0}));
+    EXPECT_EQ(parse_byte_list("1 2, 3", 3, "b"), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(contains(usage_error([] { parse_byte_list("3", 2, "region"); }), "needs 2 byte values, got 1"));
+}
+
+TEST(CliNumbers, BanksBaudsAndEndpoints) {
+    EXPECT_EQ(parse_bank("user"), 3);
+    EXPECT_EQ(parse_bank("1"), 1);
+    EXPECT_TRUE(contains(usage_error([] { parse_bank("usr"); }), "reserved, epc, tid, user"));
+    EXPECT_TRUE(contains(usage_error([] { parse_bank("4"); }), "out of range"));
+
+    EXPECT_EQ(parse_baud("57600"), 5);
+    EXPECT_EQ(parse_baud("115200"), 6);
+    EXPECT_EQ(parse_baud("0"), 0);
+    EXPECT_FALSE(usage_error([] { parse_baud("3"); }).empty());  // codes 3 and 4 have no rate
+    EXPECT_FALSE(usage_error([] { parse_baud("4800"); }).empty());
+    EXPECT_EQ(baud_rate_of_code(6), 115200);
+
+    Endpoint local = parse_endpoint("localhost:6000");
+    EXPECT_EQ(local.host, "127.0.0.1");
+    EXPECT_EQ(local.port, 6000);
+    EXPECT_TRUE(contains(usage_error([] { parse_endpoint("reader.lan:6000"); }), "not a dotted IPv4"));
+    EXPECT_TRUE(contains(usage_error([] { parse_endpoint("127.0.0.1:80"); }), "out of range 1024..65535"));
+    EXPECT_TRUE(contains(usage_error([] { parse_endpoint("127.0.0.1"); }), "HOST:PORT"));
+}
+
+TEST(CliStatus, NamesEveryLibraryCodeAndPassesReaderCodesThrough) {
+    const int library_codes[] = {MORVENT_OK,           MORVENT_NO_DATA,   MORVENT_COMM_ERROR,
+                                 MORVENT_CRC_ERROR,    MORVENT_PORT_OPEN, MORVENT_INVALID_PORT,
+                                 MORVENT_TAG_ERROR,    MORVENT_CMD_MISMATCH, MORVENT_PARAM_RANGE};
+    for (int code : library_codes) {
+        StatusInfo info = describe_status(code);
+        EXPECT_EQ(info.name.rfind("MORVENT_", 0), 0u) << code;
+        EXPECT_FALSE(info.meaning.empty());
+    }
+    EXPECT_EQ(status_line(MORVENT_COMM_ERROR),
+              "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake");
+    EXPECT_EQ(describe_status(0xFB).name, "NO_TAG");
+    EXPECT_EQ(describe_status(0x05).name, "READER_STATUS_0x05");
+    EXPECT_TRUE(contains(status_line(0xFE), "(0xFE, 254)"));
+}
+
+namespace {
+
+int no_handler(Context&, const Arguments&) { return 0; }
+
+const Options kGlobal = {{"tcp", "HOST:PORT", "link"}, {"json", nullptr, "json"}};
+const std::vector<CommandSpec> kCommands = {
+    {"read", "", "read", {{"bank", "BANK", "bank"}, {"block", nullptr, "block"}}, "", no_handler},
+    {"config get", "[SETTING...]", "get", {}, "", no_handler},
+    {"config set", "SETTING VALUE", "set", {}, "", no_handler},
+};
+
+Invocation parse(std::vector<std::string> args) { return parse_command_line(args, kGlobal, kCommands); }
+
+}  // namespace
+
+TEST(CliArgs, GlobalOptionsBeforeOrAfterTheCommand) {
+    Invocation a = parse({"--tcp", "127.0.0.1:6000", "read", "--bank=user", "--json", "--block"});
+    ASSERT_NE(a.command, nullptr);
+    EXPECT_STREQ(a.command->name, "read");
+    EXPECT_EQ(*a.arguments.value("tcp"), "127.0.0.1:6000");
+    EXPECT_EQ(*a.arguments.value("bank"), "user");
+    EXPECT_TRUE(a.arguments.flag("json"));
+    EXPECT_TRUE(a.arguments.flag("block"));
+    EXPECT_FALSE(a.help);
+}
+
+TEST(CliArgs, TwoWordCommandsGroupsOperandsAndHelp) {
+    Invocation set = parse({"config", "set", "power", "--", "--30"});
+    ASSERT_NE(set.command, nullptr);
+    EXPECT_STREQ(set.command->name, "config set");
+    EXPECT_EQ(set.arguments.operands(), (std::vector<std::string>{"power", "--30"}));
+
+    Invocation group = parse({"config", "--help"});
+    EXPECT_EQ(group.command, nullptr);
+    EXPECT_EQ(group.group, "config");
+    EXPECT_TRUE(group.help);
+    EXPECT_TRUE(contains(group_help("config", kCommands), "config get"));
+    EXPECT_FALSE(contains(group_help("config", kCommands), "  read"));
+
+    Invocation help = parse({"read", "-h"});
+    EXPECT_TRUE(help.help);
+    std::string text = command_help(*help.command, kGlobal);
+    EXPECT_TRUE(contains(text, "--bank BANK")) << text;
+    EXPECT_TRUE(contains(text, "--tcp HOST:PORT")) << text;
+}
+
+TEST(CliArgs, RefusesWhatItDoesNotKnow) {
+    EXPECT_TRUE(contains(usage_error([] { parse({"read", "--bnak", "1"}); }), "unknown option --bnak (see morvent read --help)"));
+    EXPECT_TRUE(contains(usage_error([] { parse({"--bank", "1", "read"}); }), "unknown option --bank"));
+    EXPECT_TRUE(contains(usage_error([] { parse({"read", "--bank"}); }), "--bank needs a value BANK"));
+    EXPECT_TRUE(contains(usage_error([] { parse({"read", "--bank", "1", "--bank", "2"}); }), "given twice"));
+    EXPECT_TRUE(contains(usage_error([] { parse({"read", "--block=yes"}); }), "takes no value"));
+    EXPECT_TRUE(contains(usage_error([] { parse({"inventroy"}); }), "unknown command 'inventroy'"));
+    EXPECT_TRUE(contains(usage_error([] { parse({"config", "put"}); }), "unknown command 'config put'"));
+    EXPECT_TRUE(contains(usage_error([] { parse({"-x", "read"}); }), "unknown option -x"));
+    EXPECT_TRUE(contains(usage_error([] { Arguments().required("count"); }), "--count is required"));
+}
+
+TEST(CliOutput, TextTableAlignsColumnsAndRightAlignsNumbers) {
+    Table table{{"tag", "epc"}, {{Value::number(1), Value::text("E200")}, {Value::number(10), Value::text("AB")}}};
+    EXPECT_EQ(render_table(table), "tag  epc\n  1  E200\n 10  AB\n");
+    Document document;
+    document.status = 0;
+    document.add("tag_count", Value::number(2));
+    EXPECT_EQ(render_text(document), "status     MORVENT_OK (0x00, 0): success\ntag count  2\n");
+}
+
+TEST(CliOutput, JsonEscapesAndCarriesStatusFieldsAndTable) {
+    EXPECT_EQ(json_quote("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    Document document;
+    document.status = 0xFC;
+    document.add("tag_error_code", Value::number(11)).add("locked", Value::boolean(false)).add("x", Value::null());
+    document.table_key = "tags";
+    document.table = Table{{"epc"}, {{Value::text("E2")}}};
+    EXPECT_EQ(render_json(document),
+              "{\n  \"status\": {\"code\": 252, \"name\": \"MORVENT_TAG_ERROR\", \"meaning\": \"the tag reported an "
+              "error\"},\n  \"tag_error_code\": 11,\n  \"locked\": false,\n  \"x\": null,\n  \"tags\": [\n    "
+              "{\"epc\": \"E2\"}\n  ]\n}\n");
+    Document empty;
+    empty.table_key = "tags";
+    empty.table = Table{{"epc"}, {}};
+    EXPECT_EQ(render_json(empty), "{\n  \"tags\": []\n}\n");
+}
+
+namespace {
+
+Arguments with(std::initializer_list<std::pair<const char*, const char*>> values) {
+    Arguments arguments;
+    for (const auto& [key, value] : values) arguments.set_value(key, value);
+    return arguments;
+}
+
+}  // namespace
+
+TEST(CliTarget, EpcMaskOrNeither) {
+    Target none = parse_target(Arguments());
+    EXPECT_EQ(none.epc_words, 0);
+
+    Target by_epc = parse_target(with({{"epc", "E2000000000000000000ABCD"}}));
+    EXPECT_EQ(by_epc.epc_words, 6);
+    EXPECT_EQ(by_epc.epc.size(), 12u);
+
+    Target by_mask = parse_target(with({{"mask", "E200AB"}}));
+    EXPECT_EQ(by_mask.epc_words, 0xFF);
+    EXPECT_EQ(by_mask.selection.bank, 1);
+    EXPECT_EQ(by_mask.selection.address[0], 0);
+    EXPECT_EQ(by_mask.selection.address[1], 32);
+    EXPECT_EQ(by_mask.selection.bits, 24);
+
+    Target custom = parse_target(with({{"mask", "E2F0"}, {"mask-bank", "tid"}, {"mask-addr", "0x120"}, {"mask-bits", "12"}}));
+    EXPECT_EQ(custom.selection.bank, 2);
+    EXPECT_EQ(custom.selection.address[0], 0x01);
+    EXPECT_EQ(custom.selection.address[1], 0x20);
+    EXPECT_EQ(custom.selection.bits, 12);
+}
+
+TEST(CliTarget, RefusesContradictoryOrOversizedSelections) {
+    EXPECT_TRUE(contains(usage_error([] { parse_target(with({{"epc", "E200"}, {"mask", "E2"}})); }), "not both"));
+    EXPECT_TRUE(contains(usage_error([] { parse_target(with({{"mask", "E200"}, {"mask-bits", "17"}})); }),
+                         "17 bits take 3 mask bytes, --mask has 2"));
+    EXPECT_TRUE(contains(usage_error([] { parse_target(with({{"mask", std::string(64, 'F').c_str()}})); }), "256 bits"));
+    EXPECT_EQ(parse_target(with({{"mask", std::string(64, 'F').c_str()}, {"mask-bits", "255"}})).selection.bits, 255);
+    EXPECT_TRUE(contains(usage_error([] { parse_target(with({{"mask-bits", "8"}})); }), "--mask-bits needs --mask"));
+    EXPECT_TRUE(contains(usage_error([] { parse_password(with({{"password", "123"}})); }), "odd number"));
+    EXPECT_EQ(parse_password(Arguments()), Bytes(4, 0));
+}
+
+TEST(CliTags, SplitsInventoryRecordsAndKeepsAnIncompleteTail) {
+    const std::uint8_t data[] = {4, 0xE2, 0x00, 0x00, 0x01, 2, 0xAB, 0xCD, 3, 0x11};
+    RecordWalk walk = split_tag_records(data, sizeof data);
+    ASSERT_EQ(walk.tags.size(), 2u);
+    EXPECT_EQ(walk.tags[0].epc, (Bytes{0xE2, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(walk.tags[1].epc, (Bytes{0xAB, 0xCD}));
+    EXPECT_EQ(walk.rest, (Bytes{3, 0x11}));
+    EXPECT_TRUE(split_tag_records(data, 0).tags.empty());
+}
+
+TEST(CliTags, SplitsBufferRecordsByTheirLengthByte) {
+    Bytes run(11, 0x01);
+    run.push_back(2);
+    run.insert(run.end(), {0xAA, 0xBB});
+    run.insert(run.end(), 11, 0x02);
+    run.push_back(5);  // claims more bytes than follow
+    run.push_back(0xCC);
+    BufferWalk walk = split_buffer_records(run.data(), run.size());
+    ASSERT_EQ(walk.records.size(), 1u);
+    EXPECT_EQ(walk.records[0].head, Bytes(11, 0x01));
+    EXPECT_EQ(walk.records[0].tail, (Bytes{0xAA, 0xBB}));
+    EXPECT_EQ(walk.rest.size(), 13u);
+}
+
+TEST(CliTags, FrameSplitterJoinsFramesAcrossReads) {
+    FrameSplitter splitter;
+    const std::uint8_t first[] = {0x05, 0x00, 0xEE, 0x00, 0x11, 0x22, 0x06, 0x00};
+    std::vector<Bytes> frames = splitter.feed(first, sizeof first);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], (Bytes{0x05, 0x00, 0xEE, 0x00, 0x11, 0x22}));
+    EXPECT_EQ(splitter.pending().size(), 2u);
+    const std::uint8_t rest[] = {0xEE, 0x00, 0x01, 0x02, 0x03};
+    frames = splitter.feed(rest, sizeof rest);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].size(), 7u);
+    EXPECT_TRUE(splitter.pending().empty());
+}
+
+TEST(CliTags, TallyCountsSightingsInOrderOfFirstSight) {
+    using namespace std::chrono;
+    TagTally tally;
+    system_clock::time_point t0{};
+    tally.record({0xBB}, t0 + seconds(1));
+    tally.record({0xAA}, t0 + seconds(2));
+    tally.record({0xBB}, t0 + seconds(3));
+    Table table = tally.table();
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(table.rows[0][0].as_text(), "BB");
+    EXPECT_EQ(table.rows[0][1].as_text(), "2");
+    EXPECT_EQ(table.rows[0][2].as_text(), clock_text(t0 + seconds(1)));
+    EXPECT_EQ(table.rows[0][3].as_text(), clock_text(t0 + seconds(3)));
+    EXPECT_EQ(table.rows[1][1].as_text(), "1");
+}

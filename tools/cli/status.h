@@ -1,0 +1,20 @@
+// Names and one-line meanings of the status codes every export returns. The
+// library carries no message text; this table is the tool's own.
+#pragma once
+
+#include <string>
+
+namespace morvent_cli {
+
+struct StatusInfo {
+    int code;
+    std::string name;     // MORVENT_COMM_ERROR, or READER_STATUS_0x05 for unknown ones
+    std::string meaning;  // one line, no trailing full stop
+};
+
+StatusInfo describe_status(int code);
+
+// "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake"
+std::string status_line(int code);
+
+}  // namespace morvent_cli

@@ -1,0 +1,88 @@
+#include "tags.h"
+
+#include <ctime>
+
+namespace morvent_cli {
+
+RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size) {
+    RecordWalk walk;
+    std::size_t at = 0;
+    while (at < size) {
+        std::size_t length = data[at];
+        if (length == 0 || at + 1 + length > size) break;
+        walk.tags.push_back({Bytes(data + at + 1, data + at + 1 + length)});
+        at += 1 + length;
+    }
+    walk.rest.assign(data + at, data + size);
+    return walk;
+}
+
+std::vector<Bytes> split_fixed(const std::uint8_t* data, std::size_t size, std::size_t record_size) {
+    std::vector<Bytes> records;
+    for (std::size_t at = 0; at + record_size <= size; at += record_size) {
+        records.emplace_back(data + at, data + at + record_size);
+    }
+    return records;
+}
+
+BufferWalk split_buffer_records(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kHead = 11;
+    BufferWalk walk;
+    std::size_t at = 0;
+    while (at + kHead + 1 <= size) {
+        std::size_t length = data[at + kHead];
+        if (at + kHead + 1 + length > size) break;
+        walk.records.push_back({Bytes(data + at, data + at + kHead),
+                                Bytes(data + at + kHead + 1, data + at + kHead + 1 + length)});
+        at += kHead + 1 + length;
+    }
+    walk.rest.assign(data + at, data + size);
+    return walk;
+}
+
+std::vector<Bytes> FrameSplitter::feed(const std::uint8_t* data, std::size_t size) {
+    pending_.insert(pending_.end(), data, data + size);
+    std::vector<Bytes> frames;
+    std::size_t at = 0;
+    while (at < pending_.size() && at + pending_[at] + 1u <= pending_.size()) {
+        std::size_t frame_size = pending_[at] + 1u;
+        frames.emplace_back(pending_.begin() + static_cast<long>(at),
+                            pending_.begin() + static_cast<long>(at + frame_size));
+        at += frame_size;
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(at));
+    return frames;
+}
+
+void TagTally::record(const Bytes& epc, Time when) {
+    auto [entry, inserted] = seen_.try_emplace(epc);
+    if (inserted) {
+        entry->second.first = when;
+        order_.push_back(epc);
+    }
+    entry->second.count += 1;
+    entry->second.last = when;
+}
+
+Table TagTally::table() const {
+    Table table{{"epc", "count", "first_seen", "last_seen"}, {}};
+    for (const Bytes& epc : order_) {
+        const Seen& seen = seen_.at(epc);
+        table.rows.push_back({Value::text(to_hex(epc)), Value::number(seen.count),
+                              Value::text(clock_text(seen.first)), Value::text(clock_text(seen.last))});
+    }
+    return table;
+}
+
+std::string clock_text(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    std::time_t seconds = system_clock::to_time_t(when);
+    long millis = static_cast<long>(duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec, millis);
+    return text;
+}
+
+}  // namespace morvent_cli

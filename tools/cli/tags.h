@@ -1,0 +1,76 @@
+// Taking apart what the reader hands back: inventory tag records, tag buffer
+// records, runs of frames from the active mode, and the tally kept while
+// watching the field.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "parse.h"
+
+namespace morvent_cli {
+
+// One inventory tag record: a length byte, then that many EPC bytes.
+struct TagRecord {
+    Bytes epc;
+};
+
+struct RecordWalk {
+    std::vector<TagRecord> tags;
+    Bytes rest;  // bytes that do not form a whole record (normally none)
+};
+
+RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size);
+
+// A 6B inventory record: 9 bytes, shown whole.
+std::vector<Bytes> split_fixed(const std::uint8_t* data, std::size_t size, std::size_t record_size);
+
+// A tag buffer record: an 11-byte head, a length byte L, then L bytes.
+struct BufferRecord {
+    Bytes head;
+    Bytes tail;
+};
+struct BufferWalk {
+    std::vector<BufferRecord> records;
+    Bytes rest;
+};
+BufferWalk split_buffer_records(const std::uint8_t* data, std::size_t size);
+
+// Cuts a byte stream into frames by their Len byte, keeping a partial frame
+// for the next feed.
+class FrameSplitter {
+public:
+    std::vector<Bytes> feed(const std::uint8_t* data, std::size_t size);
+    const Bytes& pending() const { return pending_; }
+
+private:
+    Bytes pending_;
+};
+
+// Tags seen during a watch: how often, first and last time.
+class TagTally {
+public:
+    using Time = std::chrono::system_clock::time_point;
+    void record(const Bytes& epc, Time when);
+    std::size_t size() const { return order_.size(); }
+    Table table() const;  // columns epc, count, first_seen, last_seen, in order of first sighting
+
+private:
+    struct Seen {
+        long long count = 0;
+        Time first;
+        Time last;
+    };
+    std::map<Bytes, Seen> seen_;
+    std::vector<Bytes> order_;
+};
+
+// "14:03:07.250" in local time.
+std::string clock_text(std::chrono::system_clock::time_point when);
+
+}  // namespace morvent_cli

@@ -1,0 +1,74 @@
+#include "target.h"
+
+namespace morvent_cli {
+
+const Options kMaskOptions = {
+    {"mask", "HEX", "select tags whose memory matches HEX (mask addressing)"},
+    {"mask-bank", "BANK", "bank the mask is compared with: reserved, epc (default), tid, user"},
+    {"mask-addr", "BIT", "first bit compared (default 32: the EPC after CRC and PC)"},
+    {"mask-bits", "N", "mask length in bits (default: all bits of HEX)"},
+};
+
+const Options kTargetOptions = join({
+    {{"epc", "HEX", "address the tag with this EPC (1 to 15 words)"}},
+    kMaskOptions,
+});
+
+Options join(std::initializer_list<Options> parts) {
+    Options all;
+    for (const Options& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+bool parse_selection(const Arguments& arguments, Selection& selection) {
+    auto mask = arguments.value("mask");
+    if (!mask) {
+        for (const char* dependent : {"mask-bank", "mask-addr", "mask-bits"}) {
+            if (arguments.has(dependent)) throw UsageError(std::string("--") + dependent + " needs --mask");
+        }
+        return false;
+    }
+    selection.mask = parse_hex(*mask, "--mask");
+    if (selection.mask.empty() || selection.mask.size() > 32) {
+        throw UsageError("--mask: needs 1 to 32 bytes, got " + std::to_string(selection.mask.size()));
+    }
+    if (auto bank = arguments.value("mask-bank")) selection.bank = parse_bank(*bank);
+    if (auto address = arguments.value("mask-addr")) {
+        long bit = parse_number(*address, "--mask-addr", 0, 0xFFFF);
+        selection.address[0] = static_cast<std::uint8_t>(bit >> 8);
+        selection.address[1] = static_cast<std::uint8_t>(bit & 0xFF);
+    }
+    long bits = static_cast<long>(selection.mask.size()) * 8;
+    if (auto given = arguments.value("mask-bits")) {
+        bits = parse_number(*given, "--mask-bits", 1, 255);
+        if ((bits + 7) / 8 != static_cast<long>(selection.mask.size())) {
+            throw UsageError("--mask-bits: " + std::to_string(bits) + " bits take " + std::to_string((bits + 7) / 8) +
+                             " mask bytes, --mask has " + std::to_string(selection.mask.size()));
+        }
+    } else if (bits > 255) {
+        throw UsageError("--mask: 32 bytes is 256 bits; give --mask-bits 255 or less");
+    }
+    selection.bits = static_cast<std::uint8_t>(bits);
+    return true;
+}
+
+Target parse_target(const Arguments& arguments) {
+    Target target;
+    bool masked = parse_selection(arguments, target.selection);
+    auto epc = arguments.value("epc");
+    if (epc && masked) throw UsageError("give either --epc or --mask, not both");
+    if (epc) {
+        target.epc = parse_epc(*epc, "--epc");
+        target.epc_words = static_cast<std::uint8_t>(target.epc.size() / 2);
+    } else if (masked) {
+        target.epc_words = 0xFF;
+    }
+    return target;
+}
+
+Bytes parse_password(const Arguments& arguments, const char* name) {
+    auto text = arguments.value(name);
+    return text ? parse_hex_exact(*text, 4, std::string("--") + name) : Bytes(4, 0);
+}
+
+}  // namespace morvent_cli

@@ -1,0 +1,441 @@
+// Tag commands: inventory (Gen2 and 6B, once or watching), Gen2 memory,
+// protection and EAS, and the 6B memory commands.
+#include <unistd.h>
+
+#include "cli/tags.h"
+#include "cli/target.h"
+#include "commands.h"
+#include "context.h"
+#include "morvent.h"
+
+namespace morvent_cli {
+namespace {
+
+std::uint8_t g_none[32];  // handed to the API where no bytes are sent
+
+// The API's unsigned char* for data the tool owns; never null.
+std::uint8_t* bytes_of(Bytes& bytes) { return data_or(bytes, g_none); }
+
+// Every tag command passes the same addressing arguments in the same order.
+struct Addressing {
+    Target target;
+    std::uint8_t* epc() { return bytes_of(target.epc); }
+    std::uint8_t words() const { return target.epc_words; }
+    std::uint8_t bank() const { return target.selection.bank; }
+    std::uint8_t* mask_address() { return target.selection.address; }
+    std::uint8_t bits() const { return target.selection.bits; }
+    std::uint8_t* mask() { return bytes_of(target.selection.mask); }
+};
+
+void check_tag(const Context& context, int status, int error_code) {
+    Document details;
+    if (status == MORVENT_TAG_ERROR) details.add("tag_error_code", Value::number(error_code));
+    context.check(status, {}, details);
+}
+
+void report_ok(const Context& context, Document document = {}) {
+    document.status = MORVENT_OK;
+    context.emit(document);
+}
+
+// The longest request is 255 bytes after Len; what the write data may take.
+long write_room(const Target& target) {
+    long fixed = target.epc_words == 0xFF ? 16 + static_cast<long>(target.selection.mask.size())
+                                          : 12 + static_cast<long>(target.epc.size());
+    return 255 - fixed;
+}
+
+Bytes parse_words(const std::string& text, const char* what) {
+    Bytes data = parse_hex(text, what);
+    if (data.empty() || data.size() % 2 != 0) {
+        throw UsageError(std::string(what) + ": needs whole 16-bit words (4 hex digits each), got " +
+                         std::to_string(data.size()) + " bytes");
+    }
+    return data;
+}
+
+// ---- inventory ---------------------------------------------------------
+
+bool is_inventory_answer(int status) { return (status >= 0x01 && status <= 0x04) || status == 0xFB; }
+
+struct InventoryRequest {
+    Selection selection;
+    bool masked = false;
+    std::uint8_t tid[2] = {0, 0};
+    bool with_tid = false;
+};
+
+std::vector<TagRecord> inventory_g2(Context& context, InventoryRequest& request, int& status) {
+    std::uint8_t tag_data[5000];
+    std::uint8_t frame_info = 0;
+    int total = 0, count = 0;
+    Selection& s = request.selection;
+    status = Inventory_G2(context.address(), s.bank, s.address, s.bits, bytes_of(s.mask), request.masked ? 1 : 0,
+                          request.tid[0], request.tid[1], request.with_tid ? 1 : 0, tag_data, &frame_info, &total,
+                          &count, context.handle());
+    if (!is_inventory_answer(status)) context.check(status);
+    if (total < 0 || total > static_cast<int>(sizeof tag_data)) total = 0;
+    return split_tag_records(tag_data, static_cast<std::size_t>(total)).tags;
+}
+
+Table tag_table(const std::vector<TagRecord>& tags, const char* column) {
+    Table table{{"tag", column, "words"}, {}};
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        table.rows.push_back({Value::number(static_cast<long long>(i + 1)), Value::text(to_hex(tags[i].epc)),
+                              Value::number(static_cast<long long>(tags[i].epc.size() / 2))});
+    }
+    return table;
+}
+
+int watch(Context& context, InventoryRequest& request, long rounds, long interval_ms) {
+    TagTally tally;
+    bool live = isatty(STDOUT_FILENO) && !context.json;
+    catch_interrupts(true);
+    context.note("watching the field; Ctrl-C stops");
+    for (long round = 0; !interrupted() && (rounds == 0 || round < rounds); ++round) {
+        int status = 0;
+        std::vector<TagRecord> tags = inventory_g2(context, request, status);
+        auto now = std::chrono::system_clock::now();
+        for (const TagRecord& tag : tags) tally.record(tag.epc, now);
+        if (live) {
+            std::printf("\033[H\033[2J%s\n%zu tag(s) seen, round %ld; Ctrl-C stops\n",
+                        render_table(tally.table()).c_str(), tally.size(), round + 1);
+            std::fflush(stdout);
+        }
+        pause_unless_interrupted(interval_ms);
+    }
+    catch_interrupts(false);
+    Document document;
+    document.add("tags_seen", Value::number(static_cast<long long>(tally.size())));
+    document.table_key = "tags";
+    document.table = tally.table();
+    context.emit(document);
+    return 0;
+}
+
+int inventory_6b(Context& context) {
+    std::uint8_t record[9] = {};
+    int status = InventorySingle_6B(context.address(), record, context.handle());
+    if (status != 0xFB) context.check(status);
+    Document document;
+    document.status = status;
+    document.table_key = "tags";
+    document.table = Table{{"tag", "record"}, {}};
+    if (status == MORVENT_OK) document.table->rows.push_back({Value::number(1), Value::text(to_hex(record, 9))});
+    context.emit(document);
+    return 0;
+}
+
+int run_inventory(Context& context, const Arguments& arguments) {
+    InventoryRequest request;
+    request.masked = parse_selection(arguments, request.selection);
+    if (auto tid = arguments.value("tid")) {
+        Bytes pair = parse_byte_list(*tid, 2, "--tid ADDR,LEN");
+        request.tid[0] = pair[0];
+        request.tid[1] = pair[1];
+        request.with_tid = true;
+    }
+    long rounds = arguments.has("rounds") ? parse_number(*arguments.value("rounds"), "--rounds", 1, 1000000) : 0;
+    long interval = arguments.has("interval") ? parse_number(*arguments.value("interval"), "--interval", 0, 60000) : 200;
+    if (arguments.flag("6b")) {
+        if (request.masked || request.with_tid || arguments.flag("watch")) {
+            throw UsageError("--6b takes none of --mask, --tid and --watch");
+        }
+        return inventory_6b(context);
+    }
+    if (arguments.flag("watch")) return watch(context, request, rounds, interval);
+    if (arguments.has("rounds")) throw UsageError("--rounds needs --watch");
+    int status = 0;
+    std::vector<TagRecord> tags = inventory_g2(context, request, status);
+    Document document;
+    document.status = status;
+    document.add("tag_count", Value::number(static_cast<long long>(tags.size())));
+    document.table_key = "tags";
+    document.table = tag_table(tags, request.with_tid ? "data" : "epc");
+    context.emit(document);
+    return 0;
+}
+
+// ---- Gen2 memory -------------------------------------------------------
+
+int run_read(Context& context, const Arguments& arguments) {
+    Addressing a{parse_target(arguments)};
+    std::uint8_t bank = parse_bank(arguments.required("bank"));
+    std::uint8_t pointer = parse_byte(arguments.value("ptr").value_or("0"), "--ptr");
+    std::uint8_t count = static_cast<std::uint8_t>(parse_number(arguments.required("count"), "--count", 1, 120));
+    Bytes password = parse_password(arguments);
+    std::uint8_t data[256] = {};
+    int error = 0;
+    int status = ReadData_G2(context.address(), a.epc(), a.words(), bank, pointer, count, password.data(), a.bank(),
+                             a.mask_address(), a.bits(), a.mask(), data, &error, context.handle());
+    check_tag(context, status, error);
+    Document document;
+    document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
+    document.add("words", Value::number(count)).add("data", Value::text(to_hex(data, 2u * count)));
+    report_ok(context, document);
+    return 0;
+}
+
+int run_write(Context& context, const Arguments& arguments) {
+    Addressing a{parse_target(arguments)};
+    std::uint8_t bank = parse_bank(arguments.required("bank"));
+    std::uint8_t pointer = parse_byte(arguments.value("ptr").value_or("0"), "--ptr");
+    Bytes data = parse_words(arguments.required("data"), "--data");
+    if (static_cast<long>(data.size()) > write_room(a.target)) {
+        throw UsageError("--data: " + std::to_string(data.size() / 2) + " words do not fit one request; at most " +
+                         std::to_string(write_room(a.target) / 2) + " with this addressing");
+    }
+    Bytes password = parse_password(arguments);
+    auto write = arguments.flag("block") ? BlockWrite_G2 : WriteData_G2;
+    int error = 0;
+    int status = write(context.address(), a.epc(), static_cast<std::uint8_t>(data.size() / 2), a.words(), bank, pointer,
+                       data.data(), password.data(), a.bank(), a.mask_address(), a.bits(), a.mask(), &error,
+                       context.handle());
+    check_tag(context, status, error);
+    Document document;
+    document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
+    document.add("words_written", Value::number(static_cast<long long>(data.size() / 2)));
+    report_ok(context, document);
+    return 0;
+}
+
+int run_erase(Context& context, const Arguments& arguments) {
+    Addressing a{parse_target(arguments)};
+    std::uint8_t bank = parse_bank(arguments.required("bank"));
+    std::uint8_t pointer = parse_byte(arguments.value("ptr").value_or("0"), "--ptr");
+    std::uint8_t count = static_cast<std::uint8_t>(parse_number(arguments.required("count"), "--count", 1, 255));
+    Bytes password = parse_password(arguments);
+    int error = 0;
+    int status = BlockErase_G2(context.address(), a.epc(), a.words(), bank, pointer, count, password.data(), a.bank(),
+                               a.mask_address(), a.bits(), a.mask(), &error, context.handle());
+    check_tag(context, status, error);
+    Document document;
+    document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
+    document.add("words_erased", Value::number(count));
+    report_ok(context, document);
+    return 0;
+}
+
+std::string single_operand(const Arguments& arguments, const char* what) {
+    if (arguments.operands().size() != 1) throw UsageError(std::string("needs exactly one ") + what);
+    return arguments.operands()[0];
+}
+
+int run_write_epc(Context& context, const Arguments& arguments) {
+    Bytes epc = parse_epc(single_operand(arguments, "NEW_EPC"), "NEW_EPC");
+    Bytes password = parse_password(arguments);
+    int error = 0;
+    int status = WriteEPC_G2(context.address(), password.data(), epc.data(), static_cast<std::uint8_t>(epc.size() / 2),
+                             &error, context.handle());
+    check_tag(context, status, error);
+    Document document;
+    document.add("epc", Value::text(to_hex(epc)));
+    report_ok(context, document);
+    return 0;
+}
+
+// ---- Gen2 protection ---------------------------------------------------
+
+std::uint8_t parse_code(const std::string& text, const char* what, std::initializer_list<const char*> names) {
+    std::uint8_t code = 0;
+    std::string choices;
+    for (const char* name : names) {
+        if (text == name) return code;
+        choices += (code ? ", " : "") + std::string(name);
+        ++code;
+    }
+    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) return parse_byte(text, what);
+    throw UsageError(std::string(what) + ": '" + text + "' is not one of " + choices + " (or a number)");
+}
+
+int run_lock(Context& context, const Arguments& arguments) {
+    Addressing a{parse_target(arguments)};
+    std::uint8_t area = parse_code(arguments.required("area"), "--area",
+                                   {"kill-password", "access-password", "epc", "tid", "user"});
+    std::uint8_t mode = parse_code(arguments.required("mode"), "--mode",
+                                   {"writable", "permanently-writable", "secured", "permanently-locked"});
+    Bytes password = parse_password(arguments);
+    int error = 0;
+    int status = Lock_G2(context.address(), a.epc(), a.words(), area, mode, password.data(), a.bank(),
+                         a.mask_address(), a.bits(), a.mask(), &error, context.handle());
+    check_tag(context, status, error);
+    report_ok(context, Document().add("area", Value::number(area)).add("mode", Value::number(mode)));
+    return 0;
+}
+
+int run_kill(Context& context, const Arguments& arguments) {
+    Addressing a{parse_target(arguments)};
+    if (!arguments.has("password")) throw UsageError("--password (the tag's kill password) is required");
+    Bytes password = parse_password(arguments);
+    int error = 0;
+    int status = KillTag_G2(context.address(), a.epc(), a.words(), password.data(), a.bank(), a.mask_address(),
+                            a.bits(), a.mask(), &error, context.handle());
+    check_tag(context, status, error);
+    report_ok(context);
+    return 0;
+}
+
+int run_privacy_set(Context& context, const Arguments& arguments) {
+    Addressing a{parse_target(arguments)};
+    Bytes password = parse_password(arguments);
+    int error = 0;
+    int status = a.words() == 0
+                     ? SetPrivacyWithoutEPC_G2(context.address(), password.data(), &error, context.handle())
+                     : SetPrivacyByEPC_G2(context.address(), a.epc(), a.words(), password.data(), a.bank(),
+                                          a.mask_address(), a.bits(), a.mask(), &error, context.handle());
+    check_tag(context, status, error);
+    report_ok(context);
+    return 0;
+}
+
+int run_privacy_reset(Context& context, const Arguments& arguments) {
+    Bytes password = parse_password(arguments);
+    int error = 0;
+    check_tag(context, ResetPrivacy_G2(context.address(), password.data(), &error, context.handle()), error);
+    report_ok(context);
+    return 0;
+}
+
+int run_privacy_check(Context& context, const Arguments&) {
+    std::uint8_t state = 0;
+    int error = 0;
+    check_tag(context, CheckPrivacy_G2(context.address(), &state, &error, context.handle()), error);
+    report_ok(context, Document().add("privacy_state", Value::number(state)));
+    return 0;
+}
+
+int run_eas_set(Context& context, const Arguments& arguments) {
+    Addressing a{parse_target(arguments)};
+    std::uint8_t state = parse_code(arguments.required("state"), "--state", {"off", "on"});
+    Bytes password = parse_password(arguments);
+    int error = 0;
+    int status = EASConfigure_G2(context.address(), a.epc(), a.words(), password.data(), state, a.bank(),
+                                 a.mask_address(), a.bits(), a.mask(), &error, context.handle());
+    check_tag(context, status, error);
+    report_ok(context, Document().add("eas_state", Value::number(state)));
+    return 0;
+}
+
+int run_eas_alarm(Context& context, const Arguments&) {
+    int error = 0;
+    int status = EASAlarm_G2(context.address(), &error, context.handle());
+    check_tag(context, status, error);
+    report_ok(context, Document().add("alarm", Value::boolean(true)));
+    return 0;
+}
+
+// ---- ISO 18000-6B ------------------------------------------------------
+
+Bytes parse_uid(const Arguments& arguments) { return parse_hex_exact(arguments.required("uid"), 8, "--uid"); }
+
+int run_6b_read(Context& context, const Arguments& arguments) {
+    Bytes uid = parse_uid(arguments);
+    std::uint8_t start = parse_byte(arguments.required("start"), "--start");
+    std::uint8_t count = static_cast<std::uint8_t>(parse_number(arguments.required("count"), "--count", 1, 244));
+    std::uint8_t data[256] = {};
+    int error = 0;
+    check_tag(context, ReadData_6B(context.address(), uid.data(), start, count, data, &error, context.handle()), error);
+    report_ok(context, Document().add("start", Value::number(start)).add("data", Value::text(to_hex(data, count))));
+    return 0;
+}
+
+int run_6b_write(Context& context, const Arguments& arguments) {
+    Bytes uid = parse_uid(arguments);
+    std::uint8_t start = parse_byte(arguments.required("start"), "--start");
+    Bytes data = parse_hex(arguments.required("data"), "--data");
+    if (data.empty() || data.size() > 242) {
+        throw UsageError("--data: needs 1 to 242 bytes, got " + std::to_string(data.size()));
+    }
+    std::uint8_t written = 0;
+    int error = 0;
+    int status = WriteData_6B(context.address(), uid.data(), start, data.data(), static_cast<std::uint8_t>(data.size()),
+                              &written, &error, context.handle());
+    check_tag(context, status, error);
+    report_ok(context, Document().add("bytes_written", Value::number(written)));
+    return 0;
+}
+
+int run_6b_lock(Context& context, const Arguments& arguments) {
+    Bytes uid = parse_uid(arguments);
+    std::uint8_t address = parse_byte(arguments.required("byte"), "--byte");
+    int error = 0;
+    if (arguments.flag("check")) {
+        std::uint8_t state = 0;
+        check_tag(context, CheckLock_6B(context.address(), uid.data(), address, &state, &error, context.handle()), error);
+        report_ok(context, Document().add("byte", Value::number(address)).add("lock_state", Value::number(state)));
+        return 0;
+    }
+    check_tag(context, Lock_6B(context.address(), uid.data(), address, &error, context.handle()), error);
+    report_ok(context, Document().add("byte", Value::number(address)).add("locked", Value::boolean(true)));
+    return 0;
+}
+
+const Options kPassword = {{"password", "HEX", "access password, 8 hex digits (default 00000000)"}};
+const Options kMemory = {
+    {"bank", "BANK", "memory bank: reserved, epc, tid, user (or 0..3)"},
+    {"ptr", "WORD", "first word (default 0)"},
+};
+
+const char* const kTargetHelp =
+    "The tag is chosen by --epc, or by --mask (mask addressing); with neither,\n"
+    "the reader takes whichever tag answers.";
+
+}  // namespace
+
+const std::vector<CommandSpec>& tag_commands() {
+    static const std::vector<CommandSpec> commands = {
+        {"inventory", "", "list the Gen2 tags in the field (or 6B tags with --6b)",
+         join({kMaskOptions,
+               {{"tid", "ADDR,LEN", "pass the reader a TID address and length"},
+                {"6b", nullptr, "list an ISO 18000-6B tag instead"},
+                {"watch", nullptr, "inventory again and again, keeping a table of tags seen, until Ctrl-C"},
+                {"rounds", "N", "with --watch: stop after N inventories"},
+                {"interval", "MS", "with --watch: pause between inventories (default 200)"}}}),
+         "Tag records are shown as the reader sends them: a length byte, then the EPC.\n"
+         "With --watch and a terminal, the table is redrawn after every round;\n"
+         "otherwise it is printed once when the watch ends.",
+         run_inventory},
+        {"read", "", "read words of a Gen2 tag's memory",
+         join({kTargetOptions, kMemory, {{"count", "N", "number of words (1..120)"}}, kPassword}), kTargetHelp,
+         run_read},
+        {"write", "", "write words to a Gen2 tag's memory",
+         join({kTargetOptions, kMemory,
+               {{"data", "HEX", "the words to write (4 hex digits each)"},
+                {"block", nullptr, "write in one block operation"}},
+               kPassword}),
+         kTargetHelp, run_write},
+        {"erase", "", "erase words of a Gen2 tag's memory",
+         join({kTargetOptions, kMemory, {{"count", "N", "number of words"}}, kPassword}), kTargetHelp, run_erase},
+        {"write-epc", "NEW_EPC", "give the tag in the field a new EPC (1 to 15 words)", kPassword, "", run_write_epc},
+        {"lock", "", "lock or unlock an area of a Gen2 tag",
+         join({kTargetOptions,
+               {{"area", "AREA", "kill-password, access-password, epc, tid, user (reader codes 0..4)"},
+                {"mode", "MODE", "writable, permanently-writable, secured, permanently-locked (0..3)"}},
+               kPassword}),
+         kTargetHelp, run_lock},
+        {"kill", "", "kill a Gen2 tag for good",
+         join({kTargetOptions, {{"password", "HEX", "the tag's kill password, 8 hex digits"}}}), kTargetHelp, run_kill},
+        {"privacy set", "", "put a tag into privacy mode", join({kTargetOptions, kPassword}),
+         "With --epc or --mask the addressed tag, else the tag in the field.", run_privacy_set},
+        {"privacy reset", "", "take the tag in the field out of privacy mode", kPassword, "", run_privacy_reset},
+        {"privacy check", "", "show whether the tag in the field is in privacy mode", {}, "", run_privacy_check},
+        {"eas set", "", "set a tag's EAS bit",
+         join({kTargetOptions, {{"state", "on|off", "the EAS state"}}, kPassword}), kTargetHelp, run_eas_set},
+        {"eas alarm", "", "ask for an EAS alarm: succeeds when a tag with EAS set is in the field", {}, "",
+         run_eas_alarm},
+        {"6b read", "", "read bytes of an ISO 18000-6B tag",
+         {{"uid", "HEX", "the tag's 8-byte uid"}, {"start", "ADDR", "first byte"}, {"count", "N", "number of bytes"}},
+         "", run_6b_read},
+        {"6b write", "", "write bytes to an ISO 18000-6B tag",
+         {{"uid", "HEX", "the tag's 8-byte uid"}, {"start", "ADDR", "first byte"}, {"data", "HEX", "1 to 242 bytes"}},
+         "", run_6b_write},
+        {"6b lock", "", "lock a byte of an ISO 18000-6B tag, or with --check show its lock",
+         {{"uid", "HEX", "the tag's 8-byte uid"},
+          {"byte", "ADDR", "the byte's address"},
+          {"check", nullptr, "only show whether the byte is locked"}},
+         "", run_6b_lock},
+    };
+    return commands;
+}
+
+}  // namespace morvent_cli
