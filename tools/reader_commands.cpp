@@ -1,6 +1,8 @@
 // Reader commands: information, settings, the tag buffer, what the reader
 // sends by itself, and the transparent pass-through.
+#include <array>
 #include <cstdio>
+#include <optional>
 #include <iostream>
 
 #include "cli/tags.h"
@@ -16,28 +18,68 @@ std::string hex_byte(std::uint8_t value) { return "0x" + to_hex(&value, 1); }
 
 // ---- reader information ------------------------------------------------
 
-struct ReaderInfo {
-    std::uint8_t address = 0;
-    std::uint8_t bytes[11] = {};  // infoPair, info2..info6, scanTime, info8..info10
+// The answers the settings are read back from, each fetched once per run.
+struct Readings {
+    Context& context;
+    std::optional<std::array<std::uint8_t, 12>> info;    // address, then the 11 information bytes
+    std::optional<std::array<std::uint8_t, 45>> system;  // GetSystemParameter's bytes in answer order
+
+    const std::array<std::uint8_t, 12>& information() {
+        if (!info) {
+            std::array<std::uint8_t, 12> v{};
+            std::uint8_t* b = v.data() + 1;
+            v[0] = *context.address();
+            context.check(GetReaderInformation(&v[0], b, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9,
+                                               b + 10, context.handle()));
+            info = v;
+        }
+        return *info;
+    }
+
+    const std::array<std::uint8_t, 45>& system_parameters() {
+        if (!system) {
+            std::array<std::uint8_t, 45> v{};
+            std::uint8_t* p = v.data();
+            context.check(GetSystemParameter(context.address(), p, p + 1, p + 2, p + 3, p + 4, p + 5, p + 6, p + 7,
+                                             p + 9, p + 10, p + 42, p + 43, p + 44, context.handle()));
+            system = v;
+        }
+        return *system;
+    }
 };
 
-ReaderInfo read_info(Context& context) {
-    ReaderInfo info;
-    std::uint8_t* b = info.bytes;
-    info.address = *context.address();
-    context.check(GetReaderInformation(&info.address, b, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9,
-                                       b + 10, context.handle()));
-    return info;
+// Where each information byte sits (after the address at 0) and what it is.
+struct InfoField {
+    const char* key;
+    int at;
+    int count;
+};
+const InfoField kInfoFields[] = {
+    {"version", 1, 2}, {"reader_type", 3, 1}, {"protocols", 4, 1}, {"region", 5, 2},
+    {"power", 7, 1},   {"scan_time", 8, 1},   {"baud_code", 9, 1},  {"tid_parameter", 10, 2},
+};
+
+std::string byte_list(const std::uint8_t* bytes, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += (i ? "," : "") + std::to_string(bytes[i]);
+    return text;
+}
+
+Value bytes_value(const std::uint8_t* bytes, int count) {
+    return count == 1 ? Value::number(bytes[0]) : Value::text(byte_list(bytes, count));
 }
 
 int run_info(Context& context, const Arguments&) {
-    ReaderInfo info = read_info(context);
+    Readings readings{context, {}, {}};
+    const auto& info = readings.information();
     Document document;
     document.status = MORVENT_OK;
-    document.add("reader_address", Value::text(hex_byte(info.address)));
+    document.add("reader_address", Value::text(hex_byte(info[0])));
     document.add("port_index", Value::number(context.handle()));
-    document.add("information", Value::text(to_hex(info.bytes, 11, " ")));
-    document.add("scan_time_ms", Value::number(info.bytes[7] * 100));
+    for (const InfoField& field : kInfoFields) document.add(field.key, bytes_value(&info[field.at], field.count));
+    document.add("scan_time_ms", Value::number(info[8] * 100));
+    document.add("baud", Value::number(baud_rate_of_code(info[9])));
+    document.add("information", Value::text(to_hex(info.data() + 1, 11, " ")));
     context.emit(document);
     return 0;
 }
@@ -47,15 +89,22 @@ int run_info(Context& context, const Arguments&) {
 using Values = std::vector<std::string>;
 using Parser = Bytes (*)(const Values& values, const std::string& name);
 using Setter = int (*)(std::uint8_t* address, const Bytes& value, int port);
-using Getter = void (*)(Context& context, Document& document);
+using Query = Value (*)(Context& context);
+
+// Where a setting is read back from: bytes of the reader information, bytes
+// of the system parameters, the mask in them, a query of its own, or nowhere.
+enum class Source { None, Info, System, Mask, Query };
 
 struct Setting {
     const char* name;
     const char* value_help;
     const char* help;
     Parser parse;
-    Setter set;    // nullptr: read only
-    Getter get;    // nullptr: write only
+    Setter set;  // nullptr: read only
+    Source source;
+    int at;      // first byte in the information or system parameters
+    int count;
+    Query query = nullptr;
 };
 
 std::string joined(const Values& values) {
@@ -83,7 +132,7 @@ Bytes serial_value(const Values& values, const std::string& name) {
 
 // HEX [BANK [BIT [BITS]]], or "none": bank, two address bytes, bit count, mask.
 Bytes mask_value(const Values& values, const std::string& name) {
-    if (values.size() == 1 && values[0] == "none") return {1, 0, 32, 0};
+    if (values.size() == 1 && values[0] == "none") return {1, 0, 0, 0};
     if (values.empty() || values.size() > 4) throw UsageError(name + ": needs HEX [BANK [BIT [BITS]]] or none");
     Arguments arguments;
     const char* keys[] = {"mask", "mask-bank", "mask-addr", "mask-bits"};
@@ -93,11 +142,6 @@ Bytes mask_value(const Values& values, const std::string& name) {
     Bytes value{selection.bank, selection.address[0], selection.address[1], selection.bits};
     value.insert(value.end(), selection.mask.begin(), selection.mask.end());
     return value;
-}
-
-Bytes no_value(const Values& values, const std::string& name) {
-    if (!values.empty()) throw UsageError(name + " takes no value");
-    return {};
 }
 
 int set_mask(std::uint8_t* address, const Bytes& v, int port) {
@@ -119,86 +163,89 @@ int set_clock(std::uint8_t* address, const Bytes& v, int port) {
     return SetReal_timeClock(address, clock, port);
 }
 
-void get_address(Context& context, Document& document) {
-    document.add("address", Value::text(hex_byte(read_info(context).address)));
-}
-
-void get_scan_time(Context& context, Document& document) {
-    document.add("scan_time", Value::number(read_info(context).bytes[7]));
-}
-
-// A getter reading one byte through `read`.
+// A query answering one byte through `Read`.
 template <int (*Read)(unsigned char*, unsigned char*, int)>
-void get_byte(Context& context, Document& document, const char* key) {
+Value query_byte(Context& context) {
     std::uint8_t value = 0;
     context.check(Read(context.address(), &value, context.handle()));
-    document.add(key, Value::number(value));
+    return Value::number(value);
 }
 
-void get_rev_delay(Context& context, Document& document) { get_byte<GetRevDelay>(context, document, "rev_delay"); }
-void get_gpio(Context& context, Document& document) { get_byte<GetGPIOStatus>(context, document, "gpio"); }
-
-void get_clock(Context& context, Document& document) {
+Value query_clock(Context& context) {
     std::uint8_t clock[6] = {};
     context.check(GetTime(context.address(), clock, context.handle()));
-    std::string text;
-    for (std::uint8_t b : clock) text += (text.empty() ? "" : ",") + std::to_string(b);
-    document.add("clock", Value::text(text));
+    return Value::text(byte_list(clock, 6));
 }
 
-void get_serial(Context& context, Document& document) {
+Value query_serial(Context& context) {
     int number = 0;
     context.check(GetSeriaNo(context.address(), &number, context.handle()));
-    document.add("serial", Value::number(static_cast<unsigned>(number)));
+    return Value::number(static_cast<unsigned>(number));
 }
 
-void get_system(Context& context, Document& document) {
-    std::uint8_t p[6] = {}, bank = 0, mask_address[2] = {}, bits = 0, mask[32] = {}, ext[3] = {};
-    context.check(GetSystemParameter(context.address(), p, p + 1, p + 2, p + 3, p + 4, p + 5, &bank, mask_address, &bits,
-                                     mask, ext, ext + 1, ext + 2, context.handle()));
-    document.add("system_parameters", Value::text(to_hex(p, 6, " ")));
-    document.add("auto_mask_bank", Value::number(bank));
-    document.add("auto_mask_address", Value::number(mask_address[0] << 8 | mask_address[1]));
-    document.add("auto_mask_bits", Value::number(bits));
-    document.add("auto_mask", Value::text(to_hex(mask, (bits + 7u) / 8u)));
-    document.add("extension", Value::text(to_hex(ext, 3, " ")));
+// The auto-mask as it is set: HEX BANK BIT BITS.
+Value read_mask(Readings& readings) {
+    const auto& p = readings.system_parameters();
+    std::uint8_t bits = p[9];
+    if (bits == 0) return Value::text("none");
+    return Value::text(to_hex(&p[10], (bits + 7u) / 8u) + " " + std::to_string(p[6]) + " " +
+                       std::to_string(p[7] << 8 | p[8]) + " " + std::to_string(bits));
+}
+
+Value read_setting(const Setting& setting, Readings& readings) {
+    switch (setting.source) {
+        case Source::Info: return bytes_value(&readings.information()[setting.at], setting.count);
+        case Source::System: return bytes_value(&readings.system_parameters()[setting.at], setting.count);
+        case Source::Mask: return read_mask(readings);
+        case Source::Query: return setting.query(readings.context);
+        case Source::None: break;
+    }
+    return Value::null();
 }
 
 #define SET1(call) [](std::uint8_t* a, const Bytes& v, int port) { return call(a, v[0], port); }
 #define SET2(call) [](std::uint8_t* a, const Bytes& v, int port) { return call(a, v[0], v[1], port); }
 
+// System parameter bytes: 0 work mode, 1 EAS sensitivity, 2 trigger time,
+// 3-4 auto response, 5 interval, 6-41 mask, 42 tag type, 43 antenna, 44 beep.
 const Setting kSettings[] = {
-    {"power", "P", "RF output power (reader units)", byte_values<1>, SET1(SetRfPower), nullptr},
-    {"region", "HIGH,LOW", "the two region bytes", byte_values<2>, SET2(SetRegion), nullptr},
+    {"power", "P", "RF output power", byte_values<1>, SET1(SetRfPower), Source::Info, 7, 1},
+    {"region", "B1,B2", "the two region bytes", byte_values<2>, SET2(SetRegion), Source::Info, 5, 2},
     {"scan-time", "T", "inventory scan time in 100 ms units", byte_values<1>, SET1(SetInventoryScanTime),
-     get_scan_time},
-    {"address", "A", "the reader's address", byte_values<1>, SET1(SetAddress), get_address},
-    {"baud", "RATE", "serial rate: 9600, 19200, 38400, 57600, 115200 (or code 0,1,2,5,6)", baud_value,
-     SET1(SetBaudRate), nullptr},
-    {"work-mode", "M", "work mode byte (answer mode or active mode)", byte_values<1>, SET1(SetWorkMode), nullptr},
-    {"eas-sensitivity", "S", "EAS sensitivity", byte_values<1>, SET1(SetEASSensitivity), nullptr},
-    {"auto-mask", "HEX [BANK [BIT [BITS]]]|none", "selection mask of the active mode", mask_value, set_mask,
-     nullptr},
+     Source::Info, 8, 1},
+    {"address", "A", "the reader's address", byte_values<1>, SET1(SetAddress), Source::Info, 0, 1},
+    {"baud", "RATE", "serial rate 9600..115200 (or code 0,1,2,5,6); read back as its code", baud_value,
+     SET1(SetBaudRate), Source::Info, 9, 1},
+    {"work-mode", "M", "work mode: 0 answer mode, 1 active mode, 2 trigger mode", byte_values<1>,
+     SET1(SetWorkMode), Source::System, 0, 1},
+    {"eas-sensitivity", "S", "EAS sensitivity", byte_values<1>, SET1(SetEASSensitivity), Source::System, 1, 1},
+    {"trigger-time", "T", "trigger time", byte_values<1>, SET1(SetTriggerTime), Source::System, 2, 1},
     {"auto-response", "R1,R2", "the two response parameters of the active mode", byte_values<2>,
-     SET2(SetResponsePamametersofAuto_runningMode), nullptr},
-    {"interval", "I", "inventory interval of the active mode", byte_values<1>, SET1(SetInventoryInterval), nullptr},
-    {"tag-type", "T", "tag type of the active mode", byte_values<1>, SET1(SelectTagType), nullptr},
-    {"antenna", "A", "antenna multiplexing", byte_values<1>, SET1(SetAntennaMultiplexing), nullptr},
-    {"beep", "B", "beep on a tag in the active mode", byte_values<1>, SET1(SetBeepNotification), nullptr},
-    {"trigger-time", "T", "trigger time", byte_values<1>, SET1(SetTriggerTime), nullptr},
-    {"tid", "ADDR,LEN", "TID address and length of the active mode", byte_values<2>, SET2(SetTIDParameter),
-     nullptr},
+     SET2(SetResponsePamametersofAuto_runningMode), Source::System, 3, 2},
+    {"interval", "I", "active-mode inventory interval", byte_values<1>, SET1(SetInventoryInterval), Source::System,
+     5, 1},
+    {"auto-mask", "HEX [BANK [BIT [BITS]]]|none", "selection mask of the active mode", mask_value, set_mask,
+     Source::Mask, 0, 0},
+    {"tag-type", "T", "active-mode tag type: 0 Gen2, 1 ISO 18000-6B", byte_values<1>, SET1(SelectTagType),
+     Source::System, 42, 1},
+    {"antenna", "A", "antenna multiplexing", byte_values<1>, SET1(SetAntennaMultiplexing), Source::System, 43, 1},
+    {"beep", "B", "beep on a tag in the active mode", byte_values<1>, SET1(SetBeepNotification), Source::System, 44,
+     1},
+    {"tid", "ADDR,LEN", "active-mode TID word address and word count", byte_values<2>, SET2(SetTIDParameter),
+     Source::Info, 10, 2},
     {"buzzer-led", "C1,C2,C3", "drive the buzzer and LED with three control bytes", byte_values<3>,
      [](std::uint8_t* a, const Bytes& v, int port) { return BuzzerAndLEDControl(a, v[0], v[1], v[2], port); },
-     nullptr},
-    {"relay", "R", "relay setting", byte_values<1>, SET1(SetRelay), nullptr},
-    {"gpio", "OUT", "GPIO outputs (get: the GPIO status byte)", byte_values<1>, SET1(SetGPIO), get_gpio},
-    {"pulse", "P", "notification pulse output", byte_values<1>, SET1(SetNotificationPulseOutput), nullptr},
-    {"rev-delay", "D", "the reader's delay setting", byte_values<1>, SET1(SetRevDelay), get_rev_delay},
-    {"clock", "B0,..,B5", "real-time clock, six bytes in the reader's order", byte_values<6>, set_clock, get_clock},
-    {"serial", "N", "the reader's serial number", serial_value, set_serial, get_serial},
-    {"system", "", "the system parameters: work mode bytes, active-mode mask, extension bytes", no_value, nullptr,
-     get_system},
+     Source::None, 0, 0},
+    {"relay", "R", "relay setting", byte_values<1>, SET1(SetRelay), Source::None, 0, 0},
+    {"gpio", "OUT", "GPIO outputs (read back: the GPIO status byte)", byte_values<1>, SET1(SetGPIO), Source::Query,
+     0, 1, query_byte<GetGPIOStatus>},
+    {"pulse", "P", "notification pulse output", byte_values<1>, SET1(SetNotificationPulseOutput), Source::None, 0,
+     0},
+    {"rev-delay", "D", "the reader's delay setting", byte_values<1>, SET1(SetRevDelay), Source::Query, 0, 1,
+     query_byte<GetRevDelay>},
+    {"clock", "Y,M,D,h,m,s", "real-time clock, six bytes (year - 2000 first)", byte_values<6>, set_clock,
+     Source::Query, 0, 6, query_clock},
+    {"serial", "N", "the reader's serial number", serial_value, set_serial, Source::Query, 0, 4, query_serial},
 };
 
 #undef SET1
@@ -218,7 +265,7 @@ int run_config_list(Context& context, const Arguments&) {
     document.table_key = "settings";
     document.table = Table{{"setting", "value", "get", "set", "meaning"}, {}};
     for (const Setting& s : kSettings) {
-        document.table->rows.push_back({Value::text(s.name), Value::text(s.value_help), Value::boolean(s.get != nullptr),
+        document.table->rows.push_back({Value::text(s.name), Value::text(s.value_help), Value::boolean(s.source != Source::None),
                                         Value::boolean(s.set != nullptr), Value::text(s.help)});
     }
     context.emit(document);
@@ -229,16 +276,17 @@ int run_config_get(Context& context, const Arguments& arguments) {
     std::vector<const Setting*> chosen;
     for (const std::string& name : arguments.operands()) {
         const Setting& setting = find_setting(name);
-        if (!setting.get) throw UsageError("setting '" + name + "' cannot be read back; the reader only takes it");
+        if (setting.source == Source::None) throw UsageError("setting '" + name + "' cannot be read back; the reader only takes it");
         chosen.push_back(&setting);
     }
     if (chosen.empty()) {
         for (const Setting& setting : kSettings) {
-            if (setting.get) chosen.push_back(&setting);
+            if (setting.source != Source::None) chosen.push_back(&setting);
         }
     }
+    Readings readings{context, {}, {}};
     Document document;
-    for (const Setting* setting : chosen) setting->get(context, document);
+    for (const Setting* setting : chosen) document.add(setting->name, read_setting(*setting, readings));
     context.emit(document);
     return 0;
 }
@@ -269,11 +317,14 @@ int run_buffer_read(Context& context, const Arguments&) {
     Document document;
     document.add("record_count", Value::number(static_cast<long long>(walk.records.size())));
     document.table_key = "records";
-    document.table = Table{{"record", "head", "data"}, {}};
+    document.table = Table{{"record", "id", "type", "antenna", "count", "last_seen"}, {}};
     for (std::size_t i = 0; i < walk.records.size(); ++i) {
+        const Bytes& head = walk.records[i].head;
         document.table->rows.push_back({Value::number(static_cast<long long>(i + 1)),
-                                        Value::text(to_hex(walk.records[i].head)),
-                                        Value::text(to_hex(walk.records[i].tail))});
+                                        Value::text(to_hex(walk.records[i].tail)),
+                                        Value::text(head[0] == 0 ? "gen2" : head[0] == 1 ? "6b" : hex_byte(head[0])),
+                                        Value::number(head[1]), Value::number(head[2] << 8 | head[3]),
+                                        Value::text(byte_list(&head[4], 6))});
     }
     context.emit(document);
     return 0;
@@ -353,7 +404,7 @@ std::string settings_help() {
     for (const Setting& s : kSettings) {
         char line[160];
         std::snprintf(line, sizeof line, "  %-16s %-28s %s%s\n", s.name, s.value_help, s.help,
-                      s.get ? "" : " (set only)");
+                      s.source != Source::None ? "" : " (set only)");
         text += line;
     }
     return text;

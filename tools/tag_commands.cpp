@@ -75,14 +75,16 @@ std::vector<TagRecord> inventory_g2(Context& context, InventoryRequest& request,
                           &count, context.handle());
     if (!is_inventory_answer(status)) context.check(status);
     if (total < 0 || total > static_cast<int>(sizeof tag_data)) total = 0;
-    return split_tag_records(tag_data, static_cast<std::size_t>(total)).tags;
+    return split_tag_records(tag_data, static_cast<std::size_t>(total), request.with_tid).tags;
 }
 
-Table tag_table(const std::vector<TagRecord>& tags, const char* column) {
-    Table table{{"tag", column, "words"}, {}};
+Table tag_table(const std::vector<TagRecord>& tags, bool with_tid) {
+    Table table{{"tag", "epc", "words"}, {}};
+    if (with_tid) table.columns.push_back("tid");
     for (std::size_t i = 0; i < tags.size(); ++i) {
         table.rows.push_back({Value::number(static_cast<long long>(i + 1)), Value::text(to_hex(tags[i].epc)),
                               Value::number(static_cast<long long>(tags[i].epc.size() / 2))});
+        if (with_tid) table.rows.back().push_back(Value::text(to_hex(tags[i].tid)));
     }
     return table;
 }
@@ -113,15 +115,25 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
     return 0;
 }
 
+// Every 6B tag: the group selection "equal" over no bytes matches them all.
 int inventory_6b(Context& context) {
-    std::uint8_t record[9] = {};
-    int status = InventorySingle_6B(context.address(), record, context.handle());
+    constexpr std::size_t kRecord = 9;
+    std::uint8_t records[kRecord * 255] = {};
+    std::uint8_t compare[8] = {};
+    int count = 0;
+    int status = InventoryMultiple_6B(context.address(), 0, 0, 0, compare, records, &count, context.handle());
     if (status != 0xFB) context.check(status);
+    if (status != MORVENT_OK || count < 0 || count > 255) count = 0;
     Document document;
     document.status = status;
+    document.add("tag_count", Value::number(count));
     document.table_key = "tags";
-    document.table = Table{{"tag", "record"}, {}};
-    if (status == MORVENT_OK) document.table->rows.push_back({Value::number(1), Value::text(to_hex(record, 9))});
+    document.table = Table{{"tag", "uid", "antenna"}, {}};
+    std::vector<Bytes> tags = split_fixed(records, kRecord * static_cast<std::size_t>(count), kRecord);
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        document.table->rows.push_back({Value::number(static_cast<long long>(i + 1)),
+                                        Value::text(to_hex(tags[i].data() + 1, 8)), Value::number(tags[i][0])});
+    }
     context.emit(document);
     return 0;
 }
@@ -151,7 +163,7 @@ int run_inventory(Context& context, const Arguments& arguments) {
     document.status = status;
     document.add("tag_count", Value::number(static_cast<long long>(tags.size())));
     document.table_key = "tags";
-    document.table = tag_table(tags, request.with_tid ? "data" : "epc");
+    document.table = tag_table(tags, request.with_tid);
     context.emit(document);
     return 0;
 }
@@ -386,12 +398,12 @@ const std::vector<CommandSpec>& tag_commands() {
     static const std::vector<CommandSpec> commands = {
         {"inventory", "", "list the Gen2 tags in the field (or 6B tags with --6b)",
          join({kMaskOptions,
-               {{"tid", "ADDR,LEN", "pass the reader a TID address and length"},
-                {"6b", nullptr, "list an ISO 18000-6B tag instead"},
+               {{"tid", "ADDR,LEN", "also read LEN TID words from word ADDR of each tag"},
+                {"6b", nullptr, "list the ISO 18000-6B tags instead"},
                 {"watch", nullptr, "inventory again and again, keeping a table of tags seen, until Ctrl-C"},
                 {"rounds", "N", "with --watch: stop after N inventories"},
                 {"interval", "MS", "with --watch: pause between inventories (default 200)"}}}),
-         "Tag records are shown as the reader sends them: a length byte, then the EPC.\n"
+         "With --tid, the TID words asked for are shown beside each EPC.\n"
          "With --watch and a terminal, the table is redrawn after every round;\n"
          "otherwise it is printed once when the watch ends.",
          run_inventory},

@@ -4,14 +4,27 @@
 
 namespace morvent_cli {
 
-RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+// A length byte and that many bytes at data[at]; false when they overrun size.
+bool take_counted(const std::uint8_t* data, std::size_t size, std::size_t& at, Bytes& out) {
+    if (at >= size || at + 1 + data[at] > size) return false;
+    out.assign(data + at + 1, data + at + 1 + data[at]);
+    at += 1 + data[at];
+    return true;
+}
+
+}  // namespace
+
+RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size, bool with_tid) {
     RecordWalk walk;
     std::size_t at = 0;
-    while (at < size) {
-        std::size_t length = data[at];
-        if (length == 0 || at + 1 + length > size) break;
-        walk.tags.push_back({Bytes(data + at + 1, data + at + 1 + length)});
-        at += 1 + length;
+    while (at < size && data[at] != 0) {
+        std::size_t next = at;
+        TagRecord tag;
+        if (!take_counted(data, size, next, tag.epc) || (with_tid && !take_counted(data, size, next, tag.tid))) break;
+        walk.tags.push_back(std::move(tag));
+        at = next;
     }
     walk.rest.assign(data + at, data + size);
     return walk;

@@ -15,9 +15,11 @@
 
 namespace morvent_cli {
 
-// One inventory tag record: a length byte, then that many EPC bytes.
+// One inventory tag record: a length byte and that many EPC bytes; when the
+// inventory asked for TID words, a second length byte and the TID bytes.
 struct TagRecord {
     Bytes epc;
+    Bytes tid;
 };
 
 struct RecordWalk {
@@ -25,12 +27,14 @@ struct RecordWalk {
     Bytes rest;  // bytes that do not form a whole record (normally none)
 };
 
-RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size);
+RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size, bool with_tid = false);
 
-// A 6B inventory record: 9 bytes, shown whole.
+// A 6B inventory record: the antenna byte, then the tag's 8-byte uid.
 std::vector<Bytes> split_fixed(const std::uint8_t* data, std::size_t size, std::size_t record_size);
 
-// A tag buffer record: an 11-byte head, a length byte L, then L bytes.
+// A tag buffer record: an 11-byte head (tag type, antenna, count high and
+// low, six clock bytes of the last sighting, a reserved byte), a length
+// byte L, then the L bytes of the tag's id.
 struct BufferRecord {
     Bytes head;
     Bytes tail;
