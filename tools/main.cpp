@@ -47,7 +47,7 @@ void report_failure(const Context& context, const Failure& failure) {
     }
     std::cerr << "morvent: " << failure.what << ": " << status_line(failure.status) << "\n";
     for (const Field& field : failure.details.fields) {
-        std::cerr << "  " << field.key << ": " << field.value.as_text() << "\n";
+        if (field.key == "tag_error") std::cerr << "  tag error " << field.value.as_text() << "\n";
     }
 }
 

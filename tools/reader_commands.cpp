@@ -151,6 +151,20 @@ int set_mask(std::uint8_t* address, const Bytes& v, int port) {
     return SetMask(address, v[0], mask_address, v[3], mask, port);
 }
 
+// Leaving the active mode: frames the reader sends by itself may spoil the
+// answer, so drain what has arrived and ask again, a few times at most.
+int set_work_mode(std::uint8_t* address, const Bytes& v, int port) {
+    int status = MORVENT_COMM_ERROR;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        status = SetWorkMode(address, v[0], port);
+        if (status != MORVENT_COMM_ERROR && status != MORVENT_CRC_ERROR && status != MORVENT_CMD_MISMATCH) break;
+        std::uint8_t drained[MORVENT_RECEIVE_BUFFER];
+        int count = 0;
+        ReadActiveModeData(drained, &count, port);
+    }
+    return status;
+}
+
 int set_serial(std::uint8_t* address, const Bytes& v, int port) {
     int number = static_cast<int>(static_cast<unsigned>(v[0]) | static_cast<unsigned>(v[1]) << 8 |
                                   static_cast<unsigned>(v[2]) << 16 | static_cast<unsigned>(v[3]) << 24);
@@ -217,7 +231,7 @@ const Setting kSettings[] = {
     {"baud", "RATE", "serial rate 9600..115200 (or code 0,1,2,5,6); read back as its code", baud_value,
      SET1(SetBaudRate), Source::Info, 9, 1},
     {"work-mode", "M", "work mode: 0 answer mode, 1 active mode, 2 trigger mode", byte_values<1>,
-     SET1(SetWorkMode), Source::System, 0, 1},
+     set_work_mode, Source::System, 0, 1},
     {"eas-sensitivity", "S", "EAS sensitivity", byte_values<1>, SET1(SetEASSensitivity), Source::System, 1, 1},
     {"trigger-time", "T", "trigger time", byte_values<1>, SET1(SetTriggerTime), Source::System, 2, 1},
     {"auto-response", "R1,R2", "the two response parameters of the active mode", byte_values<2>,
@@ -372,6 +386,7 @@ int run_active(Context& context, const Arguments& arguments) {
         context.check(status);
         if (count < 0 || count > static_cast<int>(sizeof data)) count = 0;
         for (const Bytes& frame : splitter.feed(data, static_cast<std::size_t>(count))) {
+            if (frames_wanted != 0 && frames_seen == frames_wanted) break;
             print_frame(context, frame);
             ++frames_seen;
         }

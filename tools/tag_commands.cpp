@@ -2,6 +2,7 @@
 // protection and EAS, and the 6B memory commands.
 #include <unistd.h>
 
+#include "cli/status.h"
 #include "cli/tags.h"
 #include "cli/target.h"
 #include "commands.h"
@@ -29,7 +30,10 @@ struct Addressing {
 
 void check_tag(const Context& context, int status, int error_code) {
     Document details;
-    if (status == MORVENT_TAG_ERROR) details.add("tag_error_code", Value::number(error_code));
+    if (status == MORVENT_TAG_ERROR) {
+        details.add("tag_error_code", Value::number(error_code));
+        details.add("tag_error", Value::text(tag_error_line(error_code)));
+    }
     context.check(status, {}, details);
 }
 

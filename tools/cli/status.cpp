@@ -30,10 +30,31 @@ const KnownStatus kKnown[] = {
     {MORVENT_CMD_MISMATCH, "MORVENT_CMD_MISMATCH", "the answer echoed another command code"},
     {0xFB, "NO_TAG", "no tag answered in the field"},
     {MORVENT_TAG_ERROR, "MORVENT_TAG_ERROR", "the tag reported an error"},
-    {MORVENT_PARAM_RANGE, "MORVENT_PARAM_RANGE", "an argument was refused; nothing was sent"},
+    {0xFD, "READER_BAD_LENGTH", "the reader refused the request's length"},
+    {0xFE, "READER_UNKNOWN_COMMAND", "the reader does not know the command"},
+    {MORVENT_PARAM_RANGE, "MORVENT_PARAM_RANGE", "a value was out of range (refused by the library or the reader)"},
+};
+
+// Error codes a Gen2 or 6B tag reports with MORVENT_TAG_ERROR.
+const KnownStatus kTagErrors[] = {
+    {0x00, "OTHER", "other error"},
+    {0x03, "MEMORY_OVERRUN", "address past the end of the memory bank"},
+    {0x04, "MEMORY_LOCKED", "the memory is locked or permanently locked"},
+    {0x05, "PASSWORD", "wrong password, or the operation needs the secured state"},
+    {0x0B, "INSUFFICIENT_POWER", "the tag had too little power"},
+    {0x0F, "NON_SPECIFIC", "the tag refused the operation"},
 };
 
 }  // namespace
+
+std::string tag_error_line(int code) {
+    char numbers[24];
+    std::snprintf(numbers, sizeof numbers, "0x%02X", static_cast<unsigned>(code) & 0xFFu);
+    for (const KnownStatus& known : kTagErrors) {
+        if (known.code == code) return std::string(numbers) + " " + known.name + ": " + known.meaning;
+    }
+    return std::string(numbers) + ": tag error code";
+}
 
 StatusInfo describe_status(int code) {
     for (const KnownStatus& known : kKnown) {

@@ -17,4 +17,7 @@ StatusInfo describe_status(int code);
 // "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake"
 std::string status_line(int code);
 
+// "0x04 MEMORY_LOCKED: the memory is locked or permanently locked"
+std::string tag_error_line(int code);
+
 }  // namespace morvent_cli

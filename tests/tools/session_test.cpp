@@ -1,0 +1,264 @@
+// Whole sessions of the morvent tool against the simulated reader, and bad
+// input that must be refused before anything is sent.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "process.h"
+
+using clitest::Run;
+
+namespace {
+
+const char kProtectedTag[] = "300011112222333344445555";  // access password 12345678
+const char kFirstTag[] = "E20034120123456789ABCDEF";
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+class Session : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        pty_ = clitest::scratch_dir("session") + "/com3";
+        sim_ = std::make_unique<clitest::Simulator>(pty_);
+    }
+    static void TearDownTestSuite() { sim_.reset(); }
+
+    // morvent --tcp SIM ARGS...
+    Run tool(std::vector<std::string> args) {
+        args.insert(args.begin(), {MORVENT_TOOL_PATH, "--tcp", sim_->tcp()});
+        return clitest::run(args);
+    }
+    Run serial_tool(std::vector<std::string> args) {
+        args.insert(args.begin(), {MORVENT_TOOL_PATH, "--com", "3"});
+        return clitest::run(args, {"MORVENT_COM3=" + pty_});
+    }
+
+    static std::string pty_;
+    static std::unique_ptr<clitest::Simulator> sim_;
+};
+
+std::string Session::pty_;
+std::unique_ptr<clitest::Simulator> Session::sim_;
+
+TEST_F(Session, InventoryOverTcpAndSerialListsTheSameField) {
+    Run tcp = tool({"inventory", "--json"});
+    ASSERT_EQ(tcp.exit_code, 0) << tcp.err;
+    EXPECT_TRUE(contains(tcp.out, "\"tag_count\": 5")) << tcp.out;
+    EXPECT_TRUE(contains(tcp.out, std::string("\"epc\": \"") + kFirstTag + "\"")) << tcp.out;
+
+    Run serial = serial_tool({"inventory"});
+    ASSERT_EQ(serial.exit_code, 0) << serial.err;
+    EXPECT_TRUE(contains(serial.out, "INVENTORY_RECORDS (0x01, 1)")) << serial.out;
+    EXPECT_TRUE(contains(serial.out, kFirstTag)) << serial.out;
+
+    Run masked = tool({"inventory", "--mask", "3000", "--tid", "0,2"});
+    ASSERT_EQ(masked.exit_code, 0) << masked.err;
+    EXPECT_TRUE(contains(masked.out, "tag count  2")) << masked.out;
+    EXPECT_FALSE(contains(masked.out, kFirstTag)) << masked.out;
+
+    Run iso6b = tool({"inventory", "--6b"});
+    ASSERT_EQ(iso6b.exit_code, 0) << iso6b.err;
+    EXPECT_TRUE(contains(iso6b.out, "E004010012345678")) << iso6b.out;
+}
+
+TEST_F(Session, WrittenUserMemoryReadsBackByEpcAndByMask) {
+    Run write = tool({"write", "--epc", kFirstTag, "--bank", "user", "--ptr", "8", "--data", "CAFE BABE"});
+    ASSERT_EQ(write.exit_code, 0) << write.err;
+    EXPECT_TRUE(contains(write.out, "words written  2")) << write.out;
+
+    Run by_epc = tool({"read", "--epc", kFirstTag, "--bank", "user", "--ptr", "8", "--count", "2", "--json"});
+    ASSERT_EQ(by_epc.exit_code, 0) << by_epc.err;
+    EXPECT_TRUE(contains(by_epc.out, "\"data\": \"CAFEBABE\"")) << by_epc.out;
+
+    Run by_mask = tool({"read", "--mask", "E2003412", "--bank", "3", "--ptr", "9", "--count", "1"});
+    ASSERT_EQ(by_mask.exit_code, 0) << by_mask.err;
+    EXPECT_TRUE(contains(by_mask.out, "data          BABE")) << by_mask.out;
+}
+
+TEST_F(Session, ReaderAndTagFailuresAreNamedWithNumberAndMeaning) {
+    Run wrong_password = tool({"read", "--epc", kProtectedTag, "--bank", "reserved", "--count", "2", "--password",
+                               "00000001"});
+    EXPECT_EQ(wrong_password.exit_code, 1);
+    EXPECT_TRUE(contains(wrong_password.err, "MORVENT_TAG_ERROR (0xFC, 252): the tag reported an error"))
+        << wrong_password.err;
+    EXPECT_TRUE(contains(wrong_password.err, "tag error 0x05 PASSWORD")) << wrong_password.err;
+
+    Run json = tool({"--json", "read", "--epc", "AAAA", "--bank", "user", "--count", "1"});
+    EXPECT_EQ(json.exit_code, 1);
+    EXPECT_TRUE(contains(json.out, "\"status\": {\"code\": 251, \"name\": \"NO_TAG\"")) << json.out;
+
+    Run refused = tool({"config", "set", "power", "40"});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_TRUE(contains(refused.err, "config set power: MORVENT_PARAM_RANGE (0xFF, 255)")) << refused.err;
+}
+
+TEST_F(Session, SettingsChangeAndReadBack) {
+    ASSERT_EQ(tool({"config", "set", "power", "17"}).exit_code, 0);
+    ASSERT_EQ(tool({"config", "set", "region", "3,0"}).exit_code, 0);
+    ASSERT_EQ(tool({"config", "set", "auto-mask", "E200", "epc", "32"}).exit_code, 0);
+    Run get = tool({"--json", "config", "get", "power", "region", "auto-mask", "serial"});
+    ASSERT_EQ(get.exit_code, 0) << get.err;
+    EXPECT_TRUE(contains(get.out, "\"power\": 17")) << get.out;
+    EXPECT_TRUE(contains(get.out, "\"region\": \"3,0\"")) << get.out;
+    EXPECT_TRUE(contains(get.out, "\"auto-mask\": \"E200 1 32 16\"")) << get.out;
+    EXPECT_TRUE(contains(get.out, "\"serial\": ")) << get.out;
+
+    Run info = serial_tool({"info"});
+    ASSERT_EQ(info.exit_code, 0) << info.err;
+    EXPECT_TRUE(contains(info.out, "power           17")) << info.out;
+    ASSERT_EQ(tool({"config", "set", "power", "30"}).exit_code, 0);
+}
+
+TEST_F(Session, WatchCountsEveryRoundAndStopsOnInterrupt) {
+    Run rounds = tool({"inventory", "--watch", "--rounds", "3", "--interval", "0", "--json"});
+    ASSERT_EQ(rounds.exit_code, 0) << rounds.err;
+    EXPECT_TRUE(contains(rounds.out, "\"tags_seen\": 5")) << rounds.out;
+    EXPECT_EQ(occurrences(rounds.out, "\"count\": 3"), 5u) << rounds.out;
+
+    Run interrupted = clitest::run_and_signal({MORVENT_TOOL_PATH, "--tcp", sim_->tcp(), "inventory", "--watch"},
+                                              SIGINT, 1500);
+    EXPECT_EQ(interrupted.exit_code, 0) << interrupted.err;
+    EXPECT_TRUE(contains(interrupted.out, "tags seen  5")) << interrupted.out;
+    EXPECT_TRUE(contains(interrupted.out, kFirstTag)) << interrupted.out;
+}
+
+TEST_F(Session, ActiveModeFramesAndTheTagBuffer) {
+    ASSERT_EQ(tool({"buffer", "clear"}).exit_code, 0);
+    ASSERT_EQ(tool({"inventory"}).exit_code, 0);
+    Run buffer = tool({"buffer", "read"});
+    ASSERT_EQ(buffer.exit_code, 0) << buffer.err;
+    EXPECT_TRUE(contains(buffer.out, "record count  5")) << buffer.out;
+
+    ASSERT_EQ(tool({"config", "set", "work-mode", "1"}).exit_code, 0);
+    Run active = tool({"--json", "active", "--frames", "3", "--seconds", "20"});
+    Run leave = tool({"config", "set", "work-mode", "0"});
+    EXPECT_EQ(leave.exit_code, 0) << leave.err;
+    ASSERT_EQ(active.exit_code, 0) << active.err;
+    EXPECT_EQ(occurrences(active.out, "\"frame\": "), 3u) << active.out;
+    EXPECT_TRUE(contains(active.out, "00EE00")) << active.out;  // address 0, command 0xEE, status 0
+}
+
+TEST_F(Session, SixBAndTransparentCommands) {
+    Run read = tool({"6b", "read", "--uid", "E004010012345678", "--start", "18", "--count", "5"});
+    ASSERT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_TRUE(contains(read.out, "48656C6C6F")) << read.out;  // "Hello"
+
+    Run lock = tool({"6b", "lock", "--uid", "E004010087654321", "--byte", "20", "--check", "--json"});
+    ASSERT_EQ(lock.exit_code, 0) << lock.err;
+    EXPECT_TRUE(contains(lock.out, "\"lock_state\": 1")) << lock.out;
+
+    Run raw = tool({"raw", "--param", "7", "01 02 03"});
+    ASSERT_EQ(raw.exit_code, 0) << raw.err;
+    EXPECT_TRUE(contains(raw.out, "answer         01 02 03")) << raw.out;
+}
+
+// A listener that is never a reader: any connection to it means the tool
+// sent (or tried to send) something.
+class Listener {
+public:
+    Listener() {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(fd_, 4);
+        socklen_t size = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+    }
+    ~Listener() { close(fd_); }
+    std::string endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
+    bool connected() const {
+        pollfd p{fd_, POLLIN, 0};
+        return poll(&p, 1, 0) > 0;
+    }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
+
+TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const std::string epc17(68, 'A');
+    const Case cases[] = {
+        {{"read", "--epc", "E20", "--bank", "user", "--count", "1"}, "--epc: 'E20' has an odd number of hex digits (3)"},
+        {{"read", "--epc", epc17, "--bank", "user", "--count", "1"}, "--epc: 17 words is too long; at most 15"},
+        {{"write-epc", epc17}, "NEW_EPC: 17 words is too long"},
+        {{"write", "--bank", "user", "--data", "ABC"}, "odd number of hex digits"},
+        {{"write", "--bank", "user", "--data", "ABCD", "--epc", "E200", "--mask", "E2"}, "not both"},
+        {{"config", "set", "loudness", "3"}, "unknown setting 'loudness'; settings are: power, region"},
+        {{"config", "get", "relay"}, "cannot be read back"},
+        {{"config", "set", "region", "3"}, "region: needs 2 byte values, got 1"},
+        {{"read", "--bank", "user"}, "--count is required"},
+        {{"read", "--bank", "flash", "--count", "1"}, "memory bank: 'flash'"},
+        {{"inventory", "--frobnicate"}, "unknown option --frobnicate (see morvent inventory --help)"},
+        {{"kill", "--epc", "E200"}, "kill password"},
+        {{"6b", "read", "--uid", "E004", "--start", "0", "--count", "1"}, "--uid: needs exactly 8 bytes"},
+        {{"raw", "0G"}, "is not hex"},
+    };
+    Listener listener;
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{MORVENT_TOOL_PATH, "--tcp", listener.endpoint()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Run result = clitest::run(argv);
+        EXPECT_EQ(result.exit_code, 2) << c.message;
+        EXPECT_TRUE(contains(result.err, c.message)) << "wanted: " << c.message << "\ngot: " << result.err;
+        EXPECT_FALSE(listener.connected()) << c.message;
+    }
+}
+
+TEST(CliBadInput, LinkProblemsAreExplained) {
+    Run no_link = clitest::run({MORVENT_TOOL_PATH, "info"});
+    EXPECT_EQ(no_link.exit_code, 2);
+    EXPECT_TRUE(contains(no_link.err, "no reader link: give --tcp HOST:PORT, --com N or --auto")) << no_link.err;
+
+    std::string closed_port;
+    {
+        Listener gone;  // its port refuses connections once it is closed
+        closed_port = gone.endpoint();
+    }
+    Run refused = clitest::run({MORVENT_TOOL_PATH, "--tcp", closed_port, "info"});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_TRUE(contains(refused.err, "cannot open TCP " + closed_port + ": MORVENT_COMM_ERROR (0x30, 48)"))
+        << refused.err;
+
+    Run low_port = clitest::run({MORVENT_TOOL_PATH, "--tcp", "127.0.0.1:80", "info"});
+    EXPECT_EQ(low_port.exit_code, 2);
+    EXPECT_TRUE(contains(low_port.err, "out of range 1024..65535")) << low_port.err;
+}
+
+TEST(CliHelp, EveryCommandExplainsItsOptions) {
+    Run help = clitest::run({MORVENT_TOOL_PATH, "--help"});
+    ASSERT_EQ(help.exit_code, 0);
+    for (const char* command : {"info", "inventory", "read", "write", "erase", "write-epc", "lock", "kill",
+                                "privacy set", "eas set", "6b read", "config set", "buffer read", "active", "raw"}) {
+        EXPECT_TRUE(contains(help.out, std::string("  ") + command + " ")) << command;
+    }
+    Run read = clitest::run({MORVENT_TOOL_PATH, "read", "--help"});
+    EXPECT_EQ(read.exit_code, 0);
+    EXPECT_TRUE(contains(read.out, "--count N")) << read.out;
+    Run config = clitest::run({MORVENT_TOOL_PATH, "config", "set", "--help"});
+    EXPECT_TRUE(contains(config.out, "scan-time")) << config.out;
+    Run group = clitest::run({MORVENT_TOOL_PATH, "privacy"});
+    EXPECT_EQ(group.exit_code, 2);
+    EXPECT_TRUE(contains(group.out, "privacy check")) << group.out;
+}
+
+}  // namespace
