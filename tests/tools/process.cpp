@@ -72,9 +72,9 @@ std::string scratch_dir(const std::string& name) {
     return path;
 }
 
-Run run(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int timeout_ms) {
+Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int timeout_ms) {
     std::string out = temp_path(".out"), err = temp_path(".err");
-    Run result;
+    Outcome result;
     result.exit_code = reap(spawn(argv, environment, out, err), timeout_ms);
     result.out = slurp(out);
     result.err = slurp(err);
@@ -83,12 +83,12 @@ Run run(const std::vector<std::string>& argv, const std::vector<std::string>& en
     return result;
 }
 
-Run run_and_signal(const std::vector<std::string>& argv, int signal, int delay_ms, int timeout_ms) {
+Outcome run_and_signal(const std::vector<std::string>& argv, int signal, int delay_ms, int timeout_ms) {
     std::string out = temp_path(".out"), err = temp_path(".err");
     pid_t pid = spawn(argv, {}, out, err);
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     kill(pid, signal);
-    Run result;
+    Outcome result;
     result.exit_code = reap(pid, timeout_ms);
     result.out = slurp(out);
     result.err = slurp(err);

@@ -9,7 +9,7 @@
 
 namespace clitest {
 
-struct Run {
+struct Outcome {
     int exit_code = -1;  // -1: killed or did not start
     std::string out;
     std::string err;
@@ -17,12 +17,12 @@ struct Run {
 
 // Runs `argv` with extra environment entries ("NAME=value"), stdin closed,
 // and kills it after `timeout_ms`.
-Run run(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
         int timeout_ms = 30000);
 
 // Starts `argv` in the background, its output going to a file, and sends it
 // `signal` after `delay_ms`; returns what run() would.
-Run run_and_signal(const std::vector<std::string>& argv, int signal, int delay_ms, int timeout_ms = 30000);
+Outcome run_and_signal(const std::vector<std::string>& argv, int signal, int delay_ms, int timeout_ms = 30000);
 
 // morvent-sim in the background: one reader on a free TCP port and a pty
 // linked at `pty_link`. Stopped (SIGTERM, bounded wait) on destruction.

@@ -12,7 +12,7 @@
 
 #include "process.h"
 
-using clitest::Run;
+using clitest::Outcome;
 
 namespace {
 
@@ -30,17 +30,18 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
 class Session : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        pty_ = clitest::scratch_dir("session") + "/com3";
+        // One simulator per test process; ctest runs several at once.
+        pty_ = clitest::scratch_dir("session") + "/com3-" + std::to_string(getpid());
         sim_ = std::make_unique<clitest::Simulator>(pty_);
     }
     static void TearDownTestSuite() { sim_.reset(); }
 
     // morvent --tcp SIM ARGS...
-    Run tool(std::vector<std::string> args) {
+    Outcome tool(std::vector<std::string> args) {
         args.insert(args.begin(), {MORVENT_TOOL_PATH, "--tcp", sim_->tcp()});
         return clitest::run(args);
     }
-    Run serial_tool(std::vector<std::string> args) {
+    Outcome serial_tool(std::vector<std::string> args) {
         args.insert(args.begin(), {MORVENT_TOOL_PATH, "--com", "3"});
         return clitest::run(args, {"MORVENT_COM3=" + pty_});
     }
@@ -53,53 +54,53 @@ std::string Session::pty_;
 std::unique_ptr<clitest::Simulator> Session::sim_;
 
 TEST_F(Session, InventoryOverTcpAndSerialListsTheSameField) {
-    Run tcp = tool({"inventory", "--json"});
+    Outcome tcp = tool({"inventory", "--json"});
     ASSERT_EQ(tcp.exit_code, 0) << tcp.err;
     EXPECT_TRUE(contains(tcp.out, "\"tag_count\": 5")) << tcp.out;
     EXPECT_TRUE(contains(tcp.out, std::string("\"epc\": \"") + kFirstTag + "\"")) << tcp.out;
 
-    Run serial = serial_tool({"inventory"});
+    Outcome serial = serial_tool({"inventory"});
     ASSERT_EQ(serial.exit_code, 0) << serial.err;
     EXPECT_TRUE(contains(serial.out, "INVENTORY_RECORDS (0x01, 1)")) << serial.out;
     EXPECT_TRUE(contains(serial.out, kFirstTag)) << serial.out;
 
-    Run masked = tool({"inventory", "--mask", "3000", "--tid", "0,2"});
+    Outcome masked = tool({"inventory", "--mask", "3000", "--tid", "0,2"});
     ASSERT_EQ(masked.exit_code, 0) << masked.err;
     EXPECT_TRUE(contains(masked.out, "tag count  2")) << masked.out;
     EXPECT_FALSE(contains(masked.out, kFirstTag)) << masked.out;
 
-    Run iso6b = tool({"inventory", "--6b"});
+    Outcome iso6b = tool({"inventory", "--6b"});
     ASSERT_EQ(iso6b.exit_code, 0) << iso6b.err;
     EXPECT_TRUE(contains(iso6b.out, "E004010012345678")) << iso6b.out;
 }
 
 TEST_F(Session, WrittenUserMemoryReadsBackByEpcAndByMask) {
-    Run write = tool({"write", "--epc", kFirstTag, "--bank", "user", "--ptr", "8", "--data", "CAFE BABE"});
+    Outcome write = tool({"write", "--epc", kFirstTag, "--bank", "user", "--ptr", "8", "--data", "CAFE BABE"});
     ASSERT_EQ(write.exit_code, 0) << write.err;
     EXPECT_TRUE(contains(write.out, "words written  2")) << write.out;
 
-    Run by_epc = tool({"read", "--epc", kFirstTag, "--bank", "user", "--ptr", "8", "--count", "2", "--json"});
+    Outcome by_epc = tool({"read", "--epc", kFirstTag, "--bank", "user", "--ptr", "8", "--count", "2", "--json"});
     ASSERT_EQ(by_epc.exit_code, 0) << by_epc.err;
     EXPECT_TRUE(contains(by_epc.out, "\"data\": \"CAFEBABE\"")) << by_epc.out;
 
-    Run by_mask = tool({"read", "--mask", "E2003412", "--bank", "3", "--ptr", "9", "--count", "1"});
+    Outcome by_mask = tool({"read", "--mask", "E2003412", "--bank", "3", "--ptr", "9", "--count", "1"});
     ASSERT_EQ(by_mask.exit_code, 0) << by_mask.err;
     EXPECT_TRUE(contains(by_mask.out, "data          BABE")) << by_mask.out;
 }
 
 TEST_F(Session, ReaderAndTagFailuresAreNamedWithNumberAndMeaning) {
-    Run wrong_password = tool({"read", "--epc", kProtectedTag, "--bank", "reserved", "--count", "2", "--password",
+    Outcome wrong_password = tool({"read", "--epc", kProtectedTag, "--bank", "reserved", "--count", "2", "--password",
                                "00000001"});
     EXPECT_EQ(wrong_password.exit_code, 1);
     EXPECT_TRUE(contains(wrong_password.err, "MORVENT_TAG_ERROR (0xFC, 252): the tag reported an error"))
         << wrong_password.err;
     EXPECT_TRUE(contains(wrong_password.err, "tag error 0x05 PASSWORD")) << wrong_password.err;
 
-    Run json = tool({"--json", "read", "--epc", "AAAA", "--bank", "user", "--count", "1"});
+    Outcome json = tool({"--json", "read", "--epc", "AAAA", "--bank", "user", "--count", "1"});
     EXPECT_EQ(json.exit_code, 1);
     EXPECT_TRUE(contains(json.out, "\"status\": {\"code\": 251, \"name\": \"NO_TAG\"")) << json.out;
 
-    Run refused = tool({"config", "set", "power", "40"});
+    Outcome refused = tool({"config", "set", "power", "40"});
     EXPECT_EQ(refused.exit_code, 1);
     EXPECT_TRUE(contains(refused.err, "config set power: MORVENT_PARAM_RANGE (0xFF, 255)")) << refused.err;
 }
@@ -108,26 +109,26 @@ TEST_F(Session, SettingsChangeAndReadBack) {
     ASSERT_EQ(tool({"config", "set", "power", "17"}).exit_code, 0);
     ASSERT_EQ(tool({"config", "set", "region", "3,0"}).exit_code, 0);
     ASSERT_EQ(tool({"config", "set", "auto-mask", "E200", "epc", "32"}).exit_code, 0);
-    Run get = tool({"--json", "config", "get", "power", "region", "auto-mask", "serial"});
+    Outcome get = tool({"--json", "config", "get", "power", "region", "auto-mask", "serial"});
     ASSERT_EQ(get.exit_code, 0) << get.err;
     EXPECT_TRUE(contains(get.out, "\"power\": 17")) << get.out;
     EXPECT_TRUE(contains(get.out, "\"region\": \"3,0\"")) << get.out;
     EXPECT_TRUE(contains(get.out, "\"auto-mask\": \"E200 1 32 16\"")) << get.out;
     EXPECT_TRUE(contains(get.out, "\"serial\": ")) << get.out;
 
-    Run info = serial_tool({"info"});
+    Outcome info = serial_tool({"info"});
     ASSERT_EQ(info.exit_code, 0) << info.err;
     EXPECT_TRUE(contains(info.out, "power           17")) << info.out;
     ASSERT_EQ(tool({"config", "set", "power", "30"}).exit_code, 0);
 }
 
 TEST_F(Session, WatchCountsEveryRoundAndStopsOnInterrupt) {
-    Run rounds = tool({"inventory", "--watch", "--rounds", "3", "--interval", "0", "--json"});
+    Outcome rounds = tool({"inventory", "--watch", "--rounds", "3", "--interval", "0", "--json"});
     ASSERT_EQ(rounds.exit_code, 0) << rounds.err;
     EXPECT_TRUE(contains(rounds.out, "\"tags_seen\": 5")) << rounds.out;
     EXPECT_EQ(occurrences(rounds.out, "\"count\": 3"), 5u) << rounds.out;
 
-    Run interrupted = clitest::run_and_signal({MORVENT_TOOL_PATH, "--tcp", sim_->tcp(), "inventory", "--watch"},
+    Outcome interrupted = clitest::run_and_signal({MORVENT_TOOL_PATH, "--tcp", sim_->tcp(), "inventory", "--watch"},
                                               SIGINT, 1500);
     EXPECT_EQ(interrupted.exit_code, 0) << interrupted.err;
     EXPECT_TRUE(contains(interrupted.out, "tags seen  5")) << interrupted.out;
@@ -137,13 +138,13 @@ TEST_F(Session, WatchCountsEveryRoundAndStopsOnInterrupt) {
 TEST_F(Session, ActiveModeFramesAndTheTagBuffer) {
     ASSERT_EQ(tool({"buffer", "clear"}).exit_code, 0);
     ASSERT_EQ(tool({"inventory"}).exit_code, 0);
-    Run buffer = tool({"buffer", "read"});
+    Outcome buffer = tool({"buffer", "read"});
     ASSERT_EQ(buffer.exit_code, 0) << buffer.err;
     EXPECT_TRUE(contains(buffer.out, "record count  5")) << buffer.out;
 
     ASSERT_EQ(tool({"config", "set", "work-mode", "1"}).exit_code, 0);
-    Run active = tool({"--json", "active", "--frames", "3", "--seconds", "20"});
-    Run leave = tool({"config", "set", "work-mode", "0"});
+    Outcome active = tool({"--json", "active", "--frames", "3", "--seconds", "20"});
+    Outcome leave = tool({"config", "set", "work-mode", "0"});
     EXPECT_EQ(leave.exit_code, 0) << leave.err;
     ASSERT_EQ(active.exit_code, 0) << active.err;
     EXPECT_EQ(occurrences(active.out, "\"frame\": "), 3u) << active.out;
@@ -151,15 +152,15 @@ TEST_F(Session, ActiveModeFramesAndTheTagBuffer) {
 }
 
 TEST_F(Session, SixBAndTransparentCommands) {
-    Run read = tool({"6b", "read", "--uid", "E004010012345678", "--start", "18", "--count", "5"});
+    Outcome read = tool({"6b", "read", "--uid", "E004010012345678", "--start", "18", "--count", "5"});
     ASSERT_EQ(read.exit_code, 0) << read.err;
     EXPECT_TRUE(contains(read.out, "48656C6C6F")) << read.out;  // "Hello"
 
-    Run lock = tool({"6b", "lock", "--uid", "E004010087654321", "--byte", "20", "--check", "--json"});
+    Outcome lock = tool({"6b", "lock", "--uid", "E004010087654321", "--byte", "20", "--check", "--json"});
     ASSERT_EQ(lock.exit_code, 0) << lock.err;
     EXPECT_TRUE(contains(lock.out, "\"lock_state\": 1")) << lock.out;
 
-    Run raw = tool({"raw", "--param", "7", "01 02 03"});
+    Outcome raw = tool({"raw", "--param", "7", "01 02 03"});
     ASSERT_EQ(raw.exit_code, 0) << raw.err;
     EXPECT_TRUE(contains(raw.out, "answer         01 02 03")) << raw.out;
 }
@@ -217,7 +218,7 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
     for (const Case& c : cases) {
         std::vector<std::string> argv{MORVENT_TOOL_PATH, "--tcp", listener.endpoint()};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        Run result = clitest::run(argv);
+        Outcome result = clitest::run(argv);
         EXPECT_EQ(result.exit_code, 2) << c.message;
         EXPECT_TRUE(contains(result.err, c.message)) << "wanted: " << c.message << "\ngot: " << result.err;
         EXPECT_FALSE(listener.connected()) << c.message;
@@ -225,7 +226,7 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
 }
 
 TEST(CliBadInput, LinkProblemsAreExplained) {
-    Run no_link = clitest::run({MORVENT_TOOL_PATH, "info"});
+    Outcome no_link = clitest::run({MORVENT_TOOL_PATH, "info"});
     EXPECT_EQ(no_link.exit_code, 2);
     EXPECT_TRUE(contains(no_link.err, "no reader link: give --tcp HOST:PORT, --com N or --auto")) << no_link.err;
 
@@ -234,29 +235,29 @@ TEST(CliBadInput, LinkProblemsAreExplained) {
         Listener gone;  // its port refuses connections once it is closed
         closed_port = gone.endpoint();
     }
-    Run refused = clitest::run({MORVENT_TOOL_PATH, "--tcp", closed_port, "info"});
+    Outcome refused = clitest::run({MORVENT_TOOL_PATH, "--tcp", closed_port, "info"});
     EXPECT_EQ(refused.exit_code, 1);
     EXPECT_TRUE(contains(refused.err, "cannot open TCP " + closed_port + ": MORVENT_COMM_ERROR (0x30, 48)"))
         << refused.err;
 
-    Run low_port = clitest::run({MORVENT_TOOL_PATH, "--tcp", "127.0.0.1:80", "info"});
+    Outcome low_port = clitest::run({MORVENT_TOOL_PATH, "--tcp", "127.0.0.1:80", "info"});
     EXPECT_EQ(low_port.exit_code, 2);
     EXPECT_TRUE(contains(low_port.err, "out of range 1024..65535")) << low_port.err;
 }
 
 TEST(CliHelp, EveryCommandExplainsItsOptions) {
-    Run help = clitest::run({MORVENT_TOOL_PATH, "--help"});
+    Outcome help = clitest::run({MORVENT_TOOL_PATH, "--help"});
     ASSERT_EQ(help.exit_code, 0);
     for (const char* command : {"info", "inventory", "read", "write", "erase", "write-epc", "lock", "kill",
                                 "privacy set", "eas set", "6b read", "config set", "buffer read", "active", "raw"}) {
         EXPECT_TRUE(contains(help.out, std::string("  ") + command + " ")) << command;
     }
-    Run read = clitest::run({MORVENT_TOOL_PATH, "read", "--help"});
+    Outcome read = clitest::run({MORVENT_TOOL_PATH, "read", "--help"});
     EXPECT_EQ(read.exit_code, 0);
     EXPECT_TRUE(contains(read.out, "--count N")) << read.out;
-    Run config = clitest::run({MORVENT_TOOL_PATH, "config", "set", "--help"});
+    Outcome config = clitest::run({MORVENT_TOOL_PATH, "config", "set", "--help"});
     EXPECT_TRUE(contains(config.out, "scan-time")) << config.out;
-    Run group = clitest::run({MORVENT_TOOL_PATH, "privacy"});
+    Outcome group = clitest::run({MORVENT_TOOL_PATH, "privacy"});
     EXPECT_EQ(group.exit_code, 2);
     EXPECT_TRUE(contains(group.out, "privacy check")) << group.out;
 }
