@@ -4,11 +4,17 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all build test test-asan test-tsan clean
+PREFIX     ?= /usr/local
+
+.PHONY: all deps build test test-asan test-tsan demo install clean
 
 all: build
 
-build:
+# The Debian packages the build needs, when they are missing.
+deps:
+	@if [ -x scripts/install-deps.sh ]; then scripts/install-deps.sh; fi
+
+build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -25,5 +31,16 @@ test-tsan:
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_ARGS)
 
+# A narrated session against the simulated reader, from a Release build
+# staged as it would be installed.
+demo: deps
+	cmake -S . -B build-release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DMORVENT_BUILD_TESTS=OFF
+	cmake --build build-release -j $(JOBS)
+	cmake --install build-release --prefix build-release/stage > /dev/null
+	scripts/demo.sh build-release/stage
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-release
