@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix, builds the C example against it
+# with find_package(Morvent) and with pkg-config, and runs both, and the
+# installed tool, against the installed simulator.
+# Arguments: BUILD_DIR SOURCE_DIR SCRATCH_DIR
+set -euo pipefail
+build=$1 source=$2 scratch=$3
+rm -rf "$scratch" && mkdir -p "$scratch"
+prefix=$scratch/prefix
+sim_pid=
+cleanup() { if [ -n "$sim_pid" ]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
+for file in include/morvent.h lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
+            lib/cmake/Morvent/MorventConfig.cmake; do
+  [ -e "$prefix/$file" ] || fail "$file not installed"
+done
+if [ -e "$build/libTessaly.so" ]; then
+  for file in lib/libTessaly.so share/java/Tessaly.jar share/java/TessalyExample.jar; do
+    [ -e "$prefix/$file" ] || fail "$file not installed"
+  done
+fi
+
+# Nothing below may reach into the build tree.
+"$prefix/bin/morvent-sim" --tcp 0 >"$scratch/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do grep -q 'tcp=' "$scratch/sim.out" && break; sleep 0.1; done
+port=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$scratch/sim.out")
+[ -n "$port" ] || fail "simulator did not start"
+expect_tag() { grep -q 'E20034120123456789ABCDEF' "$1" || { cat "$1"; fail "$2 did not list the tag"; }; }
+
+cmake -S "$source/examples/c" -B "$scratch/cmake-consumer" -DCMAKE_PREFIX_PATH="$prefix" >"$scratch/consumer.log"
+cmake --build "$scratch/cmake-consumer" >>"$scratch/consumer.log"
+"$scratch/cmake-consumer/list_tags" 127.0.0.1 "$port" >"$scratch/cmake.out"
+expect_tag "$scratch/cmake.out" "the find_package(Morvent) build"
+
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+cc -o "$scratch/list_tags_pc" "$source/examples/c/list_tags.c" $(pkg-config --cflags --libs morvent) \
+   -Wl,-rpath,"$(pkg-config --variable=libdir morvent)"
+"$scratch/list_tags_pc" 127.0.0.1 "$port" >"$scratch/pkgconfig.out"
+expect_tag "$scratch/pkgconfig.out" "the pkg-config build"
+
+"$prefix/bin/morvent" --tcp "127.0.0.1:$port" inventory >"$scratch/tool.out"
+expect_tag "$scratch/tool.out" "the installed morvent"
+echo "install test: the CMake and pkg-config consumers and the installed tool listed the tags"

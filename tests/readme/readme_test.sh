@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Keeps README.md honest: every block marked <!-- from: PATH --> must stand
+# verbatim in PATH (which the build compiles), and every command of the block
+# marked <!-- run: cli --> must succeed against the simulated reader.
+# Arguments: SOURCE_DIR MORVENT MORVENT_SIM SCRATCH_DIR
+set -euo pipefail
+source=$1 tool=$2 sim=$3 scratch=$4
+readme=$source/README.md
+rm -rf "$scratch" && mkdir -p "$scratch"
+sim_pid=
+cleanup() { if [ -n "$sim_pid" ]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi; }
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# The fenced block after the marker line number $1, into file $2.
+block_after() {
+  awk -v start="$1" 'NR > start && /^```/ { if (inside) exit; inside = 1; next } inside' "$readme" >"$2"
+}
+
+blocks=0
+while IFS=: read -r line path; do
+  path=${path# }; path=${path% -->}
+  block_after "$line" "$scratch/block"
+  blocks=$((blocks + 1))
+  # Verbatim: the block's lines appear consecutively in the file.
+  content=$(<"$source/$path") block=$(<"$scratch/block")
+  if [ -z "$block" ] || [[ $content != *"$block"* ]]
+  then fail "README block at line $line differs from $path"; fi
+done < <(grep -n '^<!-- from: ' "$readme" | sed 's/<!-- from://')
+[ "$blocks" -ge 2 ] || fail "found only $blocks example blocks"
+
+"$sim" --tcp 0 --pty "$scratch/com3" >"$scratch/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do grep -q 'tcp=' "$scratch/sim.out" && break; sleep 0.1; done
+port=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$scratch/sim.out")
+[ -n "$port" ] || { fail "simulator did not start"; exit 1; }
+
+block_after "$(grep -n '^<!-- run: cli -->' "$readme" | cut -d: -f1)" "$scratch/cli"
+commands=0
+while read -r command; do
+  commands=$((commands + 1))
+  line=${command#\$ }
+  line=${line//127.0.0.1:6000/127.0.0.1:$port}
+  line=${line//\/tmp\/com3/$scratch/com3}
+  line=$(sed "s|\(^\| \)morvent |\1$tool |" <<<"$line")
+  if ! timeout 60 bash -c "$line" >"$scratch/out" 2>&1; then
+    fail "README command failed: $command"
+    cat "$scratch/out" >&2
+  fi
+done < <(grep '^\$ ' "$scratch/cli")
+[ "$commands" -ge 5 ] || fail "found only $commands commands"
+echo "README: $blocks example blocks and $commands commands checked, $failures failures"
+[ "$failures" -eq 0 ]
