@@ -50,7 +50,7 @@ run "$bin/morvent" --com 3 inventory --json
 
 say "4. Write two words to a tag's user memory and read them back"
 epc=E20034120123456789ABCDEF
-run "$bin/morvent" --tcp "$tcp" write --epc "$epc" --bank user --ptr 4 --data "CAFE F00D"
+run "$bin/morvent" --tcp "$tcp" write --epc "$epc" --bank user --ptr 4 --data CAFEF00D
 run "$bin/morvent" --tcp "$tcp" read --epc "$epc" --bank user --ptr 4 --count 2
 
 say "5. A tag that refuses: the access password is wrong (status shown by name, number and meaning)"

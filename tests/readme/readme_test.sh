@@ -43,7 +43,8 @@ while read -r command; do
   line=${command#\$ }
   line=${line//127.0.0.1:6000/127.0.0.1:$port}
   line=${line//\/tmp\/com3/$scratch/com3}
-  line=$(sed "s|\(^\| \)morvent |\1$tool |" <<<"$line")
+  line=" $line"
+  line=${line// morvent / $tool }
   if ! timeout 60 bash -c "$line" >"$scratch/out" 2>&1; then
     fail "README command failed: $command"
     cat "$scratch/out" >&2
