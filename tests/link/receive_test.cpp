@@ -147,6 +147,31 @@ TEST_P(Receive, AtRoutineAcceptsAWholeFrame) {
   EXPECT_EQ(got.bytes, infoFrame());
 }
 
+// A serial read gives up after 510 ms without a byte; a network wait lasts
+// the whole second.
+TEST_P(Receive, AnswerAfter700MsIsTooLateOnlyOnSerial) {
+  reader().script({{infoFrame(), 700}});
+  const Received got = exchange(GetDataFromPort);
+  if (serial()) {
+    EXPECT_EQ(got.status, MORVENT_COMM_ERROR);
+    EXPECT_LT(got.ms, 700);
+  } else {
+    EXPECT_EQ(got.status, MORVENT_OK);
+    EXPECT_EQ(got.bytes, infoFrame());
+  }
+}
+
+TEST(NetworkReceive, ConnectionClosedMidFrameTimesOut) {
+  ReaderLink link(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
+  const Bytes frame = infoFrame();
+  link.reader().scriptAnswerThenDrop({{Bytes(frame.begin(), frame.begin() + 9)}});
+  const Received got = exchange(link, GetDataFromPort);
+  EXPECT_EQ(got.status, MORVENT_COMM_ERROR);
+  EXPECT_LT(got.ms, 2500);
+  EXPECT_TRUE(link.reader().waitForDisconnect(1000));
+}
+
 // ---- Silence: each routine gives up within its limits ----
 
 struct SilentCase {
@@ -172,6 +197,14 @@ TEST_P(Receive, SilentReaderTimesOutWithinTheLimits) {
     EXPECT_GE(got.ms, serial() ? c.serialMin : c.networkMin);
     EXPECT_LE(got.ms, serial() ? c.serialMax : c.networkMax);
   }
+}
+
+TEST_P(Receive, SlowAtRoutineWaitsSixSecondsForAnAnswer) {
+  reader().script({{infoFrame(), 6000}});
+  const Received got = exchange(ATGetDataFromPort);
+  EXPECT_EQ(got.status, MORVENT_OK);
+  EXPECT_EQ(got.bytes, infoFrame());
+  EXPECT_GE(got.ms, 5900);
 }
 
 TEST_P(Receive, SlowAtRoutineGivesUpAfterSevenSilentSeconds) {
