@@ -2,6 +2,7 @@
 // reader-information command, against the fake reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "morvent.h"
@@ -132,15 +133,16 @@ TEST(OpenComPort, ComNumberOutsideTheRangeFailsAfterItsAttempts) {
 
 // COM1..COM12 other than the reader's are mapped to missing devices so that
 // no serial port of the machine takes part.
-std::vector<std::unique_ptr<ComMapping>> missingComsExcept(int keep) {
+std::vector<std::unique_ptr<ComMapping>> missingComsExcept(std::initializer_list<int> keep) {
   std::vector<std::unique_ptr<ComMapping>> missing;
   for (int com = 1; com <= 12; ++com)
-    if (com != keep) missing.push_back(mapComToMissing(com));
+    if (std::find(keep.begin(), keep.end(), com) == keep.end())
+      missing.push_back(mapComToMissing(com));
   return missing;
 }
 
 TEST(AutoOpenComPort, FindsTheReaderOnCom3) {
-  auto missing = missingComsExcept(3);
+  auto missing = missingComsExcept({3});
   auto reader = FakeReader::pty();
   reader->mapCom(3);
   reader->scriptReaderInfo(0x05);
@@ -154,8 +156,26 @@ TEST(AutoOpenComPort, FindsTheReaderOnCom3) {
   EXPECT_EQ(CloseSpecComPort(3), MORVENT_OK);
 }
 
+// A COM port that is already open answers 0x35 and the scan moves on.
+TEST(AutoOpenComPort, PassesOverAPortAlreadyOpen) {
+  auto missing = missingComsExcept({3, 4});
+  ReaderLink first(LinkKind::Serial, 3, 0x01);
+  ASSERT_EQ(first.openStatus(), MORVENT_OK);
+  auto second = FakeReader::pty();
+  second->mapCom(4);
+  second->scriptReaderInfo(0x02);
+  int com = 0, handle = 0;
+  unsigned char address = 0x42;
+  ASSERT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_OK);
+  EXPECT_EQ(com, 4);
+  EXPECT_EQ(handle, 4);
+  EXPECT_EQ(address, 0x02);
+  EXPECT_EQ(first.reader().requestCount(), 1u);  // its handshake only
+  EXPECT_EQ(CloseSpecComPort(4), MORVENT_OK);
+}
+
 TEST(AutoOpenComPort, NoReaderGivesMinusOneAndTheLastPortsResult) {
-  auto missing = missingComsExcept(0);
+  auto missing = missingComsExcept({});
   int com = 0, handle = 0;
   unsigned char address = 0x42;
   EXPECT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_COMM_ERROR);

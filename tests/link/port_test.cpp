@@ -94,6 +94,19 @@ TEST(OpenCom, MissingDeviceIsAnInvalidPort) {
   EXPECT_EQ(OpenCom(34, 9), MORVENT_INVALID_PORT);
 }
 
+// A device is not shared: while one COM number holds it, another that names
+// the same device cannot open it.
+TEST(OpenCom, DeviceHeldByAnotherPortIsBusy) {
+  auto reader = FakeReader::pty();
+  reader->mapCom(38);
+  reader->mapCom(39);
+  ASSERT_EQ(OpenCom(38, 9), MORVENT_OK);
+  EXPECT_EQ(OpenCom(39, 9), MORVENT_INVALID_PORT);
+  EXPECT_EQ(CloseSpecComPort(38), MORVENT_OK);
+  EXPECT_EQ(OpenCom(39, 9), MORVENT_OK);
+  EXPECT_EQ(CloseSpecComPort(39), MORVENT_OK);
+}
+
 TEST(SerialLink, EveryByteValuePassesUnchanged) {
   ReaderLink link(LinkKind::Serial, 35);
   ASSERT_EQ(link.openStatus(), MORVENT_OK);
