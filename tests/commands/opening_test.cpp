@@ -141,17 +141,23 @@ std::vector<std::unique_ptr<ComMapping>> missingComsExcept(std::initializer_list
   return missing;
 }
 
+// Runs AutoOpenComPort, expecting it to open `expectedCom`, whose reader
+// answers from `expectedAddress`.
+void expectAutoOpenFinds(int expectedCom, unsigned char expectedAddress) {
+  int com = 0, handle = 0;
+  unsigned char address = 0x42;
+  ASSERT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_OK);
+  EXPECT_EQ(com, expectedCom);
+  EXPECT_EQ(handle, expectedCom);
+  EXPECT_EQ(address, expectedAddress);
+}
+
 TEST(AutoOpenComPort, FindsTheReaderOnCom3) {
   auto missing = missingComsExcept({3});
   auto reader = FakeReader::pty();
   reader->mapCom(3);
   reader->scriptReaderInfo(0x05);
-  int com = 0, handle = 0;
-  unsigned char address = 0x42;
-  ASSERT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_OK);
-  EXPECT_EQ(com, 3);
-  EXPECT_EQ(handle, 3);
-  EXPECT_EQ(address, 0x05);
+  expectAutoOpenFinds(3, 0x05);
   EXPECT_EQ(reader->lastRequest(), kHandshake);
   EXPECT_EQ(CloseSpecComPort(3), MORVENT_OK);
 }
@@ -164,12 +170,7 @@ TEST(AutoOpenComPort, PassesOverAPortAlreadyOpen) {
   auto second = FakeReader::pty();
   second->mapCom(4);
   second->scriptReaderInfo(0x02);
-  int com = 0, handle = 0;
-  unsigned char address = 0x42;
-  ASSERT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_OK);
-  EXPECT_EQ(com, 4);
-  EXPECT_EQ(handle, 4);
-  EXPECT_EQ(address, 0x02);
+  expectAutoOpenFinds(4, 0x02);
   EXPECT_EQ(first.reader().requestCount(), 1u);  // its handshake only
   EXPECT_EQ(CloseSpecComPort(4), MORVENT_OK);
 }
