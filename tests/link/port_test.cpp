@@ -153,6 +153,17 @@ TEST(Close, IndexesOutsideTheirRangeTouchNoLink) {
   EXPECT_EQ(askReaderInformation(network.reader(), network.portIndex()), MORVENT_OK);
 }
 
+// The close waits for the reader to close its side, but not for ever.
+TEST(Close, CloseNetPortGivesUpOnAReaderThatKeepsItsSideOpen) {
+  ReaderLink network(LinkKind::Network);
+  ASSERT_EQ(network.openStatus(), MORVENT_OK);
+  network.reader().setIgnorePeerClose(true);
+  const auto start = Clock::now();
+  network.close();
+  EXPECT_LT(msSince(start), 2500);
+  EXPECT_TRUE(network.reader().connected());
+}
+
 TEST(Close, PortsNeverOpenedCloseQuietly) {
   EXPECT_EQ(CloseSpecComPort(77), MORVENT_OK);
   EXPECT_EQ(CloseComPort(), MORVENT_OK);
