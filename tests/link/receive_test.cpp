@@ -148,7 +148,7 @@ struct SerialRefusal {
 TEST_P(Receive, AnswersOnlyTheNetworkAccepts) {
   const SerialRefusal cases[] = {
       {"short frame", {0x03, 0x00, 0x01, 0x00}, 0, 900, 2200},
-      {"answer after 700 ms", infoFrame(), 700, 400, 699},
+      {"answer after 800 ms", infoFrame(), 800, 400, 799},
   };
   for (const SerialRefusal& c : cases) {
     SCOPED_TRACE(c.name);
