@@ -233,6 +233,9 @@ TEST_P(ReaderInformation, FailuresLeaveEveryOutputUnchanged) {
       {"reader status", response(0x33, 0x21, 0x05, kReaderInfoData), 0x05},
       {"other command", response(0x33, 0x22, 0x00, kReaderInfoData), MORVENT_CMD_MISMATCH},
       {"bad CRC", badCrc, MORVENT_CRC_ERROR},
+      {"success without the information",
+       response(0x33, 0x21, 0x00, Bytes(kReaderInfoData.begin(), kReaderInfoData.begin() + 10)),
+       MORVENT_COMM_ERROR},
   };
   for (const FailedAnswer& c : cases) {
     SCOPED_TRACE(c.name);
