@@ -174,61 +174,70 @@ int run_inventory(Context& context, const Arguments& arguments) {
 
 // ---- Gen2 memory -------------------------------------------------------
 
+// What read, write and erase share: the tag, the bank, the first word and
+// the password.
+struct MemoryRequest {
+    Addressing a;
+    std::uint8_t bank;
+    std::uint8_t pointer;
+    Bytes password;
+
+    explicit MemoryRequest(const Arguments& arguments)
+        : a{parse_target(arguments)},
+          bank(parse_bank(arguments.required("bank"))),
+          pointer(parse_byte(arguments.value("ptr").value_or("0"), "--ptr")),
+          password(parse_password(arguments)) {}
+
+    Document document() const {
+        Document document;
+        document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
+        return document;
+    }
+};
+
+std::uint8_t parse_count(const Arguments& arguments, long max) {
+    return static_cast<std::uint8_t>(parse_number(arguments.required("count"), "--count", 1, max));
+}
+
 int run_read(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
-    std::uint8_t bank = parse_bank(arguments.required("bank"));
-    std::uint8_t pointer = parse_byte(arguments.value("ptr").value_or("0"), "--ptr");
-    std::uint8_t count = static_cast<std::uint8_t>(parse_number(arguments.required("count"), "--count", 1, 120));
-    Bytes password = parse_password(arguments);
+    MemoryRequest m(arguments);
+    std::uint8_t count = parse_count(arguments, 120);
     std::uint8_t data[256] = {};
     int error = 0;
-    int status = ReadData_G2(context.address(), a.epc(), a.words(), bank, pointer, count, password.data(), a.bank(),
-                             a.mask_address(), a.bits(), a.mask(), data, &error, context.handle());
+    int status = ReadData_G2(context.address(), m.a.epc(), m.a.words(), m.bank, m.pointer, count, m.password.data(),
+                             m.a.bank(), m.a.mask_address(), m.a.bits(), m.a.mask(), data, &error, context.handle());
     check_tag(context, status, error);
-    Document document;
-    document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
+    Document document = m.document();
     document.add("words", Value::number(count)).add("data", Value::text(to_hex(data, 2u * count)));
     report_ok(context, document);
     return 0;
 }
 
 int run_write(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
-    std::uint8_t bank = parse_bank(arguments.required("bank"));
-    std::uint8_t pointer = parse_byte(arguments.value("ptr").value_or("0"), "--ptr");
+    MemoryRequest m(arguments);
     Bytes data = parse_words(arguments.required("data"), "--data");
-    if (static_cast<long>(data.size()) > write_room(a.target)) {
+    if (static_cast<long>(data.size()) > write_room(m.a.target)) {
         throw UsageError("--data: " + std::to_string(data.size() / 2) + " words do not fit one request; at most " +
-                         std::to_string(write_room(a.target) / 2) + " with this addressing");
+                         std::to_string(write_room(m.a.target) / 2) + " with this addressing");
     }
-    Bytes password = parse_password(arguments);
     auto write = arguments.flag("block") ? BlockWrite_G2 : WriteData_G2;
     int error = 0;
-    int status = write(context.address(), a.epc(), static_cast<std::uint8_t>(data.size() / 2), a.words(), bank, pointer,
-                       data.data(), password.data(), a.bank(), a.mask_address(), a.bits(), a.mask(), &error,
-                       context.handle());
+    int status = write(context.address(), m.a.epc(), static_cast<std::uint8_t>(data.size() / 2), m.a.words(), m.bank,
+                       m.pointer, data.data(), m.password.data(), m.a.bank(), m.a.mask_address(), m.a.bits(),
+                       m.a.mask(), &error, context.handle());
     check_tag(context, status, error);
-    Document document;
-    document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
-    document.add("words_written", Value::number(static_cast<long long>(data.size() / 2)));
-    report_ok(context, document);
+    report_ok(context, m.document().add("words_written", Value::number(static_cast<long long>(data.size() / 2))));
     return 0;
 }
 
 int run_erase(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
-    std::uint8_t bank = parse_bank(arguments.required("bank"));
-    std::uint8_t pointer = parse_byte(arguments.value("ptr").value_or("0"), "--ptr");
-    std::uint8_t count = static_cast<std::uint8_t>(parse_number(arguments.required("count"), "--count", 1, 255));
-    Bytes password = parse_password(arguments);
+    MemoryRequest m(arguments);
+    std::uint8_t count = parse_count(arguments, 255);
     int error = 0;
-    int status = BlockErase_G2(context.address(), a.epc(), a.words(), bank, pointer, count, password.data(), a.bank(),
-                               a.mask_address(), a.bits(), a.mask(), &error, context.handle());
+    int status = BlockErase_G2(context.address(), m.a.epc(), m.a.words(), m.bank, m.pointer, count, m.password.data(),
+                               m.a.bank(), m.a.mask_address(), m.a.bits(), m.a.mask(), &error, context.handle());
     check_tag(context, status, error);
-    Document document;
-    document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
-    document.add("words_erased", Value::number(count));
-    report_ok(context, document);
+    report_ok(context, m.document().add("words_erased", Value::number(count)));
     return 0;
 }
 
