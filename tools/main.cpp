@@ -13,7 +13,7 @@ const Options kGlobal = {
     {"tcp", "HOST:PORT", "network reader (HOST a dotted IPv4 address or localhost)"},
     {"com", "N", "serial reader on COMn: the device in $MORVENT_COM<n>, else /dev/ttyS<n-1>"},
     {"auto", nullptr, "try COM1..COM12 until a reader answers"},
-    {"baud", "RATE", "serial rate when opening: 9600..115200 or code 0..6 (default 57600)"},
+    {"baud", "RATE", "serial rate when opening: 9600..115200, or code 0,1,2,5,6 (default 57600)"},
     {"address", "A", "reader address to send (default: the address the reader gave when opened)"},
     {"json", nullptr, "print results as JSON"},
 };

@@ -228,7 +228,7 @@ const Setting kSettings[] = {
     {"scan-time", "T", "inventory scan time in 100 ms units", byte_values<1>, SET1(SetInventoryScanTime),
      Source::Info, 8, 1},
     {"address", "A", "the reader's address", byte_values<1>, SET1(SetAddress), Source::Info, 0, 1},
-    {"baud", "RATE", "serial rate 9600..115200 (or code 0,1,2,5,6); read back as its code", baud_value,
+    {"baud", "RATE", "serial rate 9600..115200 (or code 0,1,2,5,6), read back as its code; reopen with --baud", baud_value,
      SET1(SetBaudRate), Source::Info, 9, 1},
     {"work-mode", "M", "work mode: 0 answer mode, 1 active mode, 2 trigger mode", byte_values<1>,
      set_work_mode, Source::System, 0, 1},

@@ -137,9 +137,10 @@ Invocation parse_command_line(const std::vector<std::string>& args, const Option
 }
 
 std::string tool_help(const Options& global, const std::vector<CommandSpec>& commands, const char* intro) {
+    Options options = global;
+    options.push_back({"help", nullptr, "this text; after a command, that command's options"});
     return std::string(intro) + "\nCommands:\n" + command_list(commands, "") + "\nLink and output options:\n" +
-           options_text(global) + "  --help" + std::string(2, ' ') +
-           "this text; after a command, that command's options\n";
+           options_text(options);
 }
 
 std::string group_help(const std::string& group, const std::vector<CommandSpec>& commands) {
