@@ -85,19 +85,24 @@ class OpenReader {
   int port_ = -1;
 };
 
-// A suite over TCP alone.
-class TagTest : public ::testing::Test, public OpenReader {
+// Fixtures that open the reader before each test and close it after;
+// `Ops` is OpenReader or a helper class derived from it.
+template <class Ops>
+class OverTcp : public ::testing::Test, public Ops {
  protected:
-  void SetUp() override { open(LinkKind::Tcp); }
-  void TearDown() override { close(); }
+  void SetUp() override { this->open(LinkKind::Tcp); }
+  void TearDown() override { this->close(); }
 };
 
-// A suite run over both links.
-class TagLinkTest : public ::testing::TestWithParam<LinkKind>, public OpenReader {
+template <class Ops>
+class OverBothLinks : public ::testing::TestWithParam<LinkKind>, public Ops {
  protected:
-  void SetUp() override { open(GetParam()); }
-  void TearDown() override { close(); }
+  void SetUp() override { this->open(GetParam()); }
+  void TearDown() override { this->close(); }
 };
+
+using TagTest = OverTcp<OpenReader>;
+using TagLinkTest = OverBothLinks<OpenReader>;
 
 // The response frame with its CRC broken.
 inline Bytes withBadCrc(Bytes frame) {
