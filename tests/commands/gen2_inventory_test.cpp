@@ -94,14 +94,17 @@ TEST_P(InventoryTest, AFrameWithoutRecordsEndsTheWalk) {
 
 INSTANTIATE_TEST_SUITE_P(Links, InventoryTest, ::testing::Values(LinkKind::Tcp, LinkKind::Pty), linkName);
 
-TEST_F(InventoryTcpTest, NoTagDeliversAnEmptyListAndKeepsTheFrameOutputs) {
-  answer(kInventory, 0xFB);
-  Inventory out;
-  inventory(out);
-  EXPECT_EQ(out.result, 0xFB);
-  EXPECT_EQ(out.totalLength, 0);
-  EXPECT_EQ(out.frameInfo, 0xA5);
-  EXPECT_EQ(out.tagCount, kSentinel);
+// Only statuses 0x01..0x04 carry records.
+TEST_F(InventoryTcpTest, OtherStatusesDeliverAnEmptyListAndKeepTheFrameOutputs) {
+  for (std::uint8_t status : {0x00, 0x05, 0xFB}) {
+    reader().script({{inventoryFrame(status, 0x41, 1, {0x10, 0x11})}});
+    Inventory out;
+    inventory(out);
+    EXPECT_EQ(out.result, status);
+    EXPECT_EQ(out.totalLength, 0);
+    EXPECT_EQ(out.frameInfo, 0xA5);
+    EXPECT_EQ(out.tagCount, kSentinel);
+  }
 }
 
 TEST_F(InventoryTcpTest, FrameCrcAndEchoAreNotChecked) {
