@@ -92,7 +92,7 @@ TEST_P(InventoryTest, AFrameWithoutRecordsEndsTheWalk) {
   EXPECT_EQ(out.frameInfo, 0x41);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, InventoryTest, ::testing::Values(LinkKind::Tcp, LinkKind::Pty), linkName);
+INSTANTIATE_TEST_SUITE_P(Links, InventoryTest, ::testing::Values(LinkKind::Network, LinkKind::Serial), linkName);
 
 // Only statuses 0x01..0x04 carry records.
 TEST_F(InventoryTcpTest, OtherStatusesDeliverAnEmptyListAndKeepTheFrameOutputs) {
@@ -219,7 +219,7 @@ TEST_P(SingleTagTest, OtherStatusesWriteNothing) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, SingleTagTest, ::testing::Values(LinkKind::Tcp, LinkKind::Pty), linkName);
+INSTANTIATE_TEST_SUITE_P(Links, SingleTagTest, ::testing::Values(LinkKind::Network, LinkKind::Serial), linkName);
 
 TEST_F(SingleTagTcpTest, TagFoundWithoutCountByteIsRefused) {
   answer(kSingleTag, 0x01);

@@ -57,7 +57,7 @@ TEST_P(Iso6BLinkTest, InventoryMultipleDeliversCountAndRecords) {
   EXPECT_EQ(adr, kAnswerAdr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, Iso6BLinkTest, ::testing::Values(LinkKind::Tcp, LinkKind::Pty), linkName);
+INSTANTIATE_TEST_SUITE_P(Links, Iso6BLinkTest, ::testing::Values(LinkKind::Network, LinkKind::Serial), linkName);
 
 TEST_F(Iso6BTest, InventoryMultipleWithoutTagsOrData) {
   unsigned char compare[8] = {};

@@ -173,11 +173,11 @@ TEST_P(TagConvention, RequestAndUnpackingFollowTheErrorCodeConvention) {
 }
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<Case, LinkKind>>& info) {
-  return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) == LinkKind::Tcp ? "_Tcp" : "_Pty");
+  return std::string(std::get<0>(info.param).name) + "_" + mvtest::linkName(std::get<1>(info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTagCommands, TagConvention,
-                         ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(LinkKind::Tcp, LinkKind::Pty)),
+                         ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(LinkKind::Network, LinkKind::Serial)),
                          caseName);
 
 }  // namespace

@@ -1,5 +1,5 @@
-// A reader opened over the scripted fake, on loopback TCP or a pty, for the
-// tag command suites.
+// A reader opened over the scripted fake, on loopback TCP or a pty, with
+// the helpers the tag command suites share.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,17 +9,15 @@
 
 #include "morvent.h"
 #include "support/fake_reader.h"
+#include "support/reader_link.h"
 
 namespace tagtest {
 
 using mvtest::Bytes;
-
-enum class LinkKind { Tcp, Pty };
-
-inline void PrintTo(LinkKind kind, std::ostream* os) { *os << (kind == LinkKind::Tcp ? "Tcp" : "Pty"); }
+using mvtest::LinkKind;
 
 inline std::string linkName(const ::testing::TestParamInfo<LinkKind>& info) {
-  return info.param == LinkKind::Tcp ? "Tcp" : "Pty";
+  return mvtest::linkName(info.param);
 }
 
 constexpr int kComNumber = 9;
@@ -31,58 +29,27 @@ constexpr int kSentinel = 0x5A5A;
 class OpenReader {
  public:
   void open(LinkKind kind) {
-    reader_ = kind == LinkKind::Tcp ? mvtest::FakeReader::tcp() : mvtest::FakeReader::pty();
-    ASSERT_TRUE(reader_);
-    reader_->scriptReaderInfo(kHandshakeAdr);
-    unsigned char adr = 0;
-    int handle = -1;
-    if (kind == LinkKind::Tcp) {
-      ASSERT_EQ(OpenNetPort(reader_->port(), "127.0.0.1", &adr, &handle), MORVENT_OK);
-    } else {
-      reader_->mapCom(kComNumber);
-      ASSERT_EQ(OpenComPort(kComNumber, &adr, 6, &handle), MORVENT_OK);
-    }
-    ASSERT_EQ(adr, kHandshakeAdr);
-    port_ = handle;
+    link_ = std::make_unique<mvtest::ReaderLink>(kind, kComNumber, kHandshakeAdr);
+    ASSERT_EQ(link_->openStatus(), MORVENT_OK);
   }
+  void close() { link_.reset(); }
 
-  void close() {
-    if (port_ < 0) return;
-    if (reader_->isTcp())
-      CloseNetPort(port_);
-    else
-      CloseSpecComPort(port_);
-    port_ = -1;
-  }
-
-  int port() const { return port_; }
-  mvtest::FakeReader& reader() { return *reader_; }
+  int port() const { return link_->portIndex(); }
+  mvtest::FakeReader& reader() { return link_->reader(); }
 
   // Scripts one answer frame from kAnswerAdr.
   void answer(std::uint8_t cmd, std::uint8_t status, const Bytes& data = {}) {
-    reader_->scriptFrame(kAnswerAdr, cmd, status, data);
+    reader().scriptFrame(kAnswerAdr, cmd, status, data);
   }
-  void answerRaw(Bytes bytes) { reader_->script({{std::move(bytes)}}); }
+  void answerRaw(Bytes bytes) { reader().script({{std::move(bytes)}}); }
 
-  // Runs EASAlarm_G2 as a probe and expects its request to be the only one
-  // since the handshake: whatever ran before it sent nothing.
-  void expectNothingSentBefore() {
-    reader_->scriptFrame(kAnswerAdr, 0x0D, 0x00);
-    unsigned char adr = kCallerAdr;
-    int errorCode = 0;
-    EXPECT_EQ(EASAlarm_G2(&adr, &errorCode, port_), MORVENT_OK);
-    EXPECT_EQ(commandsSent(), 1u);
-    EXPECT_EQ(sent(), mvtest::request(kCallerAdr, 0x0D));
-  }
-
-  // The request frame the command sent; the handshake is request 0.
-  Bytes sent() const { return reader_->lastRequest(); }
+  // The request frame the command sent.
+  Bytes sent() { return reader().lastRequest(); }
   // Requests that followed the handshake.
-  std::size_t commandsSent() const { return reader_->requestCount() - 1; }
+  std::size_t commandsSent() { return reader().requestCount() - 1; }
 
  private:
-  std::unique_ptr<mvtest::FakeReader> reader_;
-  int port_ = -1;
+  std::unique_ptr<mvtest::ReaderLink> link_;
 };
 
 // Fixtures that open the reader before each test and close it after;
@@ -90,7 +57,7 @@ class OpenReader {
 template <class Ops>
 class OverTcp : public ::testing::Test, public Ops {
  protected:
-  void SetUp() override { this->open(LinkKind::Tcp); }
+  void SetUp() override { this->open(LinkKind::Network); }
   void TearDown() override { this->close(); }
 };
 
