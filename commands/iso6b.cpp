@@ -57,7 +57,9 @@ MORVENT_API int InventoryMultiple_6B(unsigned char* readerAddress, unsigned char
                                      int portIndex) {
     return transact(
         kInventoryMultiple, readerAddress, portIndex,
-        [&](Request& r) { r.byte(condition).byte(startAddress).byte(compareMask).bytes(compareData, kCompareBytes); },
+        [&](Request& r) {
+            r.byte(condition).byte(startAddress).byte(compareMask).bytes(compareData, kCompareBytes);
+        },
         [&](const Response& r) {
             if (!r.hasData(1)) return;
             const std::size_t held = (r.dataLength() - 1) / kRecordBytes;

@@ -69,17 +69,6 @@ TEST_P(InventoryTest, TwoFramesAreGatheredBackToBack) {
   EXPECT_EQ(sent(), request(kCallerAdr, kInventory));
 }
 
-TEST_P(InventoryTest, FramesArrivingInSeparateChunksAreWaitedFor) {
-  const Bytes first{0x10, 0x11};
-  const Bytes second{0x20, 0x21};
-  const Bytes both = join({inventoryFrame(0x03, 0x41, 1, first), inventoryFrame(0x01, 0x42, 1, second)});
-  reader().script({{Bytes(both.begin(), both.begin() + 12)}, {Bytes(both.begin() + 12, both.end()), 150}});
-  Inventory out;
-  inventory(out);
-  EXPECT_EQ(out.result, 0x01);
-  EXPECT_EQ(gathered(out), join({first, second}));
-}
-
 TEST_P(InventoryTest, AFrameWithoutRecordsEndsTheWalk) {
   const Bytes first{0x10, 0x11, 0x12};
   answerRaw(join({inventoryFrame(0x03, 0x41, 1, first), response(kAnswerAdr, kInventory, 0xFB),

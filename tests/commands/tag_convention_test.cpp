@@ -177,7 +177,8 @@ std::string caseName(const ::testing::TestParamInfo<std::tuple<Case, LinkKind>>&
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTagCommands, TagConvention,
-                         ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(LinkKind::Network, LinkKind::Serial)),
+                         ::testing::Combine(::testing::ValuesIn(kCases),
+                                            ::testing::Values(LinkKind::Network, LinkKind::Serial)),
                          caseName);
 
 }  // namespace
