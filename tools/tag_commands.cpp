@@ -97,10 +97,20 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
     TagTally tally;
     bool live = isatty(STDOUT_FILENO) && !context.json;
     catch_interrupts(true);
+    context.handle();  // a link that cannot be opened ends the watch at once
     context.note("watching the field; Ctrl-C stops");
+    long failed = 0;
     for (long round = 0; !interrupted() && (rounds == 0 || round < rounds); ++round) {
+        // A round the link or the reader spoils is counted, not fatal: the
+        // watch goes on until it is stopped.
         int status = 0;
-        std::vector<TagRecord> tags = inventory_g2(context, request, status);
+        std::vector<TagRecord> tags;
+        try {
+            tags = inventory_g2(context, request, status);
+        } catch (const Failure& failure) {
+            ++failed;
+            context.note("round " + std::to_string(round + 1) + ": " + status_line(failure.status));
+        }
         auto now = std::chrono::system_clock::now();
         for (const TagRecord& tag : tags) tally.record(tag.epc, now);
         if (live) {
@@ -113,6 +123,7 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
     catch_interrupts(false);
     Document document;
     document.add("tags_seen", Value::number(static_cast<long long>(tally.size())));
+    document.add("failed_rounds", Value::number(failed));
     document.table_key = "tags";
     document.table = tally.table();
     context.emit(document);

@@ -128,11 +128,25 @@ TEST_F(Session, WatchCountsEveryRoundAndStopsOnInterrupt) {
     EXPECT_TRUE(contains(rounds.out, "\"tags_seen\": 5")) << rounds.out;
     EXPECT_EQ(occurrences(rounds.out, "\"count\": 3"), 5u) << rounds.out;
 
-    Outcome interrupted = clitest::run_and_signal({MORVENT_TOOL_PATH, "--tcp", sim_->tcp(), "inventory", "--watch"},
+    Outcome interrupted = clitest::run_and_signal({MORVENT_TOOL_PATH, "--tcp", sim_->tcp(), "inventory", "--watch", "--json"},
                                               SIGINT, 1500);
     EXPECT_EQ(interrupted.exit_code, 0) << interrupted.err;
-    EXPECT_TRUE(contains(interrupted.out, "tags seen  5")) << interrupted.out;
+    EXPECT_TRUE(contains(interrupted.out, "\"tags_seen\": 5")) << interrupted.out;
+    EXPECT_TRUE(contains(interrupted.out, "\"failed_rounds\": 0")) << interrupted.out;
     EXPECT_TRUE(contains(interrupted.out, kFirstTag)) << interrupted.out;
+}
+
+TEST(CliWatch, GoesOnThroughRoundsTheLinkSpoils) {
+    // Half the answers are never sent; each such round fails after the
+    // receive time-out and the watch carries on.
+    clitest::Simulator lossy(clitest::scratch_dir("lossy") + "/com-" + std::to_string(getpid()),
+                             {"--drop", "0.5", "--seed", "3"});
+    Outcome watch = clitest::run({MORVENT_TOOL_PATH, "--tcp", lossy.tcp(), "--json", "inventory", "--watch",
+                                  "--rounds", "8", "--interval", "0"});
+    ASSERT_EQ(watch.exit_code, 0) << watch.err;
+    EXPECT_TRUE(contains(watch.out, "\"tags_seen\": 5")) << watch.out;
+    EXPECT_FALSE(contains(watch.out, "\"failed_rounds\": 0")) << watch.out;
+    EXPECT_TRUE(contains(watch.err, "MORVENT_COMM_ERROR (0x30, 48)")) << watch.err;
 }
 
 TEST_F(Session, ActiveModeFramesAndTheTagBuffer) {
