@@ -354,6 +354,13 @@ int run_buffer_clear(Context& context, const Arguments&) {
 
 // ---- active mode -------------------------------------------------------
 
+// The frame's CRC checks; CheckCRC writes its residue past the frame.
+bool frame_intact(const std::uint8_t* frame, std::size_t size) {
+    std::uint8_t copy[258];
+    std::copy(frame, frame + size, copy);
+    return CheckCRC(copy, static_cast<int>(size)) == MORVENT_OK;
+}
+
 void print_frame(const Context& context, const Bytes& frame) {
     std::string time = clock_text(std::chrono::system_clock::now());
     if (context.json) {
@@ -368,7 +375,7 @@ int run_active(Context& context, const Arguments& arguments) {
     long seconds = arguments.has("seconds") ? parse_number(*arguments.value("seconds"), "--seconds", 1, 86400) : 0;
     long frames_wanted = arguments.has("frames") ? parse_number(*arguments.value("frames"), "--frames", 1, 1000000) : 0;
     int port = context.handle();
-    FrameSplitter splitter;
+    FrameSplitter splitter(frame_intact);
     long frames_seen = 0;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     catch_interrupts(true);
@@ -392,6 +399,9 @@ int run_active(Context& context, const Arguments& arguments) {
         }
     }
     catch_interrupts(false);
+    if (splitter.discarded() > 0) {
+        context.note(std::to_string(splitter.discarded()) + " byte(s) that formed no intact frame were skipped");
+    }
     return 0;
 }
 

@@ -268,6 +268,42 @@ TEST(CliTags, FrameSplitterJoinsFramesAcrossReads) {
     EXPECT_TRUE(splitter.pending().empty());
 }
 
+namespace {
+
+Bytes framed(Bytes frame) {
+    frame.insert(frame.begin(), static_cast<std::uint8_t>(frame.size() + 2));
+    frame.resize(frame.size() + 2);
+    GetCRC(frame.data(), static_cast<int>(frame.size() - 2));
+    return frame;
+}
+
+bool crc_intact(const std::uint8_t* frame, std::size_t size) {
+    Bytes copy(frame, frame + size);
+    copy.resize(size + 2);
+    return CheckCRC(copy.data(), static_cast<int>(size)) == 0;
+}
+
+}  // namespace
+
+TEST(CliTags, FrameSplitterFindsItsFootingAfterLostAndCorruptBytes) {
+    Bytes good = framed({0x00, 0xEE, 0x00, 0x04, 0x12, 0x34, 0x56, 0x78});
+    Bytes corrupt = framed({0x00, 0xEE, 0x00, 0x02, 0xAB, 0xCD});
+    corrupt[5] ^= 0x01;
+    // The tail of a frame whose head a serial read lost, a corrupt frame
+    // (whose inner bytes look like long frames), then a run of good ones.
+    Bytes stream{0x02, 0x03, 0x01};
+    stream.insert(stream.end(), corrupt.begin(), corrupt.end());
+    for (int i = 0; i < 30; ++i) stream.insert(stream.end(), good.begin(), good.end());
+    FrameSplitter splitter(crc_intact);
+    std::vector<Bytes> frames = splitter.feed(stream.data(), 40);
+    std::vector<Bytes> rest = splitter.feed(stream.data() + 40, stream.size() - 40);
+    frames.insert(frames.end(), rest.begin(), rest.end());
+    ASSERT_EQ(frames.size(), 30u);
+    for (const Bytes& frame : frames) EXPECT_EQ(frame, good);
+    EXPECT_EQ(splitter.discarded(), 3u + corrupt.size());
+    EXPECT_TRUE(splitter.pending().empty());
+}
+
 TEST(CliTags, TallyCountsSightingsInOrderOfFirstSight) {
     using namespace std::chrono;
     TagTally tally;

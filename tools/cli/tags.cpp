@@ -54,11 +54,19 @@ BufferWalk split_buffer_records(const std::uint8_t* data, std::size_t size) {
 }
 
 std::vector<Bytes> FrameSplitter::feed(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kShortestResponse = 6;
     pending_.insert(pending_.end(), data, data + size);
     std::vector<Bytes> frames;
     std::size_t at = 0;
-    while (at < pending_.size() && at + pending_[at] + 1u <= pending_.size()) {
+    while (at < pending_.size()) {
         std::size_t frame_size = pending_[at] + 1u;
+        bool too_short = frame_size < kShortestResponse;
+        if (!too_short && at + frame_size > pending_.size()) break;  // the rest has not arrived yet
+        if (too_short || (intact_ && !intact_(&pending_[at], frame_size))) {
+            ++discarded_;
+            ++at;
+            continue;
+        }
         frames.emplace_back(pending_.begin() + static_cast<long>(at),
                             pending_.begin() + static_cast<long>(at + frame_size));
         at += frame_size;

@@ -45,15 +45,24 @@ struct BufferWalk {
 };
 BufferWalk split_buffer_records(const std::uint8_t* data, std::size_t size);
 
-// Cuts a byte stream into frames by their Len byte, keeping a partial frame
-// for the next feed.
+// Cuts a byte stream into response frames by their Len byte, keeping a
+// partial frame for the next feed. A frame that fails `intact` (its CRC) or
+// is too short to be a response loses its first byte, and the search for
+// the next frame goes on from the byte after it: a serial link drops what
+// does not fit one read, and the stream must find its footing again.
 class FrameSplitter {
 public:
+    using Check = bool (*)(const std::uint8_t* frame, std::size_t size);
+    explicit FrameSplitter(Check intact = nullptr) : intact_(intact) {}
+
     std::vector<Bytes> feed(const std::uint8_t* data, std::size_t size);
     const Bytes& pending() const { return pending_; }
+    std::size_t discarded() const { return discarded_; }
 
 private:
+    Check intact_;
     Bytes pending_;
+    std::size_t discarded_ = 0;
 };
 
 // Tags seen during a watch: how often, first and last time.
