@@ -51,5 +51,22 @@ while read -r command; do
   fi
 done < <(grep '^\$ ' "$scratch/cli")
 [ "$commands" -ge 5 ] || fail "found only $commands commands"
-echo "README: $blocks example blocks and $commands commands checked, $failures failures"
+# The scenario example loads and gives the reader and tag it describes.
+block_after "$(grep -n '^<!-- scenario -->' "$readme" | cut -d: -f1)" "$scratch/scenario.json"
+"$sim" --tcp 0 --scenario "$scratch/scenario.json" >"$scratch/scenario.out" 2>&1 &
+scenario_pid=$!
+for _ in $(seq 100); do grep -q 'tcp=' "$scratch/scenario.out" && break; sleep 0.1; done
+scenario_port=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$scratch/scenario.out")
+if [ -z "$scenario_port" ]; then
+  fail "the README scenario did not load: $(cat "$scratch/scenario.out")"
+else
+  "$tool" --tcp "127.0.0.1:$scenario_port" inventory >"$scratch/scenario-tags" 2>&1 || true
+  grep -q 'E20000000000000000000042' "$scratch/scenario-tags" || fail "the README scenario's tag is missing"
+  "$tool" --tcp "127.0.0.1:$scenario_port" info >"$scratch/scenario-info" 2>&1 || true
+  grep -q 'reader address  0x03' "$scratch/scenario-info" || fail "the README scenario's address is not 3"
+fi
+kill -TERM "$scenario_pid" 2>/dev/null || true
+wait "$scenario_pid" 2>/dev/null || true
+
+echo "README: $blocks example blocks, $commands commands and the scenario checked, $failures failures"
 [ "$failures" -eq 0 ]
