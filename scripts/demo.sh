@@ -29,7 +29,7 @@ run() {
 }
 
 say "Starting the simulated reader (morvent-sim) on a free TCP port and a pty"
-"$bin/morvent-sim" --tcp 0 --pty "$work/com3" >"$work/sim.out" 2>&1 &
+"$bin/morvent-sim" --tcp 0 --pty "$work/com3" --run-for 600 >"$work/sim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do grep -q 'tcp=' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
 cat "$work/sim.out"

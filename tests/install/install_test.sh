@@ -24,7 +24,7 @@ if [ -e "$build/libTessaly.so" ]; then
 fi
 
 # Nothing below may reach into the build tree.
-"$prefix/bin/morvent-sim" --tcp 0 >"$scratch/sim.out" 2>&1 &
+"$prefix/bin/morvent-sim" --tcp 0 --run-for 600 >"$scratch/sim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do grep -q 'tcp=' "$scratch/sim.out" && break; sleep 0.1; done
 port=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$scratch/sim.out")

@@ -30,7 +30,7 @@ while IFS=: read -r line path; do
 done < <(grep -n '^<!-- from: ' "$readme" | sed 's/<!-- from://')
 [ "$blocks" -ge 2 ] || fail "found only $blocks example blocks"
 
-"$sim" --tcp 0 --pty "$scratch/com3" >"$scratch/sim.out" 2>&1 &
+"$sim" --tcp 0 --pty "$scratch/com3" --run-for 600 >"$scratch/sim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do grep -q 'tcp=' "$scratch/sim.out" && break; sleep 0.1; done
 port=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$scratch/sim.out")
@@ -53,7 +53,7 @@ done < <(grep '^\$ ' "$scratch/cli")
 [ "$commands" -ge 5 ] || fail "found only $commands commands"
 # The scenario example loads and gives the reader and tag it describes.
 block_after "$(grep -n '^<!-- scenario -->' "$readme" | cut -d: -f1)" "$scratch/scenario.json"
-"$sim" --tcp 0 --scenario "$scratch/scenario.json" >"$scratch/scenario.out" 2>&1 &
+"$sim" --tcp 0 --scenario "$scratch/scenario.json" --run-for 600 >"$scratch/scenario.out" 2>&1 &
 scenario_pid=$!
 for _ in $(seq 100); do grep -q 'tcp=' "$scratch/scenario.out" && break; sleep 0.1; done
 scenario_port=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$scratch/scenario.out")
