@@ -2,7 +2,7 @@
 // AT-mode cases are separate tests so that ctest runs them side by side.
 #include <gtest/gtest.h>
 
-#include "commands/reader_link.h"
+#include "commands/command_test.h"
 
 using namespace mvtest;
 
@@ -12,93 +12,93 @@ constexpr std::uint8_t kChangeAtMode = 0x4D;
 constexpr std::uint8_t kTransparent = 0x4E;
 
 TEST(ChangeATMode, AnswerAfterSixSecondsIsTaken) {
-  ReaderLink link(Transport::Pty);
-  ASSERT_TRUE(link.ok());
-  link->scriptFrame(kAnswering, kChangeAtMode, 0x00, {}, 6000);
+  ReaderLink link = openLink(LinkKind::Serial);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
+  link.reader().scriptFrame(kAnswering, kChangeAtMode, 0x00, {}, 6000);
   unsigned char address = 0xFF;
   const auto start = Clock::now();
-  EXPECT_EQ(ChangeATMode(&address, 0x02, link.port), MORVENT_OK);
+  EXPECT_EQ(ChangeATMode(&address, 0x02, link.portIndex()), MORVENT_OK);
   EXPECT_GE(msSince(start), 5900);
-  EXPECT_EQ(link->lastRequest(), request(0xFF, kChangeAtMode, {0x02}));
+  EXPECT_EQ(link.reader().lastRequest(), request(0xFF, kChangeAtMode, {0x02}));
   EXPECT_EQ(address, kAnswering);
 }
 
 TEST(ChangeATMode, SilentReaderFailsAfterTheIdleWindow) {
-  ReaderLink link(Transport::Tcp);
-  ASSERT_TRUE(link.ok());
-  link->scriptSilence();
+  ReaderLink link = openLink(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
+  link.reader().scriptSilence();
   unsigned char address = 0xFF;
   const auto start = Clock::now();
-  EXPECT_EQ(ChangeATMode(&address, 0x01, link.port), MORVENT_COMM_ERROR);
+  EXPECT_EQ(ChangeATMode(&address, 0x01, link.portIndex()), MORVENT_COMM_ERROR);
   EXPECT_GE(msSince(start), 6800);
   EXPECT_LT(msSince(start), 9500);
   EXPECT_EQ(address, 0xFF);
 }
 
 TEST(ChangeATMode, UnfinishedAnswerFailsAfterTheTotalLimit) {
-  ReaderLink link(Transport::Tcp);
-  ASSERT_TRUE(link.ok());
+  ReaderLink link = openLink(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
   const Bytes answer = response(kAnswering, kChangeAtMode, 0x00);
-  link->script({{Bytes(answer.begin(), answer.begin() + 3), 100}});
+  link.reader().script({{Bytes(answer.begin(), answer.begin() + 3), 100}});
   unsigned char address = 0xFF;
   const auto start = Clock::now();
-  EXPECT_EQ(ChangeATMode(&address, 0x01, link.port), MORVENT_COMM_ERROR);
+  EXPECT_EQ(ChangeATMode(&address, 0x01, link.portIndex()), MORVENT_COMM_ERROR);
   EXPECT_GE(msSince(start), 9800);
   EXPECT_LT(msSince(start), 13000);
   EXPECT_EQ(address, 0xFF);
 }
 
-class Transparent : public testing::TestWithParam<Transport> {};
+class Transparent : public testing::TestWithParam<LinkKind> {};
 
 TEST_P(Transparent, PassesBytesBothWays) {
-  ReaderLink link(GetParam());
-  ASSERT_TRUE(link.ok());
+  ReaderLink link = openLink(GetParam());
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
   unsigned char address = 0xFF;
   unsigned char sendData[3] = {0x10, 0x20, 0x30};
   unsigned char length = kSentinel;
   Bytes answer(250, kSentinel);
 
-  link->scriptFrame(kAnswering, kTransparent, 0x00, {0x61, 0x62});
-  EXPECT_EQ(TransparentCMD(&address, 0x07, 3, sendData, &length, answer.data(), link.port), MORVENT_OK);
-  EXPECT_EQ(link->lastRequest(), request(0xFF, kTransparent, {0x07, 0x10, 0x20, 0x30}));
+  link.reader().scriptFrame(kAnswering, kTransparent, 0x00, {0x61, 0x62});
+  EXPECT_EQ(TransparentCMD(&address, 0x07, 3, sendData, &length, answer.data(), link.portIndex()), MORVENT_OK);
+  EXPECT_EQ(link.reader().lastRequest(), request(0xFF, kTransparent, {0x07, 0x10, 0x20, 0x30}));
   EXPECT_EQ(length, 2);
   EXPECT_EQ(Bytes(answer.begin(), answer.begin() + 3), (Bytes{0x61, 0x62, kSentinel}));
 
   // Nothing to send, nothing in the answer.
-  link->scriptFrame(kAnswering, kTransparent, 0x00);
-  EXPECT_EQ(TransparentCMD(&address, 0x08, 0, nullptr, &length, answer.data(), link.port), MORVENT_OK);
-  EXPECT_EQ(link->lastRequest(), request(0xFF, kTransparent, {0x08}));
-  EXPECT_EQ(link->lastRequest().size(), 6u);
+  link.reader().scriptFrame(kAnswering, kTransparent, 0x00);
+  EXPECT_EQ(TransparentCMD(&address, 0x08, 0, nullptr, &length, answer.data(), link.portIndex()), MORVENT_OK);
+  EXPECT_EQ(link.reader().lastRequest(), request(0xFF, kTransparent, {0x08}));
+  EXPECT_EQ(link.reader().lastRequest().size(), 6u);
   EXPECT_EQ(length, 0);
 
   // The largest answer fills exactly the 250 bytes of room.
   const Bytes full(250, 0x5C);
-  link->scriptFrame(kAnswering, kTransparent, 0x00, full);
-  EXPECT_EQ(TransparentCMD(&address, 0x08, 0, nullptr, &length, answer.data(), link.port), MORVENT_OK);
+  link.reader().scriptFrame(kAnswering, kTransparent, 0x00, full);
+  EXPECT_EQ(TransparentCMD(&address, 0x08, 0, nullptr, &length, answer.data(), link.portIndex()), MORVENT_OK);
   EXPECT_EQ(length, 250);
   EXPECT_EQ(answer, full);
 
   length = kSentinel;
-  link->scriptFrame(kAnswering, kTransparent, 0x1F, {0x61});
-  EXPECT_EQ(TransparentCMD(&address, 0x07, 3, sendData, &length, answer.data(), link.port), 0x1F);
+  link.reader().scriptFrame(kAnswering, kTransparent, 0x1F, {0x61});
+  EXPECT_EQ(TransparentCMD(&address, 0x07, 3, sendData, &length, answer.data(), link.portIndex()), 0x1F);
   EXPECT_EQ(length, kSentinel);
   EXPECT_EQ(address, 0xFF);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Transparent, testing::Values(Transport::Tcp, Transport::Pty), transportName);
+MVTEST_BOTH_LINKS(Transparent);
 
 TEST(TransparentLimits, MoreThan250BytesIsRefusedUnsent) {
-  ReaderLink link(Transport::Tcp);
-  ASSERT_TRUE(link.ok());
+  ReaderLink link = openLink(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
   Bytes sendData(255, 0x11);
   unsigned char address = 0xFF, length = kSentinel, answer[250];
-  const std::size_t before = link->requestCount();
-  EXPECT_EQ(TransparentCMD(&address, 0, 251, sendData.data(), &length, answer, link.port), MORVENT_PARAM_RANGE);
-  EXPECT_EQ(link->requestCount(), before);
+  const std::size_t before = link.reader().requestCount();
+  EXPECT_EQ(TransparentCMD(&address, 0, 251, sendData.data(), &length, answer, link.portIndex()), MORVENT_PARAM_RANGE);
+  EXPECT_EQ(link.reader().requestCount(), before);
 
-  link->scriptFrame(kAnswering, kTransparent, 0x00);
-  EXPECT_EQ(TransparentCMD(&address, 0, 250, sendData.data(), &length, answer, link.port), MORVENT_OK);
-  EXPECT_EQ(link->lastRequest().size(), 256u);
+  link.reader().scriptFrame(kAnswering, kTransparent, 0x00);
+  EXPECT_EQ(TransparentCMD(&address, 0, 250, sendData.data(), &length, answer, link.portIndex()), MORVENT_OK);
+  EXPECT_EQ(link.reader().lastRequest().size(), 256u);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "commands/reader_link.h"
+#include "commands/command_test.h"
 
 using namespace mvtest;
 
@@ -121,20 +121,20 @@ const std::vector<Case>& cases() {
   return all;
 }
 
-class Settings : public testing::TestWithParam<Transport> {};
+class Settings : public testing::TestWithParam<LinkKind> {};
 
 TEST_P(Settings, EveryCommandSendsItsFrameAndUnpacksOnItsStatuses) {
-  ReaderLink link(GetParam());
-  ASSERT_TRUE(link.ok());
+  ReaderLink link = openLink(GetParam());
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
   for (const Case& c : cases()) {
     SCOPED_TRACE(c.name);
     for (const std::uint8_t status : {0x00, 0x1F}) {
       SCOPED_TRACE(status);
-      link->scriptFrame(kAnswering, c.code, status, c.answer);
+      link.reader().scriptFrame(kAnswering, c.code, status, c.answer);
       unsigned char address = 0xFF;
       Bytes out(16, kSentinel);
-      EXPECT_EQ(c.call(&address, out.data(), link.port), status);
-      EXPECT_EQ(link->lastRequest(), request(0xFF, c.code, c.request));
+      EXPECT_EQ(c.call(&address, out.data(), link.portIndex()), status);
+      EXPECT_EQ(link.reader().lastRequest(), request(0xFF, c.code, c.request));
 
       const bool written = c.back == Back::Always || (c.back == Back::OnSuccess && status == 0);
       EXPECT_EQ(address, written ? kAnswering : 0xFF);
@@ -145,33 +145,33 @@ TEST_P(Settings, EveryCommandSendsItsFrameAndUnpacksOnItsStatuses) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Settings, testing::Values(Transport::Tcp, Transport::Pty), transportName);
+MVTEST_BOTH_LINKS(Settings);
 
 // Failures of the answer itself leave every output and the address alone,
 // even for the commands that write the address whatever the status.
 TEST(SettingsFailures, BadAnswersWriteNothing) {
-  ReaderLink link(Transport::Tcp);
-  ASSERT_TRUE(link.ok());
+  ReaderLink link = openLink(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
   unsigned char address = 0xFF;
   unsigned char clock[6];
   std::memset(clock, kSentinel, sizeof clock);
 
   Bytes corrupt = response(kAnswering, 0x42, 0x00, {1, 2, 3, 4, 5, 6});
   corrupt[5] ^= 0x01;
-  link->script({{corrupt}});
-  EXPECT_EQ(GetTime(&address, clock, link.port), MORVENT_CRC_ERROR);
+  link.reader().script({{corrupt}});
+  EXPECT_EQ(GetTime(&address, clock, link.portIndex()), MORVENT_CRC_ERROR);
 
-  link->scriptFrame(kAnswering, 0x43, 0x00, {1, 2, 3, 4, 5, 6});
-  EXPECT_EQ(GetTime(&address, clock, link.port), MORVENT_CMD_MISMATCH);
-  link->scriptFrame(kAnswering, 0x23, 0x00);
-  EXPECT_EQ(SetRegion(&address, 1, 2, link.port), MORVENT_CMD_MISMATCH);
+  link.reader().scriptFrame(kAnswering, 0x43, 0x00, {1, 2, 3, 4, 5, 6});
+  EXPECT_EQ(GetTime(&address, clock, link.portIndex()), MORVENT_CMD_MISMATCH);
+  link.reader().scriptFrame(kAnswering, 0x23, 0x00);
+  EXPECT_EQ(SetRegion(&address, 1, 2, link.portIndex()), MORVENT_CMD_MISMATCH);
 
   // Status 0 but fewer data bytes than the outputs need.
-  link->scriptFrame(kAnswering, 0x42, 0x00, {1, 2, 3});
-  EXPECT_EQ(GetTime(&address, clock, link.port), MORVENT_COMM_ERROR);
+  link.reader().scriptFrame(kAnswering, 0x42, 0x00, {1, 2, 3});
+  EXPECT_EQ(GetTime(&address, clock, link.portIndex()), MORVENT_COMM_ERROR);
 
-  link->scriptSilence();
-  EXPECT_EQ(SetRegion(&address, 1, 2, link.port), MORVENT_COMM_ERROR);
+  link.reader().scriptSilence();
+  EXPECT_EQ(SetRegion(&address, 1, 2, link.portIndex()), MORVENT_COMM_ERROR);
 
   EXPECT_EQ(address, 0xFF);
   EXPECT_EQ(Bytes(clock, clock + 6), Bytes(6, kSentinel));

@@ -2,7 +2,7 @@
 // staying inside every buffer when the answer does not add up.
 #include <gtest/gtest.h>
 
-#include "commands/reader_link.h"
+#include "commands/command_test.h"
 #include "support/test_env.h"
 
 using namespace mvtest;
@@ -36,9 +36,9 @@ struct Reading {
 };
 
 void readBuffer(ReaderLink& link, const Bytes& answer, Reading& got) {
-  link->script({{answer}});
+  link.reader().script({{answer}});
   unsigned char address = 0xFF;
-  got.result = GetTagBufferInfo(&address, got.records.data(), &got.count, link.port);
+  got.result = GetTagBufferInfo(&address, got.records.data(), &got.count, link.portIndex());
   EXPECT_EQ(address, 0xFF);
 }
 
@@ -48,15 +48,15 @@ bool untouched(Reading& got, std::size_t from = 0) {
   return true;
 }
 
-class TagBuffer : public testing::TestWithParam<Transport> {};
+class TagBuffer : public testing::TestWithParam<LinkKind> {};
 
 TEST_P(TagBuffer, GathersRecordsBackToBack) {
-  ReaderLink link(GetParam());
-  ASSERT_TRUE(link.ok());
+  ReaderLink link = openLink(GetParam());
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
 
   Reading empty;
   readBuffer(link, closingFrame(), empty);
-  EXPECT_EQ(link->lastRequest(), request(0xFF, kGetTagBuffer));
+  EXPECT_EQ(link.reader().lastRequest(), request(0xFF, kGetTagBuffer));
   EXPECT_EQ(empty.result, MORVENT_OK);
   EXPECT_EQ(empty.count, 0);
   EXPECT_TRUE(untouched(empty));
@@ -73,11 +73,11 @@ TEST_P(TagBuffer, GathersRecordsBackToBack) {
   EXPECT_TRUE(untouched(two, 44));
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, TagBuffer, testing::Values(Transport::Tcp, Transport::Pty), transportName);
+MVTEST_BOTH_LINKS(TagBuffer);
 
 TEST(TagBufferFaults, ShortOrInconsistentAnswersAreRefused) {
-  ReaderLink link(Transport::Tcp);
-  ASSERT_TRUE(link.ok());
+  ReaderLink link = openLink(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
 
   // A closing frame cut short: Len 4 with status 0, five bytes.
   Reading cut;
@@ -99,8 +99,8 @@ TEST(TagBufferFaults, ShortOrInconsistentAnswersAreRefused) {
 
 // 24 records of 212 bytes would need 5088 bytes: the run ends after 23.
 TEST(TagBufferFaults, RunLongerThanTheRoomIsCutAtARecord) {
-  ReaderLink link(Transport::Tcp);
-  ASSERT_TRUE(link.ok());
+  ReaderLink link = openLink(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
   Bytes answer;
   for (int i = 0; i < 24; ++i) {
     const Bytes frame = recordFrame(tagRecord(200, static_cast<std::uint8_t>(i)));
