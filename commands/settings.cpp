@@ -1,53 +1,75 @@
 // The reader's settings and simple queries: one table row each, served by
 // one transaction path. The exports only gather their arguments.
-#include "commands/settings.h"
-
 #include <cassert>
 #include <cstring>
 #include <initializer_list>
 
+#include "commands/transaction.h"
 #include "morvent.h"
 
 namespace mv::cmd {
 namespace {
 
+struct Simple {
+    std::uint8_t code;
+    WriteBack writeBack;         // when the answering address is written back
+    std::uint8_t requestBytes;   // request data, taken from the inputs in order
+    std::uint8_t responseBytes;  // answer data bytes copied out on status 0
+};
+
 using W = WriteBack;
 
 // clang-format off
-//                                    code  address written back  request  response
-constexpr Simple kSetRegion            {0x22, W::Always,    2,  0};
-constexpr Simple kSetAddress           {0x24, W::Always,    1,  0};
-constexpr Simple kSetScanTime          {0x25, W::Always,    1,  0};
-constexpr Simple kSetRevDelay          {0x27, W::Never,     1,  0};
-constexpr Simple kSetDac               {0x29, W::Always,    1,  0};
-constexpr Simple kGetDac               {0x2A, W::OnSuccess, 0,  1};
-constexpr Simple kCheckPowerParameter  {0x2B, W::OnSuccess, 0,  1};
-constexpr Simple kSolidifyDacPowerList {0x2C, W::OnSuccess, 31, 1};
-constexpr Simple kGetStartInformation  {0x2D, W::OnSuccess, 0,  9};
-constexpr Simple kSetRfPower           {0x2F, W::OnSuccess, 1,  0};
-constexpr Simple kRfOutput             {0x30, W::OnSuccess, 1,  0};
-constexpr Simple kGetRevDelay          {0x31, W::Never,     0,  1};
-constexpr Simple kDeleteRfOutput       {0x32, W::OnSuccess, 0,  1};
-constexpr Simple kBuzzerAndLed         {0x33, W::Never,     3,  0};
-constexpr Simple kSetWorkMode          {0x35, W::Never,     1,  0};
-constexpr Simple kSetEasSensitivity    {0x37, W::Never,     1,  0};
-constexpr Simple kSetAutoResponse      {0x3C, W::Never,     2,  0};
-constexpr Simple kSetInventoryInterval {0x3D, W::Never,     1,  0};
-constexpr Simple kSelectTagType        {0x3E, W::Never,     1,  0};
-constexpr Simple kSetAntennas          {0x3F, W::Never,     1,  0};
-constexpr Simple kSetBeep              {0x40, W::Never,     1,  0};
-constexpr Simple kSetClock             {0x41, W::Never,     6,  0};
-constexpr Simple kGetTime              {0x42, W::Never,     0,  6};
-constexpr Simple kClearTagBuffer       {0x44, W::Never,     0,  0};
-constexpr Simple kSetRelay             {0x45, W::Never,     1,  0};
-constexpr Simple kSetGpio              {0x46, W::Never,     1,  0};
-constexpr Simple kGetGpioStatus        {0x47, W::Never,     0,  1};
-constexpr Simple kSetPulseOutput       {0x48, W::Never,     1,  0};
-constexpr Simple kSetTriggerTime       {0x49, W::Never,     1,  0};
-constexpr Simple kSetTidParameter      {0x4A, W::OnSuccess, 2,  0};
-constexpr Simple kSetSerialNumber      {0x4B, W::OnSuccess, 6,  0};
-constexpr Simple kGetSerialNumber      {0x4C, W::OnSuccess, 0,  4};
+//                                       code  write-back request response
+constexpr Simple kSetRegion             {0x22, W::Always,     2,       0};
+constexpr Simple kSetAddress            {0x24, W::Always,     1,       0};
+constexpr Simple kSetScanTime           {0x25, W::Always,     1,       0};
+constexpr Simple kSetRevDelay           {0x27, W::Never,      1,       0};
+constexpr Simple kSetDac                {0x29, W::Always,     1,       0};
+constexpr Simple kGetDac                {0x2A, W::OnSuccess,  0,       1};
+constexpr Simple kCheckPowerParameter   {0x2B, W::OnSuccess,  0,       1};
+constexpr Simple kSolidifyDacPowerList  {0x2C, W::OnSuccess, 31,       1};
+constexpr Simple kGetStartInformation   {0x2D, W::OnSuccess,  0,       9};
+constexpr Simple kSetRfPower            {0x2F, W::OnSuccess,  1,       0};
+constexpr Simple kRfOutput              {0x30, W::OnSuccess,  1,       0};
+constexpr Simple kGetRevDelay           {0x31, W::Never,      0,       1};
+constexpr Simple kDeleteRfOutput        {0x32, W::OnSuccess,  0,       1};
+constexpr Simple kBuzzerAndLed          {0x33, W::Never,      3,       0};
+constexpr Simple kSetWorkMode           {0x35, W::Never,      1,       0};
+constexpr Simple kSetEasSensitivity     {0x37, W::Never,      1,       0};
+constexpr Simple kSetAutoResponse       {0x3C, W::Never,      2,       0};
+constexpr Simple kSetInventoryInterval  {0x3D, W::Never,      1,       0};
+constexpr Simple kSelectTagType         {0x3E, W::Never,      1,       0};
+constexpr Simple kSetAntennas           {0x3F, W::Never,      1,       0};
+constexpr Simple kSetBeep               {0x40, W::Never,      1,       0};
+constexpr Simple kSetClock              {0x41, W::Never,      6,       0};
+constexpr Simple kGetTime               {0x42, W::Never,      0,       6};
+constexpr Simple kClearTagBuffer        {0x44, W::Never,      0,       0};
+constexpr Simple kSetRelay              {0x45, W::Never,      1,       0};
+constexpr Simple kSetGpio               {0x46, W::Never,      1,       0};
+constexpr Simple kGetGpioStatus         {0x47, W::Never,      0,       1};
+constexpr Simple kSetPulseOutput        {0x48, W::Never,      1,       0};
+constexpr Simple kSetTriggerTime        {0x49, W::Never,      1,       0};
+constexpr Simple kSetTidParameter       {0x4A, W::OnSuccess,  2,       0};
+constexpr Simple kSetSerialNumber       {0x4B, W::OnSuccess,  6,       0};
+constexpr Simple kGetSerialNumber       {0x4C, W::OnSuccess,  0,       4};
 // clang-format on
+
+// The one path: sends the row's request bytes of `in`; on status 0 copies
+// the row's answer bytes to `out`. An answer too short for them writes
+// nothing and fails with MORVENT_COMM_ERROR.
+int runSimple(const Simple& row, unsigned char* readerAddress, int portIndex, const std::uint8_t* in = nullptr,
+              std::uint8_t* out = nullptr) {
+    return transact(
+        Exchange{row.code, row.writeBack}, readerAddress, portIndex,
+        [&](Request& r) { r.bytes(in, row.requestBytes); },
+        [&](const Response& resp) -> int {
+            if (resp.status() != MORVENT_OK || row.responseBytes == 0) return resp.status();
+            if (!resp.hasData(row.responseBytes)) return MORVENT_COMM_ERROR;
+            std::memcpy(out, resp.data(), row.responseBytes);
+            return MORVENT_OK;
+        });
+}
 
 // The code the reader wants before a new serial number.
 constexpr std::uint8_t kSerialWriteCode = 0x5A;
@@ -74,20 +96,6 @@ int getAndDeliver(const Simple& row, unsigned char* readerAddress, int portIndex
 }
 
 }  // namespace
-
-int runSimple(const Simple& row, unsigned char* readerAddress, int portIndex, const std::uint8_t* in,
-              std::uint8_t* out) {
-    return transact(
-        Exchange{row.code, row.writeBack}, readerAddress, portIndex,
-        [&](Request& r) { r.bytes(in, row.requestBytes); },
-        [&](const Response& resp) -> int {
-            if (resp.status() != MORVENT_OK || row.responseBytes == 0) return resp.status();
-            if (!resp.hasData(row.responseBytes)) return MORVENT_COMM_ERROR;
-            std::memcpy(out, resp.data(), row.responseBytes);
-            return MORVENT_OK;
-        });
-}
-
 }  // namespace mv::cmd
 
 using namespace mv::cmd;
