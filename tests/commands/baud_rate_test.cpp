@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "commands/command_test.h"
+#include "platform/platform.h"
 
 using namespace mvtest;
 
@@ -66,6 +67,26 @@ TEST(SetBaudRate, UnsupportedAndKeepingCodesOnSerial) {
   link.reader().script({{corrupt}});
   EXPECT_EQ(SetBaudRate(&address, 6, link.portIndex()), MORVENT_CRC_ERROR);
   EXPECT_EQ(hostSpeed(link), B9600);
+}
+
+// A port that refuses the new settings is closed: it has to be opened again.
+TEST(SetBaudRate, RefusedReconfigurationClosesThePort) {
+  ReaderLink link = openLink(LinkKind::Serial);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
+  mv::plat::SerialOps refusing = mv::plat::serial();
+  refusing.configure = [](mv::plat::SerialHandle, mv::plat::SerialLine) { return false; };
+  mv::plat::setSerialOps(&refusing);
+  link.reader().scriptFrame(kAnswering, kSetBaudRate, 0x00);
+  unsigned char address = 0xFF;
+  const int result = SetBaudRate(&address, 6, link.portIndex());
+  mv::plat::setSerialOps(nullptr);
+  EXPECT_EQ(result, MORVENT_COMM_ERROR);
+  EXPECT_EQ(SetRfPower(&address, 1, link.portIndex()), MORVENT_INVALID_PORT);
+
+  // Closed for good: the same COM number opens again.
+  link.reader().scriptReaderInfo(kAnswering);
+  int handle = -1;
+  EXPECT_EQ(OpenComPort(kTestCom, &address, 9, &handle), MORVENT_OK);
 }
 
 TEST(SetBaudRate, TcpReturnsTheStatusForEveryCode) {

@@ -177,10 +177,4 @@ TEST(SettingsFailures, BadAnswersWriteNothing) {
   EXPECT_EQ(Bytes(clock, clock + 6), Bytes(6, kSentinel));
 }
 
-TEST(SettingsFailures, PortThatIsNotOpen) {
-  unsigned char address = 0xFF;
-  EXPECT_EQ(SetRfPower(&address, 1, 200), MORVENT_INVALID_PORT);
-  EXPECT_EQ(SetRfPower(&address, 1, 300), MORVENT_INVALID_PORT);
-}
-
 }  // namespace
