@@ -57,17 +57,21 @@ constexpr Simple kGetSerialNumber       {0x4C, W::OnSuccess,  0,       4};
 
 // The one path: sends the row's request bytes of `in`; on status 0 copies
 // the row's answer bytes to `out`. An answer too short for them writes
-// nothing and fails with MORVENT_COMM_ERROR.
+// nothing, not even the address, and fails with MORVENT_COMM_ERROR.
 int runSimple(const Simple& row, unsigned char* readerAddress, int portIndex, const std::uint8_t* in = nullptr,
               std::uint8_t* out = nullptr) {
+    const Exchange ex{row.code, row.writeBack};
+    Exchange addressLater = ex;
+    addressLater.writeBack = WriteBack::Never;
     return transact(
-        Exchange{row.code, row.writeBack}, readerAddress, portIndex,
-        [&](Request& r) { r.bytes(in, row.requestBytes); },
+        addressLater, readerAddress, portIndex, [&](Request& r) { r.bytes(in, row.requestBytes); },
         [&](const Response& resp) -> int {
-            if (resp.status() != MORVENT_OK || row.responseBytes == 0) return resp.status();
-            if (!resp.hasData(row.responseBytes)) return MORVENT_COMM_ERROR;
-            std::memcpy(out, resp.data(), row.responseBytes);
-            return MORVENT_OK;
+            if (row.responseBytes > 0 && resp.status() == MORVENT_OK) {
+                if (!resp.hasData(row.responseBytes)) return MORVENT_COMM_ERROR;
+                std::memcpy(out, resp.data(), row.responseBytes);
+            }
+            detail::writeBack(ex, resp, readerAddress);
+            return resp.status();
         });
 }
 

@@ -169,6 +169,10 @@ TEST(SettingsFailures, BadAnswersWriteNothing) {
   // Status 0 but fewer data bytes than the outputs need.
   link.reader().scriptFrame(kAnswering, 0x42, 0x00, {1, 2, 3});
   EXPECT_EQ(GetTime(&address, clock, link.portIndex()), MORVENT_COMM_ERROR);
+  int serial = -1;
+  link.reader().scriptFrame(kAnswering, 0x4C, 0x00, {1, 2, 3});
+  EXPECT_EQ(GetSeriaNo(&address, &serial, link.portIndex()), MORVENT_COMM_ERROR);
+  EXPECT_EQ(serial, -1);
 
   link.reader().scriptSilence();
   EXPECT_EQ(SetRegion(&address, 1, 2, link.portIndex()), MORVENT_COMM_ERROR);
