@@ -36,7 +36,7 @@ MORVENT_API int TransparentCMD(unsigned char* readerAddress, unsigned char param
         [&](const Response& resp) {
             if (resp.status() != MORVENT_OK) return;
             *responseLength = static_cast<unsigned char>(resp.dataLength());
-            std::memcpy(responseData, resp.data(), resp.dataLength());
+            if (resp.dataLength() > 0) std::memcpy(responseData, resp.data(), resp.dataLength());
         });
 }
 
