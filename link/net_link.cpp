@@ -66,6 +66,7 @@ extern "C" {
 
 MORVENT_API int OpenNet(int tcpPort, const char* ipAddress) {
     if (!isNetPort(tcpPort)) return MORVENT_INVALID_PORT;
+    LinkGuard guard(linkLock());  // already held when called by OpenNetPort
     const plat::NetOps& net = plat::net();
     // A connection left over from an opening whose handshake failed.
     if (!isOpen(tcpPort) && ports().socket[tcpPort].load() != plat::kNoSocket) closeNetLink(tcpPort);
@@ -80,7 +81,9 @@ MORVENT_API int OpenNet(int tcpPort, const char* ipAddress) {
     ports().socket[tcpPort].store(s, std::memory_order_release);
     net.setNonBlocking(s, true);
     int pending = 0;
-    if (!net.connect(s, ipAddress, static_cast<std::uint16_t>(tcpPort)) && !net.pendingError(s, &pending)) {
+    // A connect that failed outright (a malformed address, no route) never
+    // completes; one in progress is settled by the writability wait.
+    if (!net.connect(s, ipAddress, static_cast<std::uint16_t>(tcpPort))) {
         closeNetLink(tcpPort);
         return MORVENT_COMM_ERROR;
     }

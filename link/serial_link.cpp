@@ -47,6 +47,7 @@ extern "C" {
 
 MORVENT_API int OpenCom(int comPort, unsigned char baudCode) {
     if (!isSerialPort(comPort)) return MORVENT_INVALID_PORT;
+    LinkGuard guard(linkLock());  // already held when called by OpenComPort
     const mv::plat::SerialOps& ops = mv::plat::serial();
     if (serialSlotOpen(comPort)) {
         // The device is in use by this very port: opening it again would
