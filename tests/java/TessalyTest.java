@@ -1,5 +1,9 @@
 import static java.util.Arrays.copyOf;
 
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.concurrent.TimeUnit;
 import java.util.function.Function;
 import java.util.function.Supplier;
 import java.util.function.ToIntFunction;
@@ -470,13 +474,51 @@ public final class TessalyTest {
         check.equal("short arrays sent nothing", 0, reader.pendingRequests());
     }
 
-    // ---- serial ports (the COM devices named in the environment are missing) ------
+    // ---- serial ports: COM3 is a pseudo-terminal relayed to a fake reader ------
 
-    private static void serial() {
+    private static void serial() throws Exception {
         check.array("OpenComPort no device", new int[] {0x30, 0x05, -1}, Tessaly.OpenComPort(new int[] {7, 0x105, 6}));
+        String relay = System.getProperty("tessaly.ptyRelay");
+        String com3 = System.getenv("MORVENT_COM3");
+        if (relay == null || com3 == null) {
+            check.skip("serial reader", "no pseudo-terminal relay configured");
+        } else {
+            try (FakeReader serialReader = new FakeReader("127.0.0.1")) {
+                Process process = new ProcessBuilder(relay, com3, String.valueOf(serialReader.port()), "60")
+                                      .inheritIO().start();
+                try {
+                    serialLink(serialReader, Paths.get(com3));
+                } finally {
+                    process.destroy();
+                    process.waitFor(5, TimeUnit.SECONDS);
+                    Files.deleteIfExists(Paths.get(com3));
+                }
+            }
+        }
         check.array("AutoOpenComPort no device", new int[] {0x30, -1, 0x05, -1},
                     Tessaly.AutoOpenComPort(new int[] {0x105, 6}));
-        check.equal("CloseSpecComPort", 0, Tessaly.CloseSpecComPort(7));
+        check.equal("CloseSpecComPort not open", 0, Tessaly.CloseSpecComPort(7));
+        check.equal("CloseComPort nothing open", 0, Tessaly.CloseComPort());
+    }
+
+    private static void serialLink(FakeReader serialReader, Path device) throws Exception {
+        for (int i = 0; i < 100 && !Files.exists(device); i++) Thread.sleep(50);
+        check.that("pseudo-terminal ready", Files.exists(device), device.toString());
+
+        serialReader.answerFrame(0x09, 0x21, 0, INFO);
+        check.array("OpenComPort COM3", new int[] {0, 0x09, 3}, Tessaly.OpenComPort(new int[] {3, 0x105, 6}));
+        check.bytes("OpenComPort handshake", req(0xFF, 0x21), serialReader.nextRequest(2000));
+        check.array("OpenComPort already open", new int[] {0x35, 0x05, -1}, Tessaly.OpenComPort(new int[] {3, 0x105, 6}));
+
+        serialReader.answerFrame(0x09, 0x21, 0, INFO);
+        check.array("GetReaderInformation over COM3", cat(0, INFO), Tessaly.GetReaderInformation(new int[] {0x09, 3}));
+        check.bytes("GetReaderInformation over COM3 request", req(0x09, 0x21), serialReader.nextRequest(2000));
+        check.equal("CloseSpecComPort", 0, Tessaly.CloseSpecComPort(3));
+
+        // COM1 and COM2 have no device; the scan stops at COM3.
+        serialReader.answerFrame(0x0A, 0x21, 0, INFO);
+        check.array("AutoOpenComPort finds COM3", new int[] {0, 3, 0x0A, 3}, Tessaly.AutoOpenComPort(new int[] {0x105, 6}));
+        check.bytes("AutoOpenComPort handshake", req(0xFF, 0x21), serialReader.nextRequest(2000));
         check.equal("CloseComPort", 0, Tessaly.CloseComPort());
     }
 
