@@ -11,11 +11,15 @@ public final class InventoryExample {
     public static void main(String[] args) {
         String ip = args.length > 0 ? args[0] : "127.0.0.1";
         int tcpPort = args.length > 1 ? Integer.parseInt(args[1]) : 6000;
+        if (!run(ip, tcpPort)) System.exit(1);
+    }
 
+    /** Runs the example against one reader; false when it cannot be opened. */
+    static boolean run(String ip, int tcpPort) {
         int[] opened = Tessaly.OpenNetPort(0, tcpPort, ip);
         if (opened == null || opened[0] != 0) {
             System.err.println("cannot open " + ip + ":" + tcpPort + ": " + describe(opened));
-            System.exit(1);
+            return false;
         }
         int address = opened[1];
         int port = opened[2];
@@ -25,6 +29,7 @@ public final class InventoryExample {
         } finally {
             Tessaly.CloseNetPort(port);
         }
+        return true;
     }
 
     private static void printInformation(int address, int port) {

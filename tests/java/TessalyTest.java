@@ -42,6 +42,7 @@ public final class TessalyTest {
             check.group("6B", TessalyTest::iso6B);
             check.group("short input arrays", TessalyTest::shortArrays);
             check.group("serial", TessalyTest::serial);
+            check.group("example program", TessalyTest::example);
             check.group("closing", TessalyTest::closing);
         }
         check.finish();
@@ -520,6 +521,31 @@ public final class TessalyTest {
         check.array("AutoOpenComPort finds COM3", new int[] {0, 3, 0x0A, 3}, Tessaly.AutoOpenComPort(new int[] {0x105, 6}));
         check.bytes("AutoOpenComPort handshake", req(0xFF, 0x21), serialReader.nextRequest(2000));
         check.equal("CloseComPort", 0, Tessaly.CloseComPort());
+    }
+
+    // The README's program against its own fake reader: information, then one tag.
+    private static void example() throws Exception {
+        java.io.ByteArrayOutputStream captured = new java.io.ByteArrayOutputStream();
+        java.io.PrintStream console = System.out;
+        boolean opened;
+        try (FakeReader exampleReader = new FakeReader("127.0.0.1")) {
+            exampleReader.answerFrame(0x05, 0x21, 0, INFO);
+            exampleReader.answerFrame(0x05, 0x21, 0, INFO);
+            exampleReader.answerFrame(0x05, 0x01, 0x01, cat(0x80, 1, 12, EPC, 0x40));
+            System.setOut(new java.io.PrintStream(captured, true, "UTF-8"));
+            try {
+                opened = InventoryExample.run("127.0.0.1", exampleReader.port());
+            } finally {
+                System.setOut(console);
+            }
+        }
+        String output = captured.toString("UTF-8");
+        check.that("example opened the reader", opened, output);
+        check.that("example printed the information", output.contains("reader 0x05, information bytes: 10 11 12"), output);
+        if (core.has("Inventory_G2")) {
+            check.that("example printed the tag", output.contains("1 tag(s)")
+                       && output.contains("tag records: 0C E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB 40"), output);
+        }
     }
 
     private static void closing() {
