@@ -30,72 +30,88 @@ jintArray data_or_code(JNIEnv* env, int status, const unsigned char* data, int c
     return result.to_java(env);
 }
 
-// The four 14-argument write and block-write exports share one layout.
+// The input of a Gen2 command with tag addressing, read part by part in the
+// order of the method's layout: address and EPC run first, then the
+// method's own bytes, password and (where the method has one) write data,
+// and the mask block and port last.
+struct TagInput {
+    unsigned char address = 0;
+    EpcRun epc;
+    unsigned char fields[3] = {};  // bank, word pointer, word count; or the method's codes
+    unsigned char data[kDataBufferSize] = {};
+    unsigned char password[4] = {};
+    MaskBlock mask;
+    int port = 0;
+};
+
+void read_head(InputReader& in, TagInput& tag) {
+    tag.address = in.byte();
+    read_epc_run(in, tag.epc);
+}
+
+void read_fields(InputReader& in, TagInput& tag, int count) { in.bytes(tag.fields, count); }
+
+void read_password(InputReader& in, TagInput& tag) { in.bytes(tag.password, 4); }
+
+void read_mask_and_port(InputReader& in, TagInput& tag) {
+    read_mask_block(in, tag.mask);
+    tag.port = in.whole();
+}
+
+// Write and block write share one layout and signature: memory fields,
+// 2C data bytes, password.
 using WriteG2 = decltype(WriteData_G2);
 
 jintArray write_g2(JNIEnv* env, jintArray array, WriteG2* write) {
     InputReader in(env, array);
-    unsigned char address = in.byte();
-    EpcRun epc;
-    read_epc_run(in, epc);
-    unsigned char bank = in.byte();
-    unsigned char pointer = in.byte();
-    unsigned char words = in.byte();
-    unsigned char data[kDataBufferSize] = {};
-    in.bytes(data, 2 * words);
-    unsigned char password[4] = {};
-    in.bytes(password, 4);
-    MaskBlock mask;
-    read_mask_block(in, mask);
-    int port = in.whole();
+    TagInput tag;
+    read_head(in, tag);
+    read_fields(in, tag, 3);
+    in.bytes(tag.data, 2 * tag.fields[2]);
+    read_password(in, tag);
+    read_mask_and_port(in, tag);
     if (!in.finish() || write == nullptr) return nullptr;
 
     int code = 0;
-    int status = write(&address, epc.bytes, words, epc.words, bank, pointer, data, password, mask.bank,
-                       mask.address, mask.bit_length, mask.bytes, &code, port);
+    int status = write(&tag.address, tag.epc.bytes, tag.fields[2], tag.epc.words, tag.fields[0],
+                       tag.fields[1], tag.data, tag.password, tag.mask.bank, tag.mask.address,
+                       tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
     return status_and_code(env, status, code);
 }
 
-// Kill and privacy-by-EPC: EPC run, password, mask block, port.
+// Kill and privacy by EPC: password only.
 using PasswordG2 = decltype(KillTag_G2);
 
 jintArray password_g2(JNIEnv* env, jintArray array, PasswordG2* command) {
     InputReader in(env, array);
-    unsigned char address = in.byte();
-    EpcRun epc;
-    read_epc_run(in, epc);
-    unsigned char password[4] = {};
-    in.bytes(password, 4);
-    MaskBlock mask;
-    read_mask_block(in, mask);
-    int port = in.whole();
+    TagInput tag;
+    read_head(in, tag);
+    read_password(in, tag);
+    read_mask_and_port(in, tag);
     if (!in.finish() || command == nullptr) return nullptr;
 
     int code = 0;
-    int status = command(&address, epc.bytes, epc.words, password, mask.bank, mask.address,
-                         mask.bit_length, mask.bytes, &code, port);
+    int status = command(&tag.address, tag.epc.bytes, tag.epc.words, tag.password, tag.mask.bank,
+                         tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
     return status_and_code(env, status, code);
 }
 
-// EAS configuration and block lock: EPC run, password, one code byte, mask block, port.
+// EAS configuration and block lock: password, then one code byte.
 using CodeG2 = decltype(EASConfigure_G2);
 
 jintArray password_code_g2(JNIEnv* env, jintArray array, CodeG2* command) {
     InputReader in(env, array);
-    unsigned char address = in.byte();
-    EpcRun epc;
-    read_epc_run(in, epc);
-    unsigned char password[4] = {};
-    in.bytes(password, 4);
-    unsigned char code_byte = in.byte();
-    MaskBlock mask;
-    read_mask_block(in, mask);
-    int port = in.whole();
+    TagInput tag;
+    read_head(in, tag);
+    read_password(in, tag);
+    read_fields(in, tag, 1);
+    read_mask_and_port(in, tag);
     if (!in.finish() || command == nullptr) return nullptr;
 
     int code = 0;
-    int status = command(&address, epc.bytes, epc.words, password, code_byte, mask.bank, mask.address,
-                         mask.bit_length, mask.bytes, &code, port);
+    int status = command(&tag.address, tag.epc.bytes, tag.epc.words, tag.password, tag.fields[0],
+                         tag.mask.bank, tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code,
+                         tag.port);
     return status_and_code(env, status, code);
 }
 
@@ -143,24 +159,18 @@ extern "C" {
 JNIEXPORT jintArray JNICALL Java_Tessaly_ReadData_1G2(JNIEnv* env, jclass, jintArray array) {
     auto read = TESSALY_BIND(ReadData_G2);
     InputReader in(env, array);
-    unsigned char address = in.byte();
-    EpcRun epc;
-    read_epc_run(in, epc);
-    unsigned char bank = in.byte();
-    unsigned char pointer = in.byte();
-    unsigned char words = in.byte();
-    unsigned char password[4] = {};
-    in.bytes(password, 4);
-    MaskBlock mask;
-    read_mask_block(in, mask);
-    int port = in.whole();
+    TagInput tag;
+    read_head(in, tag);
+    read_fields(in, tag, 3);
+    read_password(in, tag);
+    read_mask_and_port(in, tag);
     if (!in.finish() || read == nullptr) return nullptr;
 
-    unsigned char data[kDataBufferSize] = {};
     int code = 0;
-    int status = read(&address, epc.bytes, epc.words, bank, pointer, words, password, mask.bank,
-                      mask.address, mask.bit_length, mask.bytes, data, &code, port);
-    return data_or_code(env, status, data, 2 * words, code);
+    int status = read(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
+                      tag.fields[2], tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length,
+                      tag.mask.bytes, tag.data, &code, tag.port);
+    return data_or_code(env, status, tag.data, 2 * tag.fields[2], code);
 }
 
 // in: address, EPC run, bank, word pointer, word count C, 2C data bytes,
@@ -178,16 +188,14 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_BlockWrite_1G2(JNIEnv* env, jclass, jin
 JNIEXPORT jintArray JNICALL Java_Tessaly_WriteEPC_1G2(JNIEnv* env, jclass, jintArray array) {
     auto write_epc = TESSALY_BIND(WriteEPC_G2);
     InputReader in(env, array);
-    unsigned char address = in.byte();
-    EpcRun epc;
-    read_epc_run(in, epc);
-    unsigned char password[4] = {};
-    in.bytes(password, 4);
-    int port = in.whole();
+    TagInput tag;
+    read_head(in, tag);
+    read_password(in, tag);
+    tag.port = in.whole();
     if (!in.finish() || write_epc == nullptr) return nullptr;
 
     int code = 0;
-    int status = write_epc(&address, password, epc.bytes, epc.words, &code, port);
+    int status = write_epc(&tag.address, tag.password, tag.epc.bytes, tag.epc.words, &code, tag.port);
     return status_and_code(env, status, code);
 }
 
@@ -195,22 +203,17 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_WriteEPC_1G2(JNIEnv* env, jclass, jintA
 JNIEXPORT jintArray JNICALL Java_Tessaly_BlockErase_1G2(JNIEnv* env, jclass, jintArray array) {
     auto erase = TESSALY_BIND(BlockErase_G2);
     InputReader in(env, array);
-    unsigned char address = in.byte();
-    EpcRun epc;
-    read_epc_run(in, epc);
-    unsigned char password[4] = {};
-    in.bytes(password, 4);
-    unsigned char bank = in.byte();
-    unsigned char pointer = in.byte();
-    unsigned char words = in.byte();
-    MaskBlock mask;
-    read_mask_block(in, mask);
-    int port = in.whole();
+    TagInput tag;
+    read_head(in, tag);
+    read_password(in, tag);
+    read_fields(in, tag, 3);
+    read_mask_and_port(in, tag);
     if (!in.finish() || erase == nullptr) return nullptr;
 
     int code = 0;
-    int status = erase(&address, epc.bytes, epc.words, bank, pointer, words, password, mask.bank,
-                       mask.address, mask.bit_length, mask.bytes, &code, port);
+    int status = erase(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
+                       tag.fields[2], tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length,
+                       tag.mask.bytes, &code, tag.port);
     return status_and_code(env, status, code);
 }
 
@@ -226,21 +229,17 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_SetPrivacyByEPC_1G2(JNIEnv* env, jclass
 JNIEXPORT jintArray JNICALL Java_Tessaly_Lock_1G2(JNIEnv* env, jclass, jintArray array) {
     auto lock = TESSALY_BIND(Lock_G2);
     InputReader in(env, array);
-    unsigned char address = in.byte();
-    EpcRun epc;
-    read_epc_run(in, epc);
-    unsigned char password[4] = {};
-    in.bytes(password, 4);
-    unsigned char target = in.byte();
-    unsigned char mode = in.byte();
-    MaskBlock mask;
-    read_mask_block(in, mask);
-    int port = in.whole();
+    TagInput tag;
+    read_head(in, tag);
+    read_password(in, tag);
+    read_fields(in, tag, 2);
+    read_mask_and_port(in, tag);
     if (!in.finish() || lock == nullptr) return nullptr;
 
     int code = 0;
-    int status = lock(&address, epc.bytes, epc.words, target, mode, password, mask.bank, mask.address,
-                      mask.bit_length, mask.bytes, &code, port);
+    int status = lock(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
+                      tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length, tag.mask.bytes,
+                      &code, tag.port);
     return status_and_code(env, status, code);
 }
 
