@@ -1,8 +1,16 @@
-import static java.util.Arrays.copyOf;
+import static Arrays.copyOf;
 
+import java.io.ByteArrayOutputStream;
+import java.io.PrintStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.function.Function;
 import java.util.function.Supplier;
@@ -27,6 +35,7 @@ public final class TessalyTest {
             check.group("opening", TessalyTest::opening);
             check.group("address text", TessalyTest::addressText);
             check.group("reader information", TessalyTest::readerInformation);
+            check.group("threads", TessalyTest::threads);
             check.group("settings", TessalyTest::settings);
             check.group("SetMask", TessalyTest::setMask);
             check.group("SetReal_timeClock", TessalyTest::setClock);
@@ -136,6 +145,32 @@ public final class TessalyTest {
                     () -> Tessaly.GetReaderInformation(new int[] {0x1FF, port}));
     }
 
+    // Calls from several threads each get their own whole answer.
+    private static void threads() throws Exception {
+        int threads = 4;
+        int calls = 5;
+        for (int i = 0; i < threads * calls; i++) reader.answerFrame(0x05, 0x21, 0, INFO);
+        ExecutorService pool = Executors.newFixedThreadPool(threads);
+        List<Future<Boolean>> results = new ArrayList<>();
+        for (int t = 0; t < threads; t++) {
+            results.add(pool.submit(() -> {
+                boolean all = true;
+                for (int c = 0; c < calls; c++) {
+                    all &= Arrays.equals(cat(0, INFO), Tessaly.GetReaderInformation(new int[] {0x05, port}));
+                }
+                return all;
+            }));
+        }
+        for (Future<Boolean> result : results) {
+            check.that("GetReaderInformation from several threads", result.get(30, TimeUnit.SECONDS), "a result differed");
+        }
+        pool.shutdown();
+        for (int i = 0; i < threads * calls; i++) {
+            check.bytes("threaded request " + i, req(0x05, 0x21), reader.nextRequest(2000));
+        }
+        reader.clearAnswers();
+    }
+
     // ---- configuration ---------------------------------------------------------
 
     private record Setting(String name, int cmd, int values, ToIntFunction<int[]> call) {}
@@ -203,7 +238,7 @@ public final class TessalyTest {
     private static void systemParameter() throws Exception {
         if (!available("GetSystemParameter")) return;
         int[] data = run(100, 45);
-        int[] expected = cat(0, copyOf(data, 4), data[5], data[6], java.util.Arrays.copyOfRange(data, 7, 45));
+        int[] expected = cat(0, copyOf(data, 4), data[5], data[6], Arrays.copyOfRange(data, 7, 45));
         expectArray("GetSystemParameter long answer", expected, req(0x03, 0x36), ans(0x03, 0x36, 0, data),
                     () -> Tessaly.GetSystemParameter(new int[] {3, port}));
         int[] shortExpected = copyOf(expected, 45);
@@ -525,14 +560,14 @@ public final class TessalyTest {
 
     // The README's program against its own fake reader: information, then one tag.
     private static void example() throws Exception {
-        java.io.ByteArrayOutputStream captured = new java.io.ByteArrayOutputStream();
-        java.io.PrintStream console = System.out;
+        ByteArrayOutputStream captured = new ByteArrayOutputStream();
+        PrintStream console = System.out;
         boolean opened;
         try (FakeReader exampleReader = new FakeReader("127.0.0.1")) {
             exampleReader.answerFrame(0x05, 0x21, 0, INFO);
             exampleReader.answerFrame(0x05, 0x21, 0, INFO);
             exampleReader.answerFrame(0x05, 0x01, 0x01, cat(0x80, 1, 12, EPC, 0x40));
-            System.setOut(new java.io.PrintStream(captured, true, "UTF-8"));
+            System.setOut(new PrintStream(captured, true, "UTF-8"));
             try {
                 opened = InventoryExample.run("127.0.0.1", exampleReader.port());
             } finally {
