@@ -1,4 +1,4 @@
-import static Arrays.copyOf;
+import static java.util.Arrays.copyOf;
 
 import java.io.ByteArrayOutputStream;
 import java.io.PrintStream;
