@@ -9,8 +9,6 @@ using namespace tessaly;
 
 namespace {
 
-constexpr jint kUnavailable = -1;
-
 // The setting exports: address by reference, K value bytes, port. The input
 // array is the address, the K bytes in argument order, then the port.
 using Setter0 = int(unsigned char*, int);

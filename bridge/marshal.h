@@ -6,6 +6,10 @@
 
 namespace tessaly {
 
+// What an int method returns when the call never reached the reader: the
+// core or its export is missing, or the input array is short.
+constexpr jint kUnavailable = -1;
+
 // Walks a Java int array with a running position. Every read is checked
 // against the array's length first: a read past the end reads nothing,
 // yields zeros and marks the input short, so a method can read its whole

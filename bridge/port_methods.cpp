@@ -9,8 +9,7 @@ using namespace tessaly;
 
 namespace {
 
-constexpr jint kUnavailable = -1;  // int methods: core or export missing, input short
-constexpr int kMaxIpLength = 19;   // the core takes the address as a 20-byte text
+constexpr int kMaxIpLength = 19;  // the IP text buffer holds 20 bytes with its terminator
 
 }  // namespace
 
