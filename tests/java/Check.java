@@ -1,8 +1,3 @@
-import java.io.IOException;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
 import java.util.Arrays;
 
 /** A minimal test harness: named checks, a tally and the closing line. */
@@ -58,22 +53,5 @@ final class Check {
 
     interface ThrowingRunnable {
         void run() throws Exception;
-    }
-
-    /** The names the core library exports, read from its dynamic string table. */
-    static final class CoreExports {
-        private final String names;
-
-        CoreExports(String libraryDirectory) throws IOException {
-            Path core = Paths.get(libraryDirectory, "libMorvent.so");
-            names = Files.exists(core) ? new String(Files.readAllBytes(core), StandardCharsets.ISO_8859_1) : "";
-        }
-
-        // String tables share tails ("Lock_G2" may live inside "BlockLock_G2"),
-        // so a name counts as present when some string ends with it. A false
-        // "present" only turns a skip into a failure.
-        boolean has(String export) {
-            return names.contains(export + "\0");
-        }
     }
 }

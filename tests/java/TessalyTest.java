@@ -19,16 +19,14 @@ import java.util.function.ToIntFunction;
 /**
  * Drives every native method of Tessaly against a fake reader on loopback
  * TCP and checks the exact request bytes on the wire and the exact result
- * arrays. Methods whose export the core does not have yet are skipped.
+ * arrays.
  */
 public final class TessalyTest {
     private static final Check check = new Check();
-    private static Check.CoreExports core;
     private static FakeReader reader;
     private static int port;
 
     public static void main(String[] args) throws Exception {
-        core = new Check.CoreExports(System.getProperty("java.library.path"));
         try (FakeReader fake = new FakeReader("127.0.0.1")) {
             reader = fake;
             port = fake.port();
@@ -58,12 +56,6 @@ public final class TessalyTest {
     }
 
     // ---- helpers -----------------------------------------------------------
-
-    private static boolean available(String export) {
-        if (core.has(export)) return true;
-        check.skip(export, "the core library has no such export yet");
-        return false;
-    }
 
     /** Scripts `answer`, runs `call` and checks the request it put on the wire. */
     private static <T> T exchange(String name, byte[] expectedRequest, byte[] answer, Supplier<T> call)
@@ -204,7 +196,6 @@ public final class TessalyTest {
     private static void settings() throws Exception {
         for (int i = 0; i < SETTINGS.length; i++) {
             Setting s = SETTINGS[i];
-            if (!available(s.name())) continue;
             int[] values = run(0x3A1 + 3 * i, s.values());
             int status = 0x10 + i;
             int result = exchange(s.name(), req(0xFF, s.cmd(), lowBytes(values)), ans(0x00, s.cmd(), status),
@@ -215,7 +206,6 @@ public final class TessalyTest {
     }
 
     private static void setMask() throws Exception {
-        if (!available("SetMask")) return;
         check.equal("SetMask L=0", 0, exchange("SetMask L=0", req(0x01, 0x3B, 1, 0x20, 0x30, 0), ans(0x01, 0x3B, 0),
                                                () -> Tessaly.SetMask(new int[] {1, 1, 0x20, 0x30, 0, port})));
         check.equal("SetMask L=9", 0,
@@ -229,14 +219,12 @@ public final class TessalyTest {
     }
 
     private static void setClock() throws Exception {
-        if (!available("SetReal_timeClock")) return;
         check.equal("SetReal_timeClock", 0,
                     exchange("SetReal_timeClock", req(0x02, 0x41, 1, 2, 3, 4, 5, 6), ans(0x02, 0x41, 0),
                              () -> Tessaly.SetReal_timeClock(new int[] {2, 1, 2, 3, 4, 5, 6, port})));
     }
 
     private static void systemParameter() throws Exception {
-        if (!available("GetSystemParameter")) return;
         int[] data = run(100, 45);
         int[] expected = cat(0, copyOf(data, 4), data[5], data[6], Arrays.copyOfRange(data, 7, 45));
         expectArray("GetSystemParameter long answer", expected, req(0x03, 0x36), ans(0x03, 0x36, 0, data),
@@ -250,20 +238,14 @@ public final class TessalyTest {
     }
 
     private static void smallQueries() throws Exception {
-        if (available("GetTime")) {
-            expectArray("GetTime", new int[] {0, 26, 12, 9, 7, 30, 59}, req(0x04, 0x42),
-                        ans(0x04, 0x42, 0, 26, 12, 9, 7, 30, 59), () -> Tessaly.GetTime(new int[] {4, port}));
-            expectArray("GetTime status 5", cat(5, zeros(6)), req(0x04, 0x42), ans(0x04, 0x42, 5),
-                        () -> Tessaly.GetTime(new int[] {4, port}));
-        }
-        if (available("GetGPIOStatus")) {
-            expectArray("GetGPIOStatus", new int[] {0, 0x5A}, req(0x04, 0x47), ans(0x04, 0x47, 0, 0x5A),
-                        () -> Tessaly.GetGPIOStatus(new int[] {4, port}));
-        }
-        if (available("GetSeriaNo")) {
-            expectArray("GetSeriaNo", new int[] {0, 0x78, 0x56, 0x34, 0x12}, req(0x04, 0x4C),
-                        ans(0x04, 0x4C, 0, 0x78, 0x56, 0x34, 0x12), () -> Tessaly.GetSeriaNo(new int[] {4, port}));
-        }
+        expectArray("GetTime", new int[] {0, 26, 12, 9, 7, 30, 59}, req(0x04, 0x42),
+                    ans(0x04, 0x42, 0, 26, 12, 9, 7, 30, 59), () -> Tessaly.GetTime(new int[] {4, port}));
+        expectArray("GetTime status 5", cat(5, zeros(6)), req(0x04, 0x42), ans(0x04, 0x42, 5),
+                    () -> Tessaly.GetTime(new int[] {4, port}));
+        expectArray("GetGPIOStatus", new int[] {0, 0x5A}, req(0x04, 0x47), ans(0x04, 0x47, 0, 0x5A),
+                    () -> Tessaly.GetGPIOStatus(new int[] {4, port}));
+        expectArray("GetSeriaNo", new int[] {0, 0x78, 0x56, 0x34, 0x12}, req(0x04, 0x4C),
+                    ans(0x04, 0x4C, 0, 0x78, 0x56, 0x34, 0x12), () -> Tessaly.GetSeriaNo(new int[] {4, port}));
     }
 
     private static int[] bufferRecord(int first, int tailLength) {
@@ -271,7 +253,6 @@ public final class TessalyTest {
     }
 
     private static void tagBuffer() throws Exception {
-        if (!available("GetTagBufferInfo")) return;
         int[] first = bufferRecord(0x01, 12);
         int[] second = bufferRecord(0x81, 8);
         byte[] answer = Frames.join(ans(0, 0x43, 0x01, first), ans(0, 0x43, 0x01, second), ans(0, 0x43, 0));
@@ -282,7 +263,6 @@ public final class TessalyTest {
     }
 
     private static void transparent() throws Exception {
-        if (!available("TransparentCMD")) return;
         int[] reply = run(0x61, 7);
         expectArray("TransparentCMD c=0", cat(0, reply), req(0x06, 0x4E, 0x33), ans(0x06, 0x4E, 0, reply),
                     () -> Tessaly.TransparentCMD(new int[] {6, 0x33, 0, port}));
@@ -295,7 +275,6 @@ public final class TessalyTest {
     // Nothing is sent: the reader's own bytes come back whole, even above
     // 7998 of them.
     private static void activeMode() throws Exception {
-        if (!available("ReadActiveModeData")) return;
         byte[] frame = ans(0x00, 0xEE, 0x00, 1, 2, 3, 4);
         reader.sendUnsolicited(frame);
         Thread.sleep(200);
@@ -326,7 +305,6 @@ public final class TessalyTest {
     private static final int[] NO_MASK = {1, 0x00, 0x20, 0};
 
     private static void readDataG2() throws Exception {
-        if (!available("ReadData_G2")) return;
         int[] in = cat(0x02, 6, EPC, 3, 0x10, 4, PASSWORD, NO_MASK, port);
         check.equal("ReadData_G2 W=6 port at in[25]", 26, in.length);
         byte[] request = req(0x02, 0x02, cat(6, EPC, 3, 0x10, 4, PASSWORD));
@@ -350,76 +328,49 @@ public final class TessalyTest {
     private static void writesG2() throws Exception {
         int[] data = {0xC1, 0xC2, 0xC3, 0xC4};
         int[] in = cat(0x02, 6, EPC, 3, 0x02, 2, data, PASSWORD, NO_MASK, port);
-        if (available("WriteData_G2")) {
-            expectArray("WriteData_G2 W=6 C=2", new int[] {0, -1}, req(0x02, 0x03, cat(2, 6, EPC, 3, 0x02, data, PASSWORD)),
-                        ans(0x02, 0x03, 0), () -> Tessaly.WriteData_G2(in));
-        }
-        if (available("BlockWrite_G2")) {
-            expectArray("BlockWrite_G2", new int[] {0xFC, 0x03}, req(0x02, 0x10, cat(2, 6, EPC, 3, 0x02, data, PASSWORD)),
-                        ans(0x02, 0x10, 0xFC, 0x03), () -> Tessaly.BlockWrite_G2(in));
-        }
-        if (available("WriteEPC_G2")) {
-            // The password follows the EPC in the array but precedes it on the wire.
-            expectArray("WriteEPC_G2", new int[] {0, -1}, req(0x02, 0x04, cat(6, PASSWORD, EPC)), ans(0x02, 0x04, 0),
-                        () -> Tessaly.WriteEPC_G2(cat(0x02, 6, EPC, PASSWORD, port)));
-        }
-        if (available("BlockErase_G2")) {
-            expectArray("BlockErase_G2", new int[] {0, -1}, req(0x02, 0x07, cat(6, EPC, 3, 0x04, 2, PASSWORD)),
-                        ans(0x02, 0x07, 0),
-                        () -> Tessaly.BlockErase_G2(cat(0x02, 6, EPC, PASSWORD, 3, 0x04, 2, NO_MASK, port)));
-        }
+        expectArray("WriteData_G2 W=6 C=2", new int[] {0, -1}, req(0x02, 0x03, cat(2, 6, EPC, 3, 0x02, data, PASSWORD)),
+                    ans(0x02, 0x03, 0), () -> Tessaly.WriteData_G2(in));
+        expectArray("BlockWrite_G2", new int[] {0xFC, 0x03}, req(0x02, 0x10, cat(2, 6, EPC, 3, 0x02, data, PASSWORD)),
+                    ans(0x02, 0x10, 0xFC, 0x03), () -> Tessaly.BlockWrite_G2(in));
+        // The password follows the EPC in the array but precedes it on the wire.
+        expectArray("WriteEPC_G2", new int[] {0, -1}, req(0x02, 0x04, cat(6, PASSWORD, EPC)), ans(0x02, 0x04, 0),
+                    () -> Tessaly.WriteEPC_G2(cat(0x02, 6, EPC, PASSWORD, port)));
+        expectArray("BlockErase_G2", new int[] {0, -1}, req(0x02, 0x07, cat(6, EPC, 3, 0x04, 2, PASSWORD)),
+                    ans(0x02, 0x07, 0),
+                    () -> Tessaly.BlockErase_G2(cat(0x02, 6, EPC, PASSWORD, 3, 0x04, 2, NO_MASK, port)));
     }
 
     private static void protectionG2() throws Exception {
         int[] epc3 = run(0xE0, 6);
-        if (available("KillTag_G2")) {
-            // A W element of 0x103 counts as 3 words.
-            expectArray("KillTag_G2 W=0x103", new int[] {0, -1}, req(0x02, 0x05, cat(3, epc3, PASSWORD)),
-                        ans(0x02, 0x05, 0), () -> Tessaly.KillTag_G2(cat(0x02, 0x103, epc3, PASSWORD, NO_MASK, port)));
-        }
-        if (available("SetPrivacyByEPC_G2")) {
-            expectArray("SetPrivacyByEPC_G2 by mask", new int[] {0, -1},
-                        req(0x02, 0x08, cat(0xFF, PASSWORD, 1, 0x00, 0x20, 12, 0xAB, 0xC0)), ans(0x02, 0x08, 0),
-                        () -> Tessaly.SetPrivacyByEPC_G2(cat(0x02, 0xFF, Frames.fill(0, 510), PASSWORD, 1, 0x00,
-                                                             0x20, 12, 0xAB, 0xC0, port)));
-        }
-        if (available("Lock_G2")) {
-            expectArray("Lock_G2", new int[] {0, -1}, req(0x02, 0x06, cat(3, epc3, 0x02, 0x01, PASSWORD)),
-                        ans(0x02, 0x06, 0),
-                        () -> Tessaly.Lock_G2(cat(0x02, 3, epc3, PASSWORD, 0x02, 0x01, NO_MASK, port)));
-        }
-        if (available("EASConfigure_G2")) {
-            expectArray("EASConfigure_G2", new int[] {0xFC, 0x03}, req(0x02, 0x0C, cat(3, epc3, PASSWORD, 0x01)),
-                        ans(0x02, 0x0C, 0xFC, 0x03),
-                        () -> Tessaly.EASConfigure_G2(cat(0x02, 3, epc3, PASSWORD, 0x01, NO_MASK, port)));
-        }
-        if (available("BlockLock_G2")) {
-            expectArray("BlockLock_G2", new int[] {0, -1}, req(0x02, 0x0E, cat(3, epc3, PASSWORD, 0x07)),
-                        ans(0x02, 0x0E, 0),
-                        () -> Tessaly.BlockLock_G2(cat(0x02, 3, epc3, PASSWORD, 0x07, NO_MASK, port)));
-        }
-        if (available("SetPrivacyWithoutEPC_G2")) {
-            expectArray("SetPrivacyWithoutEPC_G2", new int[] {0, -1}, req(0x02, 0x09, PASSWORD), ans(0x02, 0x09, 0),
-                        () -> Tessaly.SetPrivacyWithoutEPC_G2(cat(0x02, PASSWORD, port)));
-        }
-        if (available("ResetPrivacy_G2")) {
-            expectArray("ResetPrivacy_G2", new int[] {0xFC, 0x0B}, req(0x02, 0x0A, PASSWORD),
-                        ans(0x02, 0x0A, 0xFC, 0x0B), () -> Tessaly.ResetPrivacy_G2(cat(0x02, PASSWORD, port)));
-        }
-        if (available("CheckPrivacy_G2")) {
-            expectArray("CheckPrivacy_G2", new int[] {0, 1}, req(0x02, 0x0B), ans(0x02, 0x0B, 0, 1),
-                        () -> Tessaly.CheckPrivacy_G2(new int[] {0x02, port}));
-            expectArray("CheckPrivacy_G2 tag error", new int[] {0xFC, 4}, req(0x02, 0x0B), ans(0x02, 0x0B, 0xFC, 4),
-                        () -> Tessaly.CheckPrivacy_G2(new int[] {0x02, port}));
-        }
-        if (available("EASAlarm_G2")) {
-            expectArray("EASAlarm_G2 error code unwritten", new int[] {0xFE, 0}, req(0x02, 0x0D), ans(0x02, 0x0D, 0xFE),
-                        () -> Tessaly.EASAlarm_G2(new int[] {0x02, port}));
-        }
+        // A W element of 0x103 counts as 3 words.
+        expectArray("KillTag_G2 W=0x103", new int[] {0, -1}, req(0x02, 0x05, cat(3, epc3, PASSWORD)),
+                    ans(0x02, 0x05, 0), () -> Tessaly.KillTag_G2(cat(0x02, 0x103, epc3, PASSWORD, NO_MASK, port)));
+        expectArray("SetPrivacyByEPC_G2 by mask", new int[] {0, -1},
+                    req(0x02, 0x08, cat(0xFF, PASSWORD, 1, 0x00, 0x20, 12, 0xAB, 0xC0)), ans(0x02, 0x08, 0),
+                    () -> Tessaly.SetPrivacyByEPC_G2(cat(0x02, 0xFF, Frames.fill(0, 510), PASSWORD, 1, 0x00,
+                                                         0x20, 12, 0xAB, 0xC0, port)));
+        expectArray("Lock_G2", new int[] {0, -1}, req(0x02, 0x06, cat(3, epc3, 0x02, 0x01, PASSWORD)),
+                    ans(0x02, 0x06, 0),
+                    () -> Tessaly.Lock_G2(cat(0x02, 3, epc3, PASSWORD, 0x02, 0x01, NO_MASK, port)));
+        expectArray("EASConfigure_G2", new int[] {0xFC, 0x03}, req(0x02, 0x0C, cat(3, epc3, PASSWORD, 0x01)),
+                    ans(0x02, 0x0C, 0xFC, 0x03),
+                    () -> Tessaly.EASConfigure_G2(cat(0x02, 3, epc3, PASSWORD, 0x01, NO_MASK, port)));
+        expectArray("BlockLock_G2", new int[] {0, -1}, req(0x02, 0x0E, cat(3, epc3, PASSWORD, 0x07)),
+                    ans(0x02, 0x0E, 0),
+                    () -> Tessaly.BlockLock_G2(cat(0x02, 3, epc3, PASSWORD, 0x07, NO_MASK, port)));
+        expectArray("SetPrivacyWithoutEPC_G2", new int[] {0, -1}, req(0x02, 0x09, PASSWORD), ans(0x02, 0x09, 0),
+                    () -> Tessaly.SetPrivacyWithoutEPC_G2(cat(0x02, PASSWORD, port)));
+        expectArray("ResetPrivacy_G2", new int[] {0xFC, 0x0B}, req(0x02, 0x0A, PASSWORD),
+                    ans(0x02, 0x0A, 0xFC, 0x0B), () -> Tessaly.ResetPrivacy_G2(cat(0x02, PASSWORD, port)));
+        expectArray("CheckPrivacy_G2", new int[] {0, 1}, req(0x02, 0x0B), ans(0x02, 0x0B, 0, 1),
+                    () -> Tessaly.CheckPrivacy_G2(new int[] {0x02, port}));
+        expectArray("CheckPrivacy_G2 tag error", new int[] {0xFC, 4}, req(0x02, 0x0B), ans(0x02, 0x0B, 0xFC, 4),
+                    () -> Tessaly.CheckPrivacy_G2(new int[] {0x02, port}));
+        expectArray("EASAlarm_G2 error code unwritten", new int[] {0xFE, 0}, req(0x02, 0x0D), ans(0x02, 0x0D, 0xFE),
+                    () -> Tessaly.EASAlarm_G2(new int[] {0x02, port}));
     }
 
     private static void inventoryG2() throws Exception {
-        if (!available("Inventory_G2")) return;
         int[] plain = {0x02, 0, 0, 0, 0, 0, 0, 0, 0, port};
         expectArray("Inventory_G2 no tag", new int[] {0xFB, 0, 0, 0}, req(0x02, 0x01), ans(0x02, 0x01, 0xFB),
                     () -> Tessaly.Inventory_G2(plain));
@@ -442,42 +393,30 @@ public final class TessalyTest {
     private static final int[] UID = run(0xB0, 8);
 
     private static void iso6B() throws Exception {
-        if (available("InventorySingle_6B")) {
-            int[] record = run(0x70, 9);
-            expectArray("InventorySingle_6B", cat(0, record), req(0x03, 0x50), ans(0x03, 0x50, 0, record),
-                        () -> Tessaly.InventorySingle_6B(new int[] {3, port}));
-        }
-        if (available("InventoryMultiple_6B")) {
-            int[] records = run(0x20, 27);
-            int[] compare = run(0x90, 8);
-            int[] result = exchange("InventoryMultiple_6B", req(0x03, 0x51, cat(0, 0x08, 0xFF, compare)),
-                                    ans(0x03, 0x51, 0x15, cat(3, records)),
-                                    () -> Tessaly.InventoryMultiple_6B(cat(3, 0, 0x08, 0xFF, compare, port)));
-            check.array("InventoryMultiple_6B 3 tags", cat(0x15, 3, records), result);
-            check.equal("InventoryMultiple_6B 29 elements", 29, result == null ? -1 : result.length);
-        }
-        if (available("ReadData_6B")) {
-            int[] in = cat(3, UID, 0x10, 4, port);
-            byte[] request = req(0x03, 0x52, cat(0x10, UID, 4));
-            expectArray("ReadData_6B", new int[] {0, 1, 2, 3, 4}, request, ans(0x03, 0x52, 0, 1, 2, 3, 4),
-                        () -> Tessaly.ReadData_6B(in));
-            expectArray("ReadData_6B tag error", new int[] {0xFC, 2}, request, ans(0x03, 0x52, 0xFC, 2),
-                        () -> Tessaly.ReadData_6B(in));
-        }
-        if (available("WriteData_6B")) {
-            expectArray("WriteData_6B", new int[] {0, -1}, req(0x03, 0x53, cat(0x10, UID, 0xD1, 0xD2, 0xD3, 0xD4)),
-                        ans(0x03, 0x53, 0), () -> Tessaly.WriteData_6B(cat(3, UID, 0x10, 4, 0xD1, 0xD2, 0xD3, 0xD4, port)));
-            check.array("WriteData_6B length 101 refused", new int[] {255, 0},
-                        Tessaly.WriteData_6B(cat(3, UID, 0x10, 101, zeros(101), port)));
-        }
-        if (available("Lock_6B")) {
-            expectArray("Lock_6B", new int[] {0xFC, 3}, req(0x03, 0x55, cat(0x20, UID)), ans(0x03, 0x55, 0xFC, 3),
-                        () -> Tessaly.Lock_6B(cat(3, UID, 0x20, port)));
-        }
-        if (available("CheckLock_6B")) {
-            expectArray("CheckLock_6B", new int[] {0, 1}, req(0x03, 0x54, cat(0x20, UID)), ans(0x03, 0x54, 0, 1),
-                        () -> Tessaly.CheckLock_6B(cat(3, UID, 0x20, port)));
-        }
+        int[] record = run(0x70, 9);
+        expectArray("InventorySingle_6B", cat(0, record), req(0x03, 0x50), ans(0x03, 0x50, 0, record),
+                    () -> Tessaly.InventorySingle_6B(new int[] {3, port}));
+        int[] records = run(0x20, 27);
+        int[] compare = run(0x90, 8);
+        int[] result = exchange("InventoryMultiple_6B", req(0x03, 0x51, cat(0, 0x08, 0xFF, compare)),
+                                ans(0x03, 0x51, 0x15, cat(3, records)),
+                                () -> Tessaly.InventoryMultiple_6B(cat(3, 0, 0x08, 0xFF, compare, port)));
+        check.array("InventoryMultiple_6B 3 tags", cat(0x15, 3, records), result);
+        check.equal("InventoryMultiple_6B 29 elements", 29, result == null ? -1 : result.length);
+        int[] in = cat(3, UID, 0x10, 4, port);
+        byte[] request = req(0x03, 0x52, cat(0x10, UID, 4));
+        expectArray("ReadData_6B", new int[] {0, 1, 2, 3, 4}, request, ans(0x03, 0x52, 0, 1, 2, 3, 4),
+                    () -> Tessaly.ReadData_6B(in));
+        expectArray("ReadData_6B tag error", new int[] {0xFC, 2}, request, ans(0x03, 0x52, 0xFC, 2),
+                    () -> Tessaly.ReadData_6B(in));
+        expectArray("WriteData_6B", new int[] {0, -1}, req(0x03, 0x53, cat(0x10, UID, 0xD1, 0xD2, 0xD3, 0xD4)),
+                    ans(0x03, 0x53, 0), () -> Tessaly.WriteData_6B(cat(3, UID, 0x10, 4, 0xD1, 0xD2, 0xD3, 0xD4, port)));
+        check.array("WriteData_6B length 101 refused", new int[] {255, 0},
+                    Tessaly.WriteData_6B(cat(3, UID, 0x10, 101, zeros(101), port)));
+        expectArray("Lock_6B", new int[] {0xFC, 3}, req(0x03, 0x55, cat(0x20, UID)), ans(0x03, 0x55, 0xFC, 3),
+                    () -> Tessaly.Lock_6B(cat(3, UID, 0x20, port)));
+        expectArray("CheckLock_6B", new int[] {0, 1}, req(0x03, 0x54, cat(0x20, UID)), ans(0x03, 0x54, 0, 1),
+                    () -> Tessaly.CheckLock_6B(cat(3, UID, 0x20, port)));
         check.equal("6B nothing left on the wire", 0, reader.pendingRequests());
     }
 
@@ -577,10 +516,8 @@ public final class TessalyTest {
         String output = captured.toString("UTF-8");
         check.that("example opened the reader", opened, output);
         check.that("example printed the information", output.contains("reader 0x05, information bytes: 10 11 12"), output);
-        if (core.has("Inventory_G2")) {
-            check.that("example printed the tag", output.contains("1 tag(s)")
-                       && output.contains("tag records: 0C E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB 40"), output);
-        }
+        check.that("example printed the tag", output.contains("1 tag(s)")
+                   && output.contains("tag records: 0C E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB 40"), output);
     }
 
     private static void closing() {
