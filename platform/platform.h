@@ -41,6 +41,9 @@ struct SerialOps {
     bool (*read)(SerialHandle, std::uint8_t* data, std::size_t length, std::size_t* got);
     int (*queued)(SerialHandle);  // bytes waiting in the input queue, or -1
     bool (*close)(SerialHandle);
+    // Receive-event mask and driver queue sizes, where the system has them.
+    // Optional (nullptr); results are not checked.
+    void (*setupQueues)(SerialHandle);
 };
 
 const SerialOps& serial();
