@@ -7,5 +7,7 @@ add_subdirectory(${MORVENT_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 foreach(gtest_target gtest gtest_main)
   # Third-party code: our warning flags are not its concern.
   target_compile_options(${gtest_target} PRIVATE -w)
-  add_library(GTest::${gtest_target} ALIAS ${gtest_target})
+  if(NOT TARGET GTest::${gtest_target})
+    add_library(GTest::${gtest_target} ALIAS ${gtest_target})
+  endif()
 endforeach()

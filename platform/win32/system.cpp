@@ -5,7 +5,21 @@
 
 namespace mv::plat {
 
-std::uint32_t systemTickMs() { return GetTickCount(); }
+// Milliseconds from the performance counter rather than GetTickCount, whose
+// 10-16 ms steps would let a 510 ms serial read look shorter than the 500 ms
+// idle window and so double a silent reader's time-out.
+std::uint32_t systemTickMs() {
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const LONGLONG seconds = now.QuadPart / frequency;
+    const LONGLONG rest = now.QuadPart % frequency;
+    return static_cast<std::uint32_t>(seconds * 1000 + rest * 1000 / frequency);
+}
 
 void sleepMs(std::uint32_t ms) { Sleep(ms); }
 

@@ -1,0 +1,113 @@
+// What only the Windows build has: the settings that reach the COM device
+// through the driver (DCB, COMMTIMEOUTS), read back from the handle the
+// library holds, and the driver's timed reads.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "link/ports.h"
+#include "morvent.h"
+#include "support/fake_reader.h"
+
+using namespace mvtest;
+
+namespace {
+
+HANDLE libraryHandle(int com) { return reinterpret_cast<HANDLE>(mv::link::ports().serial[com]); }
+
+DCB stateOf(int com) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  EXPECT_TRUE(GetCommState(libraryHandle(com), &dcb));
+  return dcb;
+}
+
+COMMTIMEOUTS timeoutsOf(int com) {
+  COMMTIMEOUTS t{};
+  EXPECT_TRUE(GetCommTimeouts(libraryHandle(com), &t));
+  return t;
+}
+
+void setPtySpeed(FakeReader& reader, speed_t speed) {
+  termios t = reader.slaveTermios();
+  t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | speed;
+  t.c_ispeed = t.c_ospeed = speed;
+  reader.setSlaveTermios(t);
+}
+
+}  // namespace
+
+TEST(Win32Serial, OpenSetsRateEightNoneOneAndTheOpeningTimeouts) {
+  auto reader = FakeReader::pty();
+  reader->mapCom(41);
+  ASSERT_EQ(OpenCom(41, 6), MORVENT_OK);
+  const DCB dcb = stateOf(41);
+  EXPECT_EQ(dcb.BaudRate, 115200u);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, NOPARITY);
+  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+  const COMMTIMEOUTS t = timeoutsOf(41);
+  EXPECT_EQ(t.ReadIntervalTimeout, 10u);
+  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 5u);
+  EXPECT_EQ(t.ReadTotalTimeoutConstant, 10u);
+  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 20u);
+  EXPECT_EQ(t.WriteTotalTimeoutConstant, 20u);
+  // The driver put the same settings on the line itself.
+  const termios line = reader->slaveTermios();
+  EXPECT_EQ(line.c_cflag & CBAUD, static_cast<tcflag_t>(B115200));
+  EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB), 0u);
+  EXPECT_EQ(CloseSpecComPort(41), MORVENT_OK);
+}
+
+TEST(Win32Serial, BaudCodesReachTheDeviceOrKeepItsRate) {
+  const struct {
+    unsigned char code;
+    DWORD rate;
+  } cases[] = {{0, 9600}, {1, 19200}, {2, 38400}, {5, 57600}, {6, 115200}, {7, 19200}, {255, 19200}};
+  auto reader = FakeReader::pty();
+  reader->mapCom(42);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.code));
+    setPtySpeed(*reader, B19200);
+    ASSERT_EQ(OpenCom(42, c.code), MORVENT_OK);
+    EXPECT_EQ(stateOf(42).BaudRate, c.rate);
+    EXPECT_EQ(CloseSpecComPort(42), MORVENT_OK);
+  }
+}
+
+TEST(Win32Serial, TimedReadOnASilentLineEndsAfterMultiplierAndConstant) {
+  auto reader = FakeReader::pty();
+  reader->mapCom(43);
+  ASSERT_EQ(OpenCom(43, 9), MORVENT_OK);
+  // 100 bytes asked: 5 * 100 + 10 ms.
+  unsigned char buffer[100];
+  for (int i = 0; i < 3; ++i) {
+    DWORD got = 99;
+    const auto start = Clock::now();
+    EXPECT_TRUE(ReadFile(libraryHandle(43), buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(msSince(start), 480);
+    EXPECT_LT(msSince(start), 900);
+  }
+  EXPECT_EQ(CloseSpecComPort(43), MORVENT_OK);
+}
+
+TEST(Win32Serial, SilentDeviceTimesOutAfterTheFirstTimedRead) {
+  auto reader = FakeReader::pty();
+  reader->mapCom(44);
+  ASSERT_EQ(OpenCom(44, 9), MORVENT_OK);
+  unsigned char buffer[MORVENT_RECEIVE_BUFFER + 2];
+  int count = -1;
+  // One 100-byte read ends after 510 ms; the idle window of 500 ms has
+  // passed by then, however coarse the system's tick.
+  for (int i = 0; i < 3; ++i) {
+    const auto start = Clock::now();
+    EXPECT_EQ(GetDataFromPort(buffer, &count, 44), MORVENT_COMM_ERROR);
+    EXPECT_EQ(count, 0);
+    EXPECT_GE(msSince(start), 480);
+    EXPECT_LT(msSince(start), 900);
+  }
+  EXPECT_EQ(CloseSpecComPort(44), MORVENT_OK);
+}
+
