@@ -24,8 +24,11 @@ trap cleanup EXIT
 echo "wine-test: creating the Wine prefix $WINEPREFIX"
 timeout 300 wineboot --init >/dev/null 2>&1
 wineserver -w
-# One server for the whole run, its diagnostics kept out of the test output.
+# One server for the whole run, its diagnostics kept out of the test output,
+# and Wine's own background services started now, detached from the output
+# that ctest reads (a service inheriting it would keep ctest waiting).
 wineserver -p >"$WINEPREFIX/wineserver.log" 2>&1
+timeout 120 wineboot >/dev/null 2>&1 </dev/null
 
 # The server prints its port, then serves until it is killed.
 port_file="$WINEPREFIX/fake-server.port"
