@@ -2,6 +2,8 @@
 // when each one considers a response complete, and when it gives up.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "morvent.h"
 #include "support/reader_link.h"
 #include "support/test_env.h"
@@ -72,20 +74,6 @@ TEST_P(Receive, StrayBytesAfterTheFrameMeanTimeOut) {
   EXPECT_LT(got.ms, 2600);
 }
 
-// On a serial line a Len of 3 or less never completes; on TCP any Len does.
-TEST_P(Receive, ShortFrameCompletesOnlyOnNetwork) {
-  const Bytes shortFrame = {0x03, 0x00, 0x01, 0x00};
-  reader().script({{shortFrame}});
-  const Received got = exchange(GetDataFromPort);
-  if (serial()) {
-    EXPECT_EQ(got.status, MORVENT_COMM_ERROR);
-    EXPECT_GE(got.ms, 900);
-  } else {
-    EXPECT_EQ(got.status, MORVENT_OK);
-    EXPECT_EQ(got.bytes, shortFrame);
-  }
-}
-
 TEST_P(Receive, InventoryRoutineReturnsTwoWholeFrames) {
   const Bytes first = response(0x00, 0x01, 0x03, {0x01, 0x0C, 0xE2, 0x00});
   const Bytes second = response(0x00, 0x01, 0x01, {0x00});
@@ -147,6 +135,48 @@ TEST_P(Receive, AtRoutineAcceptsAWholeFrame) {
   EXPECT_EQ(got.bytes, infoFrame());
 }
 
+// Answers a network link accepts and a serial one does not: a Len of 3 or
+// less never completes on serial (the total time-out ends it), and a serial
+// read gives up after 510 ms without a byte while a network wait lasts 1 s.
+struct SerialRefusal {
+  const char* name;
+  Bytes frame;
+  int delayMs;
+  long long serialMinMs, serialMaxMs;
+};
+
+TEST_P(Receive, AnswersOnlyTheNetworkAccepts) {
+  const SerialRefusal cases[] = {
+      {"short frame", {0x03, 0x00, 0x01, 0x00}, 0, 900, 2200},
+      {"answer after 800 ms", infoFrame(), 800, 400, 799},
+  };
+  for (const SerialRefusal& c : cases) {
+    SCOPED_TRACE(c.name);
+    reader().script({{c.frame, c.delayMs}});
+    const Received got = exchange(GetDataFromPort);
+    if (serial()) {
+      EXPECT_EQ(got.status, MORVENT_COMM_ERROR);
+      EXPECT_GE(got.ms, c.serialMinMs);
+      EXPECT_LE(got.ms, c.serialMaxMs);
+      usleep((c.delayMs + 50) * 1000);  // let the late answer go by
+    } else {
+      EXPECT_EQ(got.status, MORVENT_OK);
+      EXPECT_EQ(got.bytes, c.frame);
+    }
+  }
+}
+
+TEST(NetworkReceive, ConnectionClosedMidFrameTimesOut) {
+  ReaderLink link(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
+  const Bytes frame = infoFrame();
+  link.reader().scriptAnswerThenDrop({{Bytes(frame.begin(), frame.begin() + 9)}});
+  const Received got = exchange(link, GetDataFromPort);
+  EXPECT_EQ(got.status, MORVENT_COMM_ERROR);
+  EXPECT_LT(got.ms, 2500);
+  EXPECT_TRUE(link.reader().waitForDisconnect(1000));
+}
+
 // ---- Silence: each routine gives up within its limits ----
 
 struct SilentCase {
@@ -172,6 +202,14 @@ TEST_P(Receive, SilentReaderTimesOutWithinTheLimits) {
     EXPECT_GE(got.ms, serial() ? c.serialMin : c.networkMin);
     EXPECT_LE(got.ms, serial() ? c.serialMax : c.networkMax);
   }
+}
+
+TEST_P(Receive, SlowAtRoutineWaitsSixSecondsForAnAnswer) {
+  reader().script({{infoFrame(), 6000}});
+  const Received got = exchange(ATGetDataFromPort);
+  EXPECT_EQ(got.status, MORVENT_OK);
+  EXPECT_EQ(got.bytes, infoFrame());
+  EXPECT_GE(got.ms, 5900);
 }
 
 TEST_P(Receive, SlowAtRoutineGivesUpAfterSevenSilentSeconds) {
