@@ -163,6 +163,10 @@ void FakeReader::dropConnection() { server().ask("drop" + id(remoteId_)); }
 
 void FakeReader::setRawMode(bool raw) { server().ask("raw" + id(remoteId_) + (raw ? " 1" : " 0")); }
 
+void FakeReader::setIgnorePeerClose(bool ignore) {
+  server().ask("ignoreclose" + id(remoteId_) + (ignore ? " 1" : " 0"));
+}
+
 // ---- Observations -----------------------------------------------------------------
 
 bool FakeReader::waitForRequests(std::size_t n, int timeoutMs) const {

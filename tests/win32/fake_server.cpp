@@ -126,6 +126,15 @@ std::string onRaw(Session& s, std::istringstream& in) {
   return "ok";
 }
 
+std::string onIgnoreClose(Session& s, std::istringstream& in) {
+  FakeReader* r = s.find(in);
+  int ignore = 0;
+  in >> ignore;
+  if (!r) return "fail";
+  r->setIgnorePeerClose(ignore != 0);
+  return "ok";
+}
+
 std::string onTermios(Session& s, std::istringstream& in) {
   FakeReader* r = s.find(in);
   if (!r) return "fail";
@@ -218,7 +227,8 @@ const std::map<std::string, Handler> kHandlers = {
     {"tcp", onTcp},           {"pty", onPty},
     {"free", onFree},         {"step", onStep},
     {"unsolicited", onUnsolicited}, {"drop", onDrop},
-    {"raw", onRaw},           {"termios", onTermios},
+    {"raw", onRaw},           {"ignoreclose", onIgnoreClose},
+    {"termios", onTermios},
     {"settermios", onSetTermios},   {"requests", onRequests},
     {"keepalives", onKeepAlives},   {"waitreq", onWaitRequests},
     {"waitka", onWaitKeepAlives},   {"waitdisc", onWaitDisconnect},

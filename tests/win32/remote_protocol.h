@@ -11,6 +11,7 @@
 //   unsolicited ID HEX  -> ok
 //   drop ID             -> ok                dropConnection()
 //   raw ID 0|1          -> ok                setRawMode()
+//   ignoreclose ID 0|1  -> ok                setIgnorePeerClose()
 //   termios ID          -> ok HEX            the slave's settings, Linux layout
 //   settermios ID HEX   -> ok
 //   requests ID         -> ok N HEX:AGO...

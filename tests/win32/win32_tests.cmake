@@ -29,3 +29,32 @@ function(morvent_test name)
 endfunction()
 
 morvent_test(win32_tests win32/serial_device_test.cpp)
+
+# The bridge, loaded with LoadLibraryA by a test program that plays the Java
+# side: once beside Morvent.dll, once alone in a directory without it.
+if(TARGET tessaly_jni)
+  foreach(variant with_core alone)
+    set(name win32_bridge_tests_${variant})
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/bridge_${variant})
+    add_executable(${name} win32/bridge_test.cpp)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/jni-win64 ${MORVENT_JNI_INCLUDE})
+    target_link_libraries(${name} PRIVATE morvent_test_support GTest::gtest_main)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
+    add_dependencies(${name} tessaly_jni Morvent)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tessaly_jni> ${dir}/)
+    if(variant STREQUAL "with_core")
+      add_custom_command(TARGET ${name} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Morvent> ${dir}/)
+    else()
+      target_compile_definitions(${name} PRIVATE MORVENT_BRIDGE_ALONE)
+    endif()
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${dir})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+  endforeach()
+
+  # Every native method of java/Tessaly.java is exported under its JNI name.
+  add_test(NAME tessaly_exports
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_exports.sh $<TARGET_FILE:tessaly_jni>
+            ${PROJECT_SOURCE_DIR}/java/Tessaly.java)
+endif()
