@@ -1,32 +1,12 @@
-// The scratch directory and guarded buffer on Windows.
+// The guarded buffer on Windows: VirtualAlloc with a PAGE_NOACCESS page after it.
 #include <windows.h>
 
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
-#include <string>
 
 #include "support/test_env.h"
 
 namespace mvtest {
-
-ScratchDir::ScratchDir() {
-  previous_ = std::filesystem::current_path().string();
-  const std::filesystem::path base = std::filesystem::temp_directory_path();
-  for (unsigned attempt = 0; attempt < 1000 && path_.empty(); ++attempt) {
-    const std::filesystem::path candidate =
-        base / ("morvent-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt));
-    if (CreateDirectoryA(candidate.string().c_str(), nullptr)) path_ = candidate.string();
-  }
-  if (path_.empty()) throw std::runtime_error("cannot create a scratch directory");
-  std::filesystem::current_path(path_);
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::current_path(previous_, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
 
 GuardedBuffer::GuardedBuffer(std::size_t size, std::uint8_t fill) : size_(size) {
   SYSTEM_INFO info;
