@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,9 +81,22 @@ const jchar* JNICALL getStringChars(JNIEnv*, jstring s, jboolean* isCopy) {
 
 void JNICALL releaseStringChars(JNIEnv*, jstring, const jchar*) { ++counts.stringsReleased; }
 
+void JNICALL getStringRegion(JNIEnv*, jstring s, jsize start, jsize length, jchar* to) {
+  const std::u16string& units = stringOf(s)->units;
+  std::copy(units.begin() + start, units.begin() + start + length, reinterpret_cast<char16_t*>(to));
+}
+
+// Any other JNIEnv function: a clear failure rather than a jump to null.
+void JNICALL unexpectedJniCall() {
+  std::fprintf(stderr, "the bridge called a JNIEnv function that the fake does not provide\n");
+  std::abort();
+}
+
 JNIEnv* fakeEnv() {
   static JNINativeInterface_ table = [] {
-    JNINativeInterface_ t{};
+    JNINativeInterface_ t;
+    void** slots = reinterpret_cast<void**>(&t);
+    for (std::size_t i = 0; i < sizeof t / sizeof(void*); ++i) slots[i] = reinterpret_cast<void*>(&unexpectedJniCall);
     t.GetArrayLength = getArrayLength;
     t.GetIntArrayElements = getIntArrayElements;
     t.ReleaseIntArrayElements = releaseIntArrayElements;
@@ -90,6 +105,7 @@ JNIEnv* fakeEnv() {
     t.GetStringLength = getStringLength;
     t.GetStringChars = getStringChars;
     t.ReleaseStringChars = releaseStringChars;
+    t.GetStringRegion = getStringRegion;
     return t;
   }();
   static JNIEnv env{&table};
