@@ -1,7 +1,7 @@
 // The operating-system layer: everything the link layer needs from the
-// system, behind one narrow interface. The POSIX implementation lives in
-// platform/posix; tests and fuzzers may install an in-memory device instead
-// (platform/memory_device.h).
+// system, behind one narrow interface. The implementations live in
+// platform/posix and platform/win32; tests and fuzzers may install an
+// in-memory device instead (platform/memory_device.h).
 #pragma once
 
 #include <cstddef>
