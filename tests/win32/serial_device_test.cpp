@@ -7,7 +7,7 @@
 
 #include "link/ports.h"
 #include "morvent.h"
-#include "support/fake_reader.h"
+#include "support/reader_link.h"
 
 using namespace mvtest;
 
@@ -111,3 +111,44 @@ TEST(Win32Serial, SilentDeviceTimesOutAfterTheFirstTimedRead) {
   EXPECT_EQ(CloseSpecComPort(44), MORVENT_OK);
 }
 
+
+TEST(Win32Serial, SetBaudRateGivesTheDeviceTheNewRateAndItsOwnTimeouts) {
+  ReaderLink link(LinkKind::Serial, 46);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
+  for (unsigned char code : {6, 9}) {  // 9: the rate stays, the rest is set anew
+    SCOPED_TRACE(static_cast<int>(code));
+    link.reader().scriptFrame(0x00, 0x28, 0x00);
+    unsigned char address = 0x00;
+    ASSERT_EQ(SetBaudRate(&address, code, 46), MORVENT_OK);
+    const DCB dcb = stateOf(46);
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    const COMMTIMEOUTS t = timeoutsOf(46);
+    EXPECT_EQ(t.ReadIntervalTimeout, 15u);
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 10u);
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, 10u);
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 20u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 20u);
+  }
+}
+
+TEST(Win32Serial, ActiveModeTakesAtMostFiftyQueuedBytesAndDropsTheRest) {
+  ReaderLink link(LinkKind::Serial, 47);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
+  Bytes sent(80);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i + 1);
+  link.reader().sendUnsolicited(sent);
+  Sleep(300);  // all 80 queued in the driver
+  unsigned char data[50];
+  int count = -1;
+  ASSERT_EQ(ReadActiveModeData(data, &count, 47), MORVENT_OK);
+  ASSERT_EQ(count, 50);
+  EXPECT_EQ(Bytes(data, data + 50), Bytes(sent.begin(), sent.begin() + 50));
+  // The other 30 were purged: nothing is queued now, and the call does not wait.
+  const auto start = Clock::now();
+  EXPECT_EQ(ReadActiveModeData(data, &count, 47), MORVENT_NO_DATA);
+  EXPECT_EQ(count, 0);
+  EXPECT_LT(msSince(start), 300);
+}
