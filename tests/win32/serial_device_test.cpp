@@ -30,8 +30,8 @@ COMMTIMEOUTS timeoutsOf(int com) {
 
 void setPtySpeed(FakeReader& reader, speed_t speed) {
   termios t = reader.slaveTermios();
-  t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CBAUD)) | speed;
-  t.c_ispeed = t.c_ospeed = speed;
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
   reader.setSlaveTermios(t);
 }
 
@@ -54,7 +54,7 @@ TEST(Win32Serial, OpenSetsRateEightNoneOneAndTheOpeningTimeouts) {
   EXPECT_EQ(t.WriteTotalTimeoutConstant, 20u);
   // The driver put the same settings on the line itself.
   const termios line = reader->slaveTermios();
-  EXPECT_EQ(line.c_cflag & CBAUD, static_cast<tcflag_t>(B115200));
+  EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
   EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB), 0u);
   EXPECT_EQ(CloseSpecComPort(41), MORVENT_OK);

@@ -19,7 +19,7 @@ struct termios {
     speed_t c_ospeed;
 };
 
-// c_cflag bits the Windows suites check.
+// c_cflag bits and rates the suites use.
 #define CSIZE 0000060
 #define CS8 0000060
 #define CSTOPB 0000100
@@ -31,3 +31,12 @@ struct termios {
 #define B38400 0000017
 #define B57600 0010001
 #define B115200 0010002
+
+// The rate is the CBAUD field of c_cflag, as the C library keeps it.
+static inline speed_t cfgetospeed(const struct termios* t) { return t->c_cflag & CBAUD; }
+static inline speed_t cfgetispeed(const struct termios* t) { return t->c_cflag & CBAUD; }
+static inline int cfsetospeed(struct termios* t, speed_t speed) {
+    t->c_cflag = (t->c_cflag & ~(tcflag_t)CBAUD) | (speed & CBAUD);
+    return 0;
+}
+static inline int cfsetispeed(struct termios* t, speed_t speed) { return cfsetospeed(t, speed); }
