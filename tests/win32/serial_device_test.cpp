@@ -22,10 +22,21 @@ DCB stateOf(int com) {
   return dcb;
 }
 
-COMMTIMEOUTS timeoutsOf(int com) {
+// The line is `rate` 8N1 and the read time-outs are interval, multiplier and
+// constant, the write time-outs 20 ms per byte plus 20 ms.
+void expectDevice(int com, DWORD rate, DWORD interval, DWORD multiplier, DWORD constant) {
+  const DCB dcb = stateOf(com);
+  EXPECT_EQ(dcb.BaudRate, rate);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, NOPARITY);
+  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
   COMMTIMEOUTS t{};
-  EXPECT_TRUE(GetCommTimeouts(libraryHandle(com), &t));
-  return t;
+  ASSERT_TRUE(GetCommTimeouts(libraryHandle(com), &t));
+  EXPECT_EQ(t.ReadIntervalTimeout, interval);
+  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, multiplier);
+  EXPECT_EQ(t.ReadTotalTimeoutConstant, constant);
+  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 20u);
+  EXPECT_EQ(t.WriteTotalTimeoutConstant, 20u);
 }
 
 void setPtySpeed(FakeReader& reader, speed_t speed) {
@@ -41,17 +52,7 @@ TEST(Win32Serial, OpenSetsRateEightNoneOneAndTheOpeningTimeouts) {
   auto reader = FakeReader::pty();
   reader->mapCom(41);
   ASSERT_EQ(OpenCom(41, 6), MORVENT_OK);
-  const DCB dcb = stateOf(41);
-  EXPECT_EQ(dcb.BaudRate, 115200u);
-  EXPECT_EQ(dcb.ByteSize, 8);
-  EXPECT_EQ(dcb.Parity, NOPARITY);
-  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-  const COMMTIMEOUTS t = timeoutsOf(41);
-  EXPECT_EQ(t.ReadIntervalTimeout, 10u);
-  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 5u);
-  EXPECT_EQ(t.ReadTotalTimeoutConstant, 10u);
-  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 20u);
-  EXPECT_EQ(t.WriteTotalTimeoutConstant, 20u);
+  expectDevice(41, 115200, 10, 5, 10);
   // The driver put the same settings on the line itself.
   const termios line = reader->slaveTermios();
   EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
@@ -111,7 +112,6 @@ TEST(Win32Serial, SilentDeviceTimesOutAfterTheFirstTimedRead) {
   EXPECT_EQ(CloseSpecComPort(44), MORVENT_OK);
 }
 
-
 TEST(Win32Serial, SetBaudRateGivesTheDeviceTheNewRateAndItsOwnTimeouts) {
   ReaderLink link(LinkKind::Serial, 46);
   ASSERT_EQ(link.openStatus(), MORVENT_OK);
@@ -120,17 +120,7 @@ TEST(Win32Serial, SetBaudRateGivesTheDeviceTheNewRateAndItsOwnTimeouts) {
     link.reader().scriptFrame(0x00, 0x28, 0x00);
     unsigned char address = 0x00;
     ASSERT_EQ(SetBaudRate(&address, code, 46), MORVENT_OK);
-    const DCB dcb = stateOf(46);
-    EXPECT_EQ(dcb.BaudRate, 115200u);
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, NOPARITY);
-    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-    const COMMTIMEOUTS t = timeoutsOf(46);
-    EXPECT_EQ(t.ReadIntervalTimeout, 15u);
-    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 10u);
-    EXPECT_EQ(t.ReadTotalTimeoutConstant, 10u);
-    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 20u);
-    EXPECT_EQ(t.WriteTotalTimeoutConstant, 20u);
+    expectDevice(46, 115200, 15, 10, 10);
   }
 }
 
