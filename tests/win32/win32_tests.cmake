@@ -30,6 +30,10 @@ endfunction()
 
 morvent_test(win32_tests win32/serial_device_test.cpp)
 
+# Morvent.dll exports every function of the public header, by its plain name.
+add_test(NAME morvent_exports
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_exports.sh $<TARGET_FILE:Morvent> ${PROJECT_SOURCE_DIR}/include/morvent.h)
+
 # The bridge, loaded with LoadLibraryA by a test program that plays the Java
 # side: once beside Morvent.dll, once alone in a directory without it.
 if(TARGET tessaly_jni)
