@@ -1,7 +1,6 @@
 // POSIX loading of the core: dlopen by plain file name, so the system's
 // library search applies (the bridge's RUNPATH $ORIGIN finds a core lying
-// beside it). A Windows variant would use LoadLibraryA("Morvent.dll") and
-// GetProcAddress in the same two places.
+// beside it). core_loader_win32.cpp is the Windows variant.
 #include <dlfcn.h>
 
 #include "core_loader.h"
