@@ -6,7 +6,7 @@ CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build test test-asan test-tsan demo install clean
+.PHONY: all deps build test test-asan test-tsan windows windows-test demo install clean
 
 all: build
 
@@ -42,5 +42,19 @@ demo: deps
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# Windows: Morvent.dll, Tessaly.dll and the test suites, cross-compiled with
+# MinGW-w64; windows-test runs the suites under Wine (scripts/wine-test.sh).
+WIN_BUILD ?= build-win
+
+windows:
+	cmake -S . -B $(WIN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+windows-test: windows
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target morvent-fake-server
+	scripts/wine-test.sh $(WIN_BUILD) $(BUILD)/tests/morvent-fake-server
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-release
+	rm -rf $(BUILD) build-asan build-tsan build-release $(WIN_BUILD)
