@@ -1,5 +1,11 @@
 #include "context.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +17,15 @@
 namespace morvent_cli {
 namespace {
 
+// The device the library opens for COMn.
 std::string com_device(int number) {
+#ifdef _WIN32
+    return "\\\\.\\COM" + std::to_string(number);
+#else
     std::string variable = "MORVENT_COM" + std::to_string(number);
     const char* mapped = std::getenv(variable.c_str());
     return mapped ? std::string(mapped) + " (" + variable + ")" : "/dev/ttyS" + std::to_string(number - 1);
+#endif
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -34,6 +45,14 @@ void pause_unless_interrupted(long milliseconds) {
     for (long waited = 0; waited < milliseconds && !interrupted(); waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+bool output_is_terminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
 }
 
 void Context::configure(const Arguments& arguments) {

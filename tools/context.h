@@ -54,6 +54,7 @@ struct Context {
 void catch_interrupts(bool on);
 bool interrupted();
 void pause_unless_interrupted(long milliseconds);
+bool output_is_terminal();
 
 // Room the API fills through pointers never holds fewer bytes than this.
 inline std::uint8_t* data_or(Bytes& bytes, std::uint8_t* fallback) { return bytes.empty() ? fallback : bytes.data(); }

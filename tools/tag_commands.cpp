@@ -1,6 +1,5 @@
 // Tag commands: inventory (Gen2 and 6B, once or watching), Gen2 memory,
 // protection and EAS, and the 6B memory commands.
-#include <unistd.h>
 
 #include "cli/status.h"
 #include "cli/tags.h"
@@ -95,7 +94,7 @@ Table tag_table(const std::vector<TagRecord>& tags, bool with_tid) {
 
 int watch(Context& context, InventoryRequest& request, long rounds, long interval_ms) {
     TagTally tally;
-    bool live = isatty(STDOUT_FILENO) && !context.json;
+    bool live = output_is_terminal() && !context.json;
     catch_interrupts(true);
     context.handle();  // a link that cannot be opened ends the watch at once
     context.note("watching the field; Ctrl-C stops");

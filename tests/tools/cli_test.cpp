@@ -82,7 +82,11 @@ TEST(CliNumbers, BanksBaudsAndEndpoints) {
     Endpoint local = parse_endpoint("localhost:6000");
     EXPECT_EQ(local.host, "127.0.0.1");
     EXPECT_EQ(local.port, 6000);
-    EXPECT_TRUE(contains(usage_error([] { parse_endpoint("reader.lan:6000"); }), "not a dotted IPv4"));
+    EXPECT_EQ(parse_endpoint("192.168.0.255:65535").host, "192.168.0.255");
+    for (const char* bad : {"reader.lan:6000", "256.0.0.1:6000", "1.2.3:6000", "1.2.3.4.5:6000", "1..3.4:6000",
+                            "1.2.3.4 :6000"}) {
+        EXPECT_TRUE(contains(usage_error([&] { parse_endpoint(bad); }), "not a dotted IPv4")) << bad;
+    }
     EXPECT_TRUE(contains(usage_error([] { parse_endpoint("127.0.0.1:80"); }), "out of range 1024..65535"));
     EXPECT_TRUE(contains(usage_error([] { parse_endpoint("127.0.0.1"); }), "HOST:PORT"));
 }

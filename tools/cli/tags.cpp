@@ -100,7 +100,11 @@ std::string clock_text(std::chrono::system_clock::time_point when) {
     std::time_t seconds = system_clock::to_time_t(when);
     long millis = static_cast<long>(duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec, millis);
     return text;
