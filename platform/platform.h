@@ -78,6 +78,11 @@ void setNetOps(const NetOps* ops);
 // Milliseconds since an arbitrary start, wrapping at 2^32: measure elapsed
 // time by unsigned difference.
 std::uint32_t tickMs();
+std::uint32_t systemTickMs();
+// Installs another clock (nullptr restores the system's). In-memory devices
+// use a virtual clock so that time-outs pass without waiting.
+using ClockFn = std::uint32_t (*)();
+void setClock(ClockFn clock);
 inline std::uint32_t elapsedSince(std::uint32_t start) { return tickMs() - start; }
 void sleepMs(std::uint32_t ms);
 

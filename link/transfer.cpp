@@ -1,0 +1,243 @@
+// Moving frames: one send routine and four receive routines that differ only
+// in chunk size, time limits and the rule that says the response is whole.
+#include <cstring>
+
+#include "link/ports.h"
+#include "link/serial_link.h"
+#include "link/traffic_log.h"
+#include "morvent.h"
+#include "platform/platform.h"
+
+namespace mv::link {
+namespace {
+
+constexpr std::uint32_t kSendWaitMs = 1000;
+constexpr int kSendAttempts = 3;
+constexpr std::uint32_t kSelectWaitMs = 1000;
+constexpr std::uint32_t kFailedWaitBackoffMs = 10;
+constexpr std::uint32_t kNoIdleWindow = 0;
+
+using CompleteFn = bool (*)(const std::uint8_t* bytes, std::size_t count, bool serial);
+
+// One response frame whose Len accounts for every byte received. On a serial
+// line a frame must be longer than four bytes.
+bool oneFrameComplete(const std::uint8_t* bytes, std::size_t count, bool serial) {
+    if (count == 0) return false;
+    return bytes[0] + 1u == count && (!serial || bytes[0] > 3);
+}
+
+// A run of frames that ends exactly at the last byte received.
+bool frameRunComplete(const std::uint8_t* bytes, std::size_t count, bool) {
+    std::size_t at = 0;
+    while (at < count) {
+        const std::size_t size = bytes[at] + 1u;
+        const std::size_t left = count - at;
+        if (size > left) return false;
+        if (size == left) return true;
+        at += size;
+    }
+    return false;
+}
+
+// A run of frames closed by a frame whose status is 0x00. A frame's status
+// counts only once the frame has become the current one: the first frame's
+// while nothing after it has arrived, every later frame's once reached.
+bool statusZeroReached(const std::uint8_t* bytes, std::size_t count, bool) {
+    if (count == 0) return false;
+    std::size_t current = 0;
+    long left = static_cast<long>(count);
+    for (;;) {
+        left -= bytes[current] + 1;
+        if (left > 0) current += bytes[current] + 1u;
+        if (count - current >= 4 && bytes[current + 3] == 0x00) return true;
+        if (left <= 0) return false;
+    }
+}
+
+struct ReceiveRule {
+    std::size_t serialChunk;
+    std::size_t netChunk;
+    std::uint32_t serialIdleMs;  // give up when not one byte came by then
+    std::uint32_t serialTotalMs;
+    std::uint32_t netIdleMs;     // kNoIdleWindow: none
+    std::uint32_t netTotalMs;
+    CompleteFn complete;
+};
+
+constexpr ReceiveRule kSingleFrame{100, 300, 500, 1000, kNoIdleWindow, 1000, oneFrameComplete};
+constexpr ReceiveRule kInventoryRun{100, 3000, 1000, 10000, kNoIdleWindow, 1000, frameRunComplete};
+constexpr ReceiveRule kStatusZeroRun{100, 3000, 500, 5000, 500, 5000, statusZeroReached};
+constexpr ReceiveRule kAtModeFrame{100, 300, 7000, 10000, 7000, 10000, oneFrameComplete};
+
+bool limitPassed(std::uint32_t start, std::uint32_t idleMs, std::uint32_t totalMs, int received) {
+    const std::uint32_t spent = plat::elapsedSince(start);
+    return (idleMs != kNoIdleWindow && spent > idleMs && received == 0) || spent > totalMs;
+}
+
+// Time left before the nearest limit that can still end the wait, so that a
+// wait never overshoots a limit by a whole period.
+std::uint32_t waitBudget(std::uint32_t start, std::uint32_t idleMs, std::uint32_t totalMs, int received) {
+    const std::uint32_t spent = plat::elapsedSince(start);
+    std::uint32_t limit = totalMs;
+    if (idleMs != kNoIdleWindow && received == 0 && idleMs < limit) limit = idleMs;
+    const std::uint32_t left = spent >= limit ? 0 : limit - spent;
+    return (left < kSelectWaitMs ? left : kSelectWaitMs) + 1;
+}
+
+void deliver(std::uint8_t* buffer, int* count) {
+    TransferState& t = transfer();
+    if (buffer != t.receive) std::memcpy(buffer, t.receive, static_cast<std::size_t>(t.receiveCount));
+    *count = t.receiveCount;
+}
+
+// Serial: chunks come from the device's read with its own time-outs. The
+// bytes that arrived stay delivered in `buffer` and `count` on failure too.
+int receiveSerial(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int port) {
+    *count = 0;
+    if (!serialSlotOpen(port)) return MORVENT_INVALID_PORT;
+    TransferState& t = transfer();
+    t.receiveCount = 0;
+    const plat::SerialOps& ops = plat::serial();
+    const std::uint32_t start = plat::tickMs();
+    for (;;) {
+        const std::size_t room = kReceiveSize - static_cast<std::size_t>(t.receiveCount);
+        std::size_t got = 0;
+        const bool ok = ops.read(ports().serial[port], t.receive + t.receiveCount,
+                                 room < rule.serialChunk ? room : rule.serialChunk, &got);
+        if (got > 0) {
+            logTraffic(port, Direction::Read, t.receive + t.receiveCount, got);
+            t.receiveCount += static_cast<int>(got);
+        }
+        if (ok && rule.complete(t.receive, static_cast<std::size_t>(t.receiveCount), true)) {
+            deliver(buffer, count);
+            return MORVENT_OK;
+        }
+        // A full buffer can never complete: more bytes only lengthen the run.
+        if (static_cast<std::size_t>(t.receiveCount) >= kReceiveSize ||
+            limitPassed(start, rule.serialIdleMs, rule.serialTotalMs, t.receiveCount)) {
+            deliver(buffer, count);
+            return MORVENT_COMM_ERROR;
+        }
+        if (!ok) plat::sleepMs(kFailedWaitBackoffMs);
+    }
+}
+
+// Network: chunks come from recv after a readability wait. The bytes that
+// arrived stay in the receive buffer on failure; `count` stays 0.
+int receiveNet(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int port) {
+    *count = 0;
+    TransferState& t = transfer();
+    t.receiveCount = 0;
+    const plat::NetOps& net = plat::net();
+    const plat::Socket s = ports().socket[port].load(std::memory_order_acquire);
+    const std::uint32_t start = plat::tickMs();
+    for (;;) {
+        const plat::Wait ready = net.waitReadable(s, waitBudget(start, rule.netIdleMs, rule.netTotalMs, t.receiveCount));
+        bool progressed = false;
+        if (ready == plat::Wait::Ready) {
+            const std::size_t room = kReceiveSize - static_cast<std::size_t>(t.receiveCount);
+            const long got = room == 0 ? 0 : net.recv(s, t.receive + t.receiveCount, room < rule.netChunk ? room : rule.netChunk);
+            if (got > 0) {
+                progressed = true;
+                logTraffic(port, Direction::Read, t.receive + t.receiveCount, static_cast<std::size_t>(got));
+                t.receiveCount += static_cast<int>(got);
+                if (rule.complete(t.receive, static_cast<std::size_t>(t.receiveCount), false)) {
+                    deliver(buffer, count);
+                    return MORVENT_OK;
+                }
+            }
+        }
+        if (static_cast<std::size_t>(t.receiveCount) >= kReceiveSize ||
+            limitPassed(start, rule.netIdleMs, rule.netTotalMs, t.receiveCount))
+            return MORVENT_COMM_ERROR;
+        // A closed or failed connection is ready at once: do not spin on it.
+        if (!progressed && ready != plat::Wait::TimedOut) plat::sleepMs(kFailedWaitBackoffMs);
+    }
+}
+
+int receive(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int port) {
+    if (isSerialPort(port)) return receiveSerial(rule, buffer, count, port);
+    if (isNetPort(port)) return receiveNet(rule, buffer, count, port);
+    *count = 0;
+    return MORVENT_INVALID_PORT;
+}
+
+int sendSerial(const std::uint8_t* frame, std::size_t length, int port) {
+    if (!serialSlotOpen(port)) return MORVENT_INVALID_PORT;
+    const plat::SerialOps& ops = plat::serial();
+    const plat::SerialHandle handle = ports().serial[port];
+    // Stale input from an earlier exchange must not pass for the answer.
+    ops.purge(handle, true, true);
+    std::size_t written = 0;
+    if (!ops.write(handle, frame, length, &written) || written != length) return MORVENT_COMM_ERROR;
+    logTraffic(port, Direction::Write, frame, length);
+    return MORVENT_OK;
+}
+
+// Sends the whole frame within one writability limit; a partial send goes
+// on with the rest rather than counting as done.
+bool sendAll(plat::Socket s, const std::uint8_t* frame, std::size_t length) {
+    const plat::NetOps& net = plat::net();
+    const std::uint32_t start = plat::tickMs();
+    std::size_t sent = 0;
+    int failures = 0;
+    while (sent < length) {
+        const std::uint32_t spent = plat::elapsedSince(start);
+        if (spent > kSendWaitMs || net.waitWritable(s, kSendWaitMs - spent) != plat::Wait::Ready) return false;
+        const long n = net.send(s, frame + sent, length - sent);
+        if (n > 0) sent += static_cast<std::size_t>(n);
+        else if (++failures >= kSendAttempts) return false;
+    }
+    return true;
+}
+
+int sendNet(const std::uint8_t* frame, std::size_t length, int port) {
+    if (!tryTakeBusy(port)) return MORVENT_COMM_ERROR;  // the keep-alive is sending
+    ports().keepAlive[port].store(0, std::memory_order_release);
+    TransferState& t = transfer();
+    t.receiveCount = 0;
+    clearReceive();
+    const bool sent = sendAll(ports().socket[port].load(std::memory_order_acquire), frame, length);
+    if (sent) logTraffic(port, Direction::Write, frame, length);
+    releaseBusy(port);
+    return sent ? MORVENT_OK : MORVENT_COMM_ERROR;
+}
+
+}  // namespace
+}  // namespace mv::link
+
+using namespace mv::link;
+
+extern "C" {
+
+// The routines are called by commands with the link lock held; taking the
+// re-entrant lock here too keeps direct callers from racing a command.
+
+MORVENT_API int SendDataToPort(unsigned char* frame, unsigned int length, int portIndex) {
+    LinkGuard guard(linkLock());
+    if (isSerialPort(portIndex)) return sendSerial(frame, length, portIndex);
+    if (isNetPort(portIndex)) return sendNet(frame, length, portIndex);
+    return MORVENT_INVALID_PORT;
+}
+
+MORVENT_API int GetDataFromPort(unsigned char* buffer, int* count, int portIndex) {
+    LinkGuard guard(linkLock());
+    return receive(kSingleFrame, buffer, count, portIndex);
+}
+
+MORVENT_API int GetInventoryDataFromPort1(unsigned char* buffer, int* count, int portIndex) {
+    LinkGuard guard(linkLock());
+    return receive(kInventoryRun, buffer, count, portIndex);
+}
+
+MORVENT_API int GetDataFromPort1(unsigned char* buffer, int* count, int portIndex) {
+    LinkGuard guard(linkLock());
+    return receive(kStatusZeroRun, buffer, count, portIndex);
+}
+
+MORVENT_API int ATGetDataFromPort(unsigned char* buffer, int* count, int portIndex) {
+    LinkGuard guard(linkLock());
+    return receive(kAtModeFrame, buffer, count, portIndex);
+}
+
+}

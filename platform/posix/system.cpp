@@ -1,0 +1,77 @@
+// Time, threads, files and environment on POSIX.
+#include <pthread.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace mv::plat {
+
+std::uint32_t systemTickMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                             static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms);
+}
+
+void sleepMs(std::uint32_t ms) {
+    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0) {
+    }
+}
+
+LocalTime localTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts{};
+    localtime_r(&now.tv_sec, &parts);
+    return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                     parts.tm_min,         parts.tm_sec,     static_cast<int>(now.tv_nsec / 1000000L)};
+}
+
+namespace {
+struct ThreadStart {
+    void (*fn)(void*);
+    void* arg;
+};
+
+void* runThread(void* raw) {
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.fn(start.arg);
+    return nullptr;
+}
+}  // namespace
+
+bool startDetachedThread(void (*fn)(void*), void* arg) {
+    auto* start = new ThreadStart{fn, arg};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, runThread, start) != 0) {
+        delete start;
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+bool fileReadable(const char* path) {
+    std::FILE* f = std::fopen(path, "r");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}
+
+void appendToFile(const char* path, const char* text, std::size_t length) {
+    std::FILE* f = std::fopen(path, "a+");
+    if (!f) return;
+    std::fwrite(text, 1, length, f);
+    std::fflush(f);
+    std::fclose(f);
+}
+
+const char* getEnv(const char* name) { return std::getenv(name); }
+
+}  // namespace mv::plat
