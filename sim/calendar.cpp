@@ -5,7 +5,7 @@ namespace sim {
 namespace {
 
 constexpr std::int64_t kDay = 86400;
-constexpr std::int64_t kCentury = 36524;  // days from 2000-01-01 to 2100-01-01
+constexpr std::int64_t kCentury = 36525;  // days from 2000-01-01 to 2100-01-01 (2000 is a leap year)
 
 bool leap(int year) {
     return year % 4 == 0;  // 2000 to 2099

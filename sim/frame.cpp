@@ -64,7 +64,7 @@ std::optional<Request> FrameAssembler::next(bool quiet) {
         const std::size_t size = len + 1u;
         if (buffer_.size() < size) return std::nullopt;
         if (!mv::crcIntact(buffer_.data(), size)) {
-            buffer_.erase(buffer_.begin());
+            buffer_.erase(buffer_.begin(), buffer_.begin() + size);
             continue;
         }
         Request request;

@@ -32,7 +32,8 @@ std::vector<Bytes> splitFrames(const Bytes& wire);
 
 // Reassembles requests from the bytes of one link. Keep-alive zero bytes and
 // other bytes that cannot start a frame are skipped; a frame with a bad CRC is
-// dropped one byte at a time so the stream can resynchronise.
+// dropped whole (its length byte is most likely right). A frame that never
+// completes is dropped by the transport after a silence.
 class FrameAssembler {
 public:
     void feed(const std::uint8_t* data, std::size_t length);

@@ -18,6 +18,7 @@ constexpr std::size_t kMaxInventoryRecords = 248;  // record bytes of one invent
 constexpr std::uint8_t kMaxReadWords = kMaxData / 2;
 constexpr std::size_t kMax6BRecords = (kMaxData - 1) / 9;
 constexpr std::uint8_t kSerialWriteCode = 0x5A;
+constexpr std::uint8_t kAntennas = 1;  // last byte of the reader information (Len 0x11)
 
 Password passwordAt(const Bytes& data, std::size_t at) {
     return {data[at], data[at + 1], data[at + 2], data[at + 3]};
@@ -500,7 +501,7 @@ Reply ReaderModel::readerInformation(const Request& r) {
     const Settings& s = settings_;
     return answer(r, kOk,
                   {s.version[0], s.version[1], s.readerType, s.protocols, s.region[0], s.region[1], s.power,
-                   s.scanTime, s.baudCode, s.tidParameter[0], s.tidParameter[1]});
+                   s.scanTime, s.baudCode, s.tidParameter[0], s.tidParameter[1], kAntennas});
 }
 
 Reply ReaderModel::byteSetting(const Request& r) {
