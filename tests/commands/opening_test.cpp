@@ -1,0 +1,231 @@
+// Opening a reader (OpenComPort, AutoOpenComPort, OpenNetPort) and the
+// reader-information command, against the fake reader.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "morvent.h"
+#include "support/reader_link.h"
+
+using namespace mvtest;
+
+namespace {
+
+const Bytes kHandshake = {0x04, 0xFF, 0x21, 0x19, 0x95};
+
+// One opening attempt on a fake reader of either kind, by its own means.
+struct Opening {
+  LinkKind kind;
+  std::unique_ptr<FakeReader> reader;
+  int com;
+
+  Opening(LinkKind k, int comNumber)
+      : kind(k), reader(k == LinkKind::Serial ? FakeReader::pty() : FakeReader::tcp()),
+        com(comNumber) {
+    if (kind == LinkKind::Serial) reader->mapCom(com);
+  }
+  int index() const { return kind == LinkKind::Serial ? com : reader->port(); }
+  int open(unsigned char* address, int* handle) {
+    return kind == LinkKind::Serial ? OpenComPort(com, address, 9, handle)
+                                    : OpenNetPort(reader->port(), "127.0.0.1", address, handle);
+  }
+  void close() {
+    if (kind == LinkKind::Serial)
+      CloseSpecComPort(com);
+    else
+      CloseNetPort(reader->port());
+  }
+};
+
+class Open : public ::testing::TestWithParam<LinkKind> {};
+
+TEST_P(Open, HandshakesWithAnyReaderAndReturnsItsAddress) {
+  Opening opening(GetParam(), 51);
+  opening.reader->scriptReaderInfo(0x2A);
+  unsigned char address = 0x42;  // ignored on input
+  int handle = 0;
+  ASSERT_EQ(opening.open(&address, &handle), MORVENT_OK);
+  EXPECT_EQ(address, 0x2A);
+  EXPECT_EQ(handle, opening.index());
+  ASSERT_EQ(opening.reader->requestCount(), 1u);
+  EXPECT_EQ(opening.reader->lastRequest(), kHandshake);
+
+  // Opening it again is refused without a word to the reader.
+  EXPECT_EQ(opening.open(&address, &handle), MORVENT_PORT_OPEN);
+  EXPECT_FALSE(opening.reader->waitForRequests(2, 300));
+  EXPECT_EQ(askReaderInformation(*opening.reader, opening.index()), MORVENT_OK);
+  opening.close();
+}
+
+TEST_P(Open, SilentReaderFailsTwoHandshakesAndIsClosedAgain) {
+  Opening opening(GetParam(), 52);
+  opening.reader->scriptSilence();
+  opening.reader->scriptSilence();
+  unsigned char address = 0x42;
+  int handle = 0;
+  const auto start = Clock::now();
+  EXPECT_EQ(opening.open(&address, &handle), MORVENT_COMM_ERROR);
+  EXPECT_EQ(handle, -1);
+  EXPECT_EQ(address, 0x42);
+  EXPECT_LT(msSince(start), 6000);
+  const auto requests = opening.reader->requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].bytes, kHandshake);
+  EXPECT_EQ(requests[1].bytes, kHandshake);
+  if (GetParam() == LinkKind::Serial) {
+    Bytes frame = request(0x00, 0x21);
+    EXPECT_EQ(SendDataToPort(frame.data(), 5, opening.com), MORVENT_INVALID_PORT);
+  } else {
+    EXPECT_TRUE(opening.reader->waitForDisconnect(2000));
+  }
+  // The port is not marked open: it can be opened once a reader answers.
+  opening.reader->scriptReaderInfo(0x01);
+  EXPECT_EQ(opening.open(&address, &handle), MORVENT_OK);
+  opening.close();
+}
+
+TEST_P(Open, AnswersWithBadCrcFailTheHandshake) {
+  Opening opening(GetParam(), 53);
+  Bytes corrupt = response(0x00, 0x21, 0x00, kReaderInfoData);
+  corrupt.back() ^= 0x01;
+  opening.reader->script({{corrupt}});
+  opening.reader->script({{corrupt}});
+  unsigned char address = 0x42;
+  int handle = 0;
+  EXPECT_EQ(opening.open(&address, &handle), MORVENT_COMM_ERROR);
+  EXPECT_EQ(handle, -1);
+  EXPECT_EQ(opening.reader->requestCount(), 2u);
+}
+
+// The first handshake may fail; the second attempt opens the port.
+TEST_P(Open, SecondHandshakeAttemptCanSucceed) {
+  Opening opening(GetParam(), 54);
+  opening.reader->scriptSilence();
+  opening.reader->scriptReaderInfo(0x09);
+  unsigned char address = 0x42;
+  int handle = 0;
+  ASSERT_EQ(opening.open(&address, &handle), MORVENT_OK);
+  EXPECT_EQ(address, 0x09);
+  EXPECT_EQ(handle, opening.index());
+  opening.close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, Open, ::testing::Values(LinkKind::Serial, LinkKind::Network),
+                         [](const auto& info) { return linkName(info.param); });
+
+TEST(OpenNetPort, RefusesPortsOutsideTheNetworkRangeAndStaysUsable) {
+  unsigned char address = 0x42;
+  for (int port : {80, 0, 1023, 65536}) {
+    int handle = 0;
+    EXPECT_EQ(OpenNetPort(port, "127.0.0.1", &address, &handle), MORVENT_INVALID_PORT) << port;
+  }
+  ReaderLink link(LinkKind::Network);  // the lock was released
+  EXPECT_EQ(link.openStatus(), MORVENT_OK);
+}
+
+TEST(OpenComPort, ComNumberOutsideTheRangeFailsAfterItsAttempts) {
+  unsigned char address = 0x42;
+  int handle = 0;
+  EXPECT_EQ(OpenComPort(256, &address, 9, &handle), MORVENT_COMM_ERROR);
+  EXPECT_EQ(handle, -1);
+}
+
+// COM1..COM12 other than the reader's are mapped to missing devices so that
+// no serial port of the machine takes part.
+std::vector<std::unique_ptr<ComMapping>> missingComsExcept(int keep) {
+  std::vector<std::unique_ptr<ComMapping>> missing;
+  for (int com = 1; com <= 12; ++com)
+    if (com != keep) missing.push_back(mapComToMissing(com));
+  return missing;
+}
+
+TEST(AutoOpenComPort, FindsTheReaderOnCom3) {
+  auto missing = missingComsExcept(3);
+  auto reader = FakeReader::pty();
+  reader->mapCom(3);
+  reader->scriptReaderInfo(0x05);
+  int com = 0, handle = 0;
+  unsigned char address = 0x42;
+  ASSERT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_OK);
+  EXPECT_EQ(com, 3);
+  EXPECT_EQ(handle, 3);
+  EXPECT_EQ(address, 0x05);
+  EXPECT_EQ(reader->lastRequest(), kHandshake);
+  EXPECT_EQ(CloseSpecComPort(3), MORVENT_OK);
+}
+
+TEST(AutoOpenComPort, NoReaderGivesMinusOneAndTheLastPortsResult) {
+  auto missing = missingComsExcept(0);
+  int com = 0, handle = 0;
+  unsigned char address = 0x42;
+  EXPECT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_COMM_ERROR);
+  EXPECT_EQ(com, -1);
+  EXPECT_EQ(handle, -1);
+}
+
+// ---- GetReaderInformation ----
+
+// The outputs of GetReaderInformation, pre-filled with a sentinel.
+struct InfoOutputs {
+  unsigned char address = 0x00;
+  std::array<unsigned char, 12> bytes;  // infoPair[2], info2..info6, scanTime, info8..info10
+  InfoOutputs() { bytes.fill(0xC3); }
+  int call(int port) {
+    unsigned char* b = bytes.data();
+    return GetReaderInformation(&address, b, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8,
+                                b + 9, b + 10, port);
+  }
+};
+
+class ReaderInformation : public ::testing::TestWithParam<LinkKind> {
+ protected:
+  void SetUp() override {
+    link_ = std::make_unique<ReaderLink>(GetParam(), 55, 0x00);
+    ASSERT_EQ(link_->openStatus(), MORVENT_OK);
+  }
+  FakeReader& reader() { return link_->reader(); }
+  std::unique_ptr<ReaderLink> link_;
+};
+
+TEST_P(ReaderInformation, FillsEveryOutputFromTheAnswer) {
+  const Bytes data = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B};
+  reader().scriptFrame(0x33, 0x21, 0x00, data);
+  InfoOutputs out;
+  out.address = 0x00;
+  ASSERT_EQ(out.call(link_->portIndex()), MORVENT_OK);
+  EXPECT_EQ(reader().lastRequest(), request(0x00, 0x21));
+  EXPECT_EQ(out.address, 0x33);
+  for (int k = 0; k < 11; ++k) EXPECT_EQ(out.bytes[k], data[k]) << "data byte " << k;
+  EXPECT_EQ(out.bytes[11], 0xC3);
+}
+
+struct FailedAnswer {
+  const char* name;
+  Bytes frame;
+  int status;
+};
+
+TEST_P(ReaderInformation, FailuresLeaveEveryOutputUnchanged) {
+  Bytes badCrc = response(0x33, 0x21, 0x00, kReaderInfoData);
+  badCrc[6] ^= 0x40;
+  const FailedAnswer cases[] = {
+      {"reader status", response(0x33, 0x21, 0x05, kReaderInfoData), 0x05},
+      {"other command", response(0x33, 0x22, 0x00, kReaderInfoData), MORVENT_CMD_MISMATCH},
+      {"bad CRC", badCrc, MORVENT_CRC_ERROR},
+  };
+  for (const FailedAnswer& c : cases) {
+    SCOPED_TRACE(c.name);
+    reader().script({{c.frame}});
+    InfoOutputs out;
+    out.address = 0x07;
+    EXPECT_EQ(out.call(link_->portIndex()), c.status);
+    EXPECT_EQ(out.address, 0x07);
+    for (unsigned char b : out.bytes) EXPECT_EQ(b, 0xC3);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ReaderInformation,
+                         ::testing::Values(LinkKind::Serial, LinkKind::Network),
+                         [](const auto& info) { return linkName(info.param); });
+
+}  // namespace
