@@ -26,6 +26,9 @@ constexpr auto kStaleInput = std::chrono::milliseconds(1000);  // an incomplete 
 constexpr int kIdlePollMs = 200;
 constexpr int kPendingPollMs = 10;
 constexpr int kWriteStallMs = 200;  // a peer that does not read loses the rest of the answer
+// Active-mode frames keep this distance from an answer, so that a host that
+// waits for one answer frame does not get a tag frame glued to it.
+constexpr auto kAnswerGap = std::chrono::milliseconds(50);
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -227,6 +230,7 @@ void ReaderHost::serve(Link& link, const Request& request) {
         if (fd < 0 || (link.pty && !ptyInStep())) return;
         if (!writeAll(fd, chunk.bytes)) break;
     }
+    nextActive_ = std::max(nextActive_, SteadyClock::now() + kAnswerGap);
     if (link.pty && reply->newBitRate) {
         // The host switches its side once it has the answer; so does the reader.
         lineBitRate_ = *reply->newBitRate;
@@ -251,7 +255,7 @@ void ReaderHost::sendActiveRound() {
 }
 
 void ReaderHost::run() {
-    nextActive_ = SteadyClock::now();
+    bool wasActive = false;
     while (!stopping_) {
         std::vector<pollfd> fds{{wake_[0], POLLIN, 0}};
         if (listener_ >= 0) fds.push_back({listener_, POLLIN, 0});
@@ -262,6 +266,8 @@ void ReaderHost::run() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             active = model_.activeMode();
+            if (active && !wasActive) nextActive_ = SteadyClock::now() + model_.activeInterval();
+            wasActive = active;
         }
         int timeout = pending ? kPendingPollMs : kIdlePollMs;
         if (active) {

@@ -18,7 +18,7 @@ TEST(E2e6B, InventoriesReadWriteAndLocks) {
     Link link = Link::tcp(host);
     ASSERT_EQ(link.status, MORVENT_OK);
     const int port = link.port;
-    unsigned char address = 0x44, record[9] = {};
+    unsigned char address = 0xFF, record[9] = {};
     ASSERT_EQ(InventorySingle_6B(&address, record, port), MORVENT_OK);
     EXPECT_EQ(address, 0x00);
     EXPECT_EQ(Bytes(record + 1, record + 9), kUid1);
