@@ -134,6 +134,7 @@ TEST(E2eFaults, EachFaultGivesItsStatusAndTheLinkRecovers) {
         {"corrupt CRC", plan([](sim::FaultPlan& p) { p.corruptCrc = 1; }), MORVENT_CRC_ERROR},
         {"wrong echo", plan([](sim::FaultPlan& p) { p.wrongEcho = 1; }), MORVENT_CMD_MISMATCH},
         {"dropped", plan([](sim::FaultPlan& p) { p.drop = 1; }), MORVENT_COMM_ERROR},
+        {"stray before", plan([](sim::FaultPlan& p) { p.strayBefore = 1; }), MORVENT_COMM_ERROR},
         {"stray after", plan([](sim::FaultPlan& p) { p.strayAfter = 1; }), MORVENT_COMM_ERROR},
         {"split with gaps", plan([](sim::FaultPlan& p) { p.split = 1, p.splitGapMs = 60; }), MORVENT_OK},
         {"short latency", plan([](sim::FaultPlan& p) { p.latencyMs = 300; }), MORVENT_OK},
