@@ -307,7 +307,8 @@ Reply ReaderModel::readData(const Request& r) {
 }
 
 Reply ReaderModel::writeData(const Request& r) {
-    if (r.data.empty() || r.data[0] == 0) return answer(r, kBadLength);
+    if (r.data.empty()) return answer(r, kBadLength);
+    if (r.data[0] == 0) return answer(r, kBadParameter);
     const std::size_t dataBytes = 2u * r.data[0];
     auto a = addressed(r.data, 1, 2 + dataBytes + 4);
     if (!a) return answer(r, kBadLength);
