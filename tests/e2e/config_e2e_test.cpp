@@ -254,3 +254,22 @@ TEST(E2eBare, OpenExchangeCloseWithoutTheHandshake) {
         serial ? CloseSpecComPort(port) : CloseNetPort(port);
     }
 }
+
+// On TCP nothing discards a late answer before the next command; the
+// application drains it with ReadActiveModeData.
+TEST(E2eLate, LateTcpAnswerIsDrainedThenTheLinkWorks) {
+    sim::ReaderHost host(bothLinks());
+    Link link = Link::tcp(host);
+    ASSERT_EQ(link.status, MORVENT_OK);
+    sim::FaultPlan late;
+    late.latencyMs = 1500;
+    host.setFaults(late);
+    EXPECT_EQ(scanTimeOf(0xFF, link.port), -MORVENT_COMM_ERROR);
+    host.setFaults({});
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    std::vector<unsigned char> data(MORVENT_RECEIVE_BUFFER);
+    int count = 0;
+    ASSERT_EQ(ReadActiveModeData(data.data(), &count, link.port), MORVENT_OK);
+    EXPECT_EQ(count, 18) << "the late reader-information answer";
+    EXPECT_EQ(scanTimeOf(0xFF, link.port), 10);
+}
