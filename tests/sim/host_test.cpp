@@ -179,6 +179,15 @@ TEST(Scenario, ParsesCommentsAndRejectsBadInput) {
     EXPECT_THROW(sim::loadScenario("/nonexistent/scenario.json"), std::runtime_error);
 }
 
+TEST(Scenario, ShippedExampleLoads) {
+    sim::Scenario s = sim::loadScenario(MORVENT_SIM_SCENARIOS "/example.json");
+    EXPECT_EQ(s.settings.address, 1);
+    ASSERT_EQ(s.gen2.size(), 4u);
+    EXPECT_TRUE(s.gen2[3].privacy);
+    EXPECT_TRUE(s.tags6B[0].locked(19));
+    EXPECT_EQ(s.faults.latencyMs, 20u);
+}
+
 TEST(HostTcp, AnswersOverTcpAndIgnoresKeepAlive) {
     sim::ReaderHost host({});
     const int fd = connectTo(host.tcpPort());
