@@ -78,6 +78,19 @@ void readSettings(const json& j, Settings& s) {
     number(j, "tags_per_frame", s.tagsPerFrame);
 }
 
+// "locks": {"user": "secured", ...}: lock target name to lock mode name.
+void readLocks(const json& j, Gen2Tag& tag) {
+    static const char* const targets[] = {"kill", "access", "epc", "tid", "user"};
+    static const char* const modes[] = {"open", "perma-open", "secured", "perma-locked"};
+    for (const auto& [name, value] : j.items()) {
+        const auto target = std::find(std::begin(targets), std::end(targets), name);
+        const auto mode = std::find(std::begin(modes), std::end(modes), value.get<std::string>());
+        if (target == std::end(targets) || mode == std::end(modes))
+            throw std::runtime_error("locks: unknown " + name + ": " + value.dump());
+        tag.preset(static_cast<std::uint8_t>(target - targets), static_cast<std::uint8_t>(mode - modes));
+    }
+}
+
 Gen2Tag readGen2(const json& j) {
     const Bytes epc = hexBytes(j.at("epc").get<std::string>(), "epc");
     if (epc.empty() || epc.size() % 2 || epc.size() > 2 * Gen2Tag::kMaxEpcWords)
@@ -88,6 +101,8 @@ Gen2Tag readGen2(const json& j) {
     tag.setPasswords(fixedHex<4>(j, "access_password", {}), fixedHex<4>(j, "kill_password", {}));
     number(j, "privacy", tag.privacy);
     number(j, "eas", tag.eas);
+    if (j.contains("locks")) readLocks(j.at("locks"), tag);
+    tag.presetBlockLocks(j.value("block_locks", std::uint8_t{0}));
     return tag;
 }
 

@@ -68,6 +68,9 @@ public:
     TagResult kill(const Password& given) const;
 
     std::uint8_t lockMode(std::uint8_t target) const { return locks_.at(target); }
+    // Scenario state, set without the tag's consent.
+    void preset(std::uint8_t target, std::uint8_t mode) { locks_.at(target) = mode; }
+    void presetBlockLocks(std::uint8_t blocks) { blockLocks_ = blocks; }
     std::uint8_t blockLocks() const { return blockLocks_; }
 
     bool privacy = false;

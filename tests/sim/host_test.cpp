@@ -184,6 +184,8 @@ TEST(Scenario, ShippedExampleLoads) {
     EXPECT_EQ(s.settings.address, 1);
     ASSERT_EQ(s.gen2.size(), 4u);
     EXPECT_TRUE(s.gen2[3].privacy);
+    EXPECT_EQ(s.gen2[0].lockMode(sim::kLockUser), sim::kSecured);
+    EXPECT_THROW(sim::parseScenario(R"({"gen2": [{"epc": "0102", "locks": {"user": "shut"}}]})"), std::runtime_error);
     EXPECT_TRUE(s.tags6B[0].locked(19));
     EXPECT_EQ(s.faults.latencyMs, 20u);
 }
