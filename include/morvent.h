@@ -376,7 +376,10 @@ MORVENT_API int SetReal_timeClock(unsigned char *readerAddress, unsigned char *c
 MORVENT_API int GetTime(unsigned char *readerAddress, unsigned char *clock, int portIndex);
 
 /** Reads the tag buffer: records (11-byte head, length L, L-byte tail) back
- *  to back into `records` (room: 5000 bytes), their size in *byteCount. */
+ *  to back into `records` (room: 5000 bytes), their size in *byteCount.
+ *  Records that would pass the 5000 bytes are left out, the run ending at a
+ *  record boundary. An answer whose frames are cut short or do not hold
+ *  their records gives MORVENT_COMM_ERROR and writes nothing. */
 MORVENT_API int GetTagBufferInfo(unsigned char *readerAddress, unsigned char *records,
                                  int *byteCount, int portIndex);
 
