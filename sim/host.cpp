@@ -224,17 +224,17 @@ void ReaderHost::serve(Link& link, const Request& request) {
         if (reply) chunks = faults_.shape(reply->wire);
     }
     if (!reply || !pause(reply->delayMs)) return;
+    // The answer goes out at the current speed. The reader switches right
+    // after it, as the host does once it has read the answer; the new speed
+    // is already in force when the host can see the answer.
+    if (link.pty && !ptyInStep()) return;
+    if (link.pty && reply->newBitRate) lineBitRate_ = *reply->newBitRate;
     for (const Chunk& chunk : chunks) {
         if (!pause(chunk.pauseMs)) return;
         const int fd = link.pty ? ptyMaster_ : connection_;
-        if (fd < 0 || (link.pty && !ptyInStep())) return;
-        if (!writeAll(fd, chunk.bytes)) break;
+        if (fd < 0 || !writeAll(fd, chunk.bytes)) break;
     }
     nextActive_ = std::max(nextActive_, SteadyClock::now() + kAnswerGap);
-    if (link.pty && reply->newBitRate) {
-        // The host switches its side once it has the answer; so does the reader.
-        lineBitRate_ = *reply->newBitRate;
-    }
     if (!link.pty) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (faults_.closeNow()) closeConnection();
