@@ -28,7 +28,9 @@ bool configureSerialLine(int port, std::uint8_t baudCode, const plat::SerialTime
     const plat::SerialHandle handle = ports().serial[port];
     const plat::SerialOps& ops = plat::serial();
     if (!ops.configure(handle, plat::SerialLine{static_cast<std::uint32_t>(rate)})) return false;
-    return ops.setTimeouts(handle, timeouts);
+    if (!ops.setTimeouts(handle, timeouts)) return false;
+    if (ops.setupQueues) ops.setupQueues(handle);
+    return true;
 }
 
 bool closeSerialPort(int port) {

@@ -1,7 +1,7 @@
 // The operating-system layer: everything the link layer needs from the
-// system, behind one narrow interface. The POSIX implementation lives in
-// platform/posix; tests and fuzzers may install an in-memory device instead
-// (platform/memory_device.h).
+// system, behind one narrow interface. The implementations live in
+// platform/posix and platform/win32; tests and fuzzers may install an
+// in-memory device instead (platform/memory_device.h).
 #pragma once
 
 #include <cstddef>
@@ -41,6 +41,9 @@ struct SerialOps {
     bool (*read)(SerialHandle, std::uint8_t* data, std::size_t length, std::size_t* got);
     int (*queued)(SerialHandle);  // bytes waiting in the input queue, or -1
     bool (*close)(SerialHandle);
+    // Receive-event mask and driver queue sizes, where the system has them.
+    // Optional (nullptr); results are not checked.
+    void (*setupQueues)(SerialHandle);
 };
 
 const SerialOps& serial();

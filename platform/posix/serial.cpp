@@ -188,7 +188,8 @@ bool posixClose(SerialHandle handle) {
 }
 
 const SerialOps posixSerialOps = {posixOpen,  posixConfigure, posixSetTimeouts, posixPurge,
-                                  posixWrite, posixRead,      posixQueued,      posixClose};
+                                  posixWrite, posixRead,      posixQueued,      posixClose,
+                                  nullptr};
 
 }  // namespace
 

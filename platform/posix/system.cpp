@@ -1,9 +1,7 @@
-// Time, threads, files and environment on POSIX.
+// Time and threads on POSIX.
 #include <pthread.h>
 #include <time.h>
 
-#include <cstdio>
-#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -56,22 +54,5 @@ bool startDetachedThread(void (*fn)(void*), void* arg) {
     pthread_detach(thread);
     return true;
 }
-
-bool fileReadable(const char* path) {
-    std::FILE* f = std::fopen(path, "r");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
-
-void appendToFile(const char* path, const char* text, std::size_t length) {
-    std::FILE* f = std::fopen(path, "a+");
-    if (!f) return;
-    std::fwrite(text, 1, length, f);
-    std::fflush(f);
-    std::fclose(f);
-}
-
-const char* getEnv(const char* name) { return std::getenv(name); }
 
 }  // namespace mv::plat

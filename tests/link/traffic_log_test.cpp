@@ -80,6 +80,12 @@ TEST_P(TrafficLog, RecordsTheRequestAndEachChunkReceived) {
     EXPECT_EQ(content.back(), '\n');
     std::istringstream lines(content);
     for (std::string line; std::getline(lines, line);) {
+#ifdef _WIN32
+      // Files written in text mode end their lines with CR LF on Windows.
+      ASSERT_FALSE(line.empty());
+      EXPECT_EQ(line.back(), '\r');
+      line.pop_back();
+#endif
       // The line's hour and minute are the file's.
       EXPECT_EQ(line.substr(1, 2) + line.substr(4, 2), name.substr(6, 4)) << line;
       text += line + "\n";

@@ -13,36 +13,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "link/crc.h"
 
 namespace mvtest {
-
-// The answer has Len 0x11 (18 bytes): 11 data bytes the library hands on and
-// one more it ignores.
-const Bytes kReaderInfoData = {0x03, 0x01, 0x0C, 0x0A, 0x3E, 0x00, 0x1E, 0x0A, 0x00, 0x01, 0x00, 0x00};
-
-Bytes withCrc(Bytes frame) {
-  const std::size_t length = frame.size();
-  frame.resize(length + 2);
-  mv::appendCrc(frame.data(), length);
-  return frame;
-}
-
-Bytes response(std::uint8_t adr, std::uint8_t cmd, std::uint8_t status, const Bytes& data) {
-  Bytes frame{static_cast<std::uint8_t>(data.size() + 5), adr, cmd, status};
-  frame.insert(frame.end(), data.begin(), data.end());
-  return withCrc(frame);
-}
-
-Bytes request(std::uint8_t adr, std::uint8_t cmd, const Bytes& data) {
-  Bytes frame{static_cast<std::uint8_t>(data.size() + 4), adr, cmd};
-  frame.insert(frame.end(), data.begin(), data.end());
-  return withCrc(frame);
-}
-
-long long msSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // ---- COM mapping -------------------------------------------------------------
 
@@ -57,11 +29,6 @@ ComMapping::~ComMapping() {
     setenv(name_.c_str(), previous_->c_str(), 1);
   else
     unsetenv(name_.c_str());
-}
-
-std::unique_ptr<ComMapping> mapComToMissing(int comNumber) {
-  return std::make_unique<ComMapping>(comNumber,
-                                      "/nonexistent/morvent-test-com" + std::to_string(comNumber));
 }
 
 // ---- Setup and teardown -------------------------------------------------------
@@ -141,10 +108,6 @@ FakeReader::~FakeReader() {
   closeFd(wakePipe_[1]);
 }
 
-void FakeReader::mapCom(int comNumber) {
-  mappings_.push_back(std::make_unique<ComMapping>(comNumber, slavePath_));
-}
-
 termios FakeReader::slaveTermios() const {
   termios settings{};
   tcgetattr(slaveFd_, &settings);
@@ -160,23 +123,6 @@ void FakeReader::setSlaveTermios(const termios& settings) {
 void FakeReader::queueStep(Step step) {
   std::lock_guard<std::mutex> lock(mutex_);
   script_.push_back(std::move(step));
-}
-
-void FakeReader::script(std::vector<Chunk> answer) { queueStep({std::move(answer), false}); }
-
-void FakeReader::scriptFrame(std::uint8_t adr, std::uint8_t cmd, std::uint8_t status,
-                             const Bytes& data, int delayMs) {
-  script({{response(adr, cmd, status, data), delayMs}});
-}
-
-void FakeReader::scriptReaderInfo(std::uint8_t adr, const Bytes& data, int delayMs) {
-  scriptFrame(adr, 0x21, 0x00, data, delayMs);
-}
-
-void FakeReader::scriptSilence() { queueStep({}); }
-
-void FakeReader::scriptAnswerThenDrop(std::vector<Chunk> answer) {
-  queueStep({std::move(answer), true});
 }
 
 void FakeReader::sendUnsolicited(Bytes bytes) {

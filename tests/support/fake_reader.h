@@ -20,7 +20,7 @@
 //   reader->script({{bytes1}, {bytes2, 40}});   // two chunks, 40 ms apart
 #pragma once
 
-#include <termios.h>
+#include <termios.h>  // the Windows build has a stand-in of the Linux layout
 
 #include <chrono>
 #include <condition_variable>
@@ -157,6 +157,7 @@ class FakeReader {
   int slaveFd_ = -1;  // held open so the pty stays up between the library's opens
   int wakePipe_[2] = {-1, -1};
   int port_ = 0;
+  int remoteId_ = -1;  // Windows build: the helper's name for this reader
   std::string slavePath_;
   std::vector<std::unique_ptr<ComMapping>> mappings_;
   std::thread thread_;
