@@ -14,6 +14,8 @@ packages=(
   nlohmann-json3-dev
   # The Java bridge: javac, jar and the JNI headers; the tests run a JVM
   openjdk-17-jdk-headless
+  # The install test builds a consumer with pkg-config
+  pkgconf
   # Fuzzing: clang with the libFuzzer and sanitizer runtimes
   clang-14
   libclang-rt-14-dev
