@@ -84,7 +84,12 @@ std::uint32_t systemTickMs();
 using ClockFn = std::uint32_t (*)();
 void setClock(ClockFn clock);
 inline std::uint32_t elapsedSince(std::uint32_t start) { return tickMs() - start; }
+// Sleeps through the installed sleep: a virtual clock comes with a sleep that
+// only advances it, so that no loop that sleeps can spin on a frozen clock.
 void sleepMs(std::uint32_t ms);
+void systemSleepMs(std::uint32_t ms);
+using SleepFn = void (*)(std::uint32_t ms);
+void setSleep(SleepFn sleep);
 
 struct LocalTime {
     int year, month, day, hour, minute, second, millisecond;

@@ -17,7 +17,7 @@ std::uint32_t systemTickMs() {
     return static_cast<std::uint32_t>(ms);
 }
 
-void sleepMs(std::uint32_t ms) {
+void systemSleepMs(std::uint32_t ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0) {
     }

@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets from the frames the test
+suites use. Run from the repository root; the output is committed."""
+import os
+import struct
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+
+
+def crc16(data):
+    reg = 0xFFFF
+    for b in data:
+        reg ^= b
+        for _ in range(8):
+            reg = (reg >> 1) ^ 0x8408 if reg & 1 else reg >> 1
+    return reg
+
+
+def frame(adr, cmd, status, data=b""):
+    body = bytes([len(data) + 5, adr, cmd, status]) + bytes(data)
+    return body + struct.pack("<H", crc16(body))
+
+
+def chunks(*parts, delay=0):
+    """Each part is one chunk: size byte, delay byte (8 ms units), bytes."""
+    out = b""
+    for p in parts:
+        out += bytes([len(p) if len(p) < 256 else 0, delay]) + p
+    return out
+
+
+def block(data):
+    return struct.pack("<H", len(data)) + data
+
+
+def write(target, name, data):
+    d = os.path.join(ROOT, target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+INFO = bytes([0x03, 0x01, 0x0C, 0x0A, 0x3E, 0x00, 0x1E, 0x0A, 0x00, 0x01, 0x00, 0x00])
+INFO_FRAME = frame(0x00, 0x21, 0x00, INFO)
+INVENTORY = [frame(0x00, 0x01, 0x03, bytes([0x01, 0x0C, 0xE2, 0x00])), frame(0x00, 0x01, 0x01, bytes([0x00]))]
+STATUS_RUN = [frame(0x00, 0x43, 0x01, bytes([0x11, 0x22])), frame(0x00, 0x43, 0x00, bytes([0x33]))]
+
+SERIAL, NET, SEAL, ROUTINE = 0, 1, 2, 4
+
+# Receive routines: 0 single frame, 1 inventory run, 2 status-zero run, 3 AT mode.
+for link, tag in ((SERIAL, "serial"), (NET, "net")):
+    write("fuzz_answers", f"info-{tag}", bytes([0, ROUTINE | link]) + block(chunks(INFO_FRAME)))
+    write("fuzz_answers", f"info-split-{tag}",
+          bytes([0, ROUTINE | link]) + block(chunks(INFO_FRAME[:3], INFO_FRAME[3:], delay=5)))
+    write("fuzz_answers", f"inventory-{tag}", bytes([1, ROUTINE | link]) + block(chunks(*INVENTORY)))
+    write("fuzz_answers", f"status-run-{tag}", bytes([2, ROUTINE | link]) + block(chunks(b"".join(STATUS_RUN))))
+    write("fuzz_answers", f"at-late-{tag}", bytes([3, ROUTINE | link]) + block(chunks(INFO_FRAME, delay=250)))
+
+# Every command code: a sealed answer with status 0 and data, and one with the
+# tag-error status.
+CODES = [0x21, 0x0F, 0x02, 0x03, 0x10, 0x04, 0x07, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E,
+         0x50, 0x51, 0x52, 0x53, 0x54, 0x55, 0x22, 0x24, 0x25, 0x28, 0x2F, 0x33, 0x35, 0x36, 0x37, 0x3B,
+         0x3C, 0x3D, 0x3E, 0x3F, 0x40, 0x49, 0x4A, 0x27, 0x31, 0x41, 0x42, 0x44, 0x45, 0x46, 0x47, 0x48,
+         0x26, 0x29, 0x2A, 0x2B, 0x2C, 0x2D, 0x30, 0x32, 0x4B, 0x4C, 0x4D, 0x4E]
+for code in CODES:
+    data = bytes(range(1, 46))
+    write("fuzz_answers", f"cmd-{code:02x}-ok", bytes([code, SEAL]) + block(chunks(frame(0x05, code, 0x00, data))))
+    write("fuzz_answers", f"cmd-{code:02x}-tagerr",
+          bytes([code, SEAL | NET]) + block(chunks(frame(0x05, code, 0xFC, b"\x0b"))))
