@@ -49,6 +49,25 @@ TEST(KeepAlive, IdleLinksGetZeroBytesAndACommandRestartsTheCount) {
   EXPECT_EQ(idle.reader().keepAlivesSeen(), 1);
 }
 
+// The first handshake goes unanswered, so the link opens more than a second
+// after its connection was made; it still gets keep-alive once open.
+TEST(KeepAlive, LinkOpenedAfterASlowHandshakeGetsKeepAlive) {
+  auto reader = FakeReader::tcp();
+  reader->scriptSilence();
+  reader->scriptReaderInfo(0x00);
+  unsigned char address = 0xFF;
+  int handle = -1;
+  const auto start = Clock::now();
+  ASSERT_EQ(OpenNetPort(reader->port(), "127.0.0.1", &address, &handle), MORVENT_OK);
+  const auto opened = Clock::now();
+  ASSERT_GE(msBetween(start, opened), 1000);
+  EXPECT_TRUE(reader->waitForKeepAlives(1, 25000));
+  if (reader->keepAlivesSeen() > 0) {
+    EXPECT_GE(msBetween(opened, reader->keepAliveTimes().front()), 14000);
+  }
+  CloseNetPort(handle);
+}
+
 // The sweep stops below 65535: a reader there works but never gets keep-alive.
 TEST(KeepAlive, ReaderOnPort65535NeverGetsKeepAlive) {
   ReaderLink link(LinkKind::Network, 0, 0x00, 65535);

@@ -36,7 +36,7 @@ Bytes concat(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-const Bytes kInfoFrame = response(0x00, 0x21, 0x00, kReaderInfoData);
+Bytes infoFrame() { return response(0x00, 0x21, 0x00, kReaderInfoData); }
 
 class Receive : public ::testing::TestWithParam<LinkKind> {
  protected:
@@ -53,18 +53,19 @@ class Receive : public ::testing::TestWithParam<LinkKind> {
 };
 
 TEST_P(Receive, FrameInSeveralChunksIsAcceptedAtItsLastByte) {
-  reader().script({{Bytes(kInfoFrame.begin(), kInfoFrame.begin() + 5)},
-                   {Bytes(kInfoFrame.begin() + 5, kInfoFrame.begin() + 11), 40},
-                   {Bytes(kInfoFrame.begin() + 11, kInfoFrame.end()), 40}});
+  const Bytes frame = infoFrame();
+  reader().script({{Bytes(frame.begin(), frame.begin() + 5)},
+                   {Bytes(frame.begin() + 5, frame.begin() + 11), 40},
+                   {Bytes(frame.begin() + 11, frame.end()), 40}});
   const Received got = exchange(GetDataFromPort);
   EXPECT_EQ(got.status, MORVENT_OK);
-  EXPECT_EQ(got.bytes, kInfoFrame);
+  EXPECT_EQ(got.bytes, frame);
   EXPECT_GE(got.ms, 60);
   EXPECT_LT(got.ms, 450);
 }
 
 TEST_P(Receive, StrayBytesAfterTheFrameMeanTimeOut) {
-  reader().script({{concat({kInfoFrame, {0xAA, 0x55}})}});
+  reader().script({{concat({infoFrame(), {0xAA, 0x55}})}});
   const Received got = exchange(GetDataFromPort);
   EXPECT_EQ(got.status, MORVENT_COMM_ERROR);
   EXPECT_GE(got.ms, 900);
@@ -140,10 +141,35 @@ TEST_P(Receive, StatusZeroFrameFollowedByMoreDoesNotEndTheRun) {
 }
 
 TEST_P(Receive, AtRoutineAcceptsAWholeFrame) {
-  reader().script({{kInfoFrame, 100}});
+  reader().script({{infoFrame(), 100}});
   const Received got = exchange(ATGetDataFromPort);
   EXPECT_EQ(got.status, MORVENT_OK);
-  EXPECT_EQ(got.bytes, kInfoFrame);
+  EXPECT_EQ(got.bytes, infoFrame());
+}
+
+// A serial read gives up after 510 ms without a byte; a network wait lasts
+// the whole second.
+TEST_P(Receive, AnswerAfter700MsIsTooLateOnlyOnSerial) {
+  reader().script({{infoFrame(), 700}});
+  const Received got = exchange(GetDataFromPort);
+  if (serial()) {
+    EXPECT_EQ(got.status, MORVENT_COMM_ERROR);
+    EXPECT_LT(got.ms, 700);
+  } else {
+    EXPECT_EQ(got.status, MORVENT_OK);
+    EXPECT_EQ(got.bytes, infoFrame());
+  }
+}
+
+TEST(NetworkReceive, ConnectionClosedMidFrameTimesOut) {
+  ReaderLink link(LinkKind::Network);
+  ASSERT_EQ(link.openStatus(), MORVENT_OK);
+  const Bytes frame = infoFrame();
+  link.reader().scriptAnswerThenDrop({{Bytes(frame.begin(), frame.begin() + 9)}});
+  const Received got = exchange(link, GetDataFromPort);
+  EXPECT_EQ(got.status, MORVENT_COMM_ERROR);
+  EXPECT_LT(got.ms, 2500);
+  EXPECT_TRUE(link.reader().waitForDisconnect(1000));
 }
 
 // ---- Silence: each routine gives up within its limits ----
@@ -171,6 +197,14 @@ TEST_P(Receive, SilentReaderTimesOutWithinTheLimits) {
     EXPECT_GE(got.ms, serial() ? c.serialMin : c.networkMin);
     EXPECT_LE(got.ms, serial() ? c.serialMax : c.networkMax);
   }
+}
+
+TEST_P(Receive, SlowAtRoutineWaitsSixSecondsForAnAnswer) {
+  reader().script({{infoFrame(), 6000}});
+  const Received got = exchange(ATGetDataFromPort);
+  EXPECT_EQ(got.status, MORVENT_OK);
+  EXPECT_EQ(got.bytes, infoFrame());
+  EXPECT_GE(got.ms, 5900);
 }
 
 TEST_P(Receive, SlowAtRoutineGivesUpAfterSevenSilentSeconds) {

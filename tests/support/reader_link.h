@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "support/fake_reader.h"
@@ -12,6 +13,8 @@ namespace mvtest {
 enum class LinkKind { Serial, Network };
 
 std::string linkName(LinkKind kind);
+// Lets GoogleTest name parameterised cases by link kind.
+inline void PrintTo(LinkKind kind, std::ostream* out) { *out << linkName(kind); }
 
 // Signature shared by the library's receive routines.
 using ReceiveRoutine = int (*)(unsigned char* buffer, int* count, int portIndex);
