@@ -139,6 +139,19 @@ TEST_F(Faults, StrayBytesAfterTheFrameNeverCompleteIt) {
     }
 }
 
+// An answer that came too late, or bytes the reader sent unasked, must not
+// pass for the answer to the next request.
+TEST_F(Faults, BytesThatArrivedBetweenCommandsAreNotTakenForTheNextAnswer) {
+    for (int port : kBothLinks) {
+        SCOPED_TRACE(port);
+        device(port).answerNext({{infoFrame(0x66), 1500}});  // answers after the time-out
+        Info late;
+        EXPECT_EQ(late.get(port), MORVENT_COMM_ERROR);
+        idle(1000);  // the late answer is now waiting on the link
+        expectNextCommandWorks(port);
+    }
+}
+
 TEST_F(Faults, CorruptCrcIsReportedAndWritesNothing) {
     for (int port : kBothLinks) {
         Bytes corrupt = infoFrame();
@@ -165,6 +178,32 @@ TEST_F(Faults, DisconnectMidFrameFailsWithinTheLimit) {
     EXPECT_EQ(info.get(kNet), MORVENT_COMM_ERROR);
     EXPECT_LE(since(again), 1000u + kOvershootMs);
     expectNextCommandWorks(kSerial);
+}
+
+TEST_F(Faults, FloodBeyondTheReceiveBufferIsCutAndTheLinkRecovers) {
+    using Routine = std::pair<const char*, Receiver>;
+    const Routine routines[] = {{"single", GetDataFromPort},
+                                {"inventory", GetInventoryDataFromPort1},
+                                {"status-zero", GetDataFromPort1},
+                                {"at", ATGetDataFromPort}};
+    for (int port : kBothLinks) {
+        for (const Routine& r : routines) {
+            SCOPED_TRACE(testing::Message() << r.first << " port " << port);
+            std::vector<memdev::Chunk> flood;
+            // 253-byte frames never line up with 100- or 300-byte chunks below 8000
+            // bytes, and their status is never 0.
+            for (int i = 0; i < 70; ++i) flood.push_back({Bytes(300, 0xFC)});
+            device(port).clear();
+            device(port).arrive(std::move(flood));
+            GuardedBuffer buffer(MORVENT_RECEIVE_BUFFER + 2);
+            int count = -1;
+            const std::uint32_t start = memdev::now();
+            EXPECT_EQ(r.second(buffer.data(), &count, port), MORVENT_COMM_ERROR);
+            EXPECT_LE(count, MORVENT_RECEIVE_BUFFER);
+            EXPECT_LE(since(start), 10000u + kOvershootMs);
+            expectNextCommandWorks(port);
+        }
+    }
 }
 
 TEST_F(Faults, CloseOfAReaderThatNeverClosesIsBounded) {
