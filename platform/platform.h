@@ -96,8 +96,10 @@ struct LocalTime {
 };
 LocalTime localTime();
 
-// Starts a detached thread running fn(arg). False when it could not start.
-bool startDetachedThread(void (*fn)(void*), void* arg);
+// Starts a detached thread running fn(arg), named `name` where the system
+// names threads (diagnostics and tests find it by that name). False when it
+// could not start.
+bool startDetachedThread(void (*fn)(void*), void* arg, const char* name);
 
 // True when `path` can be opened for reading.
 bool fileReadable(const char* path);

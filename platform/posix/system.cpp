@@ -36,18 +36,20 @@ namespace {
 struct ThreadStart {
     void (*fn)(void*);
     void* arg;
+    const char* name;
 };
 
 void* runThread(void* raw) {
     ThreadStart start = *static_cast<ThreadStart*>(raw);
     delete static_cast<ThreadStart*>(raw);
+    if (start.name) pthread_setname_np(pthread_self(), start.name);
     start.fn(start.arg);
     return nullptr;
 }
 }  // namespace
 
-bool startDetachedThread(void (*fn)(void*), void* arg) {
-    auto* start = new ThreadStart{fn, arg};
+bool startDetachedThread(void (*fn)(void*), void* arg, const char* name) {
+    auto* start = new ThreadStart{fn, arg, name};
     pthread_t thread;
     if (pthread_create(&thread, nullptr, runThread, start) != 0) {
         delete start;

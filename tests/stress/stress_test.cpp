@@ -8,7 +8,6 @@
 // CRC (a keep-alive written into a reused socket would break that); at most
 // one keep-alive thread; descriptors and resident memory back to their
 // starting level once every link is closed.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -24,7 +23,9 @@
 
 #include "link/crc.h"
 #include "morvent.h"
+#include "link/net_link.h"
 #include "support/fake_reader.h"
+#include "support/process_probe.h"
 
 namespace mvtest {
 namespace {
@@ -35,26 +36,6 @@ constexpr int kSerialCom = 41;
 int stressSeconds() {
     if (const char* minutes = std::getenv("MORVENT_SOAK_MINUTES")) return std::atoi(minutes) * 60;
     return kDefaultSeconds;
-}
-
-int entriesIn(const char* dir) {
-    DIR* d = opendir(dir);
-    if (!d) return -1;
-    int n = 0;
-    while (readdir(d)) ++n;
-    closedir(d);
-    return n - 2;  // . and ..
-}
-
-int openDescriptors() { return entriesIn("/proc/self/fd") - 1; }  // less the one reading it
-int threadCount() { return entriesIn("/proc/self/task"); }
-
-long residentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
 }
 
 bool waitUntil(int timeoutMs, const std::function<bool()>& done) {
@@ -106,7 +87,7 @@ struct Reader {
 
 struct Tally {
     std::atomic<long> commands{0}, answered{0}, crossTalk{0}, unexpected{0};
-    std::atomic<int> maxThreads{0};
+    std::atomic<int> maxKeepAlives{0};
 };
 
 bool expectedFailure(int status) {
@@ -196,8 +177,8 @@ TEST(Stress, ThreadsLinksAndKeepAlive) {
     long rssWarm = -1;
     while (msSince(start) < seconds * 1000L) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const int now = threadCount();
-        if (now > tally.maxThreads.load()) tally.maxThreads = now;
+        const int keepAlives = threadsNamed(mv::link::kKeepAliveThreadName);
+        if (keepAlives > tally.maxKeepAlives.load()) tally.maxKeepAlives = keepAlives;
         if (rssWarm < 0 && msSince(start) > 3000) rssWarm = residentKb();
     }
     stop = true;
@@ -206,20 +187,20 @@ TEST(Stress, ThreadsLinksAndKeepAlive) {
 
     for (auto& r : readers) EXPECT_EQ(r->close(), MORVENT_OK);
     // The keep-alive thread ends within about a second of the last close.
-    EXPECT_TRUE(waitUntil(5000, [&] { return threadCount() == threadsBefore; }))
-        << threadCount() << " threads, " << threadsBefore << " before";
+    EXPECT_TRUE(waitUntil(5000, [] { return threadsNamed(mv::link::kKeepAliveThreadName) == 0; }));
+    EXPECT_EQ(threadCount(), threadsBefore);
     const int fdsAfter = openDescriptors();
 
     std::printf("stress: %d worker threads, %ld commands (%ld answered), %ld close/reopen cycles, %d s\n",
                 workerThreads, tally.commands.load(), tally.answered.load(), cycles.load(), seconds);
-    std::printf("stress: descriptors %d before, %d after; threads %d before, %d at most; "
+    std::printf("stress: descriptors %d before, %d after; keep-alive threads %d at most; "
                 "resident %ld kB after warm-up, %ld kB at the end\n",
-                fdsBefore, fdsAfter, threadsBefore, tally.maxThreads.load(), rssWarm, rssEnd);
+                fdsBefore, fdsAfter, tally.maxKeepAlives.load(), rssWarm, rssEnd);
 
     EXPECT_EQ(tally.crossTalk.load(), 0);
     EXPECT_EQ(tally.unexpected.load(), 0);
     EXPECT_GT(tally.answered.load(), 100);
-    EXPECT_LE(tally.maxThreads.load(), threadsBefore + workerThreads + 1);  // one keep-alive at most
+    EXPECT_EQ(tally.maxKeepAlives.load(), 1);
     EXPECT_EQ(fdsAfter, fdsBefore);
     for (auto& r : readers) EXPECT_TRUE(requestsIntact(*r->fake)) << "reader " << int(r->id);
     EXPECT_GE(idleTcp.fake->keepAlivesSeen(), 1);
