@@ -46,7 +46,10 @@ int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, i
     appendCrc(frame, dataLength + kHeader);
     if (ex.clearReceive) link::clearReceive();
     // A failed send shows up as a receive time-out.
-    SendDataToPort(frame, static_cast<unsigned>(dataLength + 5), portIndex);
+    if (ex.framed)
+        SendDataToPort(frame, static_cast<unsigned>(dataLength + 5), portIndex);
+    else
+        SendDataToPort(frame + kHeader, static_cast<unsigned>(dataLength), portIndex);
     const int received = ex.receive(t.receive, &t.receiveCount, portIndex);
     if (received != MORVENT_OK) return received;
     response = Response{t.receive, static_cast<std::size_t>(t.receiveCount)};
@@ -58,7 +61,8 @@ int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, i
         appendCrc(t.receive, response.size);  // the residue lands in the two spare bytes
         if (t.receive[response.size] != 0 || t.receive[response.size + 1] != 0) return MORVENT_CRC_ERROR;
     }
-    if (ex.checkEcho && response.command() != ex.code) return MORVENT_CMD_MISMATCH;
+    if (ex.checkEcho && response.command() != ex.code && response.command() != ex.otherEcho)
+        return MORVENT_CMD_MISMATCH;
     return MORVENT_OK;
 }
 

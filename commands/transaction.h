@@ -28,6 +28,11 @@ struct Exchange {
     bool checkCrc = true;
     bool checkEcho = true;
     bool clearReceive = true;
+    // A second command code the answer may echo instead of `code` (-1: none).
+    int otherEcho = -1;
+    // False: only the request data go out, without Len, Adr, Cmd and CRC
+    // (a bare byte the reader knows); the answer is an ordinary frame.
+    bool framed = true;
 };
 
 // The request's data fields, written into the transmit buffer after Len,

@@ -1,0 +1,260 @@
+// The reader's settings and simple queries: one table row each, served by
+// one transaction path. The exports only gather their arguments.
+#include <cassert>
+#include <cstring>
+#include <initializer_list>
+
+#include "commands/transaction.h"
+#include "morvent.h"
+
+namespace mv::cmd {
+namespace {
+
+struct Simple {
+    std::uint8_t code;
+    WriteBack writeBack;         // when the answering address is written back
+    std::uint8_t requestBytes;   // request data, taken from the inputs in order
+    std::uint8_t responseBytes;  // answer data bytes copied out on status 0
+};
+
+using W = WriteBack;
+
+// clang-format off
+//                                       code  write-back request response
+constexpr Simple kSetRegion             {0x22, W::Always,     2,       0};
+constexpr Simple kSetAddress            {0x24, W::Always,     1,       0};
+constexpr Simple kSetScanTime           {0x25, W::Always,     1,       0};
+constexpr Simple kSetRevDelay           {0x27, W::Never,      1,       0};
+constexpr Simple kSetDac                {0x29, W::Always,     1,       0};
+constexpr Simple kGetDac                {0x2A, W::OnSuccess,  0,       1};
+constexpr Simple kCheckPowerParameter   {0x2B, W::OnSuccess,  0,       1};
+constexpr Simple kSolidifyDacPowerList  {0x2C, W::OnSuccess, 31,       1};
+constexpr Simple kGetStartInformation   {0x2D, W::OnSuccess,  0,       9};
+constexpr Simple kSetRfPower            {0x2F, W::OnSuccess,  1,       0};
+constexpr Simple kRfOutput              {0x30, W::OnSuccess,  1,       0};
+constexpr Simple kGetRevDelay           {0x31, W::Never,      0,       1};
+constexpr Simple kDeleteRfOutput        {0x32, W::OnSuccess,  0,       1};
+constexpr Simple kBuzzerAndLed          {0x33, W::Never,      3,       0};
+constexpr Simple kSetWorkMode           {0x35, W::Never,      1,       0};
+constexpr Simple kSetEasSensitivity     {0x37, W::Never,      1,       0};
+constexpr Simple kSetAutoResponse       {0x3C, W::Never,      2,       0};
+constexpr Simple kSetInventoryInterval  {0x3D, W::Never,      1,       0};
+constexpr Simple kSelectTagType         {0x3E, W::Never,      1,       0};
+constexpr Simple kSetAntennas           {0x3F, W::Never,      1,       0};
+constexpr Simple kSetBeep               {0x40, W::Never,      1,       0};
+constexpr Simple kSetClock              {0x41, W::Never,      6,       0};
+constexpr Simple kGetTime               {0x42, W::Never,      0,       6};
+constexpr Simple kClearTagBuffer        {0x44, W::Never,      0,       0};
+constexpr Simple kSetRelay              {0x45, W::Never,      1,       0};
+constexpr Simple kSetGpio               {0x46, W::Never,      1,       0};
+constexpr Simple kGetGpioStatus         {0x47, W::Never,      0,       1};
+constexpr Simple kSetPulseOutput        {0x48, W::Never,      1,       0};
+constexpr Simple kSetTriggerTime        {0x49, W::Never,      1,       0};
+constexpr Simple kSetTidParameter       {0x4A, W::OnSuccess,  2,       0};
+constexpr Simple kSetSerialNumber       {0x4B, W::OnSuccess,  6,       0};
+constexpr Simple kGetSerialNumber       {0x4C, W::OnSuccess,  0,       4};
+// clang-format on
+
+// The one path: sends the row's request bytes of `in`; on status 0 copies
+// the row's answer bytes to `out`. An answer too short for them writes
+// nothing and fails with MORVENT_COMM_ERROR.
+int runSimple(const Simple& row, unsigned char* readerAddress, int portIndex, const std::uint8_t* in = nullptr,
+              std::uint8_t* out = nullptr) {
+    return transact(
+        Exchange{row.code, row.writeBack}, readerAddress, portIndex,
+        [&](Request& r) { r.bytes(in, row.requestBytes); },
+        [&](const Response& resp) -> int {
+            if (resp.status() != MORVENT_OK || row.responseBytes == 0) return resp.status();
+            if (!resp.hasData(row.responseBytes)) return MORVENT_COMM_ERROR;
+            std::memcpy(out, resp.data(), row.responseBytes);
+            return MORVENT_OK;
+        });
+}
+
+// The code the reader wants before a new serial number.
+constexpr std::uint8_t kSerialWriteCode = 0x5A;
+
+int set(const Simple& row, unsigned char* readerAddress, int portIndex, std::initializer_list<std::uint8_t> values) {
+    assert(values.size() == row.requestBytes);
+    return runSimple(row, readerAddress, portIndex, values.begin());
+}
+
+int get(const Simple& row, unsigned char* readerAddress, int portIndex, std::uint8_t* out) {
+    return runSimple(row, readerAddress, portIndex, nullptr, out);
+}
+
+// For outputs that are not one run of bytes: the answer's data land in a
+// local area and `deliver` spreads them, still under the link lock.
+template <std::size_t N, class Deliver>
+int getAndDeliver(const Simple& row, unsigned char* readerAddress, int portIndex, Deliver deliver) {
+    assert(row.responseBytes == N);
+    mv::link::LinkGuard guard(mv::link::linkLock());
+    std::uint8_t data[N];
+    const int result = get(row, readerAddress, portIndex, data);
+    if (result == MORVENT_OK) deliver(data);
+    return result;
+}
+
+}  // namespace
+}  // namespace mv::cmd
+
+using namespace mv::cmd;
+
+extern "C" {
+
+// ---- Reader configuration ----
+
+MORVENT_API int SetRegion(unsigned char* readerAddress, unsigned char region1, unsigned char region2,
+                          int portIndex) {
+    return set(kSetRegion, readerAddress, portIndex, {region1, region2});
+}
+
+MORVENT_API int SetAddress(unsigned char* readerAddress, unsigned char newAddress, int portIndex) {
+    return set(kSetAddress, readerAddress, portIndex, {newAddress});
+}
+
+MORVENT_API int SetInventoryScanTime(unsigned char* readerAddress, unsigned char scanTime, int portIndex) {
+    return set(kSetScanTime, readerAddress, portIndex, {scanTime});
+}
+
+MORVENT_API int SetRfPower(unsigned char* readerAddress, unsigned char power, int portIndex) {
+    return set(kSetRfPower, readerAddress, portIndex, {power});
+}
+
+MORVENT_API int BuzzerAndLEDControl(unsigned char* readerAddress, unsigned char control1,
+                                    unsigned char control2, unsigned char control3, int portIndex) {
+    return set(kBuzzerAndLed, readerAddress, portIndex, {control1, control2, control3});
+}
+
+// ---- Work mode and auto-running mode ----
+
+MORVENT_API int SetWorkMode(unsigned char* readerAddress, unsigned char workMode, int portIndex) {
+    return set(kSetWorkMode, readerAddress, portIndex, {workMode});
+}
+
+MORVENT_API int SetEASSensitivity(unsigned char* readerAddress, unsigned char sensitivity, int portIndex) {
+    return set(kSetEasSensitivity, readerAddress, portIndex, {sensitivity});
+}
+
+MORVENT_API int SetResponsePamametersofAuto_runningMode(unsigned char* readerAddress, unsigned char response1,
+                                                        unsigned char response2, int portIndex) {
+    return set(kSetAutoResponse, readerAddress, portIndex, {response1, response2});
+}
+
+MORVENT_API int SetInventoryInterval(unsigned char* readerAddress, unsigned char interval, int portIndex) {
+    return set(kSetInventoryInterval, readerAddress, portIndex, {interval});
+}
+
+MORVENT_API int SelectTagType(unsigned char* readerAddress, unsigned char tagType, int portIndex) {
+    return set(kSelectTagType, readerAddress, portIndex, {tagType});
+}
+
+MORVENT_API int SetAntennaMultiplexing(unsigned char* readerAddress, unsigned char antenna, int portIndex) {
+    return set(kSetAntennas, readerAddress, portIndex, {antenna});
+}
+
+MORVENT_API int SetBeepNotification(unsigned char* readerAddress, unsigned char beep, int portIndex) {
+    return set(kSetBeep, readerAddress, portIndex, {beep});
+}
+
+MORVENT_API int SetTriggerTime(unsigned char* readerAddress, unsigned char triggerTime, int portIndex) {
+    return set(kSetTriggerTime, readerAddress, portIndex, {triggerTime});
+}
+
+MORVENT_API int SetTIDParameter(unsigned char* readerAddress, unsigned char tid1, unsigned char tid2,
+                                int portIndex) {
+    return set(kSetTidParameter, readerAddress, portIndex, {tid1, tid2});
+}
+
+// ---- Clock, tag buffer, relay and GPIO ----
+
+MORVENT_API int SetRevDelay(unsigned char* readerAddress, unsigned char delay, int portIndex) {
+    return set(kSetRevDelay, readerAddress, portIndex, {delay});
+}
+
+MORVENT_API int GetRevDelay(unsigned char* readerAddress, unsigned char* delay, int portIndex) {
+    return get(kGetRevDelay, readerAddress, portIndex, delay);
+}
+
+MORVENT_API int SetReal_timeClock(unsigned char* readerAddress, unsigned char* clock, int portIndex) {
+    return runSimple(kSetClock, readerAddress, portIndex, clock);
+}
+
+MORVENT_API int GetTime(unsigned char* readerAddress, unsigned char* clock, int portIndex) {
+    return get(kGetTime, readerAddress, portIndex, clock);
+}
+
+MORVENT_API int ClearTagBuffer(unsigned char* readerAddress, int portIndex) {
+    return runSimple(kClearTagBuffer, readerAddress, portIndex);
+}
+
+MORVENT_API int SetRelay(unsigned char* readerAddress, unsigned char relay, int portIndex) {
+    return set(kSetRelay, readerAddress, portIndex, {relay});
+}
+
+MORVENT_API int SetGPIO(unsigned char* readerAddress, unsigned char outputs, int portIndex) {
+    return set(kSetGpio, readerAddress, portIndex, {outputs});
+}
+
+MORVENT_API int GetGPIOStatus(unsigned char* readerAddress, unsigned char* status, int portIndex) {
+    return get(kGetGpioStatus, readerAddress, portIndex, status);
+}
+
+MORVENT_API int SetNotificationPulseOutput(unsigned char* readerAddress, unsigned char pulse, int portIndex) {
+    return set(kSetPulseOutput, readerAddress, portIndex, {pulse});
+}
+
+// ---- Factory and calibration ----
+
+MORVENT_API int SetDAC(unsigned char* readerAddress, unsigned char dacValue, int portIndex) {
+    return set(kSetDac, readerAddress, portIndex, {dacValue});
+}
+
+MORVENT_API int GetDAC(unsigned char* readerAddress, unsigned char* dacValue, int portIndex) {
+    return get(kGetDac, readerAddress, portIndex, dacValue);
+}
+
+MORVENT_API int CheckPowerParameter(unsigned char* readerAddress, unsigned char* powerParameter,
+                                    int portIndex) {
+    return get(kCheckPowerParameter, readerAddress, portIndex, powerParameter);
+}
+
+MORVENT_API int SolidifyDACandPowerlist(unsigned char* readerAddress, unsigned char* calibration,
+                                        unsigned char* result, int portIndex) {
+    return runSimple(kSolidifyDacPowerList, readerAddress, portIndex, calibration, result);
+}
+
+MORVENT_API int GetStartInformation(unsigned char* readerAddress, unsigned char* start1, unsigned char* start2,
+                                    unsigned char* start3, unsigned char* start4, unsigned char* start5,
+                                    unsigned char* start6, unsigned char* start7, unsigned char* start8,
+                                    unsigned char* start9, int portIndex) {
+    unsigned char* outputs[] = {start1, start2, start3, start4, start5, start6, start7, start8, start9};
+    return getAndDeliver<9>(kGetStartInformation, readerAddress, portIndex, [&](const std::uint8_t* info) {
+        for (std::size_t i = 0; i < 9; ++i) *outputs[i] = info[i];
+    });
+}
+
+MORVENT_API int RfOutput(unsigned char* readerAddress, unsigned char setting, int portIndex) {
+    return set(kRfOutput, readerAddress, portIndex, {setting});
+}
+
+MORVENT_API int DeleteRfOutput(unsigned char* readerAddress, unsigned char* result, int portIndex) {
+    return get(kDeleteRfOutput, readerAddress, portIndex, result);
+}
+
+// The serial number travels least significant byte first.
+MORVENT_API int SetSeriaNo(unsigned char* readerAddress, int* serialNumber, int portIndex) {
+    const auto n = static_cast<std::uint32_t>(*serialNumber);
+    return set(kSetSerialNumber, readerAddress, portIndex,
+               {kSerialWriteCode, kSerialWriteCode, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)});
+}
+
+MORVENT_API int GetSeriaNo(unsigned char* readerAddress, int* serialNumber, int portIndex) {
+    return getAndDeliver<4>(kGetSerialNumber, readerAddress, portIndex, [&](const std::uint8_t* b) {
+        *serialNumber = static_cast<int>(b[0] | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
+                                         std::uint32_t{b[3]} << 24);
+    });
+}
+
+}
