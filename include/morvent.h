@@ -162,7 +162,8 @@ MORVENT_API int SingleTagInventory_G2(unsigned char *readerAddress, unsigned cha
  * MORVENT_TAG_ERROR, untouched otherwise. Passwords are 4 bytes. */
 
 /** Reads words of a tag's memory bank into `data` (room: 2 * wordCount
- *  bytes; the reader's data length is copied). */
+ *  bytes). On status 0 the answer's data is copied, as long as the reader
+ *  sent it but never more than the room: a longer answer is cut. */
 MORVENT_API int ReadData_G2(unsigned char *readerAddress, unsigned char *epc, unsigned char epcWords,
                             unsigned char memoryBank, unsigned char wordPointer,
                             unsigned char wordCount, unsigned char *password,
