@@ -46,5 +46,20 @@ TEST_F(Boundaries, ReadDataG2FillsTheWordsAskedForAndNoMore) {
     }
 }
 
+TEST_F(Boundaries, AnswerTooShortToUnpackWritesNotEvenTheAddress) {
+    for (int port : kBothLinks) {
+        std::uint8_t adr = 0x00, dac = kFill;
+        answer(port, 0x2A, 0x00, {});  // GetDAC: status 0 but no data byte
+        EXPECT_EQ(GetDAC(&adr, &dac, port), MORVENT_COMM_ERROR);
+        EXPECT_EQ(adr, 0x00);
+        EXPECT_EQ(dac, kFill);
+        int serial = 7;
+        answer(port, 0x4C, 0x00, {0x01, 0x02});  // GetSeriaNo: two bytes of four
+        EXPECT_EQ(GetSeriaNo(&adr, &serial, port), MORVENT_COMM_ERROR);
+        EXPECT_EQ(adr, 0x00);
+        EXPECT_EQ(serial, 7);
+    }
+}
+
 }  // namespace
 }  // namespace mvtest
