@@ -6,6 +6,7 @@
 
 #include "link/crc.h"
 #include "link/ports.h"
+#include "link/serial_link.h"
 #include "morvent.h"
 #include "platform/platform.h"
 
@@ -42,6 +43,8 @@ memdev::Device deviceOf(int port) {
 int pickLink(std::uint8_t selector) {
     const int port = (selector & 1) ? kNetPort : kSerialPort;
     deviceOf(port).clear();
+    // Every input starts from the line an opening sets (SetBaudRate changes it).
+    plat::serial().setTimeouts(link::ports().serial[kSerialPort], link::kOpenTimeouts);
     return port;
 }
 
