@@ -67,3 +67,23 @@ for code in CODES:
     write("fuzz_answers", f"cmd-{code:02x}-ok", bytes([code, SEAL]) + block(chunks(frame(0x05, code, 0x00, data))))
     write("fuzz_answers", f"cmd-{code:02x}-tagerr",
           bytes([code, SEAL | NET]) + block(chunks(frame(0x05, code, 0xFC, b"\x0b"))))
+
+# Walks: selector, mode, chunk size, delay, frame count, then (length,
+# status, data) per frame.
+def walk_frames(*frames):
+    out = bytes([len(frames)])
+    for status, data in frames:
+        out += bytes([len(data), status]) + bytes(data)
+    return out
+
+
+RECORD = bytes(range(11)) + bytes([4]) + b"\xe2\x00\x11\x22"
+for link, tag in ((SERIAL, "serial"), (NET, "net")):
+    write("fuzz_walks", f"inventory-two-frames-{tag}",
+          bytes([0, link, 0, 0]) + walk_frames((0x03, [0x01, 0x02] + list(range(12))), (0x01, [0x01, 0x01, 9, 9])))
+    write("fuzz_walks", f"inventory-then-no-tag-{tag}",
+          bytes([0, link, 7, 2]) + walk_frames((0x03, [0x01, 0x01, 5, 6]), (0xFB, []), (0x01, [0, 1, 2, 3])))
+    write("fuzz_walks", f"tag-buffer-two-records-{tag}",
+          bytes([1, link, 0, 0]) + walk_frames((0x01, RECORD), (0x01, RECORD[:11] + bytes([0])), (0x00, [])))
+    write("fuzz_walks", f"tag-buffer-split-{tag}",
+          bytes([1, link, 9, 3]) + walk_frames((0x01, RECORD), (0x00, [])))
