@@ -87,3 +87,29 @@ for link, tag in ((SERIAL, "serial"), (NET, "net")):
           bytes([1, link, 0, 0]) + walk_frames((0x01, RECORD), (0x01, RECORD[:11] + bytes([0])), (0x00, [])))
     write("fuzz_walks", f"tag-buffer-split-{tag}",
           bytes([1, link, 9, 3]) + walk_frames((0x01, RECORD), (0x00, [])))
+
+# Arguments: selector, port choice (0 serial, 1 network, 2.. out of range),
+# status, answer length, then the arguments (zeros when absent).
+for code in CODES:
+    for port in (0, 1, 3, 12):
+        write("fuzz_arguments", f"cmd-{code:02x}-port{port}", bytes([code, port, 0x00, 12]))
+EXTREMES = {
+    # ReadData_G2: address, epcWords, bank, pointer, count, (epc), password, mask block
+    "readdata-mask-255-bits": bytes([0x02, 0, 0, 120, 0xFF, 0xFF, 3, 0, 0x7F]) + bytes(4) + bytes([1, 0, 0, 255]) + bytes(32),
+    "readdata-15-words": bytes([0x02, 1, 0, 250, 0x00, 15, 3, 0, 0x7F]) + bytes(30) + bytes(4),
+    "readdata-16-words-refused": bytes([0x02, 1, 0, 0, 0x00, 16, 3, 0, 4]),
+    "writedata-longest": bytes([0x03, 0, 0, 0, 0x00, 0x73, 15, 3, 0]) + bytes(30) + bytes(0xE6) + bytes(4),
+    "transparent-250": bytes([0x4E, 1, 0, 250, 0x00, 7, 250]) + bytes(250),
+    "transparent-251": bytes([0x4E, 1, 0, 250, 0x00, 7, 251]) + bytes(251),
+    "writedata6b-242": bytes([0x53, 0, 0, 0, 0x00]) + bytes(8) + bytes([0, 242]) + bytes(242),
+    "writedata6b-243": bytes([0x53, 0, 0, 0, 0x00]) + bytes(8) + bytes([0, 243]) + bytes(243),
+    "readdata6b-255": bytes([0x52, 1, 0, 250, 0x00]) + bytes(8) + bytes([0, 255]),
+    "setmask-255-bits": bytes([0x3B, 0, 0, 0, 0x00, 1, 0, 0, 255]) + bytes(32),
+    "active-serial-flood": bytes([0xFE, 0, 0x41, 200]),
+    "active-net-flood": bytes([0xFE, 1, 0x41, 200]),
+    "active-port-65535": bytes([0xFE, 12, 0, 10]),
+    "crc-longest": bytes([0xFF, 0, 0, 0, 255]) + bytes(range(255)),
+    "crc-empty": bytes([0xFF, 0, 0, 0, 0]),
+}
+for name, data in EXTREMES.items():
+    write("fuzz_arguments", name, data)
