@@ -56,16 +56,19 @@ MORVENT_API int GetReaderInformation(unsigned char* readerAddress, unsigned char
                                      unsigned char* info5, unsigned char* info6, unsigned char* scanTime,
                                      unsigned char* info8, unsigned char* info9, unsigned char* info10,
                                      int portIndex) {
-    Exchange ex{0x21, WriteBack::OnSuccess};
+    Exchange ex{0x21};
     ex.clearReceive = false;
-    return transact(ex, readerAddress, portIndex, noData, [&](const Response& r) {
-        if (r.status() != MORVENT_OK) return;
-        if (!r.hasData(kInformationBytes)) return;
+    return transact(ex, readerAddress, portIndex, noData, [&](const Response& r) -> int {
+        if (r.status() != MORVENT_OK) return r.status();
+        // A success without the information is no handshake.
+        if (!r.hasData(kInformationBytes)) return MORVENT_COMM_ERROR;
+        *readerAddress = r.address();
         const std::uint8_t* d = r.data();
         infoPair[0] = d[0];
         infoPair[1] = d[1];
         unsigned char* singles[] = {info2, info3, info4, info5, info6, scanTime, info8, info9, info10};
         for (std::size_t i = 0; i < 9; ++i) *singles[i] = d[2 + i];
+        return MORVENT_OK;
     });
 }
 

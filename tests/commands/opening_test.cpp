@@ -2,6 +2,7 @@
 // reader-information command, against the fake reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "morvent.h"
@@ -132,30 +133,50 @@ TEST(OpenComPort, ComNumberOutsideTheRangeFailsAfterItsAttempts) {
 
 // COM1..COM12 other than the reader's are mapped to missing devices so that
 // no serial port of the machine takes part.
-std::vector<std::unique_ptr<ComMapping>> missingComsExcept(int keep) {
+std::vector<std::unique_ptr<ComMapping>> missingComsExcept(std::initializer_list<int> keep) {
   std::vector<std::unique_ptr<ComMapping>> missing;
   for (int com = 1; com <= 12; ++com)
-    if (com != keep) missing.push_back(mapComToMissing(com));
+    if (std::find(keep.begin(), keep.end(), com) == keep.end())
+      missing.push_back(mapComToMissing(com));
   return missing;
 }
 
-TEST(AutoOpenComPort, FindsTheReaderOnCom3) {
-  auto missing = missingComsExcept(3);
-  auto reader = FakeReader::pty();
-  reader->mapCom(3);
-  reader->scriptReaderInfo(0x05);
+// Runs AutoOpenComPort, expecting it to open `expectedCom`, whose reader
+// answers from `expectedAddress`.
+void expectAutoOpenFinds(int expectedCom, unsigned char expectedAddress) {
   int com = 0, handle = 0;
   unsigned char address = 0x42;
   ASSERT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_OK);
-  EXPECT_EQ(com, 3);
-  EXPECT_EQ(handle, 3);
-  EXPECT_EQ(address, 0x05);
+  EXPECT_EQ(com, expectedCom);
+  EXPECT_EQ(handle, expectedCom);
+  EXPECT_EQ(address, expectedAddress);
+}
+
+TEST(AutoOpenComPort, FindsTheReaderOnCom3) {
+  auto missing = missingComsExcept({3});
+  auto reader = FakeReader::pty();
+  reader->mapCom(3);
+  reader->scriptReaderInfo(0x05);
+  expectAutoOpenFinds(3, 0x05);
   EXPECT_EQ(reader->lastRequest(), kHandshake);
   EXPECT_EQ(CloseSpecComPort(3), MORVENT_OK);
 }
 
+// A COM port that is already open answers 0x35 and the scan moves on.
+TEST(AutoOpenComPort, PassesOverAPortAlreadyOpen) {
+  auto missing = missingComsExcept({3, 4});
+  ReaderLink first(LinkKind::Serial, 3, 0x01);
+  ASSERT_EQ(first.openStatus(), MORVENT_OK);
+  auto second = FakeReader::pty();
+  second->mapCom(4);
+  second->scriptReaderInfo(0x02);
+  expectAutoOpenFinds(4, 0x02);
+  EXPECT_EQ(first.reader().requestCount(), 1u);  // its handshake only
+  EXPECT_EQ(CloseSpecComPort(4), MORVENT_OK);
+}
+
 TEST(AutoOpenComPort, NoReaderGivesMinusOneAndTheLastPortsResult) {
-  auto missing = missingComsExcept(0);
+  auto missing = missingComsExcept({});
   int com = 0, handle = 0;
   unsigned char address = 0x42;
   EXPECT_EQ(AutoOpenComPort(&com, &address, 9, &handle), MORVENT_COMM_ERROR);
@@ -212,6 +233,9 @@ TEST_P(ReaderInformation, FailuresLeaveEveryOutputUnchanged) {
       {"reader status", response(0x33, 0x21, 0x05, kReaderInfoData), 0x05},
       {"other command", response(0x33, 0x22, 0x00, kReaderInfoData), MORVENT_CMD_MISMATCH},
       {"bad CRC", badCrc, MORVENT_CRC_ERROR},
+      {"success without the information",
+       response(0x33, 0x21, 0x00, Bytes(kReaderInfoData.begin(), kReaderInfoData.begin() + 10)),
+       MORVENT_COMM_ERROR},
   };
   for (const FailedAnswer& c : cases) {
     SCOPED_TRACE(c.name);

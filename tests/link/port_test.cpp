@@ -94,6 +94,19 @@ TEST(OpenCom, MissingDeviceIsAnInvalidPort) {
   EXPECT_EQ(OpenCom(34, 9), MORVENT_INVALID_PORT);
 }
 
+// A device is not shared: while one COM number holds it, another that names
+// the same device cannot open it.
+TEST(OpenCom, DeviceHeldByAnotherPortIsBusy) {
+  auto reader = FakeReader::pty();
+  reader->mapCom(38);
+  reader->mapCom(39);
+  ASSERT_EQ(OpenCom(38, 9), MORVENT_OK);
+  EXPECT_EQ(OpenCom(39, 9), MORVENT_INVALID_PORT);
+  EXPECT_EQ(CloseSpecComPort(38), MORVENT_OK);
+  EXPECT_EQ(OpenCom(39, 9), MORVENT_OK);
+  EXPECT_EQ(CloseSpecComPort(39), MORVENT_OK);
+}
+
 TEST(SerialLink, EveryByteValuePassesUnchanged) {
   ReaderLink link(LinkKind::Serial, 35);
   ASSERT_EQ(link.openStatus(), MORVENT_OK);
@@ -138,6 +151,17 @@ TEST(Close, IndexesOutsideTheirRangeTouchNoLink) {
     EXPECT_EQ(CloseSpecComPort(index), 0) << index;
   EXPECT_EQ(askReaderInformation(serial.reader(), 3), MORVENT_OK);
   EXPECT_EQ(askReaderInformation(network.reader(), network.portIndex()), MORVENT_OK);
+}
+
+// The close waits for the reader to close its side, but not for ever.
+TEST(Close, CloseNetPortGivesUpOnAReaderThatKeepsItsSideOpen) {
+  ReaderLink network(LinkKind::Network);
+  ASSERT_EQ(network.openStatus(), MORVENT_OK);
+  network.reader().setIgnorePeerClose(true);
+  const auto start = Clock::now();
+  network.close();
+  EXPECT_LT(msSince(start), 2500);
+  EXPECT_TRUE(network.reader().connected());
 }
 
 TEST(Close, PortsNeverOpenedCloseQuietly) {

@@ -196,6 +196,11 @@ void FakeReader::dropConnection() {
   changed_.wait_for(lock, std::chrono::seconds(2), [this] { return !dropRequested_; });
 }
 
+void FakeReader::setIgnorePeerClose(bool ignore) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ignorePeerClose_ = ignore;
+}
+
 void FakeReader::setRawMode(bool raw) {
   std::lock_guard<std::mutex> lock(mutex_);
   raw_ = raw;
@@ -277,7 +282,9 @@ int FakeReader::pollTimeoutMs() const {
 void FakeReader::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stop_) {
-    pollfd fds[3] = {{wakePipe_[0], POLLIN, 0}, {listenFd_, POLLIN, 0}, {ioFd(), POLLIN, 0}};
+    pollfd fds[3] = {{wakePipe_[0], POLLIN, 0},
+                     {listenFd_, POLLIN, 0},
+                     {ioFd(), static_cast<short>(peerClosed_ ? 0 : POLLIN), 0}};
     if (!writing_.empty()) fds[2].events |= POLLOUT;
     const int timeout = pollTimeoutMs();
     lock.unlock();
@@ -294,7 +301,7 @@ void FakeReader::run() {
       changed_.notify_all();
     }
     if (fds[1].revents & POLLIN) acceptClient();
-    if (fds[2].fd == ioFd() && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) readInput();
+    if (!peerClosed_ && fds[2].fd == ioFd() && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) readInput();
     releaseDueOutput();
     writePending();
   }
@@ -316,6 +323,7 @@ void FakeReader::acceptClient() {
 void FakeReader::closeClient() {
   if (clientFd_ < 0) return;
   closeFd(clientFd_);
+  peerClosed_ = false;
   scheduled_.clear();
   writing_.clear();
   dropAfterWriting_ = false;
@@ -327,7 +335,10 @@ void FakeReader::readInput() {
   std::uint8_t chunk[4096];
   const ssize_t n = read(ioFd(), chunk, sizeof chunk);
   if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && isTcp())) {
-    closeClient();  // the library closed its side
+    if (n == 0 && ignorePeerClose_)
+      peerClosed_ = true;
+    else
+      closeClient();  // the library closed its side
     return;
   }
   if (n < 0) return;

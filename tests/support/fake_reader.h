@@ -109,6 +109,9 @@ class FakeReader {
   void sendUnsolicited(Bytes bytes);
   void dropConnection();  // TCP: closes the current connection, returns once done
   void setRawMode(bool raw);
+  // TCP: when the library shuts its side, keep ours open instead of closing
+  // (a reader that never answers the close).
+  void setIgnorePeerClose(bool ignore);
 
   // ---- What arrived ----
   bool waitForRequests(std::size_t n, int timeoutMs) const;
@@ -163,6 +166,8 @@ class FakeReader {
   bool stop_ = false;
   bool raw_ = false;
   bool dropRequested_ = false;
+  bool ignorePeerClose_ = false;
+  bool peerClosed_ = false;  // the library shut its side; stop reading
   std::deque<Step> script_;
   std::deque<Output> scheduled_;
   Bytes writing_;  // bytes released for writing, not yet accepted by the fd
