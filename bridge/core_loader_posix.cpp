@@ -1,0 +1,27 @@
+// POSIX loading of the core: dlopen by plain file name, so the system's
+// library search applies (the bridge's RUNPATH $ORIGIN finds a core lying
+// beside it). A Windows variant would use LoadLibraryA("Morvent.dll") and
+// GetProcAddress in the same two places.
+#include <dlfcn.h>
+
+#include "core_loader.h"
+
+namespace tessaly {
+namespace {
+
+void* load_core() {
+    return dlopen("libMorvent.so", RTLD_NOW | RTLD_LOCAL);
+}
+
+// Loaded during the bridge's static initialisation, i.e. when the bridge is
+// loaded into the process and before any native method can run. The handle
+// is never closed: it lives as long as the process.
+void* const core_handle = load_core();
+
+}  // namespace
+
+void* core_export(const char* name) {
+    return core_handle ? dlsym(core_handle, name) : nullptr;
+}
+
+}  // namespace tessaly

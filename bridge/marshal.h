@@ -1,0 +1,94 @@
+// The two halves every native method shares: reading the Java input array
+// into the export's arguments, and building the Java result array.
+#pragma once
+
+#include <jni.h>
+
+namespace tessaly {
+
+// Walks a Java int array with a running position. Every read is checked
+// against the array's length first: a read past the end reads nothing,
+// yields zeros and marks the input short, so a method can read its whole
+// layout and then ask `finish()` whether the array held it.
+class InputReader {
+public:
+    InputReader(JNIEnv* env, jintArray array);
+    ~InputReader();
+    InputReader(const InputReader&) = delete;
+    InputReader& operator=(const InputReader&) = delete;
+
+    unsigned char byte();  // low 8 bits of the next element
+    int whole();           // the next element as it is
+    void bytes(unsigned char* out, int count);  // `count` elements, one byte each
+    void skip();           // an element that is read but not used
+
+    // Releases the array and tells whether every read stayed inside it.
+    bool finish();
+
+private:
+    bool take(int count);  // reserves `count` elements, false when short
+
+    JNIEnv* env_;
+    jintArray array_;
+    jint* elements_ = nullptr;
+    int length_ = 0;
+    int position_ = 0;
+    bool short_ = false;
+};
+
+// The input of the plain queries: the reader address, then the port.
+struct Target {
+    unsigned char address = 0;
+    int port = 0;
+};
+
+// Reads a Target and releases the array; false when the array is short.
+bool read_target(JNIEnv* env, jintArray array, Target& target);
+
+// The selection mask as the Gen2 methods and SetMask carry it: bank, two
+// address bytes, a bit length and ceil(bits / 8) mask bytes (at most 32).
+struct MaskBlock {
+    unsigned char bank = 0;
+    unsigned char address[2] = {};
+    unsigned char bit_length = 0;
+    unsigned char bytes[32] = {};
+};
+
+void read_mask_block(InputReader& in, MaskBlock& mask);
+
+// A tag EPC run: the word count W, then 2 * W bytes (up to 510).
+struct EpcRun {
+    unsigned char words = 0;
+    unsigned char bytes[510] = {};
+};
+
+void read_epc_run(InputReader& in, EpcRun& epc);
+
+// The result array under construction: element 0 is the status code, the
+// outputs follow. Room for a full 8000-byte data run behind up to four
+// leading elements (status, counts).
+class Result {
+public:
+    static constexpr int kCapacity = 8004;
+
+    explicit Result(int status) { add(status); }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    void add(int value);
+    void add_bytes(const unsigned char* bytes, int count);  // zero-extended
+    void add_zeros(int count);
+
+    // A new Java int array holding the elements; nullptr (with the JVM's
+    // exception pending) when the array cannot be allocated.
+    jintArray to_java(JNIEnv* env) const;
+
+private:
+    jint values_[kCapacity];
+    int size_ = 0;
+};
+
+// Keeps a byte count reported by the core inside the buffer it describes.
+int clamp_count(int count, int capacity);
+
+}  // namespace tessaly
