@@ -7,9 +7,12 @@
 #include <memory>
 #include <mutex>
 
+#include "link/crc.h"
 #include "platform/platform.h"
 
 namespace mv::plat::memdev {
+
+using mv::appendCrc;
 
 namespace {
 
@@ -34,6 +37,9 @@ struct Device::State {
     std::deque<std::vector<Chunk>> answers;  // one per future request
     std::deque<Arrival> inbox;               // released chunks, in arrival order
     bool closeAfter = false;
+    bool echo = false;
+    std::uint8_t echoStatus = 0;
+    Bytes echoData;
     bool failWrites = false;
     bool blockWrites = false;
     bool refuseOpen = false;
@@ -109,6 +115,15 @@ bool isKeepAlive(const std::uint8_t* data, std::size_t length) {
     return length == 2 && data[0] == 0 && data[1] == 0;
 }
 
+// Len, the request's address and command, the status, the data, the CRC.
+Bytes echoFrame(const Device::State& d, const std::uint8_t* request) {
+    Bytes frame{static_cast<std::uint8_t>(d.echoData.size() + 5), request[1], request[2], d.echoStatus};
+    frame.insert(frame.end(), d.echoData.begin(), d.echoData.end());
+    frame.resize(frame.size() + 2);
+    appendCrc(frame.data(), frame.size() - 2);
+    return frame;
+}
+
 void capture(Device::State& d, const std::uint8_t* data, std::size_t length, bool net) {
     if (net && isKeepAlive(data, length)) {
         ++d.keepAlives;
@@ -116,6 +131,10 @@ void capture(Device::State& d, const std::uint8_t* data, std::size_t length, boo
     }
     d.written.insert(d.written.end(), data, data + length);
     d.writes.emplace_back(data, data + length);
+    if (d.answers.empty() && d.echo && length >= 3) {
+        release(d, {Chunk{echoFrame(d, data), 0}});
+        return;
+    }
     if (d.answers.empty()) return;
     std::vector<Chunk> answer = std::move(d.answers.front());
     d.answers.pop_front();
@@ -334,6 +353,14 @@ void sleepFn(std::uint32_t ms) { advance(ms); }
 void Device::answerNext(std::vector<Chunk> chunks) {
     Lock lock(registry().mutex);
     state_->answers.push_back(std::move(chunks));
+}
+
+void Device::echoEveryRequest(std::uint8_t status, Bytes data) {
+    Lock lock(registry().mutex);
+    if (data.size() > 250) data.resize(250);
+    state_->echo = true;
+    state_->echoStatus = status;
+    state_->echoData = std::move(data);
 }
 
 void Device::arrive(std::vector<Chunk> chunks) {

@@ -34,6 +34,10 @@ public:
     // The reader's answer to one request: released by the library's next
     // write (a keep-alive's 00 00 is not a request and releases nothing).
     void answerNext(std::vector<Chunk> chunks);
+    // Once the scripted answers are used up, every request is answered with
+    // a frame that echoes its address and command, with `status` and `data`
+    // (at most 250 bytes): a reader that answers anything.
+    void echoEveryRequest(std::uint8_t status, Bytes data);
     // Bytes the reader sends by itself, from now on.
     void arrive(std::vector<Chunk> chunks);
     // Once every released chunk is read, the connection reads as closed.

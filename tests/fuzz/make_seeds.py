@@ -113,3 +113,23 @@ EXTREMES = {
 }
 for name, data in EXTREMES.items():
     write("fuzz_arguments", name, data)
+
+# Bridge: method selector, two length bytes, elements (0xF0 serial port,
+# 0xF1 network port), then the reader's answer data.
+def elements(*values):
+    return struct.pack("<H", len(values)) + bytes(values)
+
+
+SERIAL_PORT, NET_PORT = 0xF0, 0xF1
+# Int methods 0..21 take address, values, port; array methods follow.
+for sel in range(0, 22):
+    write("fuzz_bridge", f"int-{sel:02d}", bytes([sel]) + elements(0, 1, 2, 3, NET_PORT))
+for sel in range(22, 51):
+    write("fuzz_bridge", f"array-{sel:02d}", bytes([sel]) + elements(0, 0, 1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, SERIAL_PORT)
+          + bytes(range(12)))
+# ReadData_G2 with W = 6 and a mask of 96 bits; Inventory_G2 with L = 0.
+write("fuzz_bridge", "readdata-w6", bytes([31]) + elements(0, 6, *range(12), 3, 0, 2, 0, 0, 0, 0, 1, 0, 0, 96,
+                                                            *range(12), NET_PORT) + bytes(range(4)))
+write("fuzz_bridge", "inventory-l0", bytes([30]) + elements(0, 0, 0, 0, 0, 0, 0, 0, 0, SERIAL_PORT) + bytes(range(8)))
+write("fuzz_bridge", "short-array", bytes([31]) + elements(0, 6, 1, 2))
+write("fuzz_bridge", "null-array", bytes([35, 0xFF, 0xFF]))
