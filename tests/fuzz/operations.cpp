@@ -131,13 +131,23 @@ int setter2(Call& c) {
     return Fn(adr, a, b, c.port);
 }
 
-// Queries of one byte: written, with the address, on status 0.
-template <int (*Fn)(unsigned char*, unsigned char*, int), std::uint8_t AddressWhen>
-int byteQuery(Call& c) {
+// Queries that fill one buffer of a fixed size.
+template <int (*Fn)(unsigned char*, unsigned char*, int), std::uint8_t AddressWhen, std::size_t Size = 1,
+          std::uint8_t OutWhen = kOn0>
+int bufferQuery(Call& c) {
     std::uint8_t* adr = c.address(AddressWhen);
-    std::uint8_t* out = c.out(1, kOn0);
+    std::uint8_t* out = c.out(Size, OutWhen);
     c.ready();
     return Fn(adr, out, c.port);
+}
+
+// Setters that send one buffer of a fixed size.
+template <int (*Fn)(unsigned char*, unsigned char*, int), std::size_t Size>
+int bufferSetter(Call& c) {
+    std::uint8_t* adr = c.address(kNever);
+    std::uint8_t* in = c.in_(Size);
+    c.ready();
+    return Fn(adr, in, c.port);
 }
 
 int getReaderInformation(Call& c) {
@@ -272,13 +282,6 @@ int easAlarm(Call& c) {
     return EASAlarm_G2(adr, error, c.port);
 }
 
-int inventorySingle6B(Call& c) {
-    std::uint8_t* adr = c.address(kAnyStatus);
-    std::uint8_t* record = c.out(9, kAnyStatus);
-    c.ready();
-    return InventorySingle_6B(adr, record, c.port);
-}
-
 int inventoryMultiple6B(Call& c) {
     std::uint8_t* adr = c.address(kAnyStatus);
     const std::uint8_t condition = c.arg(), start = c.arg(), mask = c.arg();
@@ -358,20 +361,6 @@ int setMask(Call& c) {
     return SetMask(adr, m.bank, m.address, m.bits, m.bytes, c.port);
 }
 
-int setClock(Call& c) {
-    std::uint8_t* adr = c.address(kNever);
-    std::uint8_t* clock = c.in_(6);
-    c.ready();
-    return SetReal_timeClock(adr, clock, c.port);
-}
-
-int getTime(Call& c) {
-    std::uint8_t* adr = c.address(kNever);
-    std::uint8_t* clock = c.out(6, kOn0);
-    c.ready();
-    return GetTime(adr, clock, c.port);
-}
-
 int clearTagBuffer(Call& c) {
     std::uint8_t* adr = c.address(kNever);
     c.ready();
@@ -447,7 +436,7 @@ const Operation kOperations[] = {
     OP(EASConfigure_G2, 0x0C, false, (addressedWithCode<EASConfigure_G2, kOn0>)),
     OP(EASAlarm_G2, 0x0D, false, easAlarm),
     OP(BlockLock_G2, 0x0E, false, (addressedWithCode<BlockLock_G2, kNever>)),
-    OP(InventorySingle_6B, 0x50, false, inventorySingle6B),
+    OP(InventorySingle_6B, 0x50, false, (bufferQuery<InventorySingle_6B, kAnyStatus, 9, kAnyStatus>)),
     OP(InventoryMultiple_6B, 0x51, false, inventoryMultiple6B),
     OP(ReadData_6B, 0x52, false, readData6B),
     OP(WriteData_6B, 0x53, false, writeData6B),
@@ -472,23 +461,23 @@ const Operation kOperations[] = {
     OP(SetTriggerTime, 0x49, false, (setter<SetTriggerTime, kNever>)),
     OP(SetTIDParameter, 0x4A, false, (setter2<SetTIDParameter, kOn0>)),
     OP(SetRevDelay, 0x27, false, (setter<SetRevDelay, kNever>)),
-    OP(GetRevDelay, 0x31, false, (byteQuery<GetRevDelay, kNever>)),
-    OP(SetReal_timeClock, 0x41, false, setClock),
-    OP(GetTime, 0x42, false, getTime),
+    OP(GetRevDelay, 0x31, false, (bufferQuery<GetRevDelay, kNever>)),
+    OP(SetReal_timeClock, 0x41, false, (bufferSetter<SetReal_timeClock, 6>)),
+    OP(GetTime, 0x42, false, (bufferQuery<GetTime, kNever, 6>)),
     OP(ClearTagBuffer, 0x44, false, clearTagBuffer),
     OP(SetRelay, 0x45, false, (setter<SetRelay, kNever>)),
     OP(SetGPIO, 0x46, false, (setter<SetGPIO, kNever>)),
-    OP(GetGPIOStatus, 0x47, false, (byteQuery<GetGPIOStatus, kNever>)),
+    OP(GetGPIOStatus, 0x47, false, (bufferQuery<GetGPIOStatus, kNever>)),
     OP(SetNotificationPulseOutput, 0x48, false, (setter<SetNotificationPulseOutput, kNever>)),
     {"InSelfTestMode", 0x26, 0xA5, true, [] { return reinterpret_cast<void*>(&InSelfTestMode) != nullptr; },
      selfTest},
     OP(SetDAC, 0x29, false, (setter<SetDAC, kAnyStatus>)),
-    OP(GetDAC, 0x2A, false, (byteQuery<GetDAC, kOn0>)),
-    OP(CheckPowerParameter, 0x2B, false, (byteQuery<CheckPowerParameter, kOn0>)),
+    OP(GetDAC, 0x2A, false, (bufferQuery<GetDAC, kOn0>)),
+    OP(CheckPowerParameter, 0x2B, false, (bufferQuery<CheckPowerParameter, kOn0>)),
     OP(SolidifyDACandPowerlist, 0x2C, false, solidify),
     OP(GetStartInformation, 0x2D, false, startInformation),
     OP(RfOutput, 0x30, false, (setter<RfOutput, kOn0>)),
-    OP(DeleteRfOutput, 0x32, false, (byteQuery<DeleteRfOutput, kOn0>)),
+    OP(DeleteRfOutput, 0x32, false, (bufferQuery<DeleteRfOutput, kOn0>)),
     OP(SetSeriaNo, 0x4B, false, setSerial),
     OP(GetSeriaNo, 0x4C, false, getSerial),
     OP(ChangeATMode, 0x4D, false, (setter<ChangeATMode, kOn0>)),
