@@ -1,0 +1,295 @@
+#include "sim/host.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr auto kQuiet = std::chrono::milliseconds(40);        // silence that ends a lone 0xA5
+constexpr auto kStaleInput = std::chrono::milliseconds(1000);  // an incomplete frame is dropped after this
+constexpr int kIdlePollMs = 200;
+constexpr int kPendingPollMs = 10;
+constexpr int kWriteStallMs = 200;  // a peer that does not read loses the rest of the answer
+// Active-mode frames keep this distance from an answer, so that a host that
+// waits for one answer frame does not get a tag frame glued to it.
+constexpr auto kAnswerGap = std::chrono::milliseconds(50);
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void setNonBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+struct SpeedCode {
+    speed_t code;
+    std::uint32_t rate;
+};
+const SpeedCode kSpeeds[] = {{B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+
+std::uint32_t rateOf(speed_t code) {
+    for (const SpeedCode& s : kSpeeds)
+        if (s.code == code) return s.rate;
+    return 0;
+}
+
+speed_t codeOf(std::uint32_t rate) {
+    for (const SpeedCode& s : kSpeeds)
+        if (s.rate == rate) return s.code;
+    return B57600;
+}
+
+}  // namespace
+
+ReaderHost::ReaderHost(HostOptions options)
+    : options_(std::move(options)), model_(options_.scenario.settings), faults_(options_.scenario.faults) {
+    model_.gen2Tags() = options_.scenario.gen2;
+    model_.tags6B() = options_.scenario.tags6B;
+    lineBitRate_ = bitRateOfCode(options_.scenario.settings.baudCode);
+    ptyLinkState_.pty = true;
+    try {
+        if (pipe(wake_) != 0) fail("pipe");
+        if (options_.tcp) openTcp();
+        if (options_.pty) openPty();
+    } catch (...) {
+        stop();
+        throw;
+    }
+    thread_ = std::thread(&ReaderHost::run, this);
+}
+
+ReaderHost::~ReaderHost() {
+    stop();
+}
+
+void ReaderHost::stop() {
+    if (thread_.joinable()) {
+        stopping_ = true;
+        const char byte = 1;
+        (void)!write(wake_[1], &byte, 1);
+        thread_.join();
+    }
+    closeConnection();
+    closeFd(listener_);
+    closeFd(ptyMaster_);
+    closeFd(ptySlave_);
+    closeFd(wake_[0]);
+    closeFd(wake_[1]);
+    if (!options_.ptyLink.empty() && !ptyPath_.empty()) {
+        char target[256] = {};
+        if (readlink(options_.ptyLink.c_str(), target, sizeof target - 1) > 0 && ptyPath_ == target)
+            unlink(options_.ptyLink.c_str());
+        ptyPath_.clear();
+    }
+}
+
+void ReaderHost::setFaults(const FaultPlan& plan) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.reset(plan);
+}
+
+void ReaderHost::openTcp() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0) fail("socket");
+    const int on = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options_.tcpPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        fail("TCP port " + std::to_string(options_.tcpPort));
+    if (listen(listener_, 4) != 0) fail("listen");
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    tcpPort_ = ntohs(address.sin_port);
+}
+
+void ReaderHost::openPty() {
+    ptyMaster_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (ptyMaster_ < 0 || grantpt(ptyMaster_) != 0 || unlockpt(ptyMaster_) != 0) fail("pseudo-terminal");
+    char name[128];
+    if (ptsname_r(ptyMaster_, name, sizeof name) != 0) fail("ptsname");
+    ptyPath_ = name;
+    ptySlave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (ptySlave_ < 0) fail(ptyPath_);
+    termios tio{};
+    tcgetattr(ptySlave_, &tio);
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, codeOf(lineBitRate_));
+    tcsetattr(ptySlave_, TCSANOW, &tio);
+    setNonBlocking(ptyMaster_);
+    if (!options_.ptyLink.empty()) {
+        struct stat st{};
+        if (lstat(options_.ptyLink.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                errno = EEXIST;
+                fail(options_.ptyLink);
+            }
+            unlink(options_.ptyLink.c_str());
+        }
+        if (symlink(ptyPath_.c_str(), options_.ptyLink.c_str()) != 0) fail(options_.ptyLink);
+    }
+}
+
+void ReaderHost::closeConnection() {
+    closeFd(connection_);
+    tcpLink_.assembler.clear();
+}
+
+bool ReaderHost::ptyInStep() const {
+    termios tio{};
+    if (tcgetattr(ptySlave_, &tio) != 0) return false;
+    return rateOf(cfgetospeed(&tio)) == lineBitRate_;
+}
+
+bool ReaderHost::pause(unsigned ms) {
+    const auto until = SteadyClock::now() + std::chrono::milliseconds(ms);
+    while (!stopping_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now()).count();
+        if (left <= 0) return true;
+        pollfd p{wake_[0], POLLIN, 0};
+        poll(&p, 1, static_cast<int>(left));
+    }
+    return false;
+}
+
+bool ReaderHost::writeAll(int fd, const Bytes& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size() && !stopping_) {
+        const ssize_t n = fd == connection_ ? send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)
+                                            : write(fd, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, kWriteStallMs) <= 0) return false;
+    }
+    return sent == bytes.size();
+}
+
+void ReaderHost::acceptConnection() {
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    closeConnection();
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    connection_ = fd;
+    ++accepted_;
+}
+
+void ReaderHost::readFrom(Link& link) {
+    std::uint8_t buffer[4096];
+    const int fd = link.pty ? ptyMaster_ : connection_;
+    const ssize_t n = link.pty ? read(fd, buffer, sizeof buffer) : recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+        if (!link.pty && (n == 0 || (errno != EAGAIN && errno != EINTR))) closeConnection();
+        return;
+    }
+    if (link.pty && !ptyInStep()) return;  // bytes at the wrong line speed are noise
+    link.assembler.feed(buffer, static_cast<std::size_t>(n));
+    link.lastInput = SteadyClock::now();
+}
+
+void ReaderHost::serve(Link& link, const Request& request) {
+    std::optional<Reply> reply;
+    std::vector<Chunk> chunks;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reply = model_.handle(request);
+        if (reply) chunks = faults_.shape(reply->wire);
+    }
+    if (!reply || !pause(reply->delayMs)) return;
+    for (const Chunk& chunk : chunks) {
+        if (!pause(chunk.pauseMs)) return;
+        const int fd = link.pty ? ptyMaster_ : connection_;
+        if (fd < 0 || (link.pty && !ptyInStep())) return;
+        if (!writeAll(fd, chunk.bytes)) break;
+    }
+    nextActive_ = std::max(nextActive_, SteadyClock::now() + kAnswerGap);
+    if (link.pty && reply->newBitRate) {
+        // The host switches its side once it has the answer; so does the reader.
+        lineBitRate_ = *reply->newBitRate;
+    }
+    if (!link.pty) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (faults_.closeNow()) closeConnection();
+    }
+}
+
+void ReaderHost::sendActiveRound() {
+    Bytes wire;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!model_.activeMode()) return;
+        wire = model_.activeRound();
+        nextActive_ = SteadyClock::now() + model_.activeInterval();
+    }
+    if (wire.empty()) return;
+    if (connection_ >= 0) writeAll(connection_, wire);
+    if (ptyMaster_ >= 0 && ptyInStep()) writeAll(ptyMaster_, wire);
+}
+
+void ReaderHost::run() {
+    bool wasActive = false;
+    while (!stopping_) {
+        std::vector<pollfd> fds{{wake_[0], POLLIN, 0}};
+        if (listener_ >= 0) fds.push_back({listener_, POLLIN, 0});
+        if (connection_ >= 0) fds.push_back({connection_, POLLIN, 0});
+        if (ptyMaster_ >= 0) fds.push_back({ptyMaster_, POLLIN, 0});
+        const bool pending = tcpLink_.assembler.pending() || ptyLinkState_.assembler.pending();
+        bool active = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            active = model_.activeMode();
+            if (active && !wasActive) nextActive_ = SteadyClock::now() + model_.activeInterval();
+            wasActive = active;
+        }
+        int timeout = pending ? kPendingPollMs : kIdlePollMs;
+        if (active) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextActive_ - SteadyClock::now());
+            timeout = std::max(0, std::min<int>(timeout, static_cast<int>(wait.count())));
+        }
+        poll(fds.data(), fds.size(), timeout);
+        if (stopping_) break;
+        for (const pollfd& p : fds) {
+            if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            if (p.fd == listener_) acceptConnection();
+            else if (p.fd == connection_) readFrom(tcpLink_);
+            else if (p.fd == ptyMaster_) readFrom(ptyLinkState_);
+        }
+        const auto now = SteadyClock::now();
+        for (Link* link : {&tcpLink_, &ptyLinkState_}) {
+            const bool quiet = now - link->lastInput >= kQuiet;
+            while (auto request = link->assembler.next(quiet)) serve(*link, *request);
+            if (link->assembler.pending() && now - link->lastInput >= kStaleInput) link->assembler.clear();
+        }
+        if (active && SteadyClock::now() >= nextActive_) sendActiveRound();
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,166 @@
+// morvent-sim: simulated readers for development and tests without hardware.
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/host.h"
+
+namespace {
+
+const char kUsage[] = R"(usage: morvent-sim [reader options] [--reader [reader options]]... [--run-for SECONDS]
+
+Runs simulated readers until interrupted. Each --reader starts the options of
+one more reader; the options before the first --reader describe the first.
+A reader given neither --tcp nor --pty gets both, on a free TCP port.
+
+Reader options:
+  --tcp PORT            listen on 127.0.0.1:PORT (0 = a free port)
+  --pty [SYMLINK]       serve a pseudo-terminal; optionally link SYMLINK to it
+  --scenario FILE       settings, tags and faults from a JSON scenario file
+  --address N           reader address (default 0)
+  --baud CODE           serial line speed code: 0 9600, 1 19200, 2 38400,
+                        5 57600 (default), 6 115200
+  --at-delay MS         answer ChangeATMode after MS milliseconds
+Faults (rates are per answer, 0 to 1; --seed makes a run repeatable):
+  --seed N  --latency MS  --split RATE  --split-gap MS  --corrupt-crc RATE
+  --wrong-echo RATE  --drop RATE  --stray-before RATE  --stray-after RATE
+  --close-after N       close the TCP connection after every N answers
+
+For each reader one line is printed once it is listening:
+  reader=1 address=0x00 tcp=127.0.0.1:40123 pty=/dev/pts/4 link=/tmp/com3 baud=57600
+with "-" for a link the reader does not have.
+)";
+
+struct ReaderSpec {
+    sim::HostOptions options;
+    bool tcpGiven = false;
+    bool ptyGiven = false;
+    // Flags win over the scenario file, whatever their order.
+    std::vector<std::pair<std::string, std::string>> overrides;
+};
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onSignal(int) {
+    interrupted = 1;
+}
+
+bool takesValue(const std::string& flag) {
+    static const char* const flags[] = {"--tcp", "--scenario", "--address", "--baud", "--at-delay", "--seed",
+                                        "--latency", "--split", "--split-gap", "--corrupt-crc", "--wrong-echo",
+                                        "--drop", "--stray-before", "--stray-after", "--close-after", "--run-for"};
+    for (const char* f : flags)
+        if (flag == f) return true;
+    return false;
+}
+
+unsigned long whole(const std::string& flag, const std::string& value) {
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(value.c_str(), &end, 0);
+    if (value.empty() || *end) throw std::runtime_error(flag + ": not a number: " + value);
+    return n;
+}
+
+double rate(const std::string& flag, const std::string& value) {
+    char* end = nullptr;
+    const double r = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end || r < 0 || r > 1) throw std::runtime_error(flag + ": not a rate from 0 to 1: " + value);
+    return r;
+}
+
+void applyOverride(sim::Scenario& s, const std::string& flag, const std::string& value) {
+    sim::FaultPlan& f = s.faults;
+    if (flag == "--address") s.settings.address = static_cast<std::uint8_t>(whole(flag, value));
+    else if (flag == "--baud") {
+        s.settings.baudCode = static_cast<std::uint8_t>(whole(flag, value));
+        if (sim::bitRateOfCode(s.settings.baudCode) == 0) throw std::runtime_error("--baud: not 0, 1, 2, 5 or 6");
+    } else if (flag == "--at-delay") s.settings.atModeDelayMs = static_cast<unsigned>(whole(flag, value));
+    else if (flag == "--seed") f.seed = static_cast<std::uint32_t>(whole(flag, value));
+    else if (flag == "--latency") f.latencyMs = static_cast<unsigned>(whole(flag, value));
+    else if (flag == "--split") f.split = rate(flag, value);
+    else if (flag == "--split-gap") f.splitGapMs = static_cast<unsigned>(whole(flag, value));
+    else if (flag == "--corrupt-crc") f.corruptCrc = rate(flag, value);
+    else if (flag == "--wrong-echo") f.wrongEcho = rate(flag, value);
+    else if (flag == "--drop") f.drop = rate(flag, value);
+    else if (flag == "--stray-before") f.strayBefore = rate(flag, value);
+    else if (flag == "--stray-after") f.strayAfter = rate(flag, value);
+    else if (flag == "--close-after") f.closeAfter = static_cast<unsigned>(whole(flag, value));
+}
+
+std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
+    std::vector<ReaderSpec> specs(1);
+    std::string scenarioFile;
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        ReaderSpec& spec = specs.back();
+        if (flag == "--help" || flag == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        }
+        if (flag == "--reader") {
+            specs.emplace_back();
+            continue;
+        }
+        if (flag == "--pty") {
+            spec.ptyGiven = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-') spec.options.ptyLink = argv[++i];
+            continue;
+        }
+        if (!takesValue(flag)) throw std::runtime_error("unknown option " + flag + " (see --help)");
+        if (i + 1 >= argc) throw std::runtime_error(flag + " needs a value");
+        const std::string value = argv[++i];
+        if (flag == "--run-for") runFor = whole(flag, value);
+        else if (flag == "--tcp") {
+            spec.tcpGiven = true;
+            spec.options.tcpPort = static_cast<std::uint16_t>(whole(flag, value));
+        } else if (flag == "--scenario") spec.options.scenario = sim::loadScenario(value);
+        else spec.overrides.emplace_back(flag, value);
+    }
+    for (ReaderSpec& spec : specs) {
+        for (const auto& [flag, value] : spec.overrides) applyOverride(spec.options.scenario, flag, value);
+        const bool neither = !spec.tcpGiven && !spec.ptyGiven;
+        spec.options.tcp = spec.tcpGiven || neither;
+        spec.options.pty = spec.ptyGiven || neither;
+    }
+    return specs;
+}
+
+std::string describe(std::size_t number, const sim::ReaderHost& host, const sim::HostOptions& options) {
+    char address[8];
+    std::snprintf(address, sizeof address, "0x%02X", options.scenario.settings.address);
+    std::string line = "reader=" + std::to_string(number) + " address=" + address;
+    line += " tcp=" + (options.tcp ? "127.0.0.1:" + std::to_string(host.tcpPort()) : std::string("-"));
+    line += " pty=" + (options.pty ? host.ptyPath() : std::string("-"));
+    line += " link=" + (options.ptyLink.empty() ? std::string("-") : options.ptyLink);
+    line += " baud=" + std::to_string(host.lineBitRate());
+    return line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    unsigned long runFor = 0;
+    std::vector<std::unique_ptr<sim::ReaderHost>> hosts;
+    try {
+        const std::vector<ReaderSpec> specs = parse(argc, argv, runFor);
+        for (std::size_t i = 0; i < specs.size(); ++i) {
+            hosts.push_back(std::make_unique<sim::ReaderHost>(specs[i].options));
+            std::cout << describe(i + 1, *hosts.back(), specs[i].options) << std::endl;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "morvent-sim: " << e.what() << "\n";
+        return 2;
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    const auto start = std::chrono::steady_clock::now();
+    while (!interrupted && (runFor == 0 || std::chrono::steady_clock::now() - start < std::chrono::seconds(runFor)))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    hosts.clear();
+    return 0;
+}
