@@ -417,7 +417,7 @@ int transparent(Call& c) {
 }  // namespace
 
 #define OP(name, code, loose, runner) \
-    { #name, code, 0, loose, [] { return reinterpret_cast<void*>(&name) != nullptr; }, runner }
+    { #name, code, 0, false, loose, [] { return reinterpret_cast<void*>(&name) != nullptr; }, runner }
 
 const Operation kOperations[] = {
     OP(GetReaderInformation, 0x21, false, getReaderInformation),
@@ -445,7 +445,8 @@ const Operation kOperations[] = {
     OP(SetRegion, 0x22, false, (setter2<SetRegion, kAnyStatus>)),
     OP(SetAddress, 0x24, false, (setter<SetAddress, kAnyStatus>)),
     OP(SetInventoryScanTime, 0x25, false, (setter<SetInventoryScanTime, kAnyStatus>)),
-    OP(SetBaudRate, 0x28, true, (setter<SetBaudRate, kNever>)),
+    {"SetBaudRate", 0x28, 0, true, true, [] { return reinterpret_cast<void*>(&SetBaudRate) != nullptr; },
+     setter<SetBaudRate, kNever>},
     OP(SetRfPower, 0x2F, false, (setter<SetRfPower, kOn0>)),
     OP(BuzzerAndLEDControl, 0x33, false, buzzer),
     OP(SetWorkMode, 0x35, false, (setter<SetWorkMode, kNever>)),
@@ -469,7 +470,7 @@ const Operation kOperations[] = {
     OP(SetGPIO, 0x46, false, (setter<SetGPIO, kNever>)),
     OP(GetGPIOStatus, 0x47, false, (bufferQuery<GetGPIOStatus, kNever>)),
     OP(SetNotificationPulseOutput, 0x48, false, (setter<SetNotificationPulseOutput, kNever>)),
-    {"InSelfTestMode", 0x26, 0xA5, true, [] { return reinterpret_cast<void*>(&InSelfTestMode) != nullptr; },
+    {"InSelfTestMode", 0x26, 0xA5, false, true, [] { return reinterpret_cast<void*>(&InSelfTestMode) != nullptr; },
      selfTest},
     OP(SetDAC, 0x29, false, (setter<SetDAC, kAnyStatus>)),
     OP(GetDAC, 0x2A, false, (bufferQuery<GetDAC, kOn0>)),
@@ -508,7 +509,8 @@ void checkOutcome(const Operation& op, Call& call, int result) {
     // The answer reached the unpacking exactly when it was one whole frame that
     // passed the CRC and echo checks.
     const bool whole = t.receiveCount >= 6 && t.receive[0] + 1 == t.receiveCount;
-    const bool reached = whole && (passesChecks(t.receive, t.receiveCount, op.code) ||
+    const std::uint8_t echoed = op.anyEcho && whole ? t.receive[2] : op.code;
+    const bool reached = whole && (passesChecks(t.receive, t.receiveCount, echoed) ||
                                    (op.otherEcho && passesChecks(t.receive, t.receiveCount, op.otherEcho)));
     const int status = reached ? t.receive[3] : -1;
     // A command may still refuse an answer too short for what it unpacks;

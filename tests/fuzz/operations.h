@@ -57,6 +57,7 @@ struct Operation {
     const char* name;
     std::uint8_t code;
     std::uint8_t otherEcho;  // a second command code the answer may echo, or 0
+    bool anyEcho;            // the echoed command code is not compared
     bool loose;              // its result may differ from the status byte (refusals after the answer)
     bool (*present)();       // the export is linked in
     int (*run)(Call&);
