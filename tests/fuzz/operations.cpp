@@ -141,6 +141,15 @@ int bufferQuery(Call& c) {
     return Fn(adr, out, c.port);
 }
 
+// Queries that fill one int.
+template <int (*Fn)(unsigned char*, int*, int), std::uint8_t AddressWhen, std::uint8_t OutWhen>
+int intQuery(Call& c) {
+    std::uint8_t* adr = c.address(AddressWhen);
+    int* out = c.intOut(OutWhen);
+    c.ready();
+    return Fn(adr, out, c.port);
+}
+
 // Setters that send one buffer of a fixed size.
 template <int (*Fn)(unsigned char*, unsigned char*, int), std::size_t Size>
 int bufferSetter(Call& c) {
@@ -275,13 +284,6 @@ int checkPrivacy(Call& c) {
     return CheckPrivacy_G2(adr, state, error, c.port);
 }
 
-int easAlarm(Call& c) {
-    std::uint8_t* adr = c.address(kOn0);
-    int* error = c.intOut(kErr);
-    c.ready();
-    return EASAlarm_G2(adr, error, c.port);
-}
-
 int inventoryMultiple6B(Call& c) {
     std::uint8_t* adr = c.address(kAnyStatus);
     const std::uint8_t condition = c.arg(), start = c.arg(), mask = c.arg();
@@ -397,13 +399,6 @@ int setSerial(Call& c) {
     return SetSeriaNo(adr, number, c.port);
 }
 
-int getSerial(Call& c) {
-    std::uint8_t* adr = c.address(kOn0);
-    int* number = c.intOut(kOn0);
-    c.ready();
-    return GetSeriaNo(adr, number, c.port);
-}
-
 int transparent(Call& c) {
     std::uint8_t* adr = c.address(kNever);
     const std::uint8_t parameter = c.arg(), length = c.arg();
@@ -434,7 +429,7 @@ const Operation kOperations[] = {
     OP(ResetPrivacy_G2, 0x0A, false, privacy<ResetPrivacy_G2>),
     OP(CheckPrivacy_G2, 0x0B, false, checkPrivacy),
     OP(EASConfigure_G2, 0x0C, false, (addressedWithCode<EASConfigure_G2, kOn0>)),
-    OP(EASAlarm_G2, 0x0D, false, easAlarm),
+    OP(EASAlarm_G2, 0x0D, false, (intQuery<EASAlarm_G2, kOn0, kErr>)),
     OP(BlockLock_G2, 0x0E, false, (addressedWithCode<BlockLock_G2, kNever>)),
     OP(InventorySingle_6B, 0x50, false, (bufferQuery<InventorySingle_6B, kAnyStatus, 9, kAnyStatus>)),
     OP(InventoryMultiple_6B, 0x51, false, inventoryMultiple6B),
@@ -480,7 +475,7 @@ const Operation kOperations[] = {
     OP(RfOutput, 0x30, false, (setter<RfOutput, kOn0>)),
     OP(DeleteRfOutput, 0x32, false, (bufferQuery<DeleteRfOutput, kOn0>)),
     OP(SetSeriaNo, 0x4B, false, setSerial),
-    OP(GetSeriaNo, 0x4C, false, getSerial),
+    OP(GetSeriaNo, 0x4C, false, (intQuery<GetSeriaNo, kOn0, kOn0>)),
     OP(ChangeATMode, 0x4D, false, (setter<ChangeATMode, kOn0>)),
     OP(TransparentCMD, 0x4E, false, transparent),
 };
