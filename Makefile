@@ -5,14 +5,24 @@ CMAKE_GEN  := -G Ninja
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 
 PREFIX     ?= /usr/local
+# Seconds each fuzz target runs under `make fuzz`; CI passes a short budget.
+FUZZ_SECONDS ?= 60
+# Minutes the stress test runs under `make soak`.
+SOAK_MINUTES ?= 10
 
-.PHONY: all deps build test test-asan test-tsan windows windows-test demo install clean
+.PHONY: all deps deps-windows deps-fuzz build test test-asan test-tsan windows windows-test demo install fuzz fuzz-build soak clean
 
 all: build
 
 # The Debian packages the build needs, when they are missing.
 deps:
-	@if [ -x scripts/install-deps.sh ]; then scripts/install-deps.sh; fi
+	@scripts/install-deps.sh
+
+deps-windows:
+	@scripts/install-deps.sh windows
+
+deps-fuzz:
+	@scripts/install-deps.sh fuzz
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -46,7 +56,7 @@ install: build
 # MinGW-w64; windows-test runs the suites under Wine (scripts/wine-test.sh).
 WIN_BUILD ?= build-win
 
-windows:
+windows: deps-windows
 	cmake -S . -B $(WIN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 	cmake --build $(WIN_BUILD) -j $(JOBS)
@@ -56,5 +66,16 @@ windows-test: windows
 	cmake --build $(BUILD) -j $(JOBS) --target morvent-fake-server
 	scripts/wine-test.sh $(WIN_BUILD) $(BUILD)/tests/morvent-fake-server
 
+fuzz-build: deps-fuzz
+	cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVENT_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+	cmake --build build-fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+soak: build
+	cd $(BUILD) && MORVENT_SOAK_MINUTES=$(SOAK_MINUTES) ./tests/stress_tests --gtest_brief=1
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-release $(WIN_BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release $(WIN_BUILD)

@@ -59,11 +59,13 @@ MORVENT_API int ReadData_G2(unsigned char* readerAddress, unsigned char* epc, un
                             unsigned char maskBitLength, unsigned char* mask, unsigned char* data,
                             int* errorCode, int portIndex) {
     const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
-    // The reader's data length counts, not wordCount.
+    // The reader's data length counts, not wordCount; but the caller made
+    // room for the words asked for, and a longer answer must not run past it.
+    const std::size_t room = 2u * wordCount;
     return wordRangeCommand(kReadData, readerAddress, tag, memoryBank, wordPointer, wordCount, password,
-                            errorCode, portIndex,
-                            [&](const Response& r) {
-                                if (r.dataLength() > 0) std::memcpy(data, r.data(), r.dataLength());
+                            errorCode, portIndex, [&](const Response& r) {
+                                const std::size_t n = r.dataLength() < room ? r.dataLength() : room;
+                                if (n > 0) std::memcpy(data, r.data(), n);
                             });
 }
 

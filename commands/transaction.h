@@ -87,7 +87,8 @@ void writeBack(const Exchange& ex, const Response& response, unsigned char* read
 // The whole transaction under the link lock. `build(Request&)` adds the
 // request data; `unpack(const Response&)` runs after the checks passed and
 // copies outputs. It may return an int to replace the result; otherwise the
-// result is the reader's status byte.
+// result is the reader's status byte. An unpack that refuses the answer
+// returns MORVENT_COMM_ERROR, having written nothing.
 template <class Build, class Unpack>
 int transact(const Exchange& ex, unsigned char* readerAddress, int portIndex, Build&& build, Unpack&& unpack) {
     link::LinkGuard guard(link::linkLock());
@@ -97,12 +98,17 @@ int transact(const Exchange& ex, unsigned char* readerAddress, int portIndex, Bu
     Response response{};
     const int result = detail::exchange(ex, *readerAddress, request.dataLength(), portIndex, response);
     if (result != MORVENT_OK) return result;
-    detail::writeBack(ex, response, readerAddress);
     if constexpr (std::is_void_v<decltype(unpack(response))>) {
         unpack(response);
+        detail::writeBack(ex, response, readerAddress);
         return response.status();
     } else {
-        return unpack(response);
+        const int unpacked = unpack(response);
+        // An answer the unpack refused (too short for what it copies) is no
+        // answer: the address is left as it was, like every other output.
+        const bool refused = unpacked == MORVENT_COMM_ERROR && response.status() != MORVENT_COMM_ERROR;
+        if (!refused) detail::writeBack(ex, response, readerAddress);
+        return unpacked;
     }
 }
 

@@ -14,7 +14,12 @@
  * 0xFF reaches whichever reader answers. Commands that say so write the
  * answering reader's address back through it.
  *
- * Buffers have no size parameter; each function states the room it needs.
+ * Buffers have no size parameter; each function states the room it needs
+ * ("room: n bytes"): the most it ever writes, which the largest answer
+ * fills exactly. Input arrays are read for exactly the length stated, and
+ * never written. Common inputs of the tag commands: epc 2 * epcWords bytes
+ * (when epcWords < 16), password 4 bytes, maskAddress 2 bytes, mask
+ * ceil(maskBitLength / 8) bytes (when the mask is used), uid 8 bytes.
  * Traffic log: if "writelog.txt" exists in the current directory when a port
  * is opened, that port's traffic is appended to "yyMMddHHmm.log" files.
  *
@@ -56,12 +61,12 @@ extern "C" {
 /* ---- Frames ------------------------------------------------------------ */
 
 /** Computes the frame CRC-16 over frame[0..length) and stores it, low byte
- *  first, at frame[length] and frame[length + 1]. */
+ *  first, at frame[length] and frame[length + 1] (room: length + 2 bytes). */
 MORVENT_API void GetCRC(unsigned char *frame, int length);
 
 /** Checks a received frame of `length` bytes including its CRC. Writes the
- *  CRC residue to frame[length] and frame[length + 1] (the buffer must hold
- *  them). Returns 0 when intact, else MORVENT_CRC_ERROR. */
+ *  CRC residue to frame[length] and frame[length + 1] (room: length + 2
+ *  bytes). Returns 0 when intact, else MORVENT_CRC_ERROR. */
 MORVENT_API int CheckCRC(unsigned char *frame, int length);
 
 /* ---- Links ------------------------------------------------------------- */
@@ -85,25 +90,27 @@ MORVENT_API int OpenNet(int tcpPort, const char *ipAddress);
 /** Closes the network link `portIndex` (1024..65535). Returns 0. */
 MORVENT_API int CloseNetPort(int portIndex);
 
-/** Sends `length` bytes (at most 256) to the link. 0, MORVENT_COMM_ERROR
- *  or MORVENT_INVALID_PORT. */
+/** Sends `length` bytes of `frame` (at most 256) to the link. 0,
+ *  MORVENT_COMM_ERROR or MORVENT_INVALID_PORT. */
 MORVENT_API int SendDataToPort(unsigned char *frame, unsigned int length, int portIndex);
 
-/** Receives one response frame into `buffer` (MORVENT_RECEIVE_BUFFER + 2
- *  bytes of room), its size in *count. Gives up after 1 s (serial: 0.5 s
- *  without a byte). */
+/** Receives one response frame into `buffer`, its size in *count. Gives
+ *  up after 1 s (serial: 0.5 s without a byte). Every receive routine
+ *  writes at most MORVENT_RECEIVE_BUFFER bytes (room: MORVENT_RECEIVE_BUFFER,
+ *  plus 2 when the caller then runs CheckCRC over the bytes received). */
 MORVENT_API int GetDataFromPort(unsigned char *buffer, int *count, int portIndex);
 
 /** Receives frames until the bytes received form a whole number of frames
- *  (serial: 10 s at most, 1 s without a byte; network: 1 s). */
+ *  (serial: 10 s at most, 1 s without a byte; network: 1 s). Room as
+ *  GetDataFromPort. */
 MORVENT_API int GetInventoryDataFromPort1(unsigned char *buffer, int *count, int portIndex);
 
 /** Receives frames until one with status 0x00 arrives (5 s at most, 0.5 s
- *  without a byte). */
+ *  without a byte). Room as GetDataFromPort. */
 MORVENT_API int GetDataFromPort1(unsigned char *buffer, int *count, int portIndex);
 
 /** As GetDataFromPort with the AT-mode limits: 7 s without a byte, 10 s in
- *  all. */
+ *  all. Room as GetDataFromPort. */
 MORVENT_API int ATGetDataFromPort(unsigned char *buffer, int *count, int portIndex);
 
 /* ---- Opening and reader information ------------------------------------ */
@@ -139,8 +146,9 @@ MORVENT_API int OpenNetPort(int tcpPort, const char *ipAddress, unsigned char *r
 /** Lists the Gen2 tags in the field. With maskFlag == 1 only tags matching
  *  the selection mask answer (mask: ceil(maskBitLength/8) bytes); with
  *  tidFlag == 1 the TID address and length go to the reader. The tag records
- *  of every frame are gathered into tagData (room: 5000 bytes), their size
- *  in *totalLength. Returns the status of the last frame looked at
+ *  of every frame are gathered into tagData, their size in *totalLength
+ *  (room: 4840 bytes: an answer of at most 5000 bytes, in frames of at most
+ *  256 bytes with 8 of them not records). Returns the status of the last frame looked at
  *  (0x01..0x04 with records; 0xFB: no tag). */
 MORVENT_API int Inventory_G2(unsigned char *readerAddress, unsigned char maskBank,
                              unsigned char *maskAddress, unsigned char maskBitLength,
@@ -150,8 +158,9 @@ MORVENT_API int Inventory_G2(unsigned char *readerAddress, unsigned char maskBan
                              unsigned char *frameInfo, int *totalLength, int *tagCount,
                              int portIndex);
 
-/** Asks for one tag. On status 0x01: *tagCount, tagData (room: 250 bytes)
- *  and *readerAddress are written. `reserved` is not used. */
+/** Asks for one tag. On status 0x01: *tagCount, tagData (room: 249 bytes,
+ *  a frame less its 7 other bytes) and *readerAddress are written.
+ *  `reserved` is not used. */
 MORVENT_API int SingleTagInventory_G2(unsigned char *readerAddress, unsigned char *tagData,
                                       void *reserved, int *tagCount, int portIndex);
 
@@ -162,7 +171,8 @@ MORVENT_API int SingleTagInventory_G2(unsigned char *readerAddress, unsigned cha
  * MORVENT_TAG_ERROR, untouched otherwise. Passwords are 4 bytes. */
 
 /** Reads words of a tag's memory bank into `data` (room: 2 * wordCount
- *  bytes; the reader's data length is copied). */
+ *  bytes). On status 0 the answer's data is copied, as long as the reader
+ *  sent it but never more than the room: a longer answer is cut. */
 MORVENT_API int ReadData_G2(unsigned char *readerAddress, unsigned char *epc, unsigned char epcWords,
                             unsigned char memoryBank, unsigned char wordPointer,
                             unsigned char wordCount, unsigned char *password,
@@ -256,22 +266,26 @@ MORVENT_API int BlockLock_G2(unsigned char *readerAddress, unsigned char *epc,
 /* Tags are addressed by their 8-byte uid. Except CheckLock_6B, these write
  * the answering address to *readerAddress whatever the status. */
 
-/** One tag; if the answer carries data, tagRecord (9 bytes) is written. */
+/** One tag; if the answer carries data, tagRecord (room: 9 bytes) is written. */
 MORVENT_API int InventorySingle_6B(unsigned char *readerAddress, unsigned char *tagRecord,
                                    int portIndex);
 
-/** Tags passing a group selection; tagRecords needs 9 * 255 bytes. */
+/** Tags passing a group selection: the count and the 9-byte records the
+ *  answer holds, whatever the status (tagRecords room: 243 bytes, the 27
+ *  records one frame can carry; a count beyond them is cut to them). */
 MORVENT_API int InventoryMultiple_6B(unsigned char *readerAddress, unsigned char condition,
                                      unsigned char startAddress, unsigned char compareMask,
                                      unsigned char *compareData, unsigned char *tagRecords,
                                      int *tagCount, int portIndex);
 
-/** Reads byteCount bytes from startAddress into data (room: byteCount). */
+/** Reads byteCount bytes from startAddress into data (room: byteCount
+ *  bytes; fewer are written when the reader sends fewer). */
 MORVENT_API int ReadData_6B(unsigned char *readerAddress, unsigned char *uid,
                             unsigned char startAddress, unsigned char byteCount,
                             unsigned char *data, int *errorCode, int portIndex);
 
-/** Writes writeLength bytes (at most 242) at startAddress. */
+/** Writes writeLength bytes of writeData (at most 242, else
+ *  MORVENT_PARAM_RANGE with nothing sent) at startAddress. */
 MORVENT_API int WriteData_6B(unsigned char *readerAddress, unsigned char *uid,
                              unsigned char startAddress, unsigned char *writeData,
                              unsigned char writeLength, unsigned char *writtenLength,
@@ -359,8 +373,9 @@ MORVENT_API int SetTIDParameter(unsigned char *readerAddress, unsigned char tid1
                                 unsigned char tid2, int portIndex);
 
 /** Delivers the bytes the reader sent by itself, unparsed. Serial: what is
- *  queued, at most 50 bytes (the rest is discarded). Network: waits up to
- *  1 s, at most 8000 bytes. MORVENT_NO_DATA when nothing was read. */
+ *  queued, at most 50 bytes (the rest is discarded; room: 50 bytes).
+ *  Network: waits up to 1 s, at most 8000 bytes (room: 8000 bytes).
+ *  MORVENT_NO_DATA when nothing was read. */
 MORVENT_API int ReadActiveModeData(unsigned char *data, int *count, int portIndex);
 
 /* ---- Clock, tag buffer, relay and GPIO --------------------------------- */
@@ -369,10 +384,10 @@ MORVENT_API int SetRevDelay(unsigned char *readerAddress, unsigned char delay, i
 
 MORVENT_API int GetRevDelay(unsigned char *readerAddress, unsigned char *delay, int portIndex);
 
-/** Sets the clock from six bytes sent in array order. */
+/** Sets the clock from the six bytes of `clock`, sent in array order. */
 MORVENT_API int SetReal_timeClock(unsigned char *readerAddress, unsigned char *clock, int portIndex);
 
-/** Reads the clock into six bytes. */
+/** Reads the clock into `clock` (room: 6 bytes) on status 0. */
 MORVENT_API int GetTime(unsigned char *readerAddress, unsigned char *clock, int portIndex);
 
 /** Reads the tag buffer: records (11-byte head, length L, L-byte tail) back

@@ -67,7 +67,7 @@ void ensureKeepAlive() {
     std::lock_guard<std::mutex> guard(lifeMutex);
     announced = true;
     if (running) return;
-    running = plat::startDetachedThread(keepAliveThread, nullptr);
+    running = plat::startDetachedThread(keepAliveThread, nullptr, kKeepAliveThreadName);
 }
 
 }  // namespace mv::link

@@ -17,5 +17,7 @@ void ensureKeepAlive();
 // zero bytes go out.
 constexpr unsigned kKeepAlivePeriodMs = 1000;
 constexpr int kKeepAliveThreshold = 16;
+// The keep-alive thread's name, as /proc/self/task/*/comm shows it.
+constexpr const char* kKeepAliveThreadName = "mv-keepalive";
 
 }  // namespace mv::link

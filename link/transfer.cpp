@@ -16,6 +16,7 @@ constexpr int kSendAttempts = 3;
 constexpr std::uint32_t kSelectWaitMs = 1000;
 constexpr std::uint32_t kFailedWaitBackoffMs = 10;
 constexpr std::uint32_t kNoIdleWindow = 0;
+constexpr std::size_t kStaleDropLimit = 64 * 1024;
 
 using CompleteFn = bool (*)(const std::uint8_t* bytes, std::size_t count, bool serial);
 
@@ -191,13 +192,29 @@ bool sendAll(plat::Socket s, const std::uint8_t* frame, std::size_t length) {
     return true;
 }
 
+// Bytes already waiting on the connection answer no request of this send (a
+// reply that came after its time-out, or bytes sent unasked): drop them, as
+// the serial send purges its input, so they cannot pass for the answer.
+void dropStaleInput(plat::Socket s) {
+    const plat::NetOps& net = plat::net();
+    std::uint8_t scratch[512];
+    std::size_t dropped = 0;
+    while (dropped < kStaleDropLimit && net.waitReadable(s, 0) == plat::Wait::Ready) {
+        const long n = net.recv(s, scratch, sizeof scratch);
+        if (n <= 0) break;
+        dropped += static_cast<std::size_t>(n);
+    }
+}
+
 int sendNet(const std::uint8_t* frame, std::size_t length, int port) {
     if (!tryTakeBusy(port)) return MORVENT_COMM_ERROR;  // the keep-alive is sending
     ports().keepAlive[port].store(0, std::memory_order_release);
     TransferState& t = transfer();
     t.receiveCount = 0;
     clearReceive();
-    const bool sent = sendAll(ports().socket[port].load(std::memory_order_acquire), frame, length);
+    const plat::Socket s = ports().socket[port].load(std::memory_order_acquire);
+    dropStaleInput(s);
+    const bool sent = sendAll(s, frame, length);
     if (sent) logTraffic(port, Direction::Write, frame, length);
     releaseBusy(port);
     return sent ? MORVENT_OK : MORVENT_COMM_ERROR;

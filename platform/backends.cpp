@@ -13,6 +13,7 @@ namespace {
 std::atomic<const SerialOps*> installedSerial{nullptr};
 std::atomic<const NetOps*> installedNet{nullptr};
 std::atomic<ClockFn> installedClock{nullptr};
+std::atomic<SleepFn> installedSleep{nullptr};
 }  // namespace
 
 const SerialOps& serial() {
@@ -35,5 +36,13 @@ std::uint32_t tickMs() {
 }
 
 void setClock(ClockFn clock) { installedClock.store(clock, std::memory_order_release); }
+
+void sleepMs(std::uint32_t ms) {
+    SleepFn sleep = installedSleep.load(std::memory_order_acquire);
+    if (sleep) sleep(ms);
+    else systemSleepMs(ms);
+}
+
+void setSleep(SleepFn sleep) { installedSleep.store(sleep, std::memory_order_release); }
 
 }  // namespace mv::plat

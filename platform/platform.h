@@ -87,15 +87,22 @@ std::uint32_t systemTickMs();
 using ClockFn = std::uint32_t (*)();
 void setClock(ClockFn clock);
 inline std::uint32_t elapsedSince(std::uint32_t start) { return tickMs() - start; }
+// Sleeps through the installed sleep: a virtual clock comes with a sleep that
+// only advances it, so that no loop that sleeps can spin on a frozen clock.
 void sleepMs(std::uint32_t ms);
+void systemSleepMs(std::uint32_t ms);
+using SleepFn = void (*)(std::uint32_t ms);
+void setSleep(SleepFn sleep);
 
 struct LocalTime {
     int year, month, day, hour, minute, second, millisecond;
 };
 LocalTime localTime();
 
-// Starts a detached thread running fn(arg). False when it could not start.
-bool startDetachedThread(void (*fn)(void*), void* arg);
+// Starts a detached thread running fn(arg), named `name` where the system
+// names threads (diagnostics and tests find it by that name). False when it
+// could not start.
+bool startDetachedThread(void (*fn)(void*), void* arg, const char* name);
 
 // True when `path` can be opened for reading.
 bool fileReadable(const char* path);

@@ -1,30 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; installs
-# nothing when they are all present, so it is cheap to run every time.
-# Add a package by adding a line to the list.
+# Installs the Debian packages a build needs; installs nothing when they are
+# all present, so it is cheap to run every time. Groups: the native build and
+# its tests (always), `fuzz` (clang and its runtimes), `windows` (MinGW-w64,
+# GoogleTest sources, Wine), `all`.
+#   scripts/install-deps.sh [fuzz|windows|all]...
 set -euo pipefail
 
-packages=(
-  # Native build and tests
-  cmake
-  ninja-build
-  g++
-  libgtest-dev
-  # The simulated reader's scenario files
-  nlohmann-json3-dev
-  # The Java bridge: javac, jar and the JNI headers; the tests run a JVM
-  openjdk-17-jdk-headless
-  # The install test builds a consumer with pkg-config
-  pkgconf
-  # Fuzzing: clang with the libFuzzer and sanitizer runtimes
-  clang-14
-  libclang-rt-14-dev
-  # Windows build (MinGW-w64), GoogleTest from source, Wine to run the suites
-  g++-mingw-w64-x86-64-posix
-  googletest
-  wine
-  wine64
+native=(
+  cmake ninja-build g++ libgtest-dev
+  nlohmann-json3-dev        # the simulated reader's scenario files
+  openjdk-17-jdk-headless   # the Java bridge: javac, jar, JNI headers; the tests run a JVM
+  pkgconf                   # the install test builds a consumer with pkg-config
 )
+fuzz=(clang-14 libclang-rt-14-dev)
+windows=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+
+packages=("${native[@]}")
+for group in "$@"; do
+  case "$group" in
+    fuzz) packages+=("${fuzz[@]}") ;;
+    windows) packages+=("${windows[@]}") ;;
+    all) packages+=("${fuzz[@]}" "${windows[@]}") ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

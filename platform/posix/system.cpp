@@ -15,7 +15,7 @@ std::uint32_t systemTickMs() {
     return static_cast<std::uint32_t>(ms);
 }
 
-void sleepMs(std::uint32_t ms) {
+void systemSleepMs(std::uint32_t ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0) {
     }
@@ -34,18 +34,20 @@ namespace {
 struct ThreadStart {
     void (*fn)(void*);
     void* arg;
+    const char* name;
 };
 
 void* runThread(void* raw) {
     ThreadStart start = *static_cast<ThreadStart*>(raw);
     delete static_cast<ThreadStart*>(raw);
+    if (start.name) pthread_setname_np(pthread_self(), start.name);
     start.fn(start.arg);
     return nullptr;
 }
 }  // namespace
 
-bool startDetachedThread(void (*fn)(void*), void* arg) {
-    auto* start = new ThreadStart{fn, arg};
+bool startDetachedThread(void (*fn)(void*), void* arg, const char* name) {
+    auto* start = new ThreadStart{fn, arg, name};
     pthread_t thread;
     if (pthread_create(&thread, nullptr, runThread, start) != 0) {
         delete start;
