@@ -21,7 +21,7 @@ std::uint32_t systemTickMs() {
     return static_cast<std::uint32_t>(seconds * 1000 + rest * 1000 / frequency);
 }
 
-void sleepMs(std::uint32_t ms) { Sleep(ms); }
+void systemSleepMs(std::uint32_t ms) { Sleep(ms); }
 
 LocalTime localTime() {
     SYSTEMTIME now;
@@ -43,7 +43,8 @@ DWORD WINAPI runThread(LPVOID raw) {
 }
 }  // namespace
 
-bool startDetachedThread(void (*fn)(void*), void* arg) {
+// Thread names are a debugging aid only; Windows threads go unnamed here.
+bool startDetachedThread(void (*fn)(void*), void* arg, const char*) {
     auto* start = new ThreadStart{fn, arg};
     const HANDLE thread = CreateThread(nullptr, 0, runThread, start, 0, nullptr);
     if (thread == nullptr) {
