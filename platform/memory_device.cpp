@@ -229,7 +229,8 @@ bool memClose(SerialHandle h) {
 }
 
 const SerialOps memorySerialOps = {memOpen,  memConfigure, memSetTimeouts, memPurge,
-                                   memWrite, memRead,      memQueued,      memClose};
+                                   memWrite, memRead,      memQueued,      memClose,
+                                   nullptr};  // an in-memory line has no driver queues
 
 // ---- Network backend -------------------------------------------------------
 
