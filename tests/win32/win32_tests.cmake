@@ -3,8 +3,9 @@
 # served by the Linux helper morvent-fake-server, whose port the runner puts
 # in MORVENT_FAKE_SERVER.
 
-# Suites that use POSIX calls directly (sockets, termios, the pty itself).
-set(posix_only_test_sources link/fake_reader_test.cpp link/port_test.cpp)
+# Suites that use POSIX calls directly (sockets, termios, the pty itself),
+# and the stress test, which counts threads and descriptors through /proc.
+set(posix_only_test_sources link/fake_reader_test.cpp link/port_test.cpp stress/stress_test.cpp)
 
 list(FILTER support_sources EXCLUDE REGEX "/support/(fake_reader|test_env)\\.cpp$")
 add_library(morvent_test_support STATIC ${support_sources}
