@@ -60,17 +60,15 @@ constexpr Simple kGetSerialNumber       {0x4C, W::OnSuccess,  0,       4};
 // nothing, not even the address, and fails with MORVENT_COMM_ERROR.
 int runSimple(const Simple& row, unsigned char* readerAddress, int portIndex, const std::uint8_t* in = nullptr,
               std::uint8_t* out = nullptr) {
-    const Exchange ex{row.code, row.writeBack};
-    Exchange addressLater = ex;
-    addressLater.writeBack = WriteBack::Never;
+    // The transaction writes the address back only once the unpack accepted the answer.
     return transact(
-        addressLater, readerAddress, portIndex, [&](Request& r) { r.bytes(in, row.requestBytes); },
+        Exchange{row.code, row.writeBack}, readerAddress, portIndex,
+        [&](Request& r) { r.bytes(in, row.requestBytes); },
         [&](const Response& resp) -> int {
             if (row.responseBytes > 0 && resp.status() == MORVENT_OK) {
                 if (!resp.hasData(row.responseBytes)) return MORVENT_COMM_ERROR;
                 std::memcpy(out, resp.data(), row.responseBytes);
             }
-            detail::writeBack(ex, resp, readerAddress);
             return resp.status();
         });
 }
