@@ -44,9 +44,14 @@ bool takeBusyForClose(int port) {
 }  // namespace
 
 void closeNetLink(int port) {
-    // Should a keep-alive send outlast every bound, close anyway: the busy
-    // flag is released below whatever happened.
-    takeBusyForClose(port);
+    if (!takeBusyForClose(port)) {
+        // A keep-alive still holds the socket past every bound. Closing it
+        // under the keep-alive could put its send on a closed or reused
+        // descriptor, so the port is only marked closed and the socket stays
+        // in its slot: the next opening of this port closes it.
+        setOpen(port, false);
+        return;
+    }
     const plat::Socket s = ports().socket[port].load(std::memory_order_acquire);
     if (s != plat::kNoSocket) {
         plat::net().setNonBlocking(s, false);
@@ -71,6 +76,7 @@ MORVENT_API int OpenNet(int tcpPort, const char* ipAddress) {
     // A connection left over from an opening whose handshake failed.
     if (!isOpen(tcpPort) && ports().socket[tcpPort].load() != plat::kNoSocket) closeNetLink(tcpPort);
     if (isOpen(tcpPort)) return MORVENT_PORT_OPEN;
+    if (ports().socket[tcpPort].load() != plat::kNoSocket) return MORVENT_COMM_ERROR;  // still held
 
     net.startup();
     const plat::Socket s = net.create();

@@ -217,6 +217,29 @@ TEST_F(Faults, CloseOfAReaderThatNeverClosesIsBounded) {
     expectNextCommandWorks(kSerial);
 }
 
+TEST_F(Faults, CloseNeverPullsTheSocketFromUnderAKeepAliveSend) {
+    namespace link = mv::link;
+    link::setOpen(kNet, true);
+    ASSERT_TRUE(link::tryTakeBusy(kNet));  // a keep-alive send that outlasts the close's wait
+    const mv::plat::Socket held = link::ports().socket[kNet].load();
+    const std::uint32_t start = memdev::now();
+    EXPECT_EQ(CloseNetPort(kNet), MORVENT_OK);
+    EXPECT_LE(since(start), 3000u + kOvershootMs);
+    EXPECT_FALSE(link::isOpen(kNet));
+    EXPECT_EQ(link::ports().socket[kNet].load(), held);  // still the keep-alive's to use
+    EXPECT_EQ(mv::plat::net().waitWritable(held, 0), mv::plat::Wait::Ready);
+    EXPECT_FALSE(link::tryTakeBusy(kNet)) << "the close released a flag it never owned";
+    EXPECT_EQ(memdev::misuses(), 0);
+
+    // While the keep-alive still holds it the port cannot be opened again;
+    // once it lets go, the next opening closes the leftover socket first.
+    EXPECT_EQ(OpenNet(kNet, "127.0.0.1"), MORVENT_COMM_ERROR);
+    link::releaseBusy(kNet);
+    EXPECT_EQ(OpenNet(kNet, "127.0.0.1"), MORVENT_OK);
+    EXPECT_NE(link::ports().socket[kNet].load(), held);
+    EXPECT_EQ(memdev::misuses(), 0);
+}
+
 TEST_F(Faults, FailedWritesShowAsCommunicationErrors) {
     for (int port : kBothLinks) {
         device(port).failWrites(true);
