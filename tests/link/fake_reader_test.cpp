@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_reader.h"
+#include "support/test_env.h"
 
 using namespace mvtest;
 
@@ -25,25 +26,6 @@ int connectTo(int port) {
     return -1;
   }
   return fd;
-}
-
-void writeAll(int fd, const Bytes& bytes) {
-  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-// Reads until `n` bytes arrived or `timeoutMs` passed.
-Bytes readBytes(int fd, std::size_t n, int timeoutMs) {
-  Bytes got;
-  const auto start = Clock::now();
-  while (got.size() < n && msSince(start) < timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    std::uint8_t chunk[512];
-    const ssize_t r = read(fd, chunk, sizeof chunk);
-    if (r <= 0) break;
-    got.insert(got.end(), chunk, chunk + r);
-  }
-  return got;
 }
 
 }  // namespace
@@ -71,7 +53,7 @@ TEST(FakeReader, TcpAssemblesSplitRequestAndCountsKeepAlives) {
   EXPECT_EQ(reader->lastRequest(), req);
   EXPECT_EQ(reader->keepAlivesSeen(), 1);
 
-  const Bytes answer = readBytes(fd, 18, 2000);
+  const Bytes answer = readFor(fd, 18, 2000);
   EXPECT_GE(msSince(sent), 90);
   EXPECT_EQ(answer, response(0x07, 0x21, 0x00, kReaderInfoData));
   close(fd);
@@ -85,8 +67,8 @@ TEST(FakeReader, PtyAnswersInDelayedChunksAndSupportsRawMode) {
   reader->script({{{0x01, 0x02}, 0}, {{0x03}, 150}});
   const auto sent = Clock::now();
   writeAll(fd, request(0x00, 0x22, {0x0D, 0x0A}));
-  EXPECT_EQ(readBytes(fd, 2, 1000), (Bytes{0x01, 0x02}));
-  EXPECT_EQ(readBytes(fd, 1, 1000), (Bytes{0x03}));
+  EXPECT_EQ(readFor(fd, 2, 1000), (Bytes{0x01, 0x02}));
+  EXPECT_EQ(readFor(fd, 1, 1000), (Bytes{0x03}));
   EXPECT_GE(msSince(sent), 140);
   EXPECT_EQ(reader->lastRequest(), request(0x00, 0x22, {0x0D, 0x0A}));
 

@@ -17,30 +17,14 @@
 #include "sim/host.h"
 #include "sim/scenario.h"
 #include "sim_support.h"
+#include "support/test_env.h"
 
 using namespace simtest;
+using mvtest::readFor;
+using mvtest::writeAll;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Reads until `want` bytes came or `ms` passed.
-Bytes readFor(int fd, std::size_t want, int ms) {
-    Bytes got;
-    const auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (got.size() < want && Clock::now() < until) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) continue;
-        std::uint8_t buffer[512];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
-}
-
-void writeBytes(int fd, const Bytes& bytes) {
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
 
 int connectTo(std::uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -193,13 +177,13 @@ TEST(Scenario, ShippedExampleLoads) {
 TEST(HostTcp, AnswersOverTcpAndIgnoresKeepAlive) {
     sim::ReaderHost host({});
     const int fd = connectTo(host.tcpPort());
-    writeBytes(fd, cat({{0, 0}, kInfoRequest}));
+    writeAll(fd, cat({{0, 0}, kInfoRequest}));
     Bytes answer = readFor(fd, 18, 2000);
     ASSERT_EQ(answer.size(), 18u);
     EXPECT_EQ(answer[2], 0x21);
     // A second connection replaces the first.
     const int second = connectTo(host.tcpPort());
-    writeBytes(second, kInfoRequest);
+    writeAll(second, kInfoRequest);
     EXPECT_EQ(readFor(second, 18, 2000).size(), 18u);
     EXPECT_TRUE(readFor(fd, 1, 300).empty());
     EXPECT_EQ(host.connectionsAccepted(), 2u);
@@ -214,7 +198,7 @@ TEST(HostTcp, CloseAfterAndLatencyFaults) {
     sim::ReaderHost host(options);
     const int fd = connectTo(host.tcpPort());
     const auto start = Clock::now();
-    writeBytes(fd, kInfoRequest);
+    writeAll(fd, kInfoRequest);
     EXPECT_EQ(readFor(fd, 18, 2000).size(), 18u);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(280));
     std::uint8_t byte;
@@ -227,9 +211,9 @@ TEST(HostTcp, CloseAfterAndLatencyFaults) {
 TEST(HostTcp, ActiveModeSendsFramesByItself) {
     sim::ReaderHost host({});
     const int fd = connectTo(host.tcpPort());
-    writeBytes(fd, sim::requestFrame(0xFF, 0x3D, {1}));
+    writeAll(fd, sim::requestFrame(0xFF, 0x3D, {1}));
     EXPECT_EQ(readFor(fd, 6, 2000).size(), 6u);
-    writeBytes(fd, sim::requestFrame(0xFF, 0x35, {1}));
+    writeAll(fd, sim::requestFrame(0xFF, 0x35, {1}));
     Bytes got = readFor(fd, 6 + 3 * 10, 3000);
     ASSERT_GT(got.size(), 6u);
     auto frames = sim::splitFrames(Bytes(got.begin() + 6, got.end()));
@@ -252,29 +236,29 @@ TEST(HostPty, AnswersOnThePseudoTerminalAndFollowsBaudChanges) {
         EXPECT_EQ(host.ptyPath(), target);
 
         const int fd = openSerial(link, B57600);
-        writeBytes(fd, kInfoRequest);
+        writeAll(fd, kInfoRequest);
         EXPECT_EQ(readFor(fd, 18, 2000).size(), 18u);
 
-        writeBytes(fd, sim::requestFrame(0xFF, 0x28, {6}));
+        writeAll(fd, sim::requestFrame(0xFF, 0x28, {6}));
         Bytes answer = readFor(fd, 6, 2000);
         ASSERT_EQ(answer.size(), 6u);
         EXPECT_EQ(answer[3], 0x00);
         EXPECT_EQ(host.lineBitRate(), 115200u);
         // Still at the old speed on this side: the reader hears noise.
-        writeBytes(fd, kInfoRequest);
+        writeAll(fd, kInfoRequest);
         EXPECT_TRUE(readFor(fd, 1, 400).empty());
         termios tio{};
         tcgetattr(fd, &tio);
         cfsetspeed(&tio, B115200);
         tcsetattr(fd, TCSANOW, &tio);
-        writeBytes(fd, kInfoRequest);
+        writeAll(fd, kInfoRequest);
         EXPECT_EQ(readFor(fd, 18, 2000).size(), 18u);
         // Should the simulator's thread have been held up past the speed
         // change, it took the noise for a request too: drop that answer.
         readFor(fd, 64, 200);
 
         // The lone self-test byte.
-        writeBytes(fd, {0xA5});
+        writeAll(fd, {0xA5});
         answer = readFor(fd, 6, 2000);
         ASSERT_EQ(answer.size(), 6u);
         EXPECT_EQ(answer[2], 0xA5);

@@ -1,10 +1,12 @@
-// Small helpers the link and command suites share: a scratch working
-// directory and a receive buffer whose end touches an inaccessible page.
+// Small helpers the suites share: a scratch working directory, a receive
+// buffer whose end touches an inaccessible page, and raw reads and writes on
+// a descriptor for suites that play the host side of a link themselves.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace mvtest {
 
@@ -41,5 +43,12 @@ class GuardedBuffer {
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
 };
+
+// Writes all of `bytes` to `fd` in one call (a failed assertion otherwise).
+void writeAll(int fd, const std::vector<std::uint8_t>& bytes);
+
+// Reads from `fd` until `want` bytes came, the descriptor closed, or
+// `timeoutMs` passed.
+std::vector<std::uint8_t> readFor(int fd, std::size_t want, int timeoutMs);
 
 }  // namespace mvtest
