@@ -11,6 +11,7 @@ native=(
   nlohmann-json3-dev        # the simulated reader's scenario files
   openjdk-17-jdk-headless   # the Java bridge: javac, jar, JNI headers; the tests run a JVM
   pkgconf                   # the install test builds a consumer with pkg-config
+  libbenchmark-dev          # the benchmark programs (make bench)
 )
 fuzz=(clang-14 libclang-rt-14-dev)
 windows=(g++-mingw-w64-x86-64-posix googletest wine wine64)

@@ -27,7 +27,8 @@ constexpr auto kQuiet = std::chrono::milliseconds(40);        // silence that en
 constexpr auto kStaleInput = std::chrono::milliseconds(1000);  // an incomplete frame is dropped after this
 constexpr int kIdlePollMs = 200;
 constexpr int kPendingPollMs = 10;
-constexpr int kWriteStallMs = 200;  // a peer that does not read loses the rest of the answer
+constexpr int kWriteStallMs = 200;
+constexpr int kHandOverMs = 1;  // paced bytes go out in bursts at most this often  // a peer that does not read loses the rest of the answer
 // Active-mode frames keep this distance from an answer, so that a host that
 // waits for one answer frame does not get a tag frame glued to it.
 constexpr auto kAnswerGap = std::chrono::milliseconds(50);
@@ -203,9 +204,14 @@ std::chrono::nanoseconds ReaderHost::byteTime() const {
 bool ReaderHost::writePaced(int fd, const Bytes& bytes, std::chrono::nanoseconds perByte) {
     if (perByte == std::chrono::nanoseconds::zero()) return writeAll(fd, bytes);
     const auto start = SteadyClock::now();
+    const auto last = start + perByte * static_cast<long>(bytes.size());
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        if (!pauseUntil(start + perByte * static_cast<long>(sent + 1))) return false;
+        // Bytes are handed over at most once a millisecond, as a serial
+        // adapter's receive buffer does, and the last one exactly on time.
+        const auto next = std::max(start + perByte * static_cast<long>(sent + 1),
+                                   SteadyClock::now() + std::chrono::milliseconds(kHandOverMs));
+        if (!pauseUntil(std::min(next, last))) return false;
         const auto passed = std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now() - start);
         const std::size_t due = std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(passed / perByte));
         if (!writeAll(fd, Bytes(bytes.begin() + static_cast<long>(sent), bytes.begin() + static_cast<long>(due))))
