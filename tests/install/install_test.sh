@@ -23,6 +23,8 @@ if [ -e "$build/libTessaly.so" ]; then
     [ -e "$prefix/$file" ] || fail "$file not installed"
   done
 fi
+# The shipped library holds product code only: no in-memory test device.
+if nm -C "$prefix/lib/libMorvent.so" | grep -q 'memdev'; then fail "libMorvent.so holds the in-memory test device"; fi
 
 # Nothing below may reach into the build tree.
 "$prefix/bin/morvent-sim" --tcp 0 --run-for 600 >"$scratch/sim.out" 2>&1 &
