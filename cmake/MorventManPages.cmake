@@ -28,7 +28,7 @@ function(morvent_manpage name section component)
   elseif(EXISTS ${PROJECT_SOURCE_DIR}/docs/man/${name}.${section}.md)
     set(source ${PROJECT_SOURCE_DIR}/docs/man/${name}.${section}.md)
     add_custom_command(OUTPUT ${page}.gz
-      COMMAND ${MORVENT_PANDOC} --standalone --to man
+      COMMAND ${MORVENT_PANDOC} --standalone --from markdown-smart --to man
               --metadata footer=morvent\ ${PROJECT_VERSION} -o ${page} ${source}
       COMMAND gzip -9nf ${page}
       DEPENDS ${source}
