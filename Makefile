@@ -12,7 +12,7 @@ FUZZ_SECONDS ?= 60
 # Minutes the stress test runs under `make soak`.
 SOAK_MINUTES ?= 10
 
-.PHONY: all deps deps-windows deps-fuzz build test test-asan test-tsan windows windows-test demo install fuzz fuzz-build soak bench bench-smoke clean
+.PHONY: all deps deps-windows deps-fuzz deps-package build test test-asan test-tsan windows windows-test demo install package package-test fuzz fuzz-build soak bench bench-smoke clean
 
 all: build
 
@@ -25,6 +25,9 @@ deps-windows:
 
 deps-fuzz:
 	@scripts/install-deps.sh fuzz
+
+deps-package:
+	@scripts/install-deps.sh package
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -53,6 +56,19 @@ demo: deps
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Debian packages from a Release build for /usr, in build-package/packages/;
+# package-test checks them (contents, dependencies, lintian, an unpacked tree).
+package: deps deps-package
+	cmake -S . -B build-package $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DMORVENT_BUILD_TESTS=OFF \
+	  -DCMAKE_INSTALL_PREFIX=/usr
+	cmake --build build-package -j $(JOBS)
+	rm -rf build-package/packages
+	cd build-package && cpack
+	@ls build-package/packages/*.deb
+
+package-test: package
+	tests/package/package_test.sh build-package
 
 # Windows: Morvent.dll, Tessaly.dll and the test suites, cross-compiled with
 # MinGW-w64; windows-test runs the suites under Wine (scripts/wine-test.sh).
@@ -92,4 +108,4 @@ bench-smoke: build
 	scripts/bench.sh $(BUILD) --smoke
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release build-bench $(WIN_BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release build-bench build-package $(WIN_BUILD)

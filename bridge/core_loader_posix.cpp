@@ -1,6 +1,8 @@
 // POSIX loading of the core: dlopen by plain file name, so the system's
 // library search applies (the bridge's RUNPATH $ORIGIN finds a core lying
-// beside it). core_loader_win32.cpp is the Windows variant.
+// beside it). The versioned name comes first: a system with only the runtime
+// package has no unversioned libMorvent.so. core_loader_win32.cpp is the
+// Windows variant.
 #include <dlfcn.h>
 
 #include "core_loader.h"
@@ -9,7 +11,8 @@ namespace tessaly {
 namespace {
 
 void* load_core() {
-    return dlopen("libMorvent.so", RTLD_NOW | RTLD_LOCAL);
+    void* handle = dlopen(MORVENT_CORE_SONAME, RTLD_NOW | RTLD_LOCAL);
+    return handle ? handle : dlopen("libMorvent.so", RTLD_NOW | RTLD_LOCAL);
 }
 
 // Loaded during the bridge's static initialisation, i.e. when the bridge is

@@ -2,8 +2,8 @@
 # Installs the Debian packages a build needs; installs nothing when they are
 # all present, so it is cheap to run every time. Groups: the native build and
 # its tests (always), `fuzz` (clang and its runtimes), `windows` (MinGW-w64,
-# GoogleTest sources, Wine), `all`.
-#   scripts/install-deps.sh [fuzz|windows|all]...
+# GoogleTest sources, Wine), `package` (the Debian packaging tools), `all`.
+#   scripts/install-deps.sh [fuzz|windows|package|all]...
 set -euo pipefail
 
 native=(
@@ -14,8 +14,10 @@ native=(
   python3 python3-pytest    # the Python package and its tests
   python3-setuptools python3-pip python3-venv  # `pip install ./python` in the install test
   libbenchmark-dev          # the benchmark programs (make bench)
+  help2man pandoc           # the manual pages
 )
 fuzz=(clang-14 libclang-rt-14-dev)
+package=(dpkg-dev file lintian man-db)
 windows=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 
 packages=("${native[@]}")
@@ -23,7 +25,8 @@ for group in "$@"; do
   case "$group" in
     fuzz) packages+=("${fuzz[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
-    all) packages+=("${fuzz[@]}" "${windows[@]}") ;;
+    package) packages+=("${package[@]}") ;;
+    all) packages+=("${fuzz[@]}" "${windows[@]}" "${package[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -35,6 +35,8 @@ Faults (rates are per answer, 0 to 1; --seed makes a run repeatable):
   --wrong-echo RATE  --drop RATE  --stray-before RATE  --stray-after RATE
   --close-after N       close the TCP connection after every N answers
 
+--version prints the version and exits.
+
 For each reader one line is printed once it is listening:
   reader=1 address=0x00 tcp=127.0.0.1:40123 pty=/dev/pts/4 link=/tmp/com3 baud=57600
 with "-" for a link the reader does not have.
@@ -116,6 +118,10 @@ std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
         ReaderSpec& spec = specs.back();
         if (flag == "--help" || flag == "-h") {
             std::cout << kUsage;
+            std::exit(0);
+        }
+        if (flag == "--version") {
+            std::cout << "morvent-sim " << MORVENT_VERSION_TEXT << "\n";
             std::exit(0);
         }
         if (flag == "--reader") {

@@ -71,6 +71,8 @@ def _candidates() -> "list[str]":
         found.append(here)
     if os.environ.get("MORVENT_LIB"):
         found.append(os.environ["MORVENT_LIB"])
+    if sys.platform != "win32":
+        found.append(_FILE_NAME + ".0")  # the runtime package has only the versioned name
     found.append(_FILE_NAME)
     system = ctypes.util.find_library("Morvent")
     if system:
