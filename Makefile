@@ -11,8 +11,11 @@ PREFIX     ?= /usr/local
 FUZZ_SECONDS ?= 60
 # Minutes the stress test runs under `make soak`.
 SOAK_MINUTES ?= 10
+# The list `make mutate` applies (tests/mutation/known-gaps.txt: the mistakes
+# the suite once missed).
+MUTATIONS  ?= tests/mutation/mutations.txt
 
-.PHONY: all deps deps-windows deps-fuzz build test test-asan test-tsan windows windows-test demo install fuzz fuzz-build soak clean
+.PHONY: all deps deps-windows deps-fuzz build test test-asan test-tsan windows windows-test demo install fuzz fuzz-build soak mutate clean
 
 all: build
 
@@ -78,6 +81,13 @@ fuzz: fuzz-build
 
 soak: build
 	cd $(BUILD) && MORVENT_SOAK_MINUTES=$(SOAK_MINUTES) ./tests/stress_tests --gtest_brief=1
+
+# One-line mutations of the core, each applied to a scratch copy of the
+# tree and run against the fast suites; prints caught or missed and the
+# score. Takes minutes; not part of `make test` or CI.
+mutate:
+	@scripts/install-deps.sh mutate
+	python3 tests/mutation/mutate.py --list $(MUTATIONS)
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release $(WIN_BUILD)

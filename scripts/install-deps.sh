@@ -2,8 +2,8 @@
 # Installs the Debian packages a build needs; installs nothing when they are
 # all present, so it is cheap to run every time. Groups: the native build and
 # its tests (always), `fuzz` (clang and its runtimes), `windows` (MinGW-w64,
-# GoogleTest sources, Wine), `all`.
-#   scripts/install-deps.sh [fuzz|windows|all]...
+# GoogleTest sources, Wine), `mutate` (the mutation check), `all`.
+#   scripts/install-deps.sh [fuzz|windows|mutate|all]...
 set -euo pipefail
 
 native=(
@@ -14,13 +14,15 @@ native=(
 )
 fuzz=(clang-14 libclang-rt-14-dev)
 windows=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+mutate=(python3 git ccache)   # the script, the tree's file list, rebuilds from cache
 
 packages=("${native[@]}")
 for group in "$@"; do
   case "$group" in
     fuzz) packages+=("${fuzz[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
-    all) packages+=("${fuzz[@]}" "${windows[@]}") ;;
+    mutate) packages+=("${mutate[@]}") ;;
+    all) packages+=("${fuzz[@]}" "${windows[@]}" "${mutate[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -87,6 +87,14 @@ TEST_F(Iso6BTest, InventoryMultipleCountsOnlyRecordsTheFrameHolds) {
   EXPECT_EQ(tagCount, 2);
   EXPECT_EQ(Bytes(tagRecords.begin(), tagRecords.begin() + 18), two);
   EXPECT_EQ(tagRecords[18], 0xA5);
+
+  // One tag announced, its record cut to 8 bytes: no tag.
+  const Bytes cut{1, 0x71, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78};
+  answer(0x51, 0x00, cut);
+  tagRecords.assign(tagRecords.size(), 0xA5);
+  EXPECT_EQ(InventoryMultiple_6B(&adr, 0, 0, 0, compare, tagRecords.data(), &tagCount, port()), 0x00);
+  EXPECT_EQ(tagCount, 0);
+  EXPECT_EQ(tagRecords[0], 0xA5);
 }
 
 // byteCount bytes are copied, however many the reader sent; a short answer
