@@ -90,4 +90,4 @@ mutate:
 	python3 tests/mutation/mutate.py --list $(MUTATIONS)
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release $(WIN_BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release build-mutate $(WIN_BUILD)

@@ -1,23 +1,24 @@
 #!/usr/bin/env python3
 """Mutation check for the core.
 
-Copies the tree to a scratch directory, builds the fast test suites once,
-then applies each mutation of a list (see mutations.txt for the format) on
-its own: rebuild, run the fast suites, restore. Prints one line per
-mutation -- caught, missed, not-applied (the pattern is not found exactly
-once) or no-build (the mutated tree does not compile) -- and the score:
-mutations caught out of all listed.
+Copies the tree into a scratch directory (build-mutate/ by default, kept
+between runs so that a second run rebuilds little), builds the fast test
+suites, checks that they pass, then applies each mutation of a list (see
+mutations.txt for the format) on its own: rebuild, run the fast suites,
+restore. Prints one line per mutation -- caught, missed, not-applied (the
+pattern is not found exactly once) or no-build (the mutated tree does not
+compile) -- and the score: mutations caught out of all listed.
 
-    tests/mutation/mutate.py [--list FILE] [--jobs N] [--only TEXT] [--keep]
+    tests/mutation/mutate.py [--list FILE] [--jobs N] [--only TEXT] [--scratch DIR]
 """
 
 import argparse
+import filecmp
 import os
 import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
@@ -54,7 +55,10 @@ def parse_list(path):
     return mutations
 
 
-def copy_tree(destination):
+def sync_tree(destination):
+    """Copies the working tree's files (tracked and new, not ignored) into
+    `destination`; a file already there with the same content is left
+    untouched, so that a second run rebuilds only what changed."""
     listed = subprocess.run(
         ["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
         cwd=ROOT, check=True, capture_output=True).stdout.split(b"\0")
@@ -66,8 +70,11 @@ def copy_tree(destination):
         if not source.is_file():
             continue  # deleted in the working tree
         target = destination / relative
+        if target.is_file() and filecmp.cmp(source, target, shallow=False):
+            continue
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy2(source, target)
+        target.touch()  # newer than anything built from an older copy
 
 
 def run(command, cwd, env, log=None, timeout=None):
@@ -107,7 +114,8 @@ def main():
     parser.add_argument("--jobs", type=int, default=max(2, 2 * (os.cpu_count() or 1)),
                         help="tests run at once (default: twice the cores)")
     parser.add_argument("--only", help="apply only the mutations whose line contains TEXT")
-    parser.add_argument("--keep", action="store_true", help="keep the scratch tree")
+    parser.add_argument("--scratch", default=str(ROOT / "build-mutate"),
+                        help="where the copy of the tree and its build live (kept between runs)")
     args = parser.parse_args()
 
     list_path = Path(args.list).resolve()
@@ -117,8 +125,9 @@ def main():
     if not mutations:
         sys.exit("no mutations to apply")
 
-    scratch = Path(tempfile.mkdtemp(prefix="morvent-mutate-"))
+    scratch = Path(args.scratch).resolve()
     tree = scratch / "tree"
+    tree.mkdir(parents=True, exist_ok=True)
     log_path = scratch / "mutate.log"
     env = dict(os.environ)
     env["CCACHE_BASEDIR"] = str(tree)  # compile results shared with other trees
@@ -128,54 +137,47 @@ def main():
     print(f"mutate: {len(mutations)} mutations from {list_path.relative_to(ROOT) if list_path.is_relative_to(ROOT) else list_path}; "
           f"scratch tree and log in {scratch}", flush=True)
     results = []
-    finished = False
-    try:
-        with open(log_path, "w") as log:
-            copy_tree(tree)
-            configure = ["cmake", "-S", ".", "-B", "build", "-G", "Ninja",
-                         "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
-            if shutil.which("ccache"):
-                configure += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
-            if run(configure, tree, env, log).returncode != 0 or not build(tree, env, log, build_jobs):
-                sys.exit(f"mutate: the unmutated tree does not build; see {log_path}")
-            baseline = run(suite_command(args.jobs), tree, env, log)
-            if baseline.returncode != 0:
-                sys.exit("mutate: the fast suites fail without any mutation: "
-                         + ", ".join(failed_tests(baseline.stdout)) + f"; see {log_path}")
-            print(f"mutate: baseline built and passed in {time.monotonic() - started:.0f} s", flush=True)
+    with open(log_path, "w") as log:
+        sync_tree(tree)
+        configure = ["cmake", "-S", ".", "-B", "build", "-G", "Ninja",
+                     "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
+        if shutil.which("ccache"):
+            configure += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
+        if run(configure, tree, env, log).returncode != 0 or not build(tree, env, log, build_jobs):
+            sys.exit(f"mutate: the unmutated tree does not build; see {log_path}")
+        baseline = run(suite_command(args.jobs), tree, env, log)
+        if baseline.returncode != 0:
+            sys.exit("mutate: the fast suites fail without any mutation: "
+                     + ", ".join(failed_tests(baseline.stdout)) + f"; see {log_path}")
+        print(f"mutate: baseline built and passed in {time.monotonic() - started:.0f} s", flush=True)
 
-            for index, (file_name, pattern, replacement, number) in enumerate(mutations, 1):
-                label = f"{file_name}:{number}  {pattern}  ==>  {replacement}"
-                source = tree / file_name
-                original = source.read_text() if source.is_file() else None
-                occurrences = original.count(pattern) if original is not None else 0
-                t0 = time.monotonic()
-                if occurrences != 1:
-                    verdict, detail = "not-applied", f"pattern found {occurrences} times"
-                else:
-                    log.write(f"\n==== mutation {index}: {label}\n")
-                    source.write_text(original.replace(pattern, replacement, 1))
-                    try:
-                        if not build(tree, env, log, build_jobs):
-                            verdict, detail = "no-build", "the mutated tree does not compile"
+        for index, (file_name, pattern, replacement, number) in enumerate(mutations, 1):
+            label = f"{file_name}:{number}  {pattern}  ==>  {replacement}"
+            source = tree / file_name
+            original = source.read_text() if source.is_file() else None
+            occurrences = original.count(pattern) if original is not None else 0
+            t0 = time.monotonic()
+            if occurrences != 1:
+                verdict, detail = "not-applied", f"pattern found {occurrences} times"
+            else:
+                log.write(f"\n==== mutation {index}: {label}\n")
+                source.write_text(original.replace(pattern, replacement, 1))
+                try:
+                    if not build(tree, env, log, build_jobs):
+                        verdict, detail = "no-build", "the mutated tree does not compile"
+                    else:
+                        suite = run(suite_command(args.jobs), tree, env, log)
+                        failed = failed_tests(suite.stdout)
+                        if suite.returncode != 0:
+                            verdict, detail = "caught", (failed[0] if failed else "suite failed")
                         else:
-                            suite = run(suite_command(args.jobs), tree, env, log)
-                            failed = failed_tests(suite.stdout)
-                            if suite.returncode != 0:
-                                verdict, detail = "caught", (failed[0] if failed else "suite failed")
-                            else:
-                                verdict, detail = "missed", ""
-                    finally:
-                        source.write_text(original)
-                results.append(verdict)
-                print(f"[{index:>3}/{len(mutations)}] {verdict:<11} {label}"
-                      + (f"   ({detail}, {time.monotonic() - t0:.0f} s)" if detail else
-                         f"   ({time.monotonic() - t0:.0f} s)"), flush=True)
-        finished = True
-    finally:
-        # A run that stopped early keeps its tree and log for a look.
-        if finished and not args.keep:
-            shutil.rmtree(scratch, ignore_errors=True)
+                            verdict, detail = "missed", ""
+                finally:
+                    source.write_text(original)
+            results.append(verdict)
+            print(f"[{index:>3}/{len(mutations)}] {verdict:<11} {label}"
+                  + (f"   ({detail}, {time.monotonic() - t0:.0f} s)" if detail else
+                     f"   ({time.monotonic() - t0:.0f} s)"), flush=True)
 
     caught = results.count("caught")
     counts = ", ".join(f"{results.count(v)} {v}" for v in ("caught", "missed", "not-applied", "no-build")
