@@ -107,6 +107,19 @@ TEST(OpenCom, DeviceHeldByAnotherPortIsBusy) {
   EXPECT_EQ(CloseSpecComPort(39), MORVENT_OK);
 }
 
+// Opening a link that is already open is refused and leaves it working.
+TEST(Reopen, LinksAlreadyOpenAreRefusedAndKeepWorking) {
+  ReaderLink serial(LinkKind::Serial, 40);
+  ReaderLink network(LinkKind::Network);
+  ASSERT_EQ(serial.openStatus(), MORVENT_OK);
+  ASSERT_EQ(network.openStatus(), MORVENT_OK);
+  EXPECT_EQ(OpenCom(40, 9), MORVENT_INVALID_PORT);
+  EXPECT_EQ(OpenNet(network.portIndex(), "127.0.0.1"), MORVENT_PORT_OPEN);
+  EXPECT_EQ(askReaderInformation(serial.reader(), 40), MORVENT_OK);
+  EXPECT_EQ(askReaderInformation(network.reader(), network.portIndex()), MORVENT_OK);
+  EXPECT_EQ(network.reader().connectionsAccepted(), 1);
+}
+
 TEST(SerialLink, EveryByteValuePassesUnchanged) {
   ReaderLink link(LinkKind::Serial, 35);
   ASSERT_EQ(link.openStatus(), MORVENT_OK);
@@ -203,6 +216,8 @@ TEST(Transfer, NetworkSendOnAClosedLinkFails) {
   EXPECT_EQ(SendDataToPort(frame.data(), 5, port), MORVENT_COMM_ERROR);
   EXPECT_LT(msSince(start), 2500);
   EXPECT_EQ(network.reader().requestCount(), 1u);  // the handshake only
+  // The ends of the network range are network ports too, not invalid ones.
+  for (int index : {1024, 65535}) EXPECT_EQ(SendDataToPort(frame.data(), 5, index), MORVENT_COMM_ERROR) << index;
 }
 
 // A loopback socket on a free port: bound only (connections are refused),
