@@ -37,6 +37,12 @@ TEST_P(Iso6BLinkTest, InventorySingleDeliversTheRecordWhateverTheStatus) {
   EXPECT_EQ(adr, kAnswerAdr);
   EXPECT_EQ(record[0], 0xA5);
 
+  // A record cut short is not delivered.
+  const Bytes cut = records(1);
+  answer(0x50, 0x00, Bytes(cut.begin(), cut.begin() + 8));
+  EXPECT_EQ(InventorySingle_6B(&adr, record, port()), 0x00);
+  EXPECT_EQ(record[0], 0xA5);
+
   answer(0x50, 0xFB, records(1));
   EXPECT_EQ(InventorySingle_6B(&adr, record, port()), 0xFB);
   EXPECT_EQ(Bytes(record, record + 9), records(1));
