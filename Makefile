@@ -11,8 +11,11 @@ PREFIX     ?= /usr/local
 FUZZ_SECONDS ?= 60
 # Minutes the stress test runs under `make soak`.
 SOAK_MINUTES ?= 10
+# The list `make mutate` applies (tests/mutation/known-gaps.txt: the mistakes
+# the suite once missed).
+MUTATIONS  ?= tests/mutation/mutations.txt
 
-.PHONY: all deps deps-windows deps-fuzz deps-package build test test-asan test-tsan windows windows-test demo install package package-test fuzz fuzz-build soak bench bench-smoke clean
+.PHONY: all deps deps-windows deps-fuzz deps-package build test test-asan test-tsan windows windows-test demo install package package-test fuzz fuzz-build soak bench bench-smoke mutate clean
 
 all: build
 
@@ -107,5 +110,12 @@ bench: deps
 bench-smoke: build
 	scripts/bench.sh $(BUILD) --smoke
 
+# One-line mutations of the core, each applied to a scratch copy of the
+# tree and run against the fast suites; prints caught or missed and the
+# score. Takes minutes; not part of `make test` or CI.
+mutate:
+	@scripts/install-deps.sh mutate
+	python3 tests/mutation/mutate.py --list $(MUTATIONS)
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release build-bench build-package $(WIN_BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release build-bench build-package build-mutate $(WIN_BUILD)

@@ -2,8 +2,9 @@
 # Installs the Debian packages a build needs; installs nothing when they are
 # all present, so it is cheap to run every time. Groups: the native build and
 # its tests (always), `fuzz` (clang and its runtimes), `windows` (MinGW-w64,
-# GoogleTest sources, Wine), `package` (the Debian packaging tools), `all`.
-#   scripts/install-deps.sh [fuzz|windows|package|all]...
+# GoogleTest sources, Wine), `package` (the Debian packaging tools), `mutate`
+# (the mutation check), `all`.
+#   scripts/install-deps.sh [fuzz|windows|package|mutate|all]...
 set -euo pipefail
 
 native=(
@@ -19,6 +20,7 @@ native=(
 fuzz=(clang-14 libclang-rt-14-dev)
 package=(dpkg-dev file lintian man-db)
 windows=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+mutate=(python3 git ccache)   # the script, the tree's file list, rebuilds from cache
 
 packages=("${native[@]}")
 for group in "$@"; do
@@ -26,7 +28,8 @@ for group in "$@"; do
     fuzz) packages+=("${fuzz[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
     package) packages+=("${package[@]}") ;;
-    all) packages+=("${fuzz[@]}" "${windows[@]}" "${package[@]}") ;;
+    mutate) packages+=("${mutate[@]}") ;;
+    all) packages+=("${fuzz[@]}" "${windows[@]}" "${package[@]}" "${mutate[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

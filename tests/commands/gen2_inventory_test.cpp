@@ -84,6 +84,18 @@ TEST_P(InventoryTest, AFrameWithoutRecordsEndsTheWalk) {
 INSTANTIATE_TEST_SUITE_P(Links, InventoryTest, ::testing::Values(LinkKind::Network, LinkKind::Serial), linkName);
 
 // Only statuses 0x01..0x04 carry records.
+TEST_F(InventoryTcpTest, RecordStatusesDeliverTheirRecords) {
+  for (std::uint8_t status : {0x01, 0x04}) {
+    reader().script({{inventoryFrame(status, 0x41, 1, {0x10, 0x11})}});
+    Inventory out;
+    inventory(out);
+    EXPECT_EQ(out.result, status);
+    EXPECT_EQ(gathered(out), (Bytes{0x10, 0x11}));
+    EXPECT_EQ(out.frameInfo, 0x41);
+    EXPECT_EQ(out.tagCount, 1);
+  }
+}
+
 TEST_F(InventoryTcpTest, OtherStatusesDeliverAnEmptyListAndKeepTheFrameOutputs) {
   for (std::uint8_t status : {0x00, 0x05, 0xFB}) {
     reader().script({{inventoryFrame(status, 0x41, 1, {0x10, 0x11})}});

@@ -1,5 +1,7 @@
 // Gen2 protection commands: field order with each addressing form, and the
 // privacy state.
+#include <algorithm>
+
 #include "commands/tag_fixture.h"
 
 using namespace tagtest;
@@ -22,6 +24,18 @@ TEST_F(ProtectionTest, KillByMaskWithoutMaskBytes) {
   answer(0x05, 0x00);
   EXPECT_EQ(KillTag_G2(&adr, nullptr, 0xFF, kPassword, 1, kMaskAddress, 0, nullptr, &errorCode, port()), MORVENT_OK);
   EXPECT_EQ(sent(), request(kCallerAdr, 0x05, {0xFF, 0x11, 0x22, 0x33, 0x44, 1, 0x01, 0x02, 0}));  // Len 13
+}
+
+// Fifteen words is the longest EPC a tag is addressed by.
+TEST_F(ProtectionTest, KillByAFifteenWordEpc) {
+  Bytes epc(30);
+  for (std::size_t i = 0; i < epc.size(); ++i) epc[i] = static_cast<std::uint8_t>(0x80 + i);
+  answer(0x05, 0x00);
+  EXPECT_EQ(KillTag_G2(&adr, epc.data(), 15, kPassword, 0, nullptr, 0, nullptr, &errorCode, port()), MORVENT_OK);
+  Bytes expected(1 + 30 + 4, 15);
+  std::copy(epc.begin(), epc.end(), expected.begin() + 1);
+  std::copy(kPassword, kPassword + 4, expected.begin() + 31);
+  EXPECT_EQ(sent(), request(kCallerAdr, 0x05, expected));
 }
 
 TEST_F(ProtectionTest, LockPutsItsCodesBeforeThePassword) {

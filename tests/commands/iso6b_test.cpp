@@ -37,6 +37,12 @@ TEST_P(Iso6BLinkTest, InventorySingleDeliversTheRecordWhateverTheStatus) {
   EXPECT_EQ(adr, kAnswerAdr);
   EXPECT_EQ(record[0], 0xA5);
 
+  // A record cut short is not delivered.
+  const Bytes cut = records(1);
+  answer(0x50, 0x00, Bytes(cut.begin(), cut.begin() + 8));
+  EXPECT_EQ(InventorySingle_6B(&adr, record, port()), 0x00);
+  EXPECT_EQ(record[0], 0xA5);
+
   answer(0x50, 0xFB, records(1));
   EXPECT_EQ(InventorySingle_6B(&adr, record, port()), 0xFB);
   EXPECT_EQ(Bytes(record, record + 9), records(1));
@@ -87,6 +93,14 @@ TEST_F(Iso6BTest, InventoryMultipleCountsOnlyRecordsTheFrameHolds) {
   EXPECT_EQ(tagCount, 2);
   EXPECT_EQ(Bytes(tagRecords.begin(), tagRecords.begin() + 18), two);
   EXPECT_EQ(tagRecords[18], 0xA5);
+
+  // One tag announced, its record cut to 8 bytes: no tag.
+  const Bytes cut{1, 0x71, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78};
+  answer(0x51, 0x00, cut);
+  tagRecords.assign(tagRecords.size(), 0xA5);
+  EXPECT_EQ(InventoryMultiple_6B(&adr, 0, 0, 0, compare, tagRecords.data(), &tagCount, port()), 0x00);
+  EXPECT_EQ(tagCount, 0);
+  EXPECT_EQ(tagRecords[0], 0xA5);
 }
 
 // byteCount bytes are copied, however many the reader sent; a short answer

@@ -152,14 +152,18 @@ void expectAutoOpenFinds(int expectedCom, unsigned char expectedAddress) {
   EXPECT_EQ(address, expectedAddress);
 }
 
-TEST(AutoOpenComPort, FindsTheReaderOnCom3) {
-  auto missing = missingComsExcept({3});
-  auto reader = FakeReader::pty();
-  reader->mapCom(3);
-  reader->scriptReaderInfo(0x05);
-  expectAutoOpenFinds(3, 0x05);
-  EXPECT_EQ(reader->lastRequest(), kHandshake);
-  EXPECT_EQ(CloseSpecComPort(3), MORVENT_OK);
+// COM12 is the last port scanned.
+TEST(AutoOpenComPort, FindsTheReaderOnCom3OrCom12) {
+  for (const int readerCom : {3, 12}) {
+    SCOPED_TRACE(readerCom);
+    auto missing = missingComsExcept({readerCom});
+    auto reader = FakeReader::pty();
+    reader->mapCom(readerCom);
+    reader->scriptReaderInfo(0x05);
+    expectAutoOpenFinds(readerCom, 0x05);
+    EXPECT_EQ(reader->lastRequest(), kHandshake);
+    EXPECT_EQ(CloseSpecComPort(readerCom), MORVENT_OK);
+  }
 }
 
 // A COM port that is already open answers 0x35 and the scan moves on.

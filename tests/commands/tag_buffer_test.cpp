@@ -91,10 +91,17 @@ TEST(TagBufferFaults, ShortOrInconsistentAnswersAreRefused) {
   readBuffer(link, join({recordFrame(tagRecord(4, 0x40)), recordFrame(lying), closingFrame()}), past);
   EXPECT_EQ(past.result, MORVENT_COMM_ERROR);
 
-  EXPECT_EQ(cut.count, -1);
-  EXPECT_EQ(past.count, -1);
-  EXPECT_TRUE(untouched(cut));
-  EXPECT_TRUE(untouched(past));
+  // L one byte too long: the record would take in the frame's CRC.
+  Bytes intoCrc = tagRecord(4, 0x50);
+  intoCrc[11] = 5;
+  Reading crc;
+  readBuffer(link, join({recordFrame(intoCrc), closingFrame()}), crc);
+  EXPECT_EQ(crc.result, MORVENT_COMM_ERROR);
+
+  for (Reading* refused : {&cut, &past, &crc}) {
+    EXPECT_EQ(refused->count, -1);
+    EXPECT_TRUE(untouched(*refused));
+  }
 }
 
 // 24 records of 212 bytes would need 5088 bytes: the run ends after 23.

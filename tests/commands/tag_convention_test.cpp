@@ -157,6 +157,11 @@ TEST_P(TagConvention, RequestAndUnpackingFollowTheErrorCodeConvention) {
   EXPECT_EQ(adr, c.writeBack == WriteBack::Always ? kAnswerAdr : kCallerAdr);
   EXPECT_TRUE(outputsUntouched());
 
+  // A tag error without its code byte leaves errorCode alone.
+  answer(c.cmd, MORVENT_TAG_ERROR);
+  EXPECT_EQ(run(), 252);
+  EXPECT_EQ(errorCode, kSentinel);
+
   answer(c.cmd, 0x05, {0x0B});
   EXPECT_EQ(run(), 0x05);
   EXPECT_EQ(errorCode, kSentinel);

@@ -107,6 +107,19 @@ TEST(OpenCom, DeviceHeldByAnotherPortIsBusy) {
   EXPECT_EQ(CloseSpecComPort(39), MORVENT_OK);
 }
 
+// Opening a link that is already open is refused and leaves it working.
+TEST(Reopen, LinksAlreadyOpenAreRefusedAndKeepWorking) {
+  ReaderLink serial(LinkKind::Serial, 40);
+  ReaderLink network(LinkKind::Network);
+  ASSERT_EQ(serial.openStatus(), MORVENT_OK);
+  ASSERT_EQ(network.openStatus(), MORVENT_OK);
+  EXPECT_EQ(OpenCom(40, 9), MORVENT_INVALID_PORT);
+  EXPECT_EQ(OpenNet(network.portIndex(), "127.0.0.1"), MORVENT_PORT_OPEN);
+  EXPECT_EQ(askReaderInformation(serial.reader(), 40), MORVENT_OK);
+  EXPECT_EQ(askReaderInformation(network.reader(), network.portIndex()), MORVENT_OK);
+  EXPECT_EQ(network.reader().connectionsAccepted(), 1);
+}
+
 TEST(SerialLink, EveryByteValuePassesUnchanged) {
   ReaderLink link(LinkKind::Serial, 35);
   ASSERT_EQ(link.openStatus(), MORVENT_OK);
@@ -132,11 +145,14 @@ TEST(SerialLink, SendDiscardsStaleInput) {
 
 TEST(Close, CloseComPortLeavesNetworkLinksOpen) {
   ReaderLink serial(LinkKind::Serial, 37);
+  ReaderLink last(LinkKind::Serial, 255);
   ReaderLink network(LinkKind::Network);
   ASSERT_EQ(serial.openStatus(), MORVENT_OK);
+  ASSERT_EQ(last.openStatus(), MORVENT_OK);
   ASSERT_EQ(network.openStatus(), MORVENT_OK);
   EXPECT_EQ(CloseComPort(), MORVENT_OK);
   EXPECT_EQ(askReaderInformation(serial.reader(), 37), MORVENT_INVALID_PORT);
+  EXPECT_EQ(askReaderInformation(last.reader(), 255), MORVENT_INVALID_PORT);
   EXPECT_EQ(askReaderInformation(network.reader(), network.portIndex()), MORVENT_OK);
   EXPECT_TRUE(network.reader().connected());
 }
@@ -151,6 +167,11 @@ TEST(Close, IndexesOutsideTheirRangeTouchNoLink) {
     EXPECT_EQ(CloseSpecComPort(index), 0) << index;
   EXPECT_EQ(askReaderInformation(serial.reader(), 3), MORVENT_OK);
   EXPECT_EQ(askReaderInformation(network.reader(), network.portIndex()), MORVENT_OK);
+  // Both still count as open.
+  unsigned char address = 0xFF;
+  int handle = 0;
+  EXPECT_EQ(OpenComPort(3, &address, 9, &handle), MORVENT_PORT_OPEN);
+  EXPECT_EQ(OpenNetPort(network.portIndex(), "127.0.0.1", &address, &handle), MORVENT_PORT_OPEN);
 }
 
 // The close waits for the reader to close its side, but not for ever.
@@ -195,23 +216,46 @@ TEST(Transfer, NetworkSendOnAClosedLinkFails) {
   EXPECT_EQ(SendDataToPort(frame.data(), 5, port), MORVENT_COMM_ERROR);
   EXPECT_LT(msSince(start), 2500);
   EXPECT_EQ(network.reader().requestCount(), 1u);  // the handshake only
+  // The ends of the network range are network ports too, not invalid ones.
+  for (int index : {1024, 65535}) EXPECT_EQ(SendDataToPort(frame.data(), 5, index), MORVENT_COMM_ERROR) << index;
 }
 
-TEST(OpenNet, NothingListeningFailsWithinAboutASecond) {
-  // A bound socket that does not listen: connections to it are refused, and
-  // no other test can take the port meanwhile.
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+// A loopback socket on a free port: bound only (connections are refused),
+// or listening with a backlog of one that `fill` takes (further connections
+// wait without being accepted). No other test can take the port meanwhile.
+namespace {
+
+int peerSocket(bool listening, int* port, int* fill) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t size = sizeof address;
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  const int port = ntohs(address.sin_port);
-  const auto start = Clock::now();
-  EXPECT_EQ(OpenNet(port, "127.0.0.1"), MORVENT_COMM_ERROR);
-  EXPECT_LT(msSince(start), 2500);
-  Bytes frame = request(0x00, 0x21);
-  EXPECT_EQ(SendDataToPort(frame.data(), 5, port), MORVENT_COMM_ERROR);
-  close(fd);
+  *port = ntohs(address.sin_port);
+  *fill = -1;
+  if (listening) {
+    EXPECT_EQ(listen(fd, 0), 0);
+    *fill = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(connect(*fill, reinterpret_cast<sockaddr*>(&address), size), 0);
+  }
+  return fd;
+}
+
+}  // namespace
+
+TEST(OpenNet, NothingListeningOrAcceptingFailsWithinAboutASecond) {
+  for (const bool listening : {false, true}) {
+    SCOPED_TRACE(listening ? "not accepting" : "refused");
+    int port = 0, fill = -1;
+    const int fd = peerSocket(listening, &port, &fill);
+    const auto start = Clock::now();
+    EXPECT_EQ(OpenNet(port, "127.0.0.1"), MORVENT_COMM_ERROR);
+    EXPECT_LT(msSince(start), 2500);
+    Bytes frame = request(0x00, 0x21);
+    EXPECT_EQ(SendDataToPort(frame.data(), 5, port), MORVENT_COMM_ERROR);
+    if (fill >= 0) close(fill);
+    close(fd);
+  }
 }

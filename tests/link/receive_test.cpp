@@ -117,6 +117,17 @@ TEST_P(Receive, StatusRoutineReturnsASingleStatusZeroFrameAtOnce) {
   EXPECT_LT(got.ms, 450);
 }
 
+// The fourth byte of a status-0 frame ends the run: its CRC is not awaited.
+TEST_P(Receive, StatusRoutineEndsAtTheStatusByteOfAStatusZeroFrame) {
+  const Bytes only = response(0x00, 0x72, 0x00, {0x33});
+  reader().script({{Bytes(only.begin(), only.begin() + 4)}, {Bytes(only.begin() + 4, only.end()), 600}});
+  const Received got = exchange(GetDataFromPort1);
+  EXPECT_EQ(got.status, MORVENT_OK);
+  EXPECT_EQ(got.bytes, Bytes(only.begin(), only.begin() + 4));
+  EXPECT_LT(got.ms, 450);
+  usleep(650 * 1000);  // let the rest go by
+}
+
 // A status-0 frame followed in the same chunk by another frame does not end
 // the run; the next status-0 frame does.
 TEST_P(Receive, StatusZeroFrameFollowedByMoreDoesNotEndTheRun) {
