@@ -1,5 +1,6 @@
 // Reader commands: information, settings, the tag buffer, what the reader
 // sends by itself, and the transparent pass-through.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -66,7 +67,18 @@ std::string byte_list(const std::uint8_t* bytes, int count) {
 }
 
 Value bytes_value(const std::uint8_t* bytes, int count) {
-    return count == 1 ? Value::number(bytes[0]) : Value::text(byte_list(bytes, count));
+    return count == 1 ? Value::number(bytes[0]) : Value::numbers(bytes, static_cast<std::size_t>(count));
+}
+
+// The two region bytes as the reader reports them: the top two bits of each
+// byte together give the band, the low six bits the highest and the lowest
+// frequency point used.
+Value region_value(const std::uint8_t* bytes) {
+    int band = (bytes[0] >> 6) << 2 | bytes[1] >> 6;
+    int high = bytes[0] & 0x3F, low = bytes[1] & 0x3F;
+    Json json{{"bytes", {bytes[0], bytes[1]}}, {"band", band}, {"low_point", low}, {"high_point", high}};
+    return Value::custom(json, "band " + std::to_string(band) + ", points " + std::to_string(low) + ".." +
+                                   std::to_string(high) + " (bytes " + byte_list(bytes, 2) + ")");
 }
 
 int run_info(Context& context, const Arguments&) {
@@ -74,9 +86,13 @@ int run_info(Context& context, const Arguments&) {
     const auto& info = readings.information();
     Document document;
     document.status = MORVENT_OK;
-    document.add("reader_address", Value::text(hex_byte(info[0])));
+    document.add("reader_address", Value::custom(Json(info[0]), hex_byte(info[0])));
     document.add("port_index", Value::number(context.handle()));
-    for (const InfoField& field : kInfoFields) document.add(field.key, bytes_value(&info[field.at], field.count));
+    document.add("link", Value::text(context.link));
+    for (const InfoField& field : kInfoFields) {
+        if (std::string(field.key) == "region") document.add("region", region_value(&info[field.at]));
+        else document.add(field.key, bytes_value(&info[field.at], field.count));
+    }
     document.add("scan_time_ms", Value::number(info[8] * 100));
     document.add("baud", Value::number(baud_rate_of_code(info[9])));
     document.add("information", Value::text(to_hex(info.data() + 1, 11, " ")));
@@ -188,7 +204,7 @@ Value query_byte(Context& context) {
 Value query_clock(Context& context) {
     std::uint8_t clock[6] = {};
     context.check(GetTime(context.address(), clock, context.handle()));
-    return Value::text(byte_list(clock, 6));
+    return Value::numbers(clock, 6);
 }
 
 Value query_serial(Context& context) {
@@ -201,14 +217,18 @@ Value query_serial(Context& context) {
 Value read_mask(Readings& readings) {
     const auto& p = readings.system_parameters();
     std::uint8_t bits = p[9];
-    if (bits == 0) return Value::text("none");
-    return Value::text(to_hex(&p[10], (bits + 7u) / 8u) + " " + std::to_string(p[6]) + " " +
-                       std::to_string(p[7] << 8 | p[8]) + " " + std::to_string(bits));
+    if (bits == 0) return Value::custom(Json(nullptr), "none");
+    std::string mask = to_hex(&p[10], (bits + 7u) / 8u);
+    int bit = p[7] << 8 | p[8];
+    Json json{{"mask", mask}, {"bank", {{"code", p[6]}, {"name", bank_name(p[6])}}}, {"bit", bit}, {"bits", bits}};
+    return Value::custom(json, mask + " " + std::to_string(p[6]) + " " + std::to_string(bit) + " " + std::to_string(bits));
 }
 
 Value read_setting(const Setting& setting, Readings& readings) {
     switch (setting.source) {
-        case Source::Info: return bytes_value(&readings.information()[setting.at], setting.count);
+        case Source::Info:
+            if (std::string(setting.name) == "region") return region_value(&readings.information()[setting.at]);
+            return bytes_value(&readings.information()[setting.at], setting.count);
         case Source::System: return bytes_value(&readings.system_parameters()[setting.at], setting.count);
         case Source::Mask: return read_mask(readings);
         case Source::Query: return setting.query(readings.context);
@@ -265,9 +285,17 @@ const Setting kSettings[] = {
 #undef SET1
 #undef SET2
 
+// The JSON key of a setting: "scan-time" -> "scan_time".
+std::string setting_key(const char* name) {
+    std::string key = name;
+    std::replace(key.begin(), key.end(), '-', '_');
+    return key;
+}
+
+// Names are taken as listed or in their snake_case JSON spelling.
 const Setting& find_setting(const std::string& name) {
     for (const Setting& setting : kSettings) {
-        if (name == setting.name) return setting;
+        if (name == setting.name || name == setting_key(setting.name)) return setting;
     }
     std::string names;
     for (const Setting& setting : kSettings) names += std::string(names.empty() ? "" : ", ") + setting.name;
@@ -300,7 +328,7 @@ int run_config_get(Context& context, const Arguments& arguments) {
     }
     Readings readings{context, {}, {}};
     Document document;
-    for (const Setting* setting : chosen) document.add(setting->name, read_setting(*setting, readings));
+    for (const Setting* setting : chosen) document.add(setting_key(setting->name), read_setting(*setting, readings));
     context.emit(document);
     return 0;
 }
@@ -336,9 +364,9 @@ int run_buffer_read(Context& context, const Arguments&) {
         const Bytes& head = walk.records[i].head;
         document.table->rows.push_back({Value::number(static_cast<long long>(i + 1)),
                                         Value::text(to_hex(walk.records[i].tail)),
-                                        Value::text(head[0] == 0 ? "gen2" : head[0] == 1 ? "6b" : hex_byte(head[0])),
+                                        Value::coded(head[0], head[0] == 0 ? "gen2" : head[0] == 1 ? "6b" : "type"),
                                         Value::number(head[1]), Value::number(head[2] << 8 | head[3]),
-                                        Value::text(byte_list(&head[4], 6))});
+                                        Value::numbers(&head[4], 6)});
     }
     context.emit(document);
     return 0;
@@ -361,37 +389,71 @@ bool frame_intact(const std::uint8_t* frame, std::size_t size) {
     return CheckCRC(copy, static_cast<int>(size)) == MORVENT_OK;
 }
 
-void print_frame(const Context& context, const Bytes& frame) {
-    std::string time = clock_text(std::chrono::system_clock::now());
-    if (context.json) {
-        std::cout << "{\"time\": " << json_quote(time) << ", \"frame\": " << json_quote(to_hex(frame)) << "}\n";
-    } else {
-        std::cout << time << "  " << to_hex(frame, " ") << "\n";
+// The EPC a Gen2 tag frame of the active mode carries: its data is one
+// inventory record (length byte, EPC, maybe a TID). Empty when it is not.
+std::string frame_epc(const Bytes& frame) {
+    if (frame.size() < 7) return {};
+    const std::uint8_t* data = frame.data() + 4;
+    std::size_t size = frame.size() - 6;
+    for (bool with_tid : {false, true}) {
+        RecordWalk walk = split_tag_records(data, size, with_tid);
+        if (walk.tags.size() == 1 && walk.rest.empty()) return to_hex(walk.tags[0].epc);
     }
+    return {};
+}
+
+const std::vector<std::string> kFrameColumns{"time", "frame", "epc"};
+
+void print_frame(const Context& context, const Bytes& frame) {
+    std::vector<Value> row{Value::time(std::chrono::system_clock::now()), Value::text(to_hex(frame)),
+                           Value::text(frame_epc(frame))};
+    if (context.json) std::cout << row_json(kFrameColumns, row).dump() << "\n";
+    else if (context.format == Format::Csv) std::cout << csv_row(row);
+    else std::cout << row[0].as_text() << "  " << to_hex(frame, " ") << "\n";
     std::cout << std::flush;
+}
+
+// One read of what the reader sent by itself. Serial: the frame-run receive,
+// which takes every byte that has arrived (and waits up to a second for
+// more) and drops nothing between calls; ReadActiveModeData would keep at
+// most 50 bytes of a burst and discard the rest. Network: ReadActiveModeData,
+// which waits up to a second; nothing within it is silence, not a failure,
+// while a closed connection reads as MORVENT_NO_DATA at once.
+int read_active(Context& context, std::uint8_t* data, int& count) {
+    count = 0;
+    if (context.network) {
+        int status = ReadActiveModeData(data, &count, context.handle());
+        if (status == MORVENT_COMM_ERROR) return MORVENT_NO_DATA;
+        if (status == MORVENT_NO_DATA) return MORVENT_COMM_ERROR;
+        return status;
+    }
+    int status = GetInventoryDataFromPort1(data, &count, context.handle());
+    if (status == MORVENT_COMM_ERROR) return count > 0 ? MORVENT_OK : MORVENT_NO_DATA;
+    return status;
 }
 
 int run_active(Context& context, const Arguments& arguments) {
     long seconds = arguments.has("seconds") ? parse_number(*arguments.value("seconds"), "--seconds", 1, 86400) : 0;
     long frames_wanted = arguments.has("frames") ? parse_number(*arguments.value("frames"), "--frames", 1, 1000000) : 0;
-    int port = context.handle();
+    context.handle();
     FrameSplitter splitter(frame_intact);
     long frames_seen = 0;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     catch_interrupts(true);
     context.note("showing what the reader sends by itself; Ctrl-C stops");
+    if (context.format == Format::Csv) std::cout << csv_line(kFrameColumns) << std::flush;
     while (!interrupted() && (seconds == 0 || std::chrono::steady_clock::now() < end) &&
            (frames_wanted == 0 || frames_seen < frames_wanted)) {
-        std::uint8_t data[MORVENT_RECEIVE_BUFFER];
+        static std::uint8_t data[MORVENT_RECEIVE_BUFFER + 2];
         int count = 0;
-        int status = ReadActiveModeData(data, &count, port);
-        // Nothing waiting (serial) or nothing within a second (TCP): poll again.
-        if (status == MORVENT_NO_DATA || (status == MORVENT_COMM_ERROR && context.network)) {
-            if (!context.network) pause_unless_interrupted(20);
+        int status = read_active(context, data, count);
+        if (status == MORVENT_NO_DATA) continue;
+        if (is_link_failure(status)) {
+            if (!context.reconnect(status)) break;
             continue;
         }
         context.check(status);
-        if (count < 0 || count > static_cast<int>(sizeof data)) count = 0;
+        if (count < 0 || count > MORVENT_RECEIVE_BUFFER) count = 0;
         for (const Bytes& frame : splitter.feed(data, static_cast<std::size_t>(count))) {
             if (frames_wanted != 0 && frames_seen == frames_wanted) break;
             print_frame(context, frame);
@@ -400,8 +462,9 @@ int run_active(Context& context, const Arguments& arguments) {
     }
     catch_interrupts(false);
     if (splitter.discarded() > 0) {
-        context.note(std::to_string(splitter.discarded()) + " byte(s) that formed no intact frame were skipped");
+        context.warn(std::to_string(splitter.discarded()) + " byte(s) that formed no intact frame were skipped");
     }
+    if (context.reconnects > 0) context.warn("the link was reopened " + std::to_string(context.reconnects) + " time(s)");
     return 0;
 }
 
@@ -451,8 +514,9 @@ const std::vector<CommandSpec>& reader_commands() {
         {"buffer clear", "", "empty the reader's tag buffer", {}, "", run_buffer_clear},
         {"active", "", "print the frames the reader sends by itself (active mode), until Ctrl-C",
          {{"seconds", "S", "stop after S seconds"}, {"frames", "N", "stop after N frames"}},
-         "Frames are cut by their length byte; each is printed with the time it arrived.\n"
-         "With --json, one JSON object per line.",
+         "Frames are cut by their length byte; each is printed with the time it arrived\n"
+         "and, for a Gen2 tag, its EPC. With --json one JSON object per line, with\n"
+         "--csv one CSV row. A link that fails is reopened and the command goes on.",
          run_active},
         {"raw", "HEX", "pass bytes to the reader (transparent command) and print its answer",
          {{"param", "P", "the parameter byte sent before the bytes (default 0)"}}, "", run_raw},

@@ -1,6 +1,8 @@
 // Tag commands: inventory (Gen2 and 6B, once or watching), Gen2 memory,
 // protection and EAS, and the 6B memory commands.
 
+#include <iostream>
+
 #include "cli/status.h"
 #include "cli/tags.h"
 #include "cli/target.h"
@@ -30,8 +32,9 @@ struct Addressing {
 void check_tag(const Context& context, int status, int error_code) {
     Document details;
     if (status == MORVENT_TAG_ERROR) {
-        details.add("tag_error_code", Value::number(error_code));
-        details.add("tag_error", Value::text(tag_error_line(error_code)));
+        StatusInfo error = describe_tag_error(error_code);
+        details.add("tag_error", Value::custom(Json{{"code", error_code}, {"name", error.name}, {"meaning", error.meaning}},
+                                               tag_error_line(error_code)));
     }
     context.check(status, {}, details);
 }
@@ -39,6 +42,16 @@ void check_tag(const Context& context, int status, int error_code) {
 void report_ok(const Context& context, Document document = {}) {
     document.status = MORVENT_OK;
     context.emit(document);
+}
+
+// Success of a command that acted on one tag: says which one.
+void report_tag(const Context& context, const Target& target, Document document = {}) {
+    document.fields.insert(document.fields.begin(), Field{"tag", target_value(target)});
+    report_ok(context, document);
+}
+
+void refuse_unless_confirmed(const Context& context, const std::string& question) {
+    if (!confirm(context, question)) throw UsageError("not confirmed; nothing was sent");
 }
 
 // The longest request is 255 bytes after Len; what the write data may take.
@@ -92,40 +105,71 @@ Table tag_table(const std::vector<TagRecord>& tags, bool with_tid) {
     return table;
 }
 
+// One JSON line or CSV row per tag sighting as the rounds go, a summary at
+// the end. A round the link or the reader spoils is counted, not fatal; two
+// link failures in a row (one lost answer is not a broken link) reopen the
+// link with capped back-off, and the watch goes on until it is stopped.
 int watch(Context& context, InventoryRequest& request, long rounds, long interval_ms) {
     TagTally tally;
-    bool live = output_is_terminal() && !context.json;
+    bool live = output_is_terminal() && context.format == Format::Text;
     catch_interrupts(true);
     context.handle();  // a link that cannot be opened ends the watch at once
     context.note("watching the field; Ctrl-C stops");
-    long failed = 0;
-    for (long round = 0; !interrupted() && (rounds == 0 || round < rounds); ++round) {
-        // A round the link or the reader spoils is counted, not fatal: the
-        // watch goes on until it is stopped.
+    std::vector<std::string> columns{"time", "round", "epc", "count"};
+    if (request.with_tid) columns.push_back("tid");
+    if (context.format == Format::Csv) std::cout << csv_line(columns) << std::flush;
+    long failed = 0, round = 0;
+    int failed_in_a_row = 0;
+    while (!interrupted() && (rounds == 0 || round < rounds)) {
+        ++round;
         int status = 0;
         std::vector<TagRecord> tags;
         try {
             tags = inventory_g2(context, request, status);
+            failed_in_a_row = 0;
         } catch (const Failure& failure) {
             ++failed;
-            context.note("round " + std::to_string(round + 1) + ": " + status_line(failure.status));
+            context.warn("round " + std::to_string(round) + ": " + status_line(failure.status));
+            if (context.json) {
+                Json line{{"time", rfc3339(std::chrono::system_clock::now())}, {"round", round},
+                          {"error", status_json(failure.status)}};
+                std::cout << line.dump() << "\n" << std::flush;
+            }
+            failed_in_a_row = is_link_failure(failure.status) ? failed_in_a_row + 1 : 0;
+            if (failed_in_a_row >= 2) {
+                if (!context.reconnect(failure.status)) break;
+                failed_in_a_row = 0;
+            }
         }
         auto now = std::chrono::system_clock::now();
-        for (const TagRecord& tag : tags) tally.record(tag.epc, now);
+        for (const TagRecord& tag : tags) {
+            long long count = tally.record(tag.epc, now);
+            if (context.format == Format::Text) continue;
+            std::vector<Value> row{Value::time(now), Value::number(round), Value::text(to_hex(tag.epc)),
+                                   Value::number(count)};
+            if (request.with_tid) row.push_back(Value::text(to_hex(tag.tid)));
+            std::cout << (context.json ? row_json(columns, row).dump() + "\n" : csv_row(row));
+        }
+        std::cout << std::flush;
         if (live) {
             std::printf("\033[H\033[2J%s\n%zu tag(s) seen, round %ld; Ctrl-C stops\n",
-                        render_table(tally.table()).c_str(), tally.size(), round + 1);
+                        render_table(tally.table()).c_str(), tally.size(), round);
             std::fflush(stdout);
         }
-        pause_unless_interrupted(interval_ms);
+        if (rounds == 0 || round < rounds) pause_unless_interrupted(interval_ms);
     }
     catch_interrupts(false);
     Document document;
     document.add("tags_seen", Value::number(static_cast<long long>(tally.size())));
+    document.add("rounds", Value::number(round));
     document.add("failed_rounds", Value::number(failed));
+    document.add("reconnects", Value::number(context.reconnects));
     document.table_key = "tags";
     document.table = tally.table();
-    context.emit(document);
+    if (context.json) std::cout << to_json(document).dump() << "\n";
+    else if (context.format == Format::Csv) std::cerr << render_text(document);
+    else context.emit(document);
+    std::cout << std::flush;
     return 0;
 }
 
@@ -200,7 +244,8 @@ struct MemoryRequest {
 
     Document document() const {
         Document document;
-        document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
+        document.add("tag", target_value(a.target));
+        document.add("bank", Value::coded(bank, bank_name(bank))).add("word_pointer", Value::number(pointer));
         return document;
     }
 };
@@ -230,6 +275,7 @@ int run_write(Context& context, const Arguments& arguments) {
         throw UsageError("--data: " + std::to_string(data.size() / 2) + " words do not fit one request; at most " +
                          std::to_string(write_room(m.a.target) / 2) + " with this addressing");
     }
+    require_chosen(arguments, m.a.target);
     auto write = arguments.flag("block") ? BlockWrite_G2 : WriteData_G2;
     int error = 0;
     int status = write(context.address(), m.a.epc(), static_cast<std::uint8_t>(data.size() / 2), m.a.words(), m.bank,
@@ -243,6 +289,7 @@ int run_write(Context& context, const Arguments& arguments) {
 int run_erase(Context& context, const Arguments& arguments) {
     MemoryRequest m(arguments);
     std::uint8_t count = parse_count(arguments, 255);
+    require_chosen(arguments, m.a.target);
     int error = 0;
     int status = BlockErase_G2(context.address(), m.a.epc(), m.a.words(), m.bank, m.pointer, count, m.password.data(),
                                m.a.bank(), m.a.mask_address(), m.a.bits(), m.a.mask(), &error, context.handle());
@@ -256,16 +303,33 @@ std::string single_operand(const Arguments& arguments, const char* what) {
     return arguments.operands()[0];
 }
 
+// With --epc or --mask the chosen tag's PC word keeps its flags and takes
+// the new length, and PC and EPC are written together; with --any the reader
+// gives the new EPC to whichever tag answers.
 int run_write_epc(Context& context, const Arguments& arguments) {
     Bytes epc = parse_epc(single_operand(arguments, "NEW_EPC"), "NEW_EPC");
+    Addressing a{parse_change_target(arguments)};
     Bytes password = parse_password(arguments);
+    auto words = static_cast<std::uint8_t>(epc.size() / 2);
     int error = 0;
-    int status = WriteEPC_G2(context.address(), password.data(), epc.data(), static_cast<std::uint8_t>(epc.size() / 2),
-                             &error, context.handle());
-    check_tag(context, status, error);
+    if (a.words() == 0) {
+        int status = WriteEPC_G2(context.address(), password.data(), epc.data(), words, &error, context.handle());
+        check_tag(context, status, error);
+    } else {
+        std::uint8_t pc[2] = {};
+        int status = ReadData_G2(context.address(), a.epc(), a.words(), 1, 1, 1, password.data(), a.bank(),
+                                 a.mask_address(), a.bits(), a.mask(), pc, &error, context.handle());
+        check_tag(context, status, error);
+        Bytes data{static_cast<std::uint8_t>((words << 3) | (pc[0] & 0x07)), pc[1]};
+        data.insert(data.end(), epc.begin(), epc.end());
+        status = WriteData_G2(context.address(), a.epc(), static_cast<std::uint8_t>(data.size() / 2), a.words(), 1, 1,
+                              data.data(), password.data(), a.bank(), a.mask_address(), a.bits(), a.mask(), &error,
+                              context.handle());
+        check_tag(context, status, error);
+    }
     Document document;
-    document.add("epc", Value::text(to_hex(epc)));
-    report_ok(context, document);
+    document.add("new_epc", Value::text(to_hex(epc)));
+    report_tag(context, a.target, document);
     return 0;
 }
 
@@ -283,35 +347,50 @@ std::uint8_t parse_code(const std::string& text, const char* what, std::initiali
     throw UsageError(std::string(what) + ": '" + text + "' is not one of " + choices + " (or a number)");
 }
 
+const char* const kLockAreas[] = {"kill-password", "access-password", "epc", "tid", "user"};
+const char* const kLockModes[] = {"writable", "permanently-writable", "secured", "permanently-locked"};
+
+template <std::size_t N>
+Value name_of(std::uint8_t code, const char* const (&names)[N]) {
+    return Value::coded(code, code < N ? names[code] : "code " + std::to_string(code));
+}
+
 int run_lock(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
+    Addressing a{parse_change_target(arguments)};
     std::uint8_t area = parse_code(arguments.required("area"), "--area",
                                    {"kill-password", "access-password", "epc", "tid", "user"});
     std::uint8_t mode = parse_code(arguments.required("mode"), "--mode",
                                    {"writable", "permanently-writable", "secured", "permanently-locked"});
     Bytes password = parse_password(arguments);
+    if (mode == 1 || mode == 3) {
+        refuse_unless_confirmed(context, "Make " + name_of(area, kLockAreas).as_text() + " of tag " +
+                                             target_value(a.target).as_text() + " " +
+                                             name_of(mode, kLockModes).as_text() + "?");
+    }
     int error = 0;
     int status = Lock_G2(context.address(), a.epc(), a.words(), area, mode, password.data(), a.bank(),
                          a.mask_address(), a.bits(), a.mask(), &error, context.handle());
     check_tag(context, status, error);
-    report_ok(context, Document().add("area", Value::number(area)).add("mode", Value::number(mode)));
+    report_tag(context, a.target,
+               Document().add("area", name_of(area, kLockAreas)).add("mode", name_of(mode, kLockModes)));
     return 0;
 }
 
 int run_kill(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
+    Addressing a{parse_change_target(arguments)};
     if (!arguments.has("password")) throw UsageError("--password (the tag's kill password) is required");
     Bytes password = parse_password(arguments);
+    refuse_unless_confirmed(context, "Kill tag " + target_value(a.target).as_text() + " for good?");
     int error = 0;
     int status = KillTag_G2(context.address(), a.epc(), a.words(), password.data(), a.bank(), a.mask_address(),
                             a.bits(), a.mask(), &error, context.handle());
     check_tag(context, status, error);
-    report_ok(context);
+    report_tag(context, a.target, Document().add("killed", Value::boolean(true)));
     return 0;
 }
 
 int run_privacy_set(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
+    Addressing a{parse_change_target(arguments)};
     Bytes password = parse_password(arguments);
     int error = 0;
     int status = a.words() == 0
@@ -319,11 +398,12 @@ int run_privacy_set(Context& context, const Arguments& arguments) {
                      : SetPrivacyByEPC_G2(context.address(), a.epc(), a.words(), password.data(), a.bank(),
                                           a.mask_address(), a.bits(), a.mask(), &error, context.handle());
     check_tag(context, status, error);
-    report_ok(context);
+    report_tag(context, a.target, Document().add("privacy", Value::boolean(true)));
     return 0;
 }
 
 int run_privacy_reset(Context& context, const Arguments& arguments) {
+    require_any(arguments, "privacy reset acts on whichever tag answers");
     Bytes password = parse_password(arguments);
     int error = 0;
     check_tag(context, ResetPrivacy_G2(context.address(), password.data(), &error, context.handle()), error);
@@ -340,14 +420,14 @@ int run_privacy_check(Context& context, const Arguments&) {
 }
 
 int run_eas_set(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
+    Addressing a{parse_change_target(arguments)};
     std::uint8_t state = parse_code(arguments.required("state"), "--state", {"off", "on"});
     Bytes password = parse_password(arguments);
     int error = 0;
     int status = EASConfigure_G2(context.address(), a.epc(), a.words(), password.data(), state, a.bank(),
                                  a.mask_address(), a.bits(), a.mask(), &error, context.handle());
     check_tag(context, status, error);
-    report_ok(context, Document().add("eas_state", Value::number(state)));
+    report_tag(context, a.target, Document().add("eas", Value::coded(state, state ? "on" : "off")));
     return 0;
 }
 
@@ -370,7 +450,8 @@ int run_6b_read(Context& context, const Arguments& arguments) {
     std::uint8_t data[256] = {};
     int error = 0;
     check_tag(context, ReadData_6B(context.address(), uid.data(), start, count, data, &error, context.handle()), error);
-    report_ok(context, Document().add("start", Value::number(start)).add("data", Value::text(to_hex(data, count))));
+    report_ok(context, Document().add("uid", Value::text(to_hex(uid))).add("start", Value::number(start))
+                           .add("data", Value::text(to_hex(data, count))));
     return 0;
 }
 
@@ -386,7 +467,8 @@ int run_6b_write(Context& context, const Arguments& arguments) {
     int status = WriteData_6B(context.address(), uid.data(), start, data.data(), static_cast<std::uint8_t>(data.size()),
                               &written, &error, context.handle());
     check_tag(context, status, error);
-    report_ok(context, Document().add("bytes_written", Value::number(written)));
+    report_ok(context, Document().add("uid", Value::text(to_hex(uid))).add("start", Value::number(start))
+                           .add("bytes_written", Value::number(written)));
     return 0;
 }
 
@@ -397,11 +479,14 @@ int run_6b_lock(Context& context, const Arguments& arguments) {
     if (arguments.flag("check")) {
         std::uint8_t state = 0;
         check_tag(context, CheckLock_6B(context.address(), uid.data(), address, &state, &error, context.handle()), error);
-        report_ok(context, Document().add("byte", Value::number(address)).add("lock_state", Value::number(state)));
+        report_ok(context, Document().add("uid", Value::text(to_hex(uid))).add("byte", Value::number(address))
+                               .add("lock_state", Value::number(state)));
         return 0;
     }
+    refuse_unless_confirmed(context, "Lock byte " + std::to_string(address) + " of 6B tag " + to_hex(uid) + " for good?");
     check_tag(context, Lock_6B(context.address(), uid.data(), address, &error, context.handle()), error);
-    report_ok(context, Document().add("byte", Value::number(address)).add("locked", Value::boolean(true)));
+    report_ok(context, Document().add("uid", Value::text(to_hex(uid))).add("byte", Value::number(address))
+                           .add("locked", Value::boolean(true)));
     return 0;
 }
 
@@ -414,6 +499,10 @@ const Options kMemory = {
 const char* const kTargetHelp =
     "The tag is chosen by --epc, or by --mask (mask addressing); with neither,\n"
     "the reader takes whichever tag answers.";
+const char* const kChangeHelp =
+    "The tag is chosen by --epc, or by --mask (mask addressing). With neither\n"
+    "the command is refused, unless --any asks for whichever tag answers.";
+const Options kAny = {{"any", nullptr, "act on whichever tag answers"}};
 
 }  // namespace
 
@@ -428,34 +517,46 @@ const std::vector<CommandSpec>& tag_commands() {
                 {"interval", "MS", "with --watch: pause between inventories (default 200)"}}}),
          "With --tid, the TID words asked for are shown beside each EPC.\n"
          "With --watch and a terminal, the table is redrawn after every round;\n"
-         "otherwise it is printed once when the watch ends.",
+         "with --json every sighting is one JSON line as it happens (a summary line\n"
+         "ends the watch), with --csv one CSV row; otherwise the table is printed\n"
+         "once when the watch ends. A link that fails is reopened and the watch\n"
+         "goes on; failed rounds are counted.",
          run_inventory},
         {"read", "", "read words of a Gen2 tag's memory",
          join({kTargetOptions, kMemory, {{"count", "N", "number of words (1..120)"}}, kPassword}), kTargetHelp,
          run_read},
         {"write", "", "write words to a Gen2 tag's memory",
-         join({kTargetOptions, kMemory,
+         join({kChangeTargetOptions, kMemory,
                {{"data", "HEX", "the words to write (4 hex digits each)"},
                 {"block", nullptr, "write in one block operation"}},
                kPassword}),
-         kTargetHelp, run_write},
+         kChangeHelp, run_write},
         {"erase", "", "erase words of a Gen2 tag's memory",
-         join({kTargetOptions, kMemory, {{"count", "N", "number of words"}}, kPassword}), kTargetHelp, run_erase},
-        {"write-epc", "NEW_EPC", "give the tag in the field a new EPC (1 to 15 words)", kPassword, "", run_write_epc},
+         join({kChangeTargetOptions, kMemory, {{"count", "N", "number of words"}}, kPassword}), kChangeHelp, run_erase},
+        {"write-epc", "NEW_EPC", "give a tag a new EPC (1 to 15 words)", join({kChangeTargetOptions, kPassword}),
+         kChangeHelp, run_write_epc},
         {"lock", "", "lock or unlock an area of a Gen2 tag",
-         join({kTargetOptions,
+         join({kChangeTargetOptions,
                {{"area", "AREA", "kill-password, access-password, epc, tid, user (reader codes 0..4)"},
                 {"mode", "MODE", "writable, permanently-writable, secured, permanently-locked (0..3)"}},
                kPassword}),
-         kTargetHelp, run_lock},
+         "The tag is chosen by --epc, or by --mask (mask addressing). With neither\n"
+         "the command is refused, unless --any asks for whichever tag answers.\n"
+         "A permanent mode asks for confirmation on a terminal (--yes skips it).",
+         run_lock},
         {"kill", "", "kill a Gen2 tag for good",
-         join({kTargetOptions, {{"password", "HEX", "the tag's kill password, 8 hex digits"}}}), kTargetHelp, run_kill},
-        {"privacy set", "", "put a tag into privacy mode", join({kTargetOptions, kPassword}),
-         "With --epc or --mask the addressed tag, else the tag in the field.", run_privacy_set},
-        {"privacy reset", "", "take the tag in the field out of privacy mode", kPassword, "", run_privacy_reset},
+         join({kChangeTargetOptions, {{"password", "HEX", "the tag's kill password, 8 hex digits"}}}),
+         "The tag is chosen by --epc, or by --mask (mask addressing). With neither\n"
+         "the command is refused, unless --any asks for whichever tag answers.\n"
+         "Asks for confirmation on a terminal (--yes skips it).",
+         run_kill},
+        {"privacy set", "", "put a tag into privacy mode", join({kChangeTargetOptions, kPassword}), kChangeHelp,
+         run_privacy_set},
+        {"privacy reset", "", "take the tag in the field out of privacy mode (needs --any)", join({kAny, kPassword}),
+         "The reader acts on whichever tag answers; --any says that is meant.", run_privacy_reset},
         {"privacy check", "", "show whether the tag in the field is in privacy mode", {}, "", run_privacy_check},
         {"eas set", "", "set a tag's EAS bit",
-         join({kTargetOptions, {{"state", "on|off", "the EAS state"}}, kPassword}), kTargetHelp, run_eas_set},
+         join({kChangeTargetOptions, {{"state", "on|off", "the EAS state"}}, kPassword}), kChangeHelp, run_eas_set},
         {"eas alarm", "", "ask for an EAS alarm: succeeds when a tag with EAS set is in the field", {}, "",
          run_eas_alarm},
         {"6b read", "", "read bytes of an ISO 18000-6B tag",

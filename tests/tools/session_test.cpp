@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
 
 #include "process.h"
 
 using clitest::Outcome;
+using Json = nlohmann::json;
 
 namespace {
 
@@ -25,6 +29,26 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
+}
+
+// Each line of a stream of JSON lines; a line that does not parse fails the test.
+std::vector<Json> json_lines(const std::string& text) {
+    std::vector<Json> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        if (line.empty()) continue;
+        Json parsed = Json::parse(line, nullptr, false);
+        EXPECT_FALSE(parsed.is_discarded()) << line;
+        lines.push_back(parsed);
+    }
+    return lines;
+}
+
+Json json_of(const Outcome& outcome) {
+    Json parsed = Json::parse(outcome.out, nullptr, false);
+    EXPECT_FALSE(parsed.is_discarded()) << outcome.out << outcome.err;
+    return parsed;
 }
 
 class Session : public ::testing::Test {
@@ -98,7 +122,8 @@ TEST_F(Session, ReaderAndTagFailuresAreNamedWithNumberAndMeaning) {
 
     Outcome json = tool({"--json", "read", "--epc", "AAAA", "--bank", "user", "--count", "1"});
     EXPECT_EQ(json.exit_code, 1);
-    EXPECT_TRUE(contains(json.out, "\"status\": {\"code\": 251, \"name\": \"NO_TAG\"")) << json.out;
+    EXPECT_EQ(json_of(json)["status"]["code"], 251);
+    EXPECT_EQ(json_of(json)["status"]["name"], "NO_TAG");
 
     Outcome refused = tool({"config", "set", "power", "40"});
     EXPECT_EQ(refused.exit_code, 1);
@@ -111,10 +136,11 @@ TEST_F(Session, SettingsChangeAndReadBack) {
     ASSERT_EQ(tool({"config", "set", "auto-mask", "E200", "epc", "32"}).exit_code, 0);
     Outcome get = tool({"--json", "config", "get", "power", "region", "auto-mask", "serial"});
     ASSERT_EQ(get.exit_code, 0) << get.err;
-    EXPECT_TRUE(contains(get.out, "\"power\": 17")) << get.out;
-    EXPECT_TRUE(contains(get.out, "\"region\": \"3,0\"")) << get.out;
-    EXPECT_TRUE(contains(get.out, "\"auto-mask\": \"E200 1 32 16\"")) << get.out;
-    EXPECT_TRUE(contains(get.out, "\"serial\": ")) << get.out;
+    Json settings = json_of(get);
+    EXPECT_EQ(settings["power"], 17);
+    EXPECT_EQ(settings["region"]["bytes"], (Json{3, 0}));
+    EXPECT_EQ(settings["auto_mask"], (Json{{"mask", "E200"}, {"bank", {{"code", 1}, {"name", "epc"}}}, {"bit", 32}, {"bits", 16}}));
+    EXPECT_TRUE(settings["serial"].is_number()) << get.out;
 
     Outcome info = serial_tool({"info"});
     ASSERT_EQ(info.exit_code, 0) << info.err;
@@ -123,17 +149,28 @@ TEST_F(Session, SettingsChangeAndReadBack) {
 }
 
 TEST_F(Session, WatchCountsEveryRoundAndStopsOnInterrupt) {
+    // One JSON line per sighting as it happens, then the summary.
     Outcome rounds = tool({"inventory", "--watch", "--rounds", "3", "--interval", "0", "--json"});
     ASSERT_EQ(rounds.exit_code, 0) << rounds.err;
-    EXPECT_TRUE(contains(rounds.out, "\"tags_seen\": 5")) << rounds.out;
-    EXPECT_EQ(occurrences(rounds.out, "\"count\": 3"), 5u) << rounds.out;
+    std::vector<Json> lines = json_lines(rounds.out);
+    ASSERT_EQ(lines.size(), 16u) << rounds.out;
+    EXPECT_EQ(lines[5]["round"], 2);
+    EXPECT_EQ(lines[5]["count"], 2);
+    EXPECT_EQ(lines.back()["tags_seen"], 5);
+    for (const Json& tag : lines.back()["tags"]) EXPECT_EQ(tag["count"], 3) << tag;
 
     Outcome interrupted = clitest::run_and_signal({MORVENT_TOOL_PATH, "--tcp", sim_->tcp(), "inventory", "--watch", "--json"},
                                               SIGINT, 1500);
     EXPECT_EQ(interrupted.exit_code, 0) << interrupted.err;
-    EXPECT_TRUE(contains(interrupted.out, "\"tags_seen\": 5")) << interrupted.out;
-    EXPECT_TRUE(contains(interrupted.out, "\"failed_rounds\": 0")) << interrupted.out;
+    Json summary = json_lines(interrupted.out).back();
+    EXPECT_EQ(summary["tags_seen"], 5) << interrupted.out;
+    EXPECT_EQ(summary["failed_rounds"], 0) << interrupted.out;
     EXPECT_TRUE(contains(interrupted.out, kFirstTag)) << interrupted.out;
+
+    Outcome csv = tool({"inventory", "--watch", "--rounds", "1", "--csv"});
+    ASSERT_EQ(csv.exit_code, 0) << csv.err;
+    EXPECT_EQ(csv.out.rfind("time,round,epc,count\n", 0), 0u) << csv.out;
+    EXPECT_EQ(occurrences(csv.out, "\n"), 6u) << csv.out;
 }
 
 TEST(CliWatch, GoesOnThroughRoundsTheLinkSpoils) {
@@ -144,8 +181,9 @@ TEST(CliWatch, GoesOnThroughRoundsTheLinkSpoils) {
     Outcome watch = clitest::run({MORVENT_TOOL_PATH, "--tcp", lossy.tcp(), "--json", "inventory", "--watch",
                                   "--rounds", "8", "--interval", "0"});
     ASSERT_EQ(watch.exit_code, 0) << watch.err;
-    EXPECT_TRUE(contains(watch.out, "\"tags_seen\": 5")) << watch.out;
-    EXPECT_FALSE(contains(watch.out, "\"failed_rounds\": 0")) << watch.out;
+    Json summary = json_lines(watch.out).back();
+    EXPECT_EQ(summary["tags_seen"], 5) << watch.out;
+    EXPECT_GT(summary["failed_rounds"], 0) << watch.out;
     EXPECT_TRUE(contains(watch.err, "MORVENT_COMM_ERROR (0x30, 48)")) << watch.err;
 }
 
@@ -161,7 +199,7 @@ TEST_F(Session, ActiveModeFramesAndTheTagBuffer) {
     Outcome leave = tool({"config", "set", "work-mode", "0"});
     EXPECT_EQ(leave.exit_code, 0) << leave.err;
     ASSERT_EQ(active.exit_code, 0) << active.err;
-    EXPECT_EQ(occurrences(active.out, "\"frame\": "), 3u) << active.out;
+    EXPECT_EQ(json_lines(active.out).size(), 3u) << active.out;
     EXPECT_TRUE(contains(active.out, "00EE00")) << active.out;  // address 0, command 0xEE, status 0
 }
 

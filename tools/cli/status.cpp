@@ -56,6 +56,13 @@ std::string tag_error_line(int code) {
     return std::string(numbers) + ": tag error code";
 }
 
+StatusInfo describe_tag_error(int code) {
+    for (const KnownStatus& known : kTagErrors) {
+        if (known.code == code) return {code, known.name, known.meaning};
+    }
+    return {code, "TAG_ERROR_" + std::to_string(code), "tag error code"};
+}
+
 StatusInfo describe_status(int code) {
     for (const KnownStatus& known : kKnown) {
         if (known.code == code) return {code, known.name, known.meaning};

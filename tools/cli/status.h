@@ -17,6 +17,8 @@ StatusInfo describe_status(int code);
 // "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake"
 std::string status_line(int code);
 
+StatusInfo describe_tag_error(int code);
+
 // "0x04 MEMORY_LOCKED: the memory is locked or permanently locked"
 std::string tag_error_line(int code);
 
