@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, builds the C example against it
-# with find_package(Morvent) and with pkg-config, and runs both, and the
+# with find_package(Morvent) and with pkg-config and the C++ example with
+# find_package(Morvent), and runs them, and the
 # installed tool, against the installed simulator.
 # Arguments: BUILD_DIR SOURCE_DIR SCRATCH_DIR
 set -euo pipefail
@@ -13,7 +14,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
-for file in include/morvent.h lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
+for file in include/morvent.h include/morvent.hpp lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
             lib/cmake/Morvent/MorventConfig.cmake; do
   [ -e "$prefix/$file" ] || fail "$file not installed"
 done
@@ -36,6 +37,13 @@ cmake --build "$scratch/cmake-consumer" >>"$scratch/consumer.log"
 "$scratch/cmake-consumer/list_tags" 127.0.0.1 "$port" >"$scratch/cmake.out"
 expect_tag "$scratch/cmake.out" "the find_package(Morvent) build"
 
+cmake -S "$source/examples/cpp" -B "$scratch/cpp-consumer" -DCMAKE_PREFIX_PATH="$prefix" >"$scratch/cpp-consumer.log"
+cmake --build "$scratch/cpp-consumer" >>"$scratch/cpp-consumer.log"
+"$scratch/cpp-consumer/tags" 127.0.0.1 "$port" >"$scratch/cpp.out"
+expect_tag "$scratch/cpp.out" "the C++ example"
+grep -q 'user memory of E20034120123456789ABCDEF: CAFEF00D' "$scratch/cpp.out" ||
+  { cat "$scratch/cpp.out"; fail "the C++ example did not read back what it wrote"; }
+
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 cc -o "$scratch/list_tags_pc" "$source/examples/c/list_tags.c" $(pkg-config --cflags --libs morvent) \
    -Wl,-rpath,"$(pkg-config --variable=libdir morvent)"
@@ -44,4 +52,4 @@ expect_tag "$scratch/pkgconfig.out" "the pkg-config build"
 
 "$prefix/bin/morvent" --tcp "127.0.0.1:$port" inventory >"$scratch/tool.out"
 expect_tag "$scratch/tool.out" "the installed morvent"
-echo "install test: the CMake and pkg-config consumers and the installed tool listed the tags"
+echo "install test: the C and C++ CMake consumers, the pkg-config consumer and the installed tool listed the tags"
