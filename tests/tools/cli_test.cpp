@@ -104,7 +104,7 @@ TEST(CliStatus, NamesEveryLibraryCodeAndPassesReaderCodesThrough) {
     }
     EXPECT_EQ(status_line(MORVENT_COMM_ERROR),
               "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake");
-    EXPECT_EQ(describe_status(0xFB).name, "NO_TAG");
+    EXPECT_EQ(describe_status(0xFB).name, "MORVENT_NO_TAG");
     EXPECT_EQ(describe_status(0x05).name, "READER_STATUS_0x05");
     EXPECT_TRUE(contains(status_line(0xFE), "(0xFE, 254)"));
 }

@@ -85,7 +85,7 @@ TEST_F(Session, InventoryOverTcpAndSerialListsTheSameField) {
 
     Outcome serial = serial_tool({"inventory"});
     ASSERT_EQ(serial.exit_code, 0) << serial.err;
-    EXPECT_TRUE(contains(serial.out, "INVENTORY_RECORDS (0x01, 1)")) << serial.out;
+    EXPECT_TRUE(contains(serial.out, "MORVENT_INVENTORY_DONE (0x01, 1)")) << serial.out;
     EXPECT_TRUE(contains(serial.out, kFirstTag)) << serial.out;
 
     Outcome masked = tool({"inventory", "--mask", "3000", "--tid", "0,2"});
@@ -118,12 +118,12 @@ TEST_F(Session, ReaderAndTagFailuresAreNamedWithNumberAndMeaning) {
     EXPECT_EQ(wrong_password.exit_code, 1);
     EXPECT_TRUE(contains(wrong_password.err, "MORVENT_TAG_ERROR (0xFC, 252): the tag reported an error"))
         << wrong_password.err;
-    EXPECT_TRUE(contains(wrong_password.err, "tag error 0x05 PASSWORD")) << wrong_password.err;
+    EXPECT_TRUE(contains(wrong_password.err, "tag error 0x05 MORVENT_TAG_ERR_PASSWORD")) << wrong_password.err;
 
     Outcome json = tool({"--json", "read", "--epc", "AAAA", "--bank", "user", "--count", "1"});
     EXPECT_EQ(json.exit_code, 1);
     EXPECT_EQ(json_of(json)["status"]["code"], 251);
-    EXPECT_EQ(json_of(json)["status"]["name"], "NO_TAG");
+    EXPECT_EQ(json_of(json)["status"]["name"], "MORVENT_NO_TAG");
 
     Outcome refused = tool({"config", "set", "power", "40"});
     EXPECT_EQ(refused.exit_code, 1);
@@ -217,6 +217,85 @@ TEST_F(Session, SixBAndTransparentCommands) {
     EXPECT_TRUE(contains(raw.out, "answer         01 02 03")) << raw.out;
 }
 
+TEST_F(Session, EveryCommandsJsonOutputParses) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"info"}, {"inventory"}, {"inventory", "--6b"}, {"inventory", "--tid", "0,2"},
+        {"read", "--epc", kFirstTag, "--bank", "tid", "--count", "2"},
+        {"write", "--epc", kFirstTag, "--bank", "user", "--ptr", "12", "--data", "0102"},
+        {"erase", "--mask", "E2003412", "--bank", "user", "--ptr", "12", "--count", "1"},
+        {"lock", "--epc", kFirstTag, "--area", "user", "--mode", "writable"},
+        {"eas", "set", "--epc", kFirstTag, "--state", "off"}, {"eas", "alarm"}, {"privacy", "check"},
+        {"config", "list"}, {"config", "get"}, {"config", "set", "beep", "0"}, {"buffer", "read"},
+        {"6b", "read", "--uid", "E004010012345678", "--start", "0", "--count", "4"},
+        {"6b", "lock", "--uid", "E004010087654321", "--byte", "20", "--check"}, {"raw", "01"},
+        {"read", "--epc", kProtectedTag, "--bank", "reserved", "--count", "2", "--password", "00000001"},
+        {"config", "set", "power", "99"},
+    };
+    for (std::vector<std::string> command : commands) {
+        command.push_back("--json");
+        Outcome outcome = tool(command);
+        Json parsed = json_of(outcome);
+        ASSERT_TRUE(parsed.is_object()) << command[0] << outcome.out;
+        if (outcome.exit_code != 0) {
+            EXPECT_TRUE(parsed.contains("error")) << outcome.out;
+            EXPECT_TRUE(parsed["status"]["name"].is_string()) << outcome.out;
+            EXPECT_TRUE(parsed["status"]["meaning"].is_string()) << outcome.out;
+        }
+    }
+    Json written = json_of(tool({"--json", "write", "--epc", kFirstTag, "--bank", "user", "--data", "0000"}));
+    EXPECT_EQ(written["tag"], kFirstTag);
+    EXPECT_EQ(written["bank"], (Json{{"code", 3}, {"name", "user"}}));
+}
+
+TEST_F(Session, WriteEpcActsOnTheChosenTagOnly) {
+    ASSERT_EQ(tool({"write-epc", "--epc", "3000AAAABBBB", "11112222"}).exit_code, 0);
+    Outcome after = tool({"inventory"});
+    EXPECT_TRUE(contains(after.out, "11112222 ")) << after.out;
+    EXPECT_TRUE(contains(after.out, kFirstTag)) << after.out;
+    ASSERT_EQ(tool({"write-epc", "--mask", "11112222", "3000AAAABBBB"}).exit_code, 0);
+    EXPECT_TRUE(contains(tool({"inventory"}).out, "3000AAAABBBB")) ;
+}
+
+TEST_F(Session, ActiveOverTheSerialLineShowsEveryTagOfTheField) {
+    ASSERT_EQ(tool({"config", "set", "auto-mask", "none"}).exit_code, 0);
+    ASSERT_EQ(tool({"config", "set", "work-mode", "1"}).exit_code, 0);
+    Outcome active = serial_tool({"--json", "active", "--frames", "15", "--seconds", "20"});
+    Outcome leave = tool({"config", "set", "work-mode", "0"});
+    EXPECT_EQ(leave.exit_code, 0) << leave.err;
+    ASSERT_EQ(active.exit_code, 0) << active.err;
+    std::set<std::string> epcs;
+    for (const Json& line : json_lines(active.out)) epcs.insert(line.value("epc", ""));
+    EXPECT_EQ(epcs.size(), 5u) << active.out;
+    EXPECT_EQ(epcs.count(kFirstTag), 1u) << active.out;
+}
+
+TEST(CliWatch, GoesOnAfterTheReaderIsRestartedOnTheSamePort) {
+    const std::string pty = clitest::scratch_dir("restart") + "/com-" + std::to_string(getpid());
+    auto first = std::make_unique<clitest::Simulator>(pty);
+    const std::string port = std::to_string(first->tcp_port());
+    Outcome watch;
+    std::thread watcher([&] {
+        watch = clitest::run_and_signal({MORVENT_TOOL_PATH, "--tcp", "127.0.0.1:" + port, "--json", "inventory",
+                                         "--watch", "--interval", "100"},
+                                        SIGINT, 7000);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    first.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    clitest::Simulator second(pty + "b", {"--tcp", port});
+    watcher.join();
+    ASSERT_EQ(watch.exit_code, 0) << watch.err;
+    std::vector<Json> lines = json_lines(watch.out);
+    ASSERT_FALSE(lines.empty());
+    // Sightings after the first failed round: the watch came back.
+    auto failed = std::find_if(lines.begin(), lines.end(), [](const Json& l) { return l.contains("error"); });
+    ASSERT_NE(failed, lines.end()) << watch.out;
+    EXPECT_TRUE(std::any_of(failed, lines.end() - 1, [](const Json& l) { return l.contains("epc"); })) << watch.out;
+    EXPECT_GE(lines.back()["reconnects"], 1) << watch.out;
+    EXPECT_GE(lines.back()["failed_rounds"], 1) << watch.out;
+    EXPECT_TRUE(contains(watch.err, "reconnected")) << watch.err;
+}
+
 // A listener that is never a reader: any connection to it means the tool
 // sent (or tried to send) something.
 class Listener {
@@ -265,6 +344,16 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
         {{"kill", "--epc", "E200"}, "kill password"},
         {{"6b", "read", "--uid", "E004", "--start", "0", "--count", "1"}, "--uid: needs exactly 8 bytes"},
         {{"raw", "0G"}, "is not hex"},
+        // Tag-changing commands that cannot pick their tag change none.
+        {{"write", "--bank", "user", "--data", "ABCD"}, "no tag chosen: give --epc or --mask; give --any"},
+        {{"erase", "--bank", "user", "--count", "1"}, "no tag chosen"},
+        {{"write-epc", "1234"}, "no tag chosen"},
+        {{"lock", "--area", "epc", "--mode", "permanently-locked"}, "no tag chosen"},
+        {{"kill", "--password", "12345678"}, "no tag chosen"},
+        {{"privacy", "set"}, "no tag chosen"},
+        {{"privacy", "reset"}, "give --any"},
+        {{"eas", "set", "--state", "on"}, "no tag chosen"},
+        {{"write", "--epc", "E200", "--any", "--bank", "user", "--data", "ABCD"}, "already chosen"},
     };
     Listener listener;
     for (const Case& c : cases) {
@@ -274,6 +363,10 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
         EXPECT_EQ(result.exit_code, 2) << c.message;
         EXPECT_TRUE(contains(result.err, c.message)) << "wanted: " << c.message << "\ngot: " << result.err;
         EXPECT_FALSE(listener.connected()) << c.message;
+        // Under --json the refusal is a JSON object on stdout too.
+        argv.push_back("--json");
+        Json error = json_of(clitest::run(argv));
+        EXPECT_TRUE(contains(error.value("error", ""), c.message)) << c.message;
     }
 }
 

@@ -1,5 +1,5 @@
-// Names and one-line meanings of the status codes every export returns. The
-// library carries no message text; this table is the tool's own.
+// Status codes and tag error codes as the tool shows them: name, number and
+// meaning, the names and meanings taken from the core's table.
 #pragma once
 
 #include <string>
