@@ -12,7 +12,7 @@ FUZZ_SECONDS ?= 60
 # Minutes the stress test runs under `make soak`.
 SOAK_MINUTES ?= 10
 
-.PHONY: all deps deps-windows deps-fuzz build test test-asan test-tsan windows windows-test demo install fuzz fuzz-build soak clean
+.PHONY: all deps deps-windows deps-fuzz build test test-asan test-tsan windows windows-test demo install fuzz fuzz-build soak bench bench-smoke clean
 
 all: build
 
@@ -79,5 +79,17 @@ fuzz: fuzz-build
 soak: build
 	cd $(BUILD) && MORVENT_SOAK_MINUTES=$(SOAK_MINUTES) ./tests/stress_tests --gtest_brief=1
 
+# Benchmarks (not tests): a Release build of the benchmark programs, run in
+# turn by scripts/bench.sh; the table goes to the screen and, as JSON, to
+# build-bench/bench.json. bench-smoke runs each once for a few iterations
+# from the test build, so that they keep working (CI).
+bench: deps
+	cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target benchmarks
+	scripts/bench.sh build-bench
+
+bench-smoke: build
+	scripts/bench.sh $(BUILD) --smoke
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release $(WIN_BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-release build-bench $(WIN_BUILD)

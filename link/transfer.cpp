@@ -55,6 +55,20 @@ bool statusZeroReached(const std::uint8_t* bytes, std::size_t count, bool) {
     }
 }
 
+// The run is complete and its last frame says no frame follows: a status of
+// 0x03 announces more frames, so only then may the read end at the last byte.
+bool inventoryRunEnded(const std::uint8_t* bytes, std::size_t count, bool) {
+    std::size_t at = 0;
+    while (at < count) {
+        const std::size_t size = bytes[at] + 1u;
+        const std::size_t left = count - at;
+        if (size > left) return false;
+        if (size == left) return size > 3 && bytes[at + 3] != 0x03;
+        at += size;
+    }
+    return false;
+}
+
 struct ReceiveRule {
     std::size_t serialChunk;
     std::size_t netChunk;
@@ -63,12 +77,29 @@ struct ReceiveRule {
     std::uint32_t netIdleMs;     // kNoIdleWindow: none
     std::uint32_t netTotalMs;
     CompleteFn complete;
+    // When a serial read may return at once instead of waiting out the gap
+    // between bytes: the answer is whole and nothing more is expected.
+    CompleteFn answerEnded;
 };
 
-constexpr ReceiveRule kSingleFrame{100, 300, 500, 1000, kNoIdleWindow, 1000, oneFrameComplete};
-constexpr ReceiveRule kInventoryRun{100, 3000, 1000, 10000, kNoIdleWindow, 1000, frameRunComplete};
-constexpr ReceiveRule kStatusZeroRun{100, 3000, 500, 5000, 500, 5000, statusZeroReached};
-constexpr ReceiveRule kAtModeFrame{100, 300, 7000, 10000, 7000, 10000, oneFrameComplete};
+constexpr ReceiveRule kSingleFrame{100, 300, 500, 1000, kNoIdleWindow, 1000, oneFrameComplete, oneFrameComplete};
+constexpr ReceiveRule kInventoryRun{100,   3000, 1000, 10000, kNoIdleWindow, 1000, frameRunComplete,
+                                    inventoryRunEnded};
+constexpr ReceiveRule kStatusZeroRun{100, 3000, 500, 5000, 500, 5000, statusZeroReached, statusZeroReached};
+constexpr ReceiveRule kAtModeFrame{100, 300, 7000, 10000, 7000, 10000, oneFrameComplete, oneFrameComplete};
+
+// What a serial read needs to tell whether the receive buffer, with the
+// bytes of the read in progress, holds the whole answer.
+struct AnswerSoFar {
+    const ReceiveRule* rule;
+    const std::uint8_t* start;  // the receive buffer
+    std::size_t before;         // bytes gathered by earlier reads
+};
+
+bool answerEnded(const void* context, const std::uint8_t*, std::size_t got) {
+    const AnswerSoFar* a = static_cast<const AnswerSoFar*>(context);
+    return a->rule->answerEnded(a->start, a->before + got, true);
+}
 
 bool limitPassed(std::uint32_t start, std::uint32_t idleMs, std::uint32_t totalMs, int received) {
     const std::uint32_t spent = plat::elapsedSince(start);
@@ -102,9 +133,13 @@ int receiveSerial(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int
     const std::uint32_t start = plat::tickMs();
     for (;;) {
         const std::size_t room = kReceiveSize - static_cast<std::size_t>(t.receiveCount);
+        const std::size_t chunk = room < rule.serialChunk ? room : rule.serialChunk;
+        const AnswerSoFar soFar{&rule, t.receive, static_cast<std::size_t>(t.receiveCount)};
         std::size_t got = 0;
-        const bool ok = ops.read(ports().serial[port], t.receive + t.receiveCount,
-                                 room < rule.serialChunk ? room : rule.serialChunk, &got);
+        const bool ok = ops.readUntil
+                            ? ops.readUntil(ports().serial[port], t.receive + t.receiveCount, chunk, &got,
+                                            plat::ReadEnd{answerEnded, &soFar})
+                            : ops.read(ports().serial[port], t.receive + t.receiveCount, chunk, &got);
         if (got > 0) {
             logTraffic(port, Direction::Read, t.receive + t.receiveCount, got);
             t.receiveCount += static_cast<int>(got);

@@ -1,7 +1,7 @@
 // The operating-system layer: everything the link layer needs from the
 // system, behind one narrow interface. The implementations live in
 // platform/posix and platform/win32; tests and fuzzers may install an
-// in-memory device instead (platform/memory_device.h).
+// in-memory device instead (tests/support/memory_device.h).
 #pragma once
 
 #include <cstddef>
@@ -25,6 +25,14 @@ struct SerialTimeouts {
     std::uint32_t writeConstant;
 };
 
+// Tells a serial read when the bytes it has gathered complete the answer the
+// caller waits for, so that it can return at the answer's last byte instead
+// of waiting out the interval. `test` sees the bytes of this read only.
+struct ReadEnd {
+    bool (*test)(const void* context, const std::uint8_t* data, std::size_t got);
+    const void* context;
+};
+
 // Bit rate 0 keeps the rate the device already has.
 struct SerialLine {
     std::uint32_t bitRate;
@@ -44,6 +52,10 @@ struct SerialOps {
     // Receive-event mask and driver queue sizes, where the system has them.
     // Optional (nullptr); results are not checked.
     void (*setupQueues)(SerialHandle);
+    // As `read`, but also returns as soon as `end.test` holds for the bytes
+    // read so far and a sweep without waiting finds nothing more. Optional
+    // (nullptr): `read` is used and the interval ends every answer.
+    bool (*readUntil)(SerialHandle, std::uint8_t* data, std::size_t length, std::size_t* got, const ReadEnd& end);
 };
 
 const SerialOps& serial();

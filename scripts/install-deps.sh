@@ -12,6 +12,9 @@ native=(
   libcli11-dev              # the tool's command line
   openjdk-17-jdk-headless   # the Java bridge: javac, jar, JNI headers; the tests run a JVM
   pkgconf                   # the install test builds a consumer with pkg-config
+  python3 python3-pytest    # the Python package and its tests
+  python3-setuptools python3-pip python3-venv  # `pip install ./python` in the install test
+  libbenchmark-dev          # the benchmark programs (make bench)
 )
 fuzz=(clang-14 libclang-rt-14-dev)
 windows=(g++-mingw-w64-x86-64-posix googletest wine wine64)

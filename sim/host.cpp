@@ -5,11 +5,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -25,7 +27,8 @@ constexpr auto kQuiet = std::chrono::milliseconds(40);        // silence that en
 constexpr auto kStaleInput = std::chrono::milliseconds(1000);  // an incomplete frame is dropped after this
 constexpr int kIdlePollMs = 200;
 constexpr int kPendingPollMs = 10;
-constexpr int kWriteStallMs = 200;  // a peer that does not read loses the rest of the answer
+constexpr int kWriteStallMs = 200;
+constexpr int kHandOverMs = 1;  // paced bytes go out in bursts at most this often  // a peer that does not read loses the rest of the answer
 // Active-mode frames keep this distance from an answer, so that a host that
 // waits for one answer frame does not get a tag frame glued to it.
 constexpr auto kAnswerGap = std::chrono::milliseconds(50);
@@ -59,6 +62,17 @@ speed_t codeOf(std::uint32_t rate) {
     for (const SpeedCode& s : kSpeeds)
         if (s.rate == rate) return s.code;
     return B57600;
+}
+
+bool isInventory(std::uint8_t command) {
+    return command == 0x01 || command == 0x0F || command == 0x50 || command == 0x51;
+}
+
+// One round plus the time per tag singulated, bounded by the scan time (in
+// 100 ms units) as a real reader's inventory is.
+SteadyClock::duration inventoryAirTime(const Settings& s, unsigned tags) {
+    const double ms = std::min(s.roundAirMs + s.tagAirMs * tags, 100.0 * s.scanTime);
+    return std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double, std::milli>(ms));
 }
 
 }  // namespace
@@ -166,14 +180,45 @@ bool ReaderHost::ptyInStep() const {
 }
 
 bool ReaderHost::pause(unsigned ms) {
-    const auto until = SteadyClock::now() + std::chrono::milliseconds(ms);
+    return pauseUntil(SteadyClock::now() + std::chrono::milliseconds(ms));
+}
+
+bool ReaderHost::pauseUntil(SteadyClock::time_point until) {
     while (!stopping_) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now()).count();
-        if (left <= 0) return true;
+        const auto left = until - SteadyClock::now();
+        if (left <= SteadyClock::duration::zero()) return true;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         pollfd p{wake_[0], POLLIN, 0};
-        poll(&p, 1, static_cast<int>(left));
+        ppoll(&p, 1, &wait, nullptr);
     }
     return false;
+}
+
+std::chrono::nanoseconds ReaderHost::byteTime() const {
+    const std::uint32_t rate = lineBitRate_;
+    if (!options_.pacing || rate == 0) return std::chrono::nanoseconds::zero();
+    return std::chrono::nanoseconds(10 * 1000000000ull / rate);
+}
+
+bool ReaderHost::writePaced(int fd, const Bytes& bytes, std::chrono::nanoseconds perByte) {
+    if (perByte == std::chrono::nanoseconds::zero()) return writeAll(fd, bytes);
+    const auto start = SteadyClock::now();
+    const auto last = start + perByte * static_cast<long>(bytes.size());
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        // Bytes are handed over at most once a millisecond, as a serial
+        // adapter's receive buffer does, and the last one exactly on time.
+        const auto next = std::max(start + perByte * static_cast<long>(sent + 1),
+                                   SteadyClock::now() + std::chrono::milliseconds(kHandOverMs));
+        if (!pauseUntil(std::min(next, last))) return false;
+        const auto passed = std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now() - start);
+        const std::size_t due = std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(passed / perByte));
+        if (!writeAll(fd, Bytes(bytes.begin() + static_cast<long>(sent), bytes.begin() + static_cast<long>(due))))
+            return false;
+        sent = due;
+    }
+    return true;
 }
 
 bool ReaderHost::writeAll(int fd, const Bytes& bytes) {
@@ -218,12 +263,20 @@ void ReaderHost::readFrom(Link& link) {
 void ReaderHost::serve(Link& link, const Request& request) {
     std::optional<Reply> reply;
     std::vector<Chunk> chunks;
+    auto airTime = SteadyClock::duration::zero();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         reply = model_.handle(request);
         if (reply) chunks = faults_.shape(reply->wire);
+        if (reply && options_.pacing && isInventory(request.command)) airTime = inventoryAirTime(model_.settings(), reply->singulated);
     }
-    if (!reply || !pause(reply->delayMs)) return;
+    if (!reply) return;
+    const auto perByte = link.pty ? byteTime() : std::chrono::nanoseconds::zero();
+    // On the line the request took its wire time to arrive, counted from the
+    // read that brought its bytes in; then the inventory's air time passes.
+    const std::size_t requestBytes = request.rawSelfTest ? 1 : request.data.size() + 5;
+    if (!pauseUntil(link.lastInput + perByte * static_cast<long>(requestBytes) + airTime) || !pause(reply->delayMs))
+        return;
     // The answer goes out at the current speed. The reader switches right
     // after it, as the host does once it has read the answer; the new speed
     // is already in force when the host can see the answer.
@@ -232,7 +285,7 @@ void ReaderHost::serve(Link& link, const Request& request) {
     for (const Chunk& chunk : chunks) {
         if (!pause(chunk.pauseMs)) return;
         const int fd = link.pty ? ptyMaster_ : connection_;
-        if (fd < 0 || !writeAll(fd, chunk.bytes)) break;
+        if (fd < 0 || !writePaced(fd, chunk.bytes, perByte)) break;
     }
     nextActive_ = std::max(nextActive_, SteadyClock::now() + kAnswerGap);
     if (!link.pty) {
@@ -251,10 +304,12 @@ void ReaderHost::sendActiveRound() {
     }
     if (wire.empty()) return;
     if (connection_ >= 0) writeAll(connection_, wire);
-    if (ptyMaster_ >= 0 && ptyInStep()) writeAll(ptyMaster_, wire);
+    if (ptyMaster_ >= 0 && ptyInStep()) writePaced(ptyMaster_, wire, byteTime());
 }
 
 void ReaderHost::run() {
+    // Paced bytes are a few hundred microseconds apart: wake on time.
+    if (options_.pacing) prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
     bool wasActive = false;
     while (!stopping_) {
         std::vector<pollfd> fds{{wake_[0], POLLIN, 0}};

@@ -21,6 +21,10 @@ struct HostOptions {
     std::uint16_t tcpPort = 0;  // 0: any free port
     bool pty = false;
     std::string ptyLink;  // optional symlink to the slave device
+    // Real time: the pty carries bytes at the line speed (10 bit times per
+    // byte, both ways) and an inventory takes its air time. Off, answers go
+    // out at once, for tests that only look at content.
+    bool pacing = false;
 };
 
 class ReaderHost {
@@ -62,7 +66,11 @@ private:
     void serve(Link& link, const Request& request);
     void sendActiveRound();
     bool pause(unsigned ms);  // false when the host is stopping
+    bool pauseUntil(std::chrono::steady_clock::time_point until);
     bool writeAll(int fd, const Bytes& bytes);
+    // Writes at the line speed: each byte once its 10 bits would have passed.
+    bool writePaced(int fd, const Bytes& bytes, std::chrono::nanoseconds byteTime);
+    std::chrono::nanoseconds byteTime() const;  // zero when not paced
     bool ptyInStep() const;
     void closeConnection();
 

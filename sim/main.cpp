@@ -26,6 +26,10 @@ Reader options:
   --baud CODE           serial line speed code: 0 9600, 1 19200, 2 38400,
                         5 57600 (default), 6 115200
   --at-delay MS         answer ChangeATMode after MS milliseconds
+Timing (by default the reader keeps real time):
+  --no-pacing           answer at once: no line speed on the pty, no air time
+  --tag-air-ms MS       inventory air time per tag found (default 2)
+  --round-air-ms MS     inventory air time of one round (default 1)
 Faults (rates are per answer, 0 to 1; --seed makes a run repeatable):
   --seed N  --latency MS  --split RATE  --split-gap MS  --corrupt-crc RATE
   --wrong-echo RATE  --drop RATE  --stray-before RATE  --stray-after RATE
@@ -37,6 +41,7 @@ with "-" for a link the reader does not have.
 )";
 
 struct ReaderSpec {
+    ReaderSpec() { options.pacing = true; }
     sim::HostOptions options;
     bool tcpGiven = false;
     bool ptyGiven = false;
@@ -53,7 +58,8 @@ void onSignal(int) {
 bool takesValue(const std::string& flag) {
     static const char* const flags[] = {"--tcp", "--scenario", "--address", "--baud", "--at-delay", "--seed",
                                         "--latency", "--split", "--split-gap", "--corrupt-crc", "--wrong-echo",
-                                        "--drop", "--stray-before", "--stray-after", "--close-after", "--run-for"};
+                                        "--drop", "--stray-before", "--stray-after", "--close-after", "--run-for",
+                                        "--tag-air-ms", "--round-air-ms"};
     for (const char* f : flags)
         if (flag == f) return true;
     return false;
@@ -73,6 +79,14 @@ double rate(const std::string& flag, const std::string& value) {
     return r;
 }
 
+double milliseconds(const std::string& flag, const std::string& value) {
+    char* end = nullptr;
+    const double ms = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end || !(ms >= 0 && ms <= 1000))
+        throw std::runtime_error(flag + ": not a time from 0 to 1000 ms: " + value);
+    return ms;
+}
+
 void applyOverride(sim::Scenario& s, const std::string& flag, const std::string& value) {
     sim::FaultPlan& f = s.faults;
     if (flag == "--address") s.settings.address = static_cast<std::uint8_t>(whole(flag, value));
@@ -90,6 +104,8 @@ void applyOverride(sim::Scenario& s, const std::string& flag, const std::string&
     else if (flag == "--stray-before") f.strayBefore = rate(flag, value);
     else if (flag == "--stray-after") f.strayAfter = rate(flag, value);
     else if (flag == "--close-after") f.closeAfter = static_cast<unsigned>(whole(flag, value));
+    else if (flag == "--tag-air-ms") s.settings.tagAirMs = milliseconds(flag, value);
+    else if (flag == "--round-air-ms") s.settings.roundAirMs = milliseconds(flag, value);
 }
 
 std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
@@ -104,6 +120,10 @@ std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
         }
         if (flag == "--reader") {
             specs.emplace_back();
+            continue;
+        }
+        if (flag == "--no-pacing") {
+            spec.options.pacing = false;
             continue;
         }
         if (flag == "--pty") {

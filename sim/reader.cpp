@@ -281,6 +281,7 @@ Reply ReaderModel::inventory(const Request& r) {
     Reply reply;
     for (const Bytes& frame : inventoryFrames(records, r.command))
         reply.wire.insert(reply.wire.end(), frame.begin(), frame.end());
+    reply.singulated = static_cast<unsigned>(records.size());
     return reply;
 }
 

@@ -68,6 +68,10 @@ struct Settings {
     bool shortSystemParameter = false;  // answer GetSystemParameter without its 3 extension bytes
     unsigned atModeDelayMs = 0;
     unsigned tagsPerFrame = 0;  // inventory frames carry at most this many tags; 0 = as many as fit
+    // Air time of an inventory on a paced reader: one round plus a time per
+    // tag singulated, never longer than the scan time.
+    double roundAirMs = 1.0;
+    double tagAirMs = 2.0;
 };
 
 // The answer to one request: the frames back to back, after an optional
@@ -76,6 +80,7 @@ struct Reply {
     Bytes wire;
     unsigned delayMs = 0;
     std::optional<std::uint32_t> newBitRate;
+    unsigned singulated = 0;  // tags an inventory found (its air time depends on them)
 };
 
 std::uint32_t bitRateOfCode(std::uint8_t code);  // 0 when the code names no rate

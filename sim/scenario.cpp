@@ -76,6 +76,10 @@ void readSettings(const json& j, Settings& s) {
     number(j, "short_system_parameter", s.shortSystemParameter);
     number(j, "at_mode_delay_ms", s.atModeDelayMs);
     number(j, "tags_per_frame", s.tagsPerFrame);
+    number(j, "round_air_ms", s.roundAirMs);
+    number(j, "tag_air_ms", s.tagAirMs);
+    if (!(s.roundAirMs >= 0 && s.roundAirMs <= 1000) || !(s.tagAirMs >= 0 && s.tagAirMs <= 1000))
+        throw std::runtime_error("round_air_ms, tag_air_ms: from 0 to 1000");
 }
 
 // "locks": {"user": "secured", ...}: lock target name to lock mode name.

@@ -142,8 +142,9 @@ bool posixWrite(SerialHandle handle, const std::uint8_t* data, std::size_t lengt
 
 // A read of up to `length` bytes ends when they have all arrived, when the
 // interval passes between two bytes, or when multiplier * length + constant
-// has passed since the read began.
-bool posixRead(SerialHandle handle, std::uint8_t* data, std::size_t length, std::size_t* got) {
+// has passed since the read began; with `end`, also when the bytes gathered
+// complete the caller's answer and nothing more has arrived.
+bool readWithin(SerialHandle handle, std::uint8_t* data, std::size_t length, std::size_t* got, const ReadEnd* end) {
     *got = 0;
     Device* d = deviceOf(handle);
     if (!d) return false;
@@ -158,6 +159,9 @@ bool posixRead(SerialHandle handle, std::uint8_t* data, std::size_t length, std:
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) return *got > 0;
+        // The read that found nothing was the sweep: whatever came with the
+        // answer has been taken, so a whole answer can end the read here.
+        if (end && *got > 0 && end->test(end->context, data, *got)) break;
         const std::uint32_t spent = elapsedSince(start);
         if (total != 0 && spent >= total) break;
         std::uint32_t wait = total != 0 ? total - spent : 1000;
@@ -169,6 +173,15 @@ bool posixRead(SerialHandle handle, std::uint8_t* data, std::size_t length, std:
         }
     }
     return true;
+}
+
+bool posixRead(SerialHandle handle, std::uint8_t* data, std::size_t length, std::size_t* got) {
+    return readWithin(handle, data, length, got, nullptr);
+}
+
+bool posixReadUntil(SerialHandle handle, std::uint8_t* data, std::size_t length, std::size_t* got,
+                    const ReadEnd& end) {
+    return readWithin(handle, data, length, got, &end);
 }
 
 int posixQueued(SerialHandle handle) {
@@ -189,7 +202,7 @@ bool posixClose(SerialHandle handle) {
 
 const SerialOps posixSerialOps = {posixOpen,  posixConfigure, posixSetTimeouts, posixPurge,
                                   posixWrite, posixRead,      posixQueued,      posixClose,
-                                  nullptr};
+                                  nullptr,    posixReadUntil};
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/memory_device.h"
+#include "support/memory_device.h"
 
 namespace fuzz {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/memory_device.h"
+#include "support/memory_device.h"
 
 namespace mvtest {
 

@@ -19,10 +19,12 @@ for file in include/morvent.h include/morvent.hpp lib/libMorvent.so bin/morvent 
   [ -e "$prefix/$file" ] || fail "$file not installed"
 done
 if [ -e "$build/libTessaly.so" ]; then
-  for file in lib/libTessaly.so share/java/Tessaly.jar share/java/TessalyExample.jar; do
+  for file in lib/libTessaly.so share/java/Tessaly.jar share/java/TessalyExample.jar share/java/MorventExample.jar; do
     [ -e "$prefix/$file" ] || fail "$file not installed"
   done
 fi
+# The shipped library holds product code only: no in-memory test device.
+if nm -C "$prefix/lib/libMorvent.so" | grep -q 'memdev'; then fail "libMorvent.so holds the in-memory test device"; fi
 
 # Nothing below may reach into the build tree.
 "$prefix/bin/morvent-sim" --tcp 0 --run-for 600 >"$scratch/sim.out" 2>&1 &
@@ -44,6 +46,31 @@ expect_tag "$scratch/cpp.out" "the C++ example"
 grep -q 'user memory of E20034120123456789ABCDEF: CAFEF00D' "$scratch/cpp.out" ||
   { cat "$scratch/cpp.out"; fail "the C++ example did not read back what it wrote"; }
 
+# Python: the package `make install` put in the prefix finds the core beside
+# itself; `pip install ./python` into a venv, offline, finds it by MORVENT_LIB.
+site=$(ls -d "$prefix"/lib/python3*/dist-packages)
+[ -e "$site/morvent/libMorvent.so" ] || fail "the Python package has no link to libMorvent.so"
+PYTHONPATH=$site /usr/bin/python3 "$source/examples/python/tags.py" 127.0.0.1 "$port" >"$scratch/python-installed.out"
+expect_tag "$scratch/python-installed.out" "the installed Python package"
+/usr/bin/python3 -m venv --system-site-packages "$scratch/venv"
+cp -r "$source/python" "$scratch/python-source"  # pip builds in the source tree; keep it clean
+"$scratch/venv/bin/pip" install -q --no-build-isolation --no-index "$scratch/python-source" >"$scratch/pip.log" 2>&1 ||
+  { cat "$scratch/pip.log"; fail "pip install ./python"; }
+MORVENT_LIB=$prefix/lib/libMorvent.so "$scratch/venv/bin/python" "$source/examples/python/tags.py" 127.0.0.1 "$port" \
+  >"$scratch/python.out"
+expect_tag "$scratch/python.out" "the Python example"
+grep -q 'user memory of E20034120123456789ABCDEF: CAFEF00D' "$scratch/python.out" ||
+  { cat "$scratch/python.out"; fail "the Python example did not read back what it wrote"; }
+
+# Java: the com.example class on the installed jars.
+if [ -e "$prefix/share/java/MorventExample.jar" ]; then
+  java -Djava.library.path="$prefix/lib" \
+       -cp "$prefix/share/java/Tessaly.jar:$prefix/share/java/MorventExample.jar" com.example.Tags 127.0.0.1 "$port" \
+       >"$scratch/java.out" 2>&1 || { cat "$scratch/java.out"; fail "the Java example"; }
+  grep -q 'user memory of E20034120123456789ABCDEF: CAFEF00D' "$scratch/java.out" ||
+    { cat "$scratch/java.out"; fail "the Java example did not read back what it wrote"; }
+fi
+
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 cc -o "$scratch/list_tags_pc" "$source/examples/c/list_tags.c" $(pkg-config --cflags --libs morvent) \
    -Wl,-rpath,"$(pkg-config --variable=libdir morvent)"
@@ -52,4 +79,4 @@ expect_tag "$scratch/pkgconfig.out" "the pkg-config build"
 
 "$prefix/bin/morvent" --tcp "127.0.0.1:$port" inventory >"$scratch/tool.out"
 expect_tag "$scratch/tool.out" "the installed morvent"
-echo "install test: the C and C++ CMake consumers, the pkg-config consumer and the installed tool listed the tags"
+echo "install test: the C and C++ CMake consumers, the pkg-config consumer, the Python package (installed and from pip), the Java example and the installed tool listed the tags"

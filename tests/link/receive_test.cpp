@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "morvent.h"
 #include "support/reader_link.h"
 #include "support/test_env.h"
@@ -133,6 +135,46 @@ TEST_P(Receive, AtRoutineAcceptsAWholeFrame) {
   const Received got = exchange(ATGetDataFromPort);
   EXPECT_EQ(got.status, MORVENT_OK);
   EXPECT_EQ(got.bytes, infoFrame());
+}
+
+// A whole answer ends the read at its last byte: no routine waits out the
+// 10 ms gap a serial read otherwise needs to see the answer has ended. The
+// fastest of a few exchanges keeps a loaded machine from failing the test.
+TEST_P(Receive, WholeAnswerEndsTheReadAtItsLastByte) {
+  const Bytes inventoryEnd = response(0x00, 0x01, 0x01, {0x01, 0x01, 0x0C, 0xE2, 0x00});
+  const struct {
+    const char* name;
+    ReceiveRoutine routine;
+    Bytes answer;
+  } cases[] = {{"GetDataFromPort", GetDataFromPort, infoFrame()},
+               {"ATGetDataFromPort", ATGetDataFromPort, infoFrame()},
+               {"GetDataFromPort1", GetDataFromPort1, response(0x00, 0x72, 0x00, {0x33})},
+               {"GetInventoryDataFromPort1", GetInventoryDataFromPort1, inventoryEnd}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    long long fastest = 1000;
+    for (int i = 0; i < 5; ++i) {
+      reader().script({{c.answer}});
+      const Received got = exchange(c.routine);
+      ASSERT_EQ(got.status, MORVENT_OK);
+      ASSERT_EQ(got.bytes, c.answer);
+      fastest = std::min(fastest, got.ms);
+    }
+    EXPECT_LT(fastest, 6);
+  }
+}
+
+// A frame with status 0x03 announces more: the serial read keeps waiting for
+// the gap, so a final frame 5 ms later still belongs to the same inventory.
+// (A network receive ends with every whole run of frames.)
+TEST_P(Receive, InventoryFrameAnnouncingMoreWaitsForTheRest) {
+  if (!serial()) GTEST_SKIP() << "serial reads only";
+  const Bytes more = response(0x00, 0x01, 0x03, {0x01, 0x01, 0x0C, 0xE2, 0x00});
+  const Bytes last = response(0x00, 0x01, 0x01, {0x01, 0x01, 0x0C, 0xE2, 0x01});
+  reader().script({{more}, {last, 5}});
+  const Received got = exchange(GetInventoryDataFromPort1);
+  EXPECT_EQ(got.status, MORVENT_OK);
+  EXPECT_EQ(got.bytes, concat({more, last}));
 }
 
 // Answers a network link accepts and a serial one does not: a Len of 3 or

@@ -266,3 +266,31 @@ TEST(HostPty, AnswersOnThePseudoTerminalAndFollowsBaudChanges) {
     }
     EXPECT_EQ(access(link.c_str(), F_OK), -1) << "symlink removed on stop";
 }
+
+// Paced, the reader keeps real time: an exchange on the pty lasts at least
+// the wire time of its bytes, and an inventory its air time, cut at the scan
+// time.
+TEST(HostPacing, ExchangeTakesItsWireTimeAndInventoryItsAirTime) {
+    sim::HostOptions options;
+    options.pty = true;
+    options.pacing = true;
+    options.scenario.settings.scanTime = 3;      // 300 ms
+    options.scenario.settings.tagAirMs = 200.0;  // 5 tags: 1001 ms unbounded
+    sim::ReaderHost host(options);
+
+    const int serial = openSerial(host.ptyPath(), B57600);
+    auto start = Clock::now();
+    writeAll(serial, kInfoRequest);
+    ASSERT_EQ(readFor(serial, 18, 2000).size(), 18u);
+    const auto wire = std::chrono::microseconds((5 + 18) * 10 * 1000000 / 57600);
+    EXPECT_GE(Clock::now() - start, wire);
+    close(serial);
+
+    const int tcp = connectTo(host.tcpPort());
+    start = Clock::now();
+    writeAll(tcp, sim::requestFrame(0xFF, 0x01));
+    EXPECT_GT(readFor(tcp, 6, 2000).size(), 0u);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(800));
+    close(tcp);
+}

@@ -100,7 +100,8 @@ Outcome run_and_signal(const std::vector<std::string>& argv, int signal, int del
 Simulator::Simulator(const std::string& pty_link, const std::vector<std::string>& extra) {
     std::string out = temp_path(".sim");
     // --run-for: even a test that dies leaves no simulator behind for long.
-    std::vector<std::string> argv{MORVENT_SIM_PATH, "--tcp", "0", "--pty", pty_link, "--run-for", "600"};
+    // --no-pacing: the sessions check what is printed, not how long it took.
+    std::vector<std::string> argv{MORVENT_SIM_PATH, "--tcp", "0", "--pty", pty_link, "--run-for", "600", "--no-pacing"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     pid_ = spawn(argv, {}, out, out + ".err");
     // It prints "reader=1 ... tcp=127.0.0.1:PORT ..." once it listens.

@@ -1,4 +1,4 @@
-#include "platform/memory_device.h"
+#include "support/memory_device.h"
 
 #include <algorithm>
 #include <atomic>
@@ -230,7 +230,8 @@ bool memClose(SerialHandle h) {
 
 const SerialOps memorySerialOps = {memOpen,  memConfigure, memSetTimeouts, memPurge,
                                    memWrite, memRead,      memQueued,      memClose,
-                                   nullptr};  // an in-memory line has no driver queues
+                                   nullptr,   // an in-memory line has no driver queues
+                                   nullptr};  // every read waits out its interval
 
 // ---- Network backend -------------------------------------------------------
 
