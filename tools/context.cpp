@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
+#include <mmsystem.h>
 #else
 #include <glob.h>
 #include <unistd.h>
@@ -15,7 +17,6 @@
 #include <thread>
 
 #include "cli/status.h"
-#include "morvent.h"
 
 namespace morvent_cli {
 namespace {
@@ -85,6 +86,16 @@ void pause_unless_interrupted(long milliseconds) {
     }
 }
 
+void pause_one_millisecond() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+#ifdef _WIN32
+FineTimer::FineTimer() { timeBeginPeriod(1); }
+FineTimer::~FineTimer() { timeEndPeriod(1); }
+#else
+FineTimer::FineTimer() = default;
+FineTimer::~FineTimer() = default;
+#endif
+
 bool output_is_terminal() {
 #ifdef _WIN32
     return _isatty(_fileno(stdout)) != 0;
@@ -136,26 +147,42 @@ void Context::configure(const Arguments& arguments) {
     yes = arguments.flag("yes");
 }
 
-int Context::handle() {
-    if (port >= 0) return port;
-    int opened = -1;
+morvent::Reader& Context::reader() {
+    if (link_reader) return *link_reader;
     int status = MORVENT_COMM_ERROR;
     std::string hint;
-    // One serial opening at each baud code to try; says which one answered.
-    auto open_serial = [&](int number) {
-        std::vector<std::uint8_t> codes{baud_code};
+    // Tries one opening, keeping the reader or the failure's status.
+    auto attempt = [&](auto&& open) {
+        try {
+            link_reader.emplace(open());
+            return true;
+        } catch (const morvent::Error& error) {
+            status = error.status();
+            return false;
+        }
+    };
+    // The baud codes to try: the one asked for, then with --baud auto the rest.
+    auto codes = [&] {
+        std::vector<std::uint8_t> list{baud_code};
         if (baud_auto) {
             for (std::uint8_t code : kBaudOrder) {
-                if (code != baud_code) codes.push_back(code);
+                if (code != baud_code) list.push_back(code);
             }
         }
-        for (std::uint8_t code : codes) {
-            status = OpenComPort(number, &reader_address, code, &opened);
-            if (status == MORVENT_OK) {
-                if (baud_auto) note("the reader answered at " + rate_text(code) + " (--baud " +
-                                    std::to_string(baud_rate_of_code(code)) + ")");
-                baud_code = code;
-                baud_auto = false;  // a reconnection goes straight to the rate that answered
+        return list;
+    };
+    auto answered_at = [&](std::uint8_t code) {
+        if (baud_auto) note("the reader answered at " + rate_text(code) + " (--baud " +
+                            std::to_string(baud_rate_of_code(code)) + ")");
+        baud_code = code;
+        baud_auto = false;  // a reconnection goes straight to the rate that answered
+    };
+    // One serial opening at each baud code to try; says which one answered.
+    auto open_serial = [&](int number) {
+        for (std::uint8_t code : codes()) {
+            const int rate = static_cast<int>(baud_rate_of_code(code));
+            if (attempt([&] { return morvent::Reader::serial(number, rate); })) {
+                answered_at(code);
                 serial_com = number;
                 return true;
             }
@@ -165,50 +192,44 @@ int Context::handle() {
     };
     if (tcp) {
         link = "TCP " + tcp->host + ":" + std::to_string(tcp->port);
-        status = OpenNetPort(tcp->port, tcp->host.c_str(), &reader_address, &opened);
         network = true;
+        if (attempt([&] { return morvent::Reader::tcp(tcp->host, tcp->port); })) status = MORVENT_OK;
     } else if (com) {
         link = "COM" + std::to_string(*com) + " at " + com_device(*com);
-        open_serial(*com);
+        if (open_serial(*com)) status = MORVENT_OK;
 #ifndef _WIN32
     } else if (device) {
         link = *device;
         map_device(*device);
-        open_serial(kDeviceCom);
+        if (open_serial(kDeviceCom)) status = MORVENT_OK;
 #endif
     } else if (automatic) {
         std::vector<std::string> tried;
 #ifndef _WIN32
         for (const std::string& path : usb_serial_devices()) {
-            if (serial_com != 0) break;
             note("looking for a reader on " + path);
             map_device(path);
+            tried.push_back(path);
             if (open_serial(kDeviceCom)) {
                 link = path;
                 device = path;
+                status = MORVENT_OK;
+                break;
             }
-            tried.push_back(path);
         }
 #endif
-        if (serial_com == 0) {
+        if (!link_reader) {
             note("looking for a reader on COM1..COM12:");
             for (int n = 1; n <= 12; ++n) note("  COM" + std::to_string(n) + "  " + com_device(n));
-            std::vector<std::uint8_t> codes{baud_code};
-            if (baud_auto) {
-                for (std::uint8_t code : kBaudOrder) {
-                    if (code != baud_code) codes.push_back(code);
-                }
-            }
-            for (std::uint8_t code : codes) {
-                int found = -1;
-                status = AutoOpenComPort(&found, &reader_address, code, &opened);
-                if (status == MORVENT_OK) {
+            for (std::uint8_t code : codes()) {
+                const int rate = static_cast<int>(baud_rate_of_code(code));
+                if (attempt([&] { return morvent::Reader::autoSerial(rate); })) {
+                    const int found = link_reader->port();
                     link = "COM" + std::to_string(found) + " at " + com_device(found);
                     com = found;
                     serial_com = found;
-                    baud_code = code;
-                    if (baud_auto) note("the reader answered at " + rate_text(code));
-                    baud_auto = false;
+                    answered_at(code);
+                    status = MORVENT_OK;
                     break;
                 }
             }
@@ -226,23 +247,12 @@ int Context::handle() {
         hint = "no reader answered at " + rate_text(baud_code) +
                "; if its rate was changed (config set baud), give --baud RATE or --baud auto";
     }
-    if (status != MORVENT_OK) throw Failure{status, "cannot open " + link, {}, hint};
-    port = opened;
-    return port;
+    if (status != MORVENT_OK || !link_reader) throw Failure{status, "cannot open " + link, {}, hint};
+    link_reader->useAddress(address_option.value_or(link_reader->answeredAddress()));
+    return *link_reader;
 }
 
-std::uint8_t* Context::address() {
-    handle();
-    if (address_option) reader_address = *address_option;
-    return &reader_address;
-}
-
-void Context::close() {
-    if (port < 0) return;
-    if (network) CloseNetPort(port);
-    else CloseSpecComPort(port);
-    port = -1;
-}
+void Context::close() { link_reader.reset(); }
 
 bool Context::reconnect(int status) {
     close();
@@ -250,7 +260,7 @@ bool Context::reconnect(int status) {
     long wait_ms = 200;
     for (int attempt = 1; !interrupted(); ++attempt) {
         try {
-            handle();
+            reader();
             ++reconnects;
             warn("reconnected to " + link + (attempt > 1 ? " after " + std::to_string(attempt) + " attempts" : ""));
             return true;
@@ -266,6 +276,17 @@ bool Context::reconnect(int status) {
 
 void Context::check(int status, const std::string& what, Document details) const {
     if (status != MORVENT_OK) throw Failure{status, what.empty() ? command : what, std::move(details), {}};
+}
+
+Failure Context::failure(const morvent::Error& error, const std::string& what) const {
+    Document details;
+    if (error.status() == MORVENT_TAG_ERROR && error.tagError() >= 0) {
+        const int code = error.tagError();
+        StatusInfo info = describe_tag_error(code);
+        details.add("tag_error", Value::custom(Json{{"code", code}, {"name", info.name}, {"meaning", info.meaning}},
+                                               tag_error_line(code)));
+    }
+    return Failure{error.status(), what.empty() ? command : what, std::move(details), {}};
 }
 
 void Context::emit(const Document& document) const {

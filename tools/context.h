@@ -10,6 +10,7 @@
 #include "cli/args.h"
 #include "cli/output.h"
 #include "cli/parse.h"
+#include "morvent.hpp"
 
 namespace morvent_cli {
 
@@ -38,21 +39,21 @@ struct Context {
     bool yes = false;
     std::string command;  // for messages
 
-    // Open link; port < 0 until opened.
-    int port = -1;
+    // The open link; empty until first used.
+    std::optional<morvent::Reader> link_reader;
     bool network = false;
-    std::uint8_t reader_address = 0xFF;
     std::string link;   // "TCP 127.0.0.1:6000", "COM3 at /dev/ttyUSB0"
     int serial_com = 0;  // the COM number the serial link was opened as
 
     Context() = default;
     Context(const Context&) = delete;
     Context& operator=(const Context&) = delete;
-    ~Context() { close(); }
 
     void configure(const Arguments& arguments);
-    int handle();              // opens the link on first use
-    std::uint8_t* address();   // the address byte to send, after opening
+    // The reader, its link opened on first use; its commands carry --address
+    // or else the address the reader answered with. Throws Failure when the
+    // link does not open.
+    morvent::Reader& reader();
     void close();
 
     // After a failure of the link: closes it and opens it again, waiting
@@ -63,6 +64,9 @@ struct Context {
 
     // Throws Failure unless status is MORVENT_OK.
     void check(int status, const std::string& what = {}, Document details = {}) const;
+    // The Failure a failed reader command ends this command with; `what`
+    // defaults to the command's name.
+    Failure failure(const morvent::Error& error, const std::string& what = {}) const;
     void emit(const Document& document) const;
     void note(const std::string& line) const;  // progress text; stderr unless plain text
     void warn(const std::string& line) const;  // always stderr
@@ -81,7 +85,14 @@ bool interrupted();
 void pause_unless_interrupted(long milliseconds);
 bool output_is_terminal();
 
-// Room the API fills through pointers never holds fewer bytes than this.
-inline std::uint8_t* data_or(Bytes& bytes, std::uint8_t* fallback) { return bytes.empty() ? fallback : bytes.data(); }
+// Sleeps about one millisecond. While a FineTimer lives, that holds on
+// Windows too, whose timer otherwise ticks every 15.6 ms.
+void pause_one_millisecond();
+struct FineTimer {
+    FineTimer();
+    ~FineTimer();
+    FineTimer(const FineTimer&) = delete;
+    FineTimer& operator=(const FineTimer&) = delete;
+};
 
 }  // namespace morvent_cli

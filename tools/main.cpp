@@ -1,4 +1,4 @@
-// morvent: the kit's command-line tool. A plain client of the public API.
+// morvent: the kit's command-line tool. A plain client of the C++ API.
 #include <algorithm>
 #include <iostream>
 
@@ -20,6 +20,7 @@ const Options kGlobal = {
     {"json", nullptr, "print results as JSON (streams: one object per line); errors too, on stdout"},
     {"csv", nullptr, "print streams (inventory --watch, active) as CSV rows, header first"},
     {"yes", nullptr, "do not ask before a permanent lock or a kill"},
+    {"version", nullptr, "print the version and exit"},
 };
 
 const char* const kIntro =
@@ -77,6 +78,10 @@ int main(int argc, char** argv) {
     Context context;
     try {
         Invocation invocation = parse_command_line(args, kGlobal, commands);
+        if (invocation.arguments.flag("version")) {
+            std::cout << "morvent " << morvent::version() << "\n";
+            return 0;
+        }
         if (invocation.help || !invocation.command) {
             if (invocation.command) std::cout << command_help(*invocation.command, kGlobal);
             else if (!invocation.group.empty()) std::cout << group_help(invocation.group, commands);
@@ -93,6 +98,9 @@ int main(int argc, char** argv) {
         return 2;
     } catch (const Failure& failure) {
         report_failure(context, failure);
+        return 1;
+    } catch (const morvent::Error& error) {
+        report_failure(context, context.failure(error));
         return 1;
     }
 }

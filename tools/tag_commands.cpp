@@ -1,6 +1,8 @@
 // Tag commands: inventory (Gen2 and 6B, once or watching), Gen2 memory,
 // protection and EAS, and the 6B memory commands.
 
+#include <algorithm>
+#include <array>
 #include <iostream>
 
 #include "cli/status.h"
@@ -8,36 +10,40 @@
 #include "cli/target.h"
 #include "commands.h"
 #include "context.h"
-#include "morvent.h"
 
 namespace morvent_cli {
 namespace {
 
-std::uint8_t g_none[32];  // handed to the API where no bytes are sent
+morvent::Mask mask_of(const Selection& selection) {
+    morvent::Mask mask;
+    mask.bank = static_cast<morvent::Bank>(selection.bank);
+    mask.bitAddress = static_cast<std::uint16_t>(selection.address[0] << 8 | selection.address[1]);
+    mask.bits = selection.mask;
+    mask.bitLength = selection.bits;
+    return mask;
+}
 
-// The API's unsigned char* for data the tool owns; never null.
-std::uint8_t* bytes_of(Bytes& bytes) { return data_or(bytes, g_none); }
+// The tag a command addresses: by EPC, by selection mask, or whichever answers.
+morvent::TagRef tag_ref(const Target& target) {
+    if (target.epc_words == 0xFF) return morvent::TagRef::mask(mask_of(target.selection));
+    if (target.epc_words == 0) return morvent::TagRef::any();
+    return morvent::TagRef::epc(target.epc);
+}
 
-// Every tag command passes the same addressing arguments in the same order.
+morvent::Password password_of(const Bytes& bytes) {
+    std::array<std::uint8_t, 4> value{};
+    for (std::size_t i = 0; i < value.size() && i < bytes.size(); ++i) value[i] = bytes[i];
+    return morvent::Password(value);
+}
+
+morvent::Bank bank_of(std::uint8_t bank) { return static_cast<morvent::Bank>(bank); }
+
+// Every tag command passes the same addressing and the same password.
 struct Addressing {
     Target target;
-    std::uint8_t* epc() { return bytes_of(target.epc); }
-    std::uint8_t words() const { return target.epc_words; }
-    std::uint8_t bank() const { return target.selection.bank; }
-    std::uint8_t* mask_address() { return target.selection.address; }
-    std::uint8_t bits() const { return target.selection.bits; }
-    std::uint8_t* mask() { return bytes_of(target.selection.mask); }
+    morvent::TagRef tag() const { return tag_ref(target); }
+    bool any() const { return target.epc_words == 0; }
 };
-
-void check_tag(const Context& context, int status, int error_code) {
-    Document details;
-    if (status == MORVENT_TAG_ERROR) {
-        StatusInfo error = describe_tag_error(error_code);
-        details.add("tag_error", Value::custom(Json{{"code", error_code}, {"name", error.name}, {"meaning", error.meaning}},
-                                               tag_error_line(error_code)));
-    }
-    context.check(status, {}, details);
-}
 
 void report_ok(const Context& context, Document document = {}) {
     document.status = MORVENT_OK;
@@ -72,29 +78,34 @@ Bytes parse_words(const std::string& text, const char* what) {
 
 // ---- inventory ---------------------------------------------------------
 
-bool is_inventory_answer(int status) { return (status >= 0x01 && status <= 0x04) || status == 0xFB; }
-
 struct InventoryRequest {
     Selection selection;
     bool masked = false;
     std::uint8_t tid[2] = {0, 0};
     bool with_tid = false;
+
+    morvent::InventoryOptions options() const {
+        morvent::InventoryOptions options;
+        if (masked) options.mask = mask_of(selection);
+        options.tid = with_tid;
+        options.tidAddress = tid[0];
+        options.tidWords = tid[1];
+        return options;
+    }
 };
 
-std::vector<TagRecord> inventory_g2(Context& context, InventoryRequest& request, int& status) {
-    std::uint8_t tag_data[5000];
-    std::uint8_t frame_info = 0;
-    int total = 0, count = 0;
-    Selection& s = request.selection;
-    status = Inventory_G2(context.address(), s.bank, s.address, s.bits, bytes_of(s.mask), request.masked ? 1 : 0,
-                          request.tid[0], request.tid[1], request.with_tid ? 1 : 0, tag_data, &frame_info, &total,
-                          &count, context.handle());
-    if (!is_inventory_answer(status)) context.check(status);
-    if (total < 0 || total > static_cast<int>(sizeof tag_data)) total = 0;
-    return split_tag_records(tag_data, static_cast<std::size_t>(total), request.with_tid).tags;
+// One inventory; a failure ends it as the command's Failure.
+std::vector<morvent::Tag> inventory_g2(Context& context, const InventoryRequest& request, int& status) {
+    try {
+        morvent::InventoryResult result = context.reader().inventoryRound(request.options());
+        status = result.status;
+        return std::move(result.tags);
+    } catch (const morvent::Error& error) {
+        throw context.failure(error);
+    }
 }
 
-Table tag_table(const std::vector<TagRecord>& tags, bool with_tid) {
+Table tag_table(const std::vector<morvent::Tag>& tags, bool with_tid) {
     Table table{{"tag", "epc", "words"}, {}};
     if (with_tid) table.columns.push_back("tid");
     for (std::size_t i = 0; i < tags.size(); ++i) {
@@ -113,7 +124,7 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
     TagTally tally;
     bool live = output_is_terminal() && context.format == Format::Text;
     catch_interrupts(true);
-    context.handle();  // a link that cannot be opened ends the watch at once
+    context.reader();  // a link that cannot be opened ends the watch at once
     context.note("watching the field; Ctrl-C stops");
     std::vector<std::string> columns{"time", "round", "epc", "count"};
     if (request.with_tid) columns.push_back("tid");
@@ -123,7 +134,7 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
     while (!interrupted() && (rounds == 0 || round < rounds)) {
         ++round;
         int status = 0;
-        std::vector<TagRecord> tags;
+        std::vector<morvent::Tag> tags;
         try {
             tags = inventory_g2(context, request, status);
             failed_in_a_row = 0;
@@ -142,7 +153,7 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
             }
         }
         auto now = std::chrono::system_clock::now();
-        for (const TagRecord& tag : tags) {
+        for (const morvent::Tag& tag : tags) {
             long long count = tally.record(tag.epc, now);
             if (context.format == Format::Text) continue;
             std::vector<Value> row{Value::time(now), Value::number(round), Value::text(to_hex(tag.epc)),
@@ -175,22 +186,16 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
 
 // Every 6B tag: the group selection "equal" over no bytes matches them all.
 int inventory_6b(Context& context) {
-    constexpr std::size_t kRecord = 9;
-    std::uint8_t records[kRecord * 255] = {};
-    std::uint8_t compare[8] = {};
-    int count = 0;
-    int status = InventoryMultiple_6B(context.address(), 0, 0, 0, compare, records, &count, context.handle());
-    if (status != 0xFB) context.check(status);
-    if (status != MORVENT_OK || count < 0 || count > 255) count = 0;
+    std::vector<morvent::Tag6B> tags = context.reader().inventory6B(morvent::Selection6B{});
     Document document;
-    document.status = status;
-    document.add("tag_count", Value::number(count));
+    document.status = tags.empty() ? MORVENT_NO_TAG : MORVENT_OK;
+    document.add("tag_count", Value::number(static_cast<long long>(tags.size())));
     document.table_key = "tags";
     document.table = Table{{"tag", "uid", "antenna"}, {}};
-    std::vector<Bytes> tags = split_fixed(records, kRecord * static_cast<std::size_t>(count), kRecord);
     for (std::size_t i = 0; i < tags.size(); ++i) {
         document.table->rows.push_back({Value::number(static_cast<long long>(i + 1)),
-                                        Value::text(to_hex(tags[i].data() + 1, 8)), Value::number(tags[i][0])});
+                                        Value::text(to_hex(tags[i].uid.data(), tags[i].uid.size())),
+                                        Value::number(tags[i].antenna)});
     }
     context.emit(document);
     return 0;
@@ -216,7 +221,7 @@ int run_inventory(Context& context, const Arguments& arguments) {
     if (arguments.flag("watch")) return watch(context, request, rounds, interval);
     if (arguments.has("rounds")) throw UsageError("--rounds needs --watch");
     int status = 0;
-    std::vector<TagRecord> tags = inventory_g2(context, request, status);
+    std::vector<morvent::Tag> tags = inventory_g2(context, request, status);
     Document document;
     document.status = status;
     document.add("tag_count", Value::number(static_cast<long long>(tags.size())));
@@ -234,13 +239,13 @@ struct MemoryRequest {
     Addressing a;
     std::uint8_t bank;
     std::uint8_t pointer;
-    Bytes password;
+    morvent::Password password;
 
     explicit MemoryRequest(const Arguments& arguments)
         : a{parse_target(arguments)},
           bank(parse_bank(arguments.required("bank"))),
           pointer(parse_byte(arguments.value("ptr").value_or("0"), "--ptr")),
-          password(parse_password(arguments)) {}
+          password(password_of(parse_password(arguments))) {}
 
     Document document() const {
         Document document;
@@ -257,13 +262,9 @@ std::uint8_t parse_count(const Arguments& arguments, long max) {
 int run_read(Context& context, const Arguments& arguments) {
     MemoryRequest m(arguments);
     std::uint8_t count = parse_count(arguments, 120);
-    std::uint8_t data[256] = {};
-    int error = 0;
-    int status = ReadData_G2(context.address(), m.a.epc(), m.a.words(), m.bank, m.pointer, count, m.password.data(),
-                             m.a.bank(), m.a.mask_address(), m.a.bits(), m.a.mask(), data, &error, context.handle());
-    check_tag(context, status, error);
+    Bytes data = context.reader().read(m.a.tag(), bank_of(m.bank), m.pointer, count, m.password);
     Document document = m.document();
-    document.add("words", Value::number(count)).add("data", Value::text(to_hex(data, 2u * count)));
+    document.add("words", Value::number(count)).add("data", Value::text(to_hex(data)));
     report_ok(context, document);
     return 0;
 }
@@ -276,12 +277,9 @@ int run_write(Context& context, const Arguments& arguments) {
                          std::to_string(write_room(m.a.target) / 2) + " with this addressing");
     }
     require_chosen(arguments, m.a.target);
-    auto write = arguments.flag("block") ? BlockWrite_G2 : WriteData_G2;
-    int error = 0;
-    int status = write(context.address(), m.a.epc(), static_cast<std::uint8_t>(data.size() / 2), m.a.words(), m.bank,
-                       m.pointer, data.data(), m.password.data(), m.a.bank(), m.a.mask_address(), m.a.bits(),
-                       m.a.mask(), &error, context.handle());
-    check_tag(context, status, error);
+    morvent::Reader& reader = context.reader();
+    if (arguments.flag("block")) reader.blockWrite(m.a.tag(), bank_of(m.bank), m.pointer, data, m.password);
+    else reader.write(m.a.tag(), bank_of(m.bank), m.pointer, data, m.password);
     report_ok(context, m.document().add("words_written", Value::number(static_cast<long long>(data.size() / 2))));
     return 0;
 }
@@ -290,10 +288,7 @@ int run_erase(Context& context, const Arguments& arguments) {
     MemoryRequest m(arguments);
     std::uint8_t count = parse_count(arguments, 255);
     require_chosen(arguments, m.a.target);
-    int error = 0;
-    int status = BlockErase_G2(context.address(), m.a.epc(), m.a.words(), m.bank, m.pointer, count, m.password.data(),
-                               m.a.bank(), m.a.mask_address(), m.a.bits(), m.a.mask(), &error, context.handle());
-    check_tag(context, status, error);
+    context.reader().erase(m.a.tag(), bank_of(m.bank), m.pointer, count, m.password);
     report_ok(context, m.document().add("words_erased", Value::number(count)));
     return 0;
 }
@@ -309,23 +304,16 @@ std::string single_operand(const Arguments& arguments, const char* what) {
 int run_write_epc(Context& context, const Arguments& arguments) {
     Bytes epc = parse_epc(single_operand(arguments, "NEW_EPC"), "NEW_EPC");
     Addressing a{parse_change_target(arguments)};
-    Bytes password = parse_password(arguments);
+    morvent::Password password = password_of(parse_password(arguments));
     auto words = static_cast<std::uint8_t>(epc.size() / 2);
-    int error = 0;
-    if (a.words() == 0) {
-        int status = WriteEPC_G2(context.address(), password.data(), epc.data(), words, &error, context.handle());
-        check_tag(context, status, error);
+    morvent::Reader& reader = context.reader();
+    if (a.any()) {
+        reader.writeEpc(epc, password);
     } else {
-        std::uint8_t pc[2] = {};
-        int status = ReadData_G2(context.address(), a.epc(), a.words(), 1, 1, 1, password.data(), a.bank(),
-                                 a.mask_address(), a.bits(), a.mask(), pc, &error, context.handle());
-        check_tag(context, status, error);
+        Bytes pc = reader.read(a.tag(), morvent::Bank::Epc, 1, 1, password);
         Bytes data{static_cast<std::uint8_t>((words << 3) | (pc[0] & 0x07)), pc[1]};
         data.insert(data.end(), epc.begin(), epc.end());
-        status = WriteData_G2(context.address(), a.epc(), static_cast<std::uint8_t>(data.size() / 2), a.words(), 1, 1,
-                              data.data(), password.data(), a.bank(), a.mask_address(), a.bits(), a.mask(), &error,
-                              context.handle());
-        check_tag(context, status, error);
+        reader.write(a.tag(), morvent::Bank::Epc, 1, data, password);
     }
     Document document;
     document.add("new_epc", Value::text(to_hex(epc)));
@@ -361,16 +349,14 @@ int run_lock(Context& context, const Arguments& arguments) {
                                    {"kill-password", "access-password", "epc", "tid", "user"});
     std::uint8_t mode = parse_code(arguments.required("mode"), "--mode",
                                    {"writable", "permanently-writable", "secured", "permanently-locked"});
-    Bytes password = parse_password(arguments);
+    morvent::Password password = password_of(parse_password(arguments));
     if (mode == 1 || mode == 3) {
         refuse_unless_confirmed(context, "Make " + name_of(area, kLockAreas).as_text() + " of tag " +
                                              target_value(a.target).as_text() + " " +
                                              name_of(mode, kLockModes).as_text() + "?");
     }
-    int error = 0;
-    int status = Lock_G2(context.address(), a.epc(), a.words(), area, mode, password.data(), a.bank(),
-                         a.mask_address(), a.bits(), a.mask(), &error, context.handle());
-    check_tag(context, status, error);
+    context.reader().lock(a.tag(), static_cast<morvent::LockArea>(area), static_cast<morvent::LockMode>(mode),
+                          password);
     report_tag(context, a.target,
                Document().add("area", name_of(area, kLockAreas)).add("mode", name_of(mode, kLockModes)));
     return 0;
@@ -379,42 +365,31 @@ int run_lock(Context& context, const Arguments& arguments) {
 int run_kill(Context& context, const Arguments& arguments) {
     Addressing a{parse_change_target(arguments)};
     if (!arguments.has("password")) throw UsageError("--password (the tag's kill password) is required");
-    Bytes password = parse_password(arguments);
+    morvent::Password password = password_of(parse_password(arguments));
     refuse_unless_confirmed(context, "Kill tag " + target_value(a.target).as_text() + " for good?");
-    int error = 0;
-    int status = KillTag_G2(context.address(), a.epc(), a.words(), password.data(), a.bank(), a.mask_address(),
-                            a.bits(), a.mask(), &error, context.handle());
-    check_tag(context, status, error);
+    context.reader().kill(a.tag(), password);
     report_tag(context, a.target, Document().add("killed", Value::boolean(true)));
     return 0;
 }
 
 int run_privacy_set(Context& context, const Arguments& arguments) {
     Addressing a{parse_change_target(arguments)};
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    int status = a.words() == 0
-                     ? SetPrivacyWithoutEPC_G2(context.address(), password.data(), &error, context.handle())
-                     : SetPrivacyByEPC_G2(context.address(), a.epc(), a.words(), password.data(), a.bank(),
-                                          a.mask_address(), a.bits(), a.mask(), &error, context.handle());
-    check_tag(context, status, error);
+    morvent::Password password = password_of(parse_password(arguments));
+    if (a.any()) context.reader().setPrivacyInField(password);
+    else context.reader().setPrivacy(a.tag(), password);
     report_tag(context, a.target, Document().add("privacy", Value::boolean(true)));
     return 0;
 }
 
 int run_privacy_reset(Context& context, const Arguments& arguments) {
     require_any(arguments, "privacy reset acts on whichever tag answers");
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    check_tag(context, ResetPrivacy_G2(context.address(), password.data(), &error, context.handle()), error);
+    context.reader().resetPrivacy(password_of(parse_password(arguments)));
     report_ok(context);
     return 0;
 }
 
 int run_privacy_check(Context& context, const Arguments&) {
-    std::uint8_t state = 0;
-    int error = 0;
-    check_tag(context, CheckPrivacy_G2(context.address(), &state, &error, context.handle()), error);
+    std::uint8_t state = context.reader().checkPrivacy();
     report_ok(context, Document().add("privacy_state", Value::number(state)));
     return 0;
 }
@@ -422,70 +397,64 @@ int run_privacy_check(Context& context, const Arguments&) {
 int run_eas_set(Context& context, const Arguments& arguments) {
     Addressing a{parse_change_target(arguments)};
     std::uint8_t state = parse_code(arguments.required("state"), "--state", {"off", "on"});
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    int status = EASConfigure_G2(context.address(), a.epc(), a.words(), password.data(), state, a.bank(),
-                                 a.mask_address(), a.bits(), a.mask(), &error, context.handle());
-    check_tag(context, status, error);
+    context.reader().setEas(a.tag(), state, password_of(parse_password(arguments)));
     report_tag(context, a.target, Document().add("eas", Value::coded(state, state ? "on" : "off")));
     return 0;
 }
 
 int run_eas_alarm(Context& context, const Arguments&) {
-    int error = 0;
-    int status = EASAlarm_G2(context.address(), &error, context.handle());
-    check_tag(context, status, error);
+    // No tag with EAS set answers: the reader's "no tag", a failure here.
+    if (!context.reader().easAlarm()) context.check(MORVENT_NO_TAG);
     report_ok(context, Document().add("alarm", Value::boolean(true)));
     return 0;
 }
 
 // ---- ISO 18000-6B ------------------------------------------------------
 
-Bytes parse_uid(const Arguments& arguments) { return parse_hex_exact(arguments.required("uid"), 8, "--uid"); }
+morvent::Uid parse_uid(const Arguments& arguments) {
+    Bytes bytes = parse_hex_exact(arguments.required("uid"), 8, "--uid");
+    morvent::Uid uid{};
+    std::copy(bytes.begin(), bytes.end(), uid.begin());
+    return uid;
+}
+
+std::string uid_hex(const morvent::Uid& uid) { return to_hex(uid.data(), uid.size()); }
 
 int run_6b_read(Context& context, const Arguments& arguments) {
-    Bytes uid = parse_uid(arguments);
+    morvent::Uid uid = parse_uid(arguments);
     std::uint8_t start = parse_byte(arguments.required("start"), "--start");
     std::uint8_t count = static_cast<std::uint8_t>(parse_number(arguments.required("count"), "--count", 1, 244));
-    std::uint8_t data[256] = {};
-    int error = 0;
-    check_tag(context, ReadData_6B(context.address(), uid.data(), start, count, data, &error, context.handle()), error);
-    report_ok(context, Document().add("uid", Value::text(to_hex(uid))).add("start", Value::number(start))
-                           .add("data", Value::text(to_hex(data, count))));
+    Bytes data = context.reader().read6B(uid, start, count);
+    report_ok(context, Document().add("uid", Value::text(uid_hex(uid))).add("start", Value::number(start))
+                           .add("data", Value::text(to_hex(data))));
     return 0;
 }
 
 int run_6b_write(Context& context, const Arguments& arguments) {
-    Bytes uid = parse_uid(arguments);
+    morvent::Uid uid = parse_uid(arguments);
     std::uint8_t start = parse_byte(arguments.required("start"), "--start");
     Bytes data = parse_hex(arguments.required("data"), "--data");
     if (data.empty() || data.size() > 242) {
         throw UsageError("--data: needs 1 to 242 bytes, got " + std::to_string(data.size()));
     }
-    std::uint8_t written = 0;
-    int error = 0;
-    int status = WriteData_6B(context.address(), uid.data(), start, data.data(), static_cast<std::uint8_t>(data.size()),
-                              &written, &error, context.handle());
-    check_tag(context, status, error);
-    report_ok(context, Document().add("uid", Value::text(to_hex(uid))).add("start", Value::number(start))
+    std::uint8_t written = context.reader().write6BCounted(uid, start, data);
+    report_ok(context, Document().add("uid", Value::text(uid_hex(uid))).add("start", Value::number(start))
                            .add("bytes_written", Value::number(written)));
     return 0;
 }
 
 int run_6b_lock(Context& context, const Arguments& arguments) {
-    Bytes uid = parse_uid(arguments);
+    morvent::Uid uid = parse_uid(arguments);
     std::uint8_t address = parse_byte(arguments.required("byte"), "--byte");
-    int error = 0;
     if (arguments.flag("check")) {
-        std::uint8_t state = 0;
-        check_tag(context, CheckLock_6B(context.address(), uid.data(), address, &state, &error, context.handle()), error);
-        report_ok(context, Document().add("uid", Value::text(to_hex(uid))).add("byte", Value::number(address))
-                               .add("lock_state", Value::number(state)));
+        bool locked = context.reader().isLocked6B(uid, address);
+        report_ok(context, Document().add("uid", Value::text(uid_hex(uid))).add("byte", Value::number(address))
+                               .add("lock_state", Value::number(locked ? 1 : 0)));
         return 0;
     }
-    refuse_unless_confirmed(context, "Lock byte " + std::to_string(address) + " of 6B tag " + to_hex(uid) + " for good?");
-    check_tag(context, Lock_6B(context.address(), uid.data(), address, &error, context.handle()), error);
-    report_ok(context, Document().add("uid", Value::text(to_hex(uid))).add("byte", Value::number(address))
+    refuse_unless_confirmed(context, "Lock byte " + std::to_string(address) + " of 6B tag " + uid_hex(uid) + " for good?");
+    context.reader().lock6B(uid, address);
+    report_ok(context, Document().add("uid", Value::text(uid_hex(uid))).add("byte", Value::number(address))
                            .add("locked", Value::boolean(true)));
     return 0;
 }

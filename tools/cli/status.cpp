@@ -1,16 +1,16 @@
 // The tool's wording of status codes; names and meanings come from the
-// core's one table (MorventStatusName/Text, MorventTagErrorName/Text).
+// core's one table (morvent::statusName/statusText, tagErrorName/tagErrorText).
 #include "status.h"
 
 #include <cstdio>
 
-#include "morvent.h"
+#include "morvent.hpp"
 
 namespace morvent_cli {
 
-StatusInfo describe_status(int code) { return {code, MorventStatusName(code), MorventStatusText(code)}; }
+StatusInfo describe_status(int code) { return {code, morvent::statusName(code), morvent::statusText(code)}; }
 
-StatusInfo describe_tag_error(int code) { return {code, MorventTagErrorName(code), MorventTagErrorText(code)}; }
+StatusInfo describe_tag_error(int code) { return {code, morvent::tagErrorName(code), morvent::tagErrorText(code)}; }
 
 std::string tag_error_line(int code) {
     char numbers[24];
