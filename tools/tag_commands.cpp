@@ -38,7 +38,7 @@ morvent::Password password_of(const Bytes& bytes) {
 
 morvent::Bank bank_of(std::uint8_t bank) { return static_cast<morvent::Bank>(bank); }
 
-// Every tag command passes the same addressing and the same password.
+// How a tag command picks its tag, as the command line gave it.
 struct Addressing {
     Target target;
     morvent::TagRef tag() const { return tag_ref(target); }
