@@ -47,13 +47,13 @@ extern "C" {
 
 #define MORVENT_OK              0x00 /**< success */
 #define MORVENT_NO_DATA         0x0E /**< ReadActiveModeData found nothing */
-#define MORVENT_COMM_ERROR      0x30 /**< link failure, time-out or failed handshake */
+#define MORVENT_COMM_ERROR      0x30 /**< link failure, time-out, failed handshake; OpenComPort: device not openable */
 #define MORVENT_CRC_ERROR       0x31 /**< the response's CRC did not check */
 #define MORVENT_PORT_OPEN       0x35 /**< the port index is already open */
-#define MORVENT_INVALID_PORT    0x37 /**< index out of range, port not open, device not openable */
+#define MORVENT_INVALID_PORT    0x37 /**< index out of range, port not open; OpenCom: device not openable */
 #define MORVENT_TAG_ERROR       0xFC /**< reader status: the tag reported an error (see errorCode) */
 #define MORVENT_CMD_MISMATCH    0xEE /**< the response echoed another command code */
-#define MORVENT_PARAM_RANGE     0xFF /**< an argument was refused; nothing was sent */
+#define MORVENT_PARAM_RANGE     0xFF /**< an argument was refused: by the library (nothing was sent) or by the reader */
 
 /* Reader statuses with a meaning of their own. Inventory answers carry tag
  * records under the four inventory statuses; MORVENT_NO_TAG is not a failure. */

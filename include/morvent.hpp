@@ -77,6 +77,15 @@ inline Bytes fromHex(const std::string& text) {
     return bytes;
 }
 
+// True when `size` bytes of `frame` (a response frame with its two CRC
+// bytes at the end, at most 256 bytes in all) carry a CRC that checks.
+inline bool frameIntact(const std::uint8_t* frame, std::size_t size) {
+    if (frame == nullptr || size < 3 || size > 256) return false;
+    unsigned char copy[258];  // the check writes its residue past the frame
+    for (std::size_t i = 0; i < size; ++i) copy[i] = frame[i];
+    return CheckCRC(copy, static_cast<int>(size)) == MORVENT_OK;
+}
+
 // ---- Errors ----------------------------------------------------------------
 
 // A failed command: the status code, its name and meaning, the operation
@@ -243,6 +252,12 @@ struct InventoryOptions {
     }
 };
 
+// One inventory: the reader's closing status and the tags.
+struct InventoryResult {
+    int status = MORVENT_NO_TAG;
+    std::vector<Tag> tags;
+};
+
 // What GetReaderInformation reports. `raw` holds the 11 bytes as sent; the
 // named fields give them the meaning readers of this family use.
 struct ReaderInfo {
@@ -381,6 +396,8 @@ public:
     int port() const noexcept { return port_; }
     // The address the commands carry, and the address the reader answered with on opening.
     std::uint8_t address() const noexcept { return address_; }
+    // Sets the address the commands carry from now on, e.g. the answered one.
+    void useAddress(std::uint8_t address) noexcept { address_ = address; }
     std::uint8_t answeredAddress() const noexcept { return answered_; }
     bool isTcp() const noexcept { return link_ == Link::Tcp; }
 
@@ -399,7 +416,11 @@ public:
 
     // Every tag that answers; all frames of the answer are counted, and an
     // empty field gives an empty list.
-    std::vector<Tag> inventory(const InventoryOptions& options = {}) {
+    std::vector<Tag> inventory(const InventoryOptions& options = {}) { return inventoryRound(options).tags; }
+
+    // As inventory(), with the status the reader ended the answer with
+    // (MORVENT_INVENTORY_DONE .. MORVENT_INVENTORY_FULL, or MORVENT_NO_TAG).
+    InventoryResult inventoryRound(const InventoryOptions& options = {}) {
         unsigned char a = address_;
         Selection mask;
         if (options.mask) mask = Selection(*options.mask, "Inventory_G2");
@@ -409,9 +430,10 @@ public:
         const int status = Inventory_G2(&a, mask.bank, mask.address, mask.bitLength, mask.bits(), options.mask ? 1 : 0,
                                         options.tidAddress, options.tidWords, options.tid ? 1 : 0, records.data(),
                                         &frameInfo, &length, &count, openPort());
-        if (status == MORVENT_NO_TAG && length <= 0) return {};
+        if (status == MORVENT_NO_TAG && length <= 0) return {status, {}};
         if (!isInventoryStatus(status) && status != MORVENT_NO_TAG) check(status, "Inventory_G2");
-        return splitRecords(records.data(), static_cast<std::size_t>(length), options.tid);
+        const std::size_t size = length < 0 ? 0 : length > 5000 ? 5000 : static_cast<std::size_t>(length);
+        return {status, splitRecords(records.data(), size, options.tid)};
     }
 
     // One tag, or none.
@@ -575,13 +597,16 @@ public:
         return data;
     }
 
-    void write6B(const Uid& uid, std::uint8_t startAddress, const Bytes& data) {
+    void write6B(const Uid& uid, std::uint8_t startAddress, const Bytes& data) { write6BCounted(uid, startAddress, data); }
+    // As write6B; the number of bytes the reader says it wrote.
+    std::uint8_t write6BCounted(const Uid& uid, std::uint8_t startAddress, const Bytes& data) {
         if (data.size() > 242) throw Error(MORVENT_PARAM_RANGE, "WriteData_6B", -1, "at most 242 bytes at once");
         unsigned char a = address_, written = 0;
         int errorCode = -1;
         checkTag(WriteData_6B(&a, in(uid), startAddress, in(data), static_cast<unsigned char>(data.size()), &written,
                               &errorCode, openPort()),
                  "WriteData_6B", errorCode);
+        return written;
     }
 
     void lock6B(const Uid& uid, std::uint8_t address) {
@@ -700,6 +725,17 @@ public:
         unsigned char value = 0;
         simple(GetRevDelay(addr(), &value, openPort()), "GetRevDelay");
         return value;
+    }
+
+    // The reader's serial number (0 .. 2^32 - 1).
+    std::uint32_t serialNumber() {
+        int value = 0;
+        simple(GetSeriaNo(addr(), &value, openPort()), "GetSeriaNo");
+        return static_cast<std::uint32_t>(value);
+    }
+    void setSerialNumber(std::uint32_t number) {
+        int value = static_cast<int>(number);
+        simple(SetSeriaNo(addr(), &value, openPort()), "SetSeriaNo");
     }
 
     // ---- AT mode and transparent commands ----

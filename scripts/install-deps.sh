@@ -9,7 +9,8 @@ set -euo pipefail
 
 native=(
   cmake ninja-build g++ libgtest-dev
-  nlohmann-json3-dev        # the simulated reader's scenario files
+  nlohmann-json3-dev        # the simulated reader's scenario files, the tool's JSON
+  libcli11-dev              # the tool's command line
   openjdk-17-jdk-headless   # the Java bridge: javac, jar, JNI headers; the tests run a JVM
   pkgconf                   # the install test builds a consumer with pkg-config
   python3 python3-pytest    # the Python package and its tests

@@ -2,20 +2,28 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
+#include <mmsystem.h>
 #else
+#include <glob.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
 
-#include "morvent.h"
+#include "cli/status.h"
 
 namespace morvent_cli {
 namespace {
+
+// Baud codes in the order --baud auto tries them after the one asked for:
+// the usual rate first, then the fastest, then the rest.
+const std::uint8_t kBaudOrder[] = {5, 6, 2, 1, 0};
 
 // The device the library opens for COMn.
 std::string com_device(int number) {
@@ -28,8 +36,39 @@ std::string com_device(int number) {
 #endif
 }
 
+#ifndef _WIN32
+// A device given by path is opened as this COM number, whose device the
+// library takes from MORVENT_COM255.
+constexpr int kDeviceCom = 255;
+
+void map_device(const std::string& path) { setenv("MORVENT_COM255", path.c_str(), 1); }
+
+// USB serial adapters and modems-class readers, in name order.
+std::vector<std::string> usb_serial_devices() {
+    std::vector<std::string> found;
+    for (const char* pattern : {"/dev/ttyUSB*", "/dev/ttyACM*"}) {
+        glob_t matches{};
+        if (glob(pattern, 0, nullptr, &matches) == 0) {
+            for (std::size_t i = 0; i < matches.gl_pathc; ++i) found.emplace_back(matches.gl_pathv[i]);
+        }
+        globfree(&matches);
+    }
+    return found;
+}
+#endif
+
+std::string rate_text(std::uint8_t code) { return std::to_string(baud_rate_of_code(code)) + " bit/s"; }
+
 volatile std::sig_atomic_t g_interrupted = 0;
 void on_interrupt(int) { g_interrupted = 1; }
+
+bool stdin_is_terminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdin)) != 0;
+#else
+    return isatty(STDIN_FILENO) != 0;
+#endif
+}
 
 }  // namespace
 
@@ -43,9 +82,19 @@ bool interrupted() { return g_interrupted != 0; }
 
 void pause_unless_interrupted(long milliseconds) {
     for (long waited = 0; waited < milliseconds && !interrupted(); waited += 10) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10L, milliseconds - waited)));
     }
 }
+
+void pause_one_millisecond() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+#ifdef _WIN32
+FineTimer::FineTimer() { timeBeginPeriod(1); }
+FineTimer::~FineTimer() { timeEndPeriod(1); }
+#else
+FineTimer::FineTimer() = default;
+FineTimer::~FineTimer() = default;
+#endif
 
 bool output_is_terminal() {
 #ifdef _WIN32
@@ -55,65 +104,199 @@ bool output_is_terminal() {
 #endif
 }
 
+bool is_link_failure(int status) {
+    return status == MORVENT_COMM_ERROR || status == MORVENT_INVALID_PORT || status == MORVENT_CRC_ERROR;
+}
+
+bool confirm(const Context& context, const std::string& question) {
+    if (context.yes || !stdin_is_terminal()) return true;
+    std::cerr << question << " This cannot be undone. Type yes to go on: " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    return answer == "yes" || answer == "y";
+}
+
 void Context::configure(const Arguments& arguments) {
-    int links = arguments.has("tcp") + arguments.has("com") + arguments.has("auto");
-    if (links > 1) throw UsageError("give only one of --tcp, --com and --auto");
+    int links = arguments.has("tcp") + arguments.has("com") + arguments.has("auto") + arguments.has("device");
+    if (links > 1) throw UsageError("give only one of --tcp, --com, --device and --auto");
     if (auto text = arguments.value("tcp")) tcp = parse_endpoint(*text);
     if (auto text = arguments.value("com")) com = static_cast<int>(parse_number(*text, "--com", 1, 255));
+    if (auto text = arguments.value("device")) {
+        if (text->empty()) throw UsageError("--device: needs a path, e.g. /dev/ttyUSB0");
+#ifdef _WIN32
+        std::string name = *text;
+        if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
+        if (name.size() < 4 || (name.compare(0, 3, "COM") != 0 && name.compare(0, 3, "com") != 0)) {
+            throw UsageError("--device: '" + *text + "' is not a COM device; give COMn");
+        }
+        com = static_cast<int>(parse_number(name.substr(3), "--device", 1, 255));
+#else
+        device = *text;
+#endif
+    }
     automatic = arguments.flag("auto");
-    if (auto text = arguments.value("baud")) baud_code = parse_baud(*text);
+    if (auto text = arguments.value("baud")) {
+        baud_given = true;
+        if (*text == "auto") baud_auto = true;
+        else baud_code = parse_baud(*text);
+    }
     if (auto text = arguments.value("address")) address_option = parse_byte(*text, "--address");
+    if (arguments.flag("json") && arguments.flag("csv")) throw UsageError("give only one of --json and --csv");
     json = arguments.flag("json");
+    format = json ? Format::Json : arguments.flag("csv") ? Format::Csv : Format::Text;
+    yes = arguments.flag("yes");
 }
 
-int Context::handle() {
-    if (port >= 0) return port;
-    int opened = -1;
-    int status;
-    std::string link;
+morvent::Reader& Context::reader() {
+    if (link_reader) return *link_reader;
+    int status = MORVENT_COMM_ERROR;
+    std::string hint;
+    // Tries one opening, keeping the reader or the failure's status.
+    auto attempt = [&](auto&& open) {
+        try {
+            link_reader.emplace(open());
+            return true;
+        } catch (const morvent::Error& error) {
+            status = error.status();
+            return false;
+        }
+    };
+    // The baud codes to try: the one asked for, then with --baud auto the rest.
+    auto codes = [&] {
+        std::vector<std::uint8_t> list{baud_code};
+        if (baud_auto) {
+            for (std::uint8_t code : kBaudOrder) {
+                if (code != baud_code) list.push_back(code);
+            }
+        }
+        return list;
+    };
+    auto answered_at = [&](std::uint8_t code) {
+        if (baud_auto) note("the reader answered at " + rate_text(code) + " (--baud " +
+                            std::to_string(baud_rate_of_code(code)) + ")");
+        baud_code = code;
+        baud_auto = false;  // a reconnection goes straight to the rate that answered
+    };
+    // One serial opening at each baud code to try; says which one answered.
+    auto open_serial = [&](int number) {
+        for (std::uint8_t code : codes()) {
+            const int rate = static_cast<int>(baud_rate_of_code(code));
+            if (attempt([&] { return morvent::Reader::serial(number, rate); })) {
+                answered_at(code);
+                serial_com = number;
+                return true;
+            }
+            if (status == MORVENT_PORT_OPEN || status == MORVENT_INVALID_PORT) break;
+        }
+        return false;
+    };
     if (tcp) {
         link = "TCP " + tcp->host + ":" + std::to_string(tcp->port);
-        status = OpenNetPort(tcp->port, tcp->host.c_str(), &reader_address, &opened);
         network = true;
+        if (attempt([&] { return morvent::Reader::tcp(tcp->host, tcp->port); })) status = MORVENT_OK;
     } else if (com) {
         link = "COM" + std::to_string(*com) + " at " + com_device(*com);
-        status = OpenComPort(*com, &reader_address, baud_code, &opened);
+        if (open_serial(*com)) status = MORVENT_OK;
+#ifndef _WIN32
+    } else if (device) {
+        link = *device;
+        map_device(*device);
+        if (open_serial(kDeviceCom)) status = MORVENT_OK;
+#endif
     } else if (automatic) {
-        note("looking for a reader on COM1..COM12:");
-        for (int n = 1; n <= 12; ++n) note("  COM" + std::to_string(n) + "  " + com_device(n));
-        int found = -1;
-        status = AutoOpenComPort(&found, &reader_address, baud_code, &opened);
-        link = found > 0 ? "COM" + std::to_string(found) + " at " + com_device(found) : "COM1..COM12";
+        std::vector<std::string> tried;
+#ifndef _WIN32
+        for (const std::string& path : usb_serial_devices()) {
+            note("looking for a reader on " + path);
+            map_device(path);
+            tried.push_back(path);
+            if (open_serial(kDeviceCom)) {
+                link = path;
+                device = path;
+                status = MORVENT_OK;
+                break;
+            }
+        }
+#endif
+        if (!link_reader) {
+            note("looking for a reader on COM1..COM12:");
+            for (int n = 1; n <= 12; ++n) note("  COM" + std::to_string(n) + "  " + com_device(n));
+            for (std::uint8_t code : codes()) {
+                const int rate = static_cast<int>(baud_rate_of_code(code));
+                if (attempt([&] { return morvent::Reader::autoSerial(rate); })) {
+                    const int found = link_reader->port();
+                    link = "COM" + std::to_string(found) + " at " + com_device(found);
+                    com = found;
+                    serial_com = found;
+                    answered_at(code);
+                    status = MORVENT_OK;
+                    break;
+                }
+            }
+            tried.push_back("COM1..COM12");
+        }
+        if (status != MORVENT_OK) {
+            link.clear();
+            for (const std::string& name : tried) link += (link.empty() ? "" : ", ") + name;
+        }
         if (status == MORVENT_OK) note("found a reader on " + link);
     } else {
-        throw UsageError("no reader link: give --tcp HOST:PORT, --com N or --auto");
+        throw UsageError("no reader link: give --tcp HOST:PORT, --com N or --auto (or --device PATH)");
     }
-    check(status, "cannot open " + link);
-    port = opened;
-    return port;
+    if (status != MORVENT_OK && !network && !baud_given) {
+        hint = "no reader answered at " + rate_text(baud_code) +
+               "; if its rate was changed (config set baud), give --baud RATE or --baud auto";
+    }
+    if (status != MORVENT_OK || !link_reader) throw Failure{status, "cannot open " + link, {}, hint};
+    link_reader->useAddress(address_option.value_or(link_reader->answeredAddress()));
+    return *link_reader;
 }
 
-std::uint8_t* Context::address() {
-    handle();
-    if (address_option) reader_address = *address_option;
-    return &reader_address;
-}
+void Context::close() { link_reader.reset(); }
 
-void Context::close() {
-    if (port < 0) return;
-    if (network) CloseNetPort(port);
-    else CloseSpecComPort(port);
-    port = -1;
+bool Context::reconnect(int status) {
+    close();
+    warn("link lost (" + status_line(status) + "); reconnecting to " + link);
+    long wait_ms = 200;
+    for (int attempt = 1; !interrupted(); ++attempt) {
+        try {
+            reader();
+            ++reconnects;
+            warn("reconnected to " + link + (attempt > 1 ? " after " + std::to_string(attempt) + " attempts" : ""));
+            return true;
+        } catch (const Failure& failure) {
+            warn("reconnecting: " + status_line(failure.status) + "; next attempt in " +
+                 std::to_string(wait_ms) + " ms");
+        }
+        pause_unless_interrupted(wait_ms);
+        wait_ms = std::min(wait_ms * 2, 5000L);
+    }
+    return false;
 }
 
 void Context::check(int status, const std::string& what, Document details) const {
-    if (status != MORVENT_OK) throw Failure{status, what.empty() ? command : what, std::move(details)};
+    if (status != MORVENT_OK) throw Failure{status, what.empty() ? command : what, std::move(details), {}};
+}
+
+Failure Context::failure(const morvent::Error& error, const std::string& what) const {
+    Document details;
+    if (error.status() == MORVENT_TAG_ERROR && error.tagError() >= 0) {
+        const int code = error.tagError();
+        StatusInfo info = describe_tag_error(code);
+        details.add("tag_error", Value::custom(Json{{"code", code}, {"name", info.name}, {"meaning", info.meaning}},
+                                               tag_error_line(code)));
+    }
+    return Failure{error.status(), what.empty() ? command : what, std::move(details), {}};
 }
 
 void Context::emit(const Document& document) const {
     std::cout << (json ? render_json(document) : render_text(document)) << std::flush;
 }
 
-void Context::note(const std::string& line) const { (json ? std::cerr : std::cout) << line << std::endl; }
+void Context::note(const std::string& line) const {
+    (format == Format::Text ? std::cout : std::cerr) << line << std::endl;
+}
+
+void Context::warn(const std::string& line) const { std::cerr << "morvent: " << line << std::endl; }
 
 }  // namespace morvent_cli

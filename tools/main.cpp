@@ -1,4 +1,5 @@
-// morvent: the kit's command-line tool. A plain client of the public API.
+// morvent: the kit's command-line tool. A plain client of the C++ API.
+#include <algorithm>
 #include <iostream>
 
 #include "cli/status.h"
@@ -11,21 +12,28 @@ namespace {
 
 const Options kGlobal = {
     {"tcp", "HOST:PORT", "network reader (HOST a dotted IPv4 address or localhost)"},
-    {"com", "N", "serial reader on COMn: the device in $MORVENT_COM<n>, else /dev/ttyS<n-1>"},
-    {"auto", nullptr, "try COM1..COM12 until a reader answers"},
-    {"baud", "RATE", "serial rate when opening: 9600..115200, or code 0,1,2,5,6 (default 57600)"},
+    {"com", "N", "serial reader on COMn: the device in $MORVENT_COM<n>, else /dev/ttyS<n-1> (Windows: COMn)"},
+    {"device", "PATH", "serial reader on this device, e.g. /dev/ttyUSB0 (Windows: COMn)"},
+    {"auto", nullptr, "look for a serial reader: /dev/ttyUSB*, /dev/ttyACM*, then COM1..COM12"},
+    {"baud", "RATE", "serial rate when opening: 9600..115200, code 0,1,2,5,6, or auto (default 57600)"},
     {"address", "A", "reader address to send (default: the address the reader gave when opened)"},
-    {"json", nullptr, "print results as JSON"},
+    {"json", nullptr, "print results as JSON (streams: one object per line); errors too, on stdout"},
+    {"csv", nullptr, "print streams (inventory --watch, active) as CSV rows, header first"},
+    {"yes", nullptr, "do not ask before a permanent lock or a kill"},
+    {"version", nullptr, "print the version and exit"},
 };
 
 const char* const kIntro =
     "usage: morvent LINK COMMAND [OPTIONS]\n"
     "\n"
     "Talks to a UHF RFID reader over TCP or a serial line: lists tags, reads and\n"
-    "writes them, changes the reader's settings. LINK is --tcp HOST:PORT, --com N\n"
-    "or --auto. Example, against the simulated reader:\n"
+    "writes them, changes the reader's settings. LINK is --tcp HOST:PORT, --com N,\n"
+    "--device PATH or --auto. Example, against the simulated reader:\n"
     "  morvent-sim --tcp 6000 &\n"
     "  morvent --tcp 127.0.0.1:6000 inventory\n"
+    "\n"
+    "Commands that change or kill a tag need --epc or --mask to pick it, or --any\n"
+    "to act on whichever tag answers.\n"
     "\n"
     "Exit status: 0 success, 1 the reader or the link reported a failure (shown\n"
     "by name, number and meaning), 2 bad input (nothing was sent).\n";
@@ -38,26 +46,42 @@ std::vector<CommandSpec> all_commands() {
 }
 
 void report_failure(const Context& context, const Failure& failure) {
-    Document document = failure.details;
-    document.status = failure.status;
     if (context.json) {
-        document.fields.insert(document.fields.begin(), Field{"error", Value::text(failure.what)});
-        std::cout << render_json(document);
+        Json object{{"error", failure.what}, {"status", status_json(failure.status)}};
+        for (const Field& field : failure.details.fields) object[field.key] = field.value.as_json();
+        if (!failure.hint.empty()) object["hint"] = failure.hint;
+        std::cout << object.dump(2) << "\n";
         return;
     }
     std::cerr << "morvent: " << failure.what << ": " << status_line(failure.status) << "\n";
     for (const Field& field : failure.details.fields) {
         if (field.key == "tag_error") std::cerr << "  tag error " << field.value.as_text() << "\n";
     }
+    if (!failure.hint.empty()) std::cerr << "  " << failure.hint << "\n";
+}
+
+// Bad input under --json is a JSON object on stdout as well; the --json
+// option is looked for by hand because the command line may not parse.
+void report_usage(const std::vector<std::string>& args, const std::string& message) {
+    auto end = std::find(args.begin(), args.end(), "--");
+    if (std::find(args.begin(), end, "--json") != end) {
+        std::cout << Json{{"error", message}, {"usage_error", true}}.dump(2) << "\n";
+    }
+    std::cerr << "morvent: " << message << "\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<CommandSpec> commands = all_commands();
+    std::vector<std::string> args(argv + 1, argv + argc);
     Context context;
     try {
-        Invocation invocation = parse_command_line(std::vector<std::string>(argv + 1, argv + argc), kGlobal, commands);
+        Invocation invocation = parse_command_line(args, kGlobal, commands);
+        if (invocation.arguments.flag("version")) {
+            std::cout << "morvent " << morvent::version() << "\n";
+            return 0;
+        }
         if (invocation.help || !invocation.command) {
             if (invocation.command) std::cout << command_help(*invocation.command, kGlobal);
             else if (!invocation.group.empty()) std::cout << group_help(invocation.group, commands);
@@ -70,10 +94,13 @@ int main(int argc, char** argv) {
         context.command = invocation.command->name;
         return invocation.command->run(context, invocation.arguments);
     } catch (const UsageError& error) {
-        std::cerr << "morvent: " << error.what() << "\n";
+        report_usage(args, error.what());
         return 2;
     } catch (const Failure& failure) {
         report_failure(context, failure);
+        return 1;
+    } catch (const morvent::Error& error) {
+        report_failure(context, context.failure(error));
         return 1;
     }
 }

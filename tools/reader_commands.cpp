@@ -1,5 +1,6 @@
 // Reader commands: information, settings, the tag buffer, what the reader
 // sends by itself, and the transparent pass-through.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -9,7 +10,7 @@
 #include "cli/target.h"
 #include "commands.h"
 #include "context.h"
-#include "morvent.h"
+#include "morvent.hpp"
 
 namespace morvent_cli {
 namespace {
@@ -22,15 +23,14 @@ std::string hex_byte(std::uint8_t value) { return "0x" + to_hex(&value, 1); }
 struct Readings {
     Context& context;
     std::optional<std::array<std::uint8_t, 12>> info;    // address, then the 11 information bytes
-    std::optional<std::array<std::uint8_t, 45>> system;  // GetSystemParameter's bytes in answer order
+    std::optional<std::array<std::uint8_t, 45>> system;  // the system parameters' bytes in answer order
 
     const std::array<std::uint8_t, 12>& information() {
         if (!info) {
+            morvent::ReaderInfo answer = context.reader().info();
             std::array<std::uint8_t, 12> v{};
-            std::uint8_t* b = v.data() + 1;
-            v[0] = *context.address();
-            context.check(GetReaderInformation(&v[0], b, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9,
-                                               b + 10, context.handle()));
+            v[0] = answer.address;
+            std::copy(answer.raw.begin(), answer.raw.end(), v.begin() + 1);
             info = v;
         }
         return *info;
@@ -38,10 +38,22 @@ struct Readings {
 
     const std::array<std::uint8_t, 45>& system_parameters() {
         if (!system) {
+            morvent::SystemParameters p = context.reader().systemParameters();
             std::array<std::uint8_t, 45> v{};
-            std::uint8_t* p = v.data();
-            context.check(GetSystemParameter(context.address(), p, p + 1, p + 2, p + 3, p + 4, p + 5, p + 6, p + 7,
-                                             p + 9, p + 10, p + 42, p + 43, p + 44, context.handle()));
+            v[0] = p.workMode;
+            v[1] = p.easSensitivity;
+            v[2] = p.triggerTime;
+            v[3] = p.response[0];
+            v[4] = p.response[1];
+            v[5] = p.inventoryInterval;
+            v[6] = static_cast<std::uint8_t>(p.mask.bank);
+            v[7] = static_cast<std::uint8_t>(p.mask.bitAddress >> 8);
+            v[8] = static_cast<std::uint8_t>(p.mask.bitAddress);
+            v[9] = static_cast<std::uint8_t>(p.mask.bitLength);
+            std::copy_n(p.mask.bits.begin(), std::min<std::size_t>(p.mask.bits.size(), 32), v.begin() + 10);
+            v[42] = p.tagType;
+            v[43] = p.antenna;
+            v[44] = p.beep;
             system = v;
         }
         return *system;
@@ -66,7 +78,18 @@ std::string byte_list(const std::uint8_t* bytes, int count) {
 }
 
 Value bytes_value(const std::uint8_t* bytes, int count) {
-    return count == 1 ? Value::number(bytes[0]) : Value::text(byte_list(bytes, count));
+    return count == 1 ? Value::number(bytes[0]) : Value::numbers(bytes, static_cast<std::size_t>(count));
+}
+
+// The two region bytes as the reader reports them: the top two bits of each
+// byte together give the band, the low six bits the highest and the lowest
+// frequency point used.
+Value region_value(const std::uint8_t* bytes) {
+    int band = (bytes[0] >> 6) << 2 | bytes[1] >> 6;
+    int high = bytes[0] & 0x3F, low = bytes[1] & 0x3F;
+    Json json{{"bytes", {bytes[0], bytes[1]}}, {"band", band}, {"low_point", low}, {"high_point", high}};
+    return Value::custom(json, "band " + std::to_string(band) + ", points " + std::to_string(low) + ".." +
+                                   std::to_string(high) + " (bytes " + byte_list(bytes, 2) + ")");
 }
 
 int run_info(Context& context, const Arguments&) {
@@ -74,9 +97,13 @@ int run_info(Context& context, const Arguments&) {
     const auto& info = readings.information();
     Document document;
     document.status = MORVENT_OK;
-    document.add("reader_address", Value::text(hex_byte(info[0])));
-    document.add("port_index", Value::number(context.handle()));
-    for (const InfoField& field : kInfoFields) document.add(field.key, bytes_value(&info[field.at], field.count));
+    document.add("reader_address", Value::custom(Json(info[0]), hex_byte(info[0])));
+    document.add("port_index", Value::number(context.reader().port()));
+    document.add("link", Value::text(context.link));
+    for (const InfoField& field : kInfoFields) {
+        if (std::string(field.key) == "region") document.add("region", region_value(&info[field.at]));
+        else document.add(field.key, bytes_value(&info[field.at], field.count));
+    }
     document.add("scan_time_ms", Value::number(info[8] * 100));
     document.add("baud", Value::number(baud_rate_of_code(info[9])));
     document.add("information", Value::text(to_hex(info.data() + 1, 11, " ")));
@@ -88,7 +115,7 @@ int run_info(Context& context, const Arguments&) {
 
 using Values = std::vector<std::string>;
 using Parser = Bytes (*)(const Values& values, const std::string& name);
-using Setter = int (*)(std::uint8_t* address, const Bytes& value, int port);
+using Setter = void (*)(morvent::Reader& reader, const Bytes& value);
 using Query = Value (*)(Context& context);
 
 // Where a setting is read back from: bytes of the reader information, bytes
@@ -144,71 +171,77 @@ Bytes mask_value(const Values& values, const std::string& name) {
     return value;
 }
 
-int set_mask(std::uint8_t* address, const Bytes& v, int port) {
-    std::uint8_t mask_address[2] = {v[1], v[2]};
-    std::uint8_t mask[32] = {};
-    std::copy(v.begin() + 4, v.end(), mask);
-    return SetMask(address, v[0], mask_address, v[3], mask, port);
+void set_mask(morvent::Reader& reader, const Bytes& v) {
+    morvent::Mask mask;
+    mask.bank = static_cast<morvent::Bank>(v[0]);
+    mask.bitAddress = static_cast<std::uint16_t>(v[1] << 8 | v[2]);
+    mask.bitLength = v[3];
+    mask.bits.assign(v.begin() + 4, v.end());
+    reader.setMask(mask);
 }
 
 // Leaving the active mode: frames the reader sends by itself may spoil the
 // answer, so drain what has arrived and ask again, a few times at most.
-int set_work_mode(std::uint8_t* address, const Bytes& v, int port) {
-    int status = MORVENT_COMM_ERROR;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        status = SetWorkMode(address, v[0], port);
-        if (status != MORVENT_COMM_ERROR && status != MORVENT_CRC_ERROR && status != MORVENT_CMD_MISMATCH) break;
-        std::uint8_t drained[MORVENT_RECEIVE_BUFFER];
-        int count = 0;
-        ReadActiveModeData(drained, &count, port);
+void set_work_mode(morvent::Reader& reader, const Bytes& v) {
+    for (int attempt = 0;; ++attempt) {
+        try {
+            reader.setWorkMode(v[0]);
+            return;
+        } catch (const morvent::Error& error) {
+            const int status = error.status();
+            const bool spoiled =
+                status == MORVENT_COMM_ERROR || status == MORVENT_CRC_ERROR || status == MORVENT_CMD_MISMATCH;
+            if (!spoiled || attempt == 3) throw;
+        }
+        try {
+            reader.readActiveModeData();
+        } catch (const morvent::Error&) {
+            // Nothing to drain is as good as drained.
+        }
     }
-    return status;
 }
 
-int set_serial(std::uint8_t* address, const Bytes& v, int port) {
-    int number = static_cast<int>(static_cast<unsigned>(v[0]) | static_cast<unsigned>(v[1]) << 8 |
-                                  static_cast<unsigned>(v[2]) << 16 | static_cast<unsigned>(v[3]) << 24);
-    return SetSeriaNo(address, &number, port);
+void set_serial(morvent::Reader& reader, const Bytes& v) {
+    reader.setSerialNumber(static_cast<std::uint32_t>(v[0]) | static_cast<std::uint32_t>(v[1]) << 8 |
+                           static_cast<std::uint32_t>(v[2]) << 16 | static_cast<std::uint32_t>(v[3]) << 24);
 }
 
-int set_clock(std::uint8_t* address, const Bytes& v, int port) {
-    std::uint8_t clock[6];
-    std::copy(v.begin(), v.end(), clock);
-    return SetReal_timeClock(address, clock, port);
+void set_clock(morvent::Reader& reader, const Bytes& v) {
+    morvent::Clock clock{};
+    std::copy_n(v.begin(), clock.size(), clock.begin());
+    reader.setClock(clock);
 }
 
-// A query answering one byte through `Read`.
-template <int (*Read)(unsigned char*, unsigned char*, int)>
-Value query_byte(Context& context) {
-    std::uint8_t value = 0;
-    context.check(Read(context.address(), &value, context.handle()));
-    return Value::number(value);
+void set_baud(morvent::Reader& reader, const Bytes& v) {
+    reader.setBaudRate(static_cast<int>(baud_rate_of_code(v[0])));
 }
+
+Value query_gpio(Context& context) { return Value::number(context.reader().gpio()); }
+Value query_rev_delay(Context& context) { return Value::number(context.reader().revDelay()); }
 
 Value query_clock(Context& context) {
-    std::uint8_t clock[6] = {};
-    context.check(GetTime(context.address(), clock, context.handle()));
-    return Value::text(byte_list(clock, 6));
+    morvent::Clock clock = context.reader().clock();
+    return Value::numbers(clock.data(), clock.size());
 }
 
-Value query_serial(Context& context) {
-    int number = 0;
-    context.check(GetSeriaNo(context.address(), &number, context.handle()));
-    return Value::number(static_cast<unsigned>(number));
-}
+Value query_serial(Context& context) { return Value::number(context.reader().serialNumber()); }
 
 // The auto-mask as it is set: HEX BANK BIT BITS.
 Value read_mask(Readings& readings) {
     const auto& p = readings.system_parameters();
     std::uint8_t bits = p[9];
-    if (bits == 0) return Value::text("none");
-    return Value::text(to_hex(&p[10], (bits + 7u) / 8u) + " " + std::to_string(p[6]) + " " +
-                       std::to_string(p[7] << 8 | p[8]) + " " + std::to_string(bits));
+    if (bits == 0) return Value::custom(Json(nullptr), "none");
+    std::string mask = to_hex(&p[10], (bits + 7u) / 8u);
+    int bit = p[7] << 8 | p[8];
+    Json json{{"mask", mask}, {"bank", {{"code", p[6]}, {"name", bank_name(p[6])}}}, {"bit", bit}, {"bits", bits}};
+    return Value::custom(json, mask + " " + std::to_string(p[6]) + " " + std::to_string(bit) + " " + std::to_string(bits));
 }
 
 Value read_setting(const Setting& setting, Readings& readings) {
     switch (setting.source) {
-        case Source::Info: return bytes_value(&readings.information()[setting.at], setting.count);
+        case Source::Info:
+            if (std::string(setting.name) == "region") return region_value(&readings.information()[setting.at]);
+            return bytes_value(&readings.information()[setting.at], setting.count);
         case Source::System: return bytes_value(&readings.system_parameters()[setting.at], setting.count);
         case Source::Mask: return read_mask(readings);
         case Source::Query: return setting.query(readings.context);
@@ -217,46 +250,46 @@ Value read_setting(const Setting& setting, Readings& readings) {
     return Value::null();
 }
 
-#define SET1(call) [](std::uint8_t* a, const Bytes& v, int port) { return call(a, v[0], port); }
-#define SET2(call) [](std::uint8_t* a, const Bytes& v, int port) { return call(a, v[0], v[1], port); }
+#define SET1(method) [](morvent::Reader& r, const Bytes& v) { r.method(v[0]); }
+#define SET2(method) [](morvent::Reader& r, const Bytes& v) { r.method(v[0], v[1]); }
 
 // System parameter bytes: 0 work mode, 1 EAS sensitivity, 2 trigger time,
 // 3-4 auto response, 5 interval, 6-41 mask, 42 tag type, 43 antenna, 44 beep.
 const Setting kSettings[] = {
-    {"power", "P", "RF output power", byte_values<1>, SET1(SetRfPower), Source::Info, 7, 1},
-    {"region", "B1,B2", "the two region bytes", byte_values<2>, SET2(SetRegion), Source::Info, 5, 2},
-    {"scan-time", "T", "inventory scan time in 100 ms units", byte_values<1>, SET1(SetInventoryScanTime),
+    {"power", "P", "RF output power", byte_values<1>, SET1(setPower), Source::Info, 7, 1},
+    {"region", "B1,B2", "the two region bytes", byte_values<2>, SET2(setRegion), Source::Info, 5, 2},
+    {"scan-time", "T", "inventory scan time in 100 ms units", byte_values<1>, SET1(setScanTime),
      Source::Info, 8, 1},
-    {"address", "A", "the reader's address", byte_values<1>, SET1(SetAddress), Source::Info, 0, 1},
+    {"address", "A", "the reader's address", byte_values<1>, SET1(setAddress), Source::Info, 0, 1},
     {"baud", "RATE", "serial rate 9600..115200 (or code 0,1,2,5,6), read back as its code; reopen with --baud", baud_value,
-     SET1(SetBaudRate), Source::Info, 9, 1},
+     set_baud, Source::Info, 9, 1},
     {"work-mode", "M", "work mode: 0 answer mode, 1 active mode, 2 trigger mode", byte_values<1>,
      set_work_mode, Source::System, 0, 1},
-    {"eas-sensitivity", "S", "EAS sensitivity", byte_values<1>, SET1(SetEASSensitivity), Source::System, 1, 1},
-    {"trigger-time", "T", "trigger time", byte_values<1>, SET1(SetTriggerTime), Source::System, 2, 1},
+    {"eas-sensitivity", "S", "EAS sensitivity", byte_values<1>, SET1(setEasSensitivity), Source::System, 1, 1},
+    {"trigger-time", "T", "trigger time", byte_values<1>, SET1(setTriggerTime), Source::System, 2, 1},
     {"auto-response", "R1,R2", "the two response parameters of the active mode", byte_values<2>,
-     SET2(SetResponsePamametersofAuto_runningMode), Source::System, 3, 2},
-    {"interval", "I", "active-mode inventory interval", byte_values<1>, SET1(SetInventoryInterval), Source::System,
+     SET2(setAutoResponse), Source::System, 3, 2},
+    {"interval", "I", "active-mode inventory interval", byte_values<1>, SET1(setInventoryInterval), Source::System,
      5, 1},
     {"auto-mask", "HEX [BANK [BIT [BITS]]]|none", "selection mask of the active mode", mask_value, set_mask,
      Source::Mask, 0, 0},
-    {"tag-type", "T", "active-mode tag type: 0 Gen2, 1 ISO 18000-6B", byte_values<1>, SET1(SelectTagType),
+    {"tag-type", "T", "active-mode tag type: 0 Gen2, 1 ISO 18000-6B", byte_values<1>, SET1(setTagType),
      Source::System, 42, 1},
-    {"antenna", "A", "antenna multiplexing", byte_values<1>, SET1(SetAntennaMultiplexing), Source::System, 43, 1},
-    {"beep", "B", "beep on a tag in the active mode", byte_values<1>, SET1(SetBeepNotification), Source::System, 44,
+    {"antenna", "A", "antenna multiplexing", byte_values<1>, SET1(setAntenna), Source::System, 43, 1},
+    {"beep", "B", "beep on a tag in the active mode", byte_values<1>, SET1(setBeep), Source::System, 44,
      1},
-    {"tid", "ADDR,LEN", "active-mode TID word address and word count", byte_values<2>, SET2(SetTIDParameter),
+    {"tid", "ADDR,LEN", "active-mode TID word address and word count", byte_values<2>, SET2(setTidParameters),
      Source::Info, 10, 2},
     {"buzzer-led", "C1,C2,C3", "drive the buzzer and LED with three control bytes", byte_values<3>,
-     [](std::uint8_t* a, const Bytes& v, int port) { return BuzzerAndLEDControl(a, v[0], v[1], v[2], port); },
+     [](morvent::Reader& r, const Bytes& v) { r.buzzerAndLed(v[0], v[1], v[2]); },
      Source::None, 0, 0},
-    {"relay", "R", "relay setting", byte_values<1>, SET1(SetRelay), Source::None, 0, 0},
-    {"gpio", "OUT", "GPIO outputs (read back: the GPIO status byte)", byte_values<1>, SET1(SetGPIO), Source::Query,
-     0, 1, query_byte<GetGPIOStatus>},
-    {"pulse", "P", "notification pulse output", byte_values<1>, SET1(SetNotificationPulseOutput), Source::None, 0,
+    {"relay", "R", "relay setting", byte_values<1>, SET1(setRelay), Source::None, 0, 0},
+    {"gpio", "OUT", "GPIO outputs (read back: the GPIO status byte)", byte_values<1>, SET1(setGpio), Source::Query,
+     0, 1, query_gpio},
+    {"pulse", "P", "notification pulse output", byte_values<1>, SET1(setNotificationPulse), Source::None, 0,
      0},
-    {"rev-delay", "D", "the reader's delay setting", byte_values<1>, SET1(SetRevDelay), Source::Query, 0, 1,
-     query_byte<GetRevDelay>},
+    {"rev-delay", "D", "the reader's delay setting", byte_values<1>, SET1(setRevDelay), Source::Query, 0, 1,
+     query_rev_delay},
     {"clock", "Y,M,D,h,m,s", "real-time clock, six bytes (year - 2000 first)", byte_values<6>, set_clock,
      Source::Query, 0, 6, query_clock},
     {"serial", "N", "the reader's serial number", serial_value, set_serial, Source::Query, 0, 4, query_serial},
@@ -265,9 +298,17 @@ const Setting kSettings[] = {
 #undef SET1
 #undef SET2
 
+// The JSON key of a setting: "scan-time" -> "scan_time".
+std::string setting_key(const char* name) {
+    std::string key = name;
+    std::replace(key.begin(), key.end(), '-', '_');
+    return key;
+}
+
+// Names are taken as listed or in their snake_case JSON spelling.
 const Setting& find_setting(const std::string& name) {
     for (const Setting& setting : kSettings) {
-        if (name == setting.name) return setting;
+        if (name == setting.name || name == setting_key(setting.name)) return setting;
     }
     std::string names;
     for (const Setting& setting : kSettings) names += std::string(names.empty() ? "" : ", ") + setting.name;
@@ -300,7 +341,7 @@ int run_config_get(Context& context, const Arguments& arguments) {
     }
     Readings readings{context, {}, {}};
     Document document;
-    for (const Setting* setting : chosen) document.add(setting->name, read_setting(*setting, readings));
+    for (const Setting* setting : chosen) document.add(setting_key(setting->name), read_setting(*setting, readings));
     context.emit(document);
     return 0;
 }
@@ -311,8 +352,12 @@ int run_config_set(Context& context, const Arguments& arguments) {
     const Setting& setting = find_setting(operands[0]);
     if (!setting.set) throw UsageError("setting '" + operands[0] + "' is read only");
     Bytes value = setting.parse(Values(operands.begin() + 1, operands.end()), operands[0]);
-    std::uint8_t* address = context.address();
-    context.check(setting.set(address, value, context.handle()), "config set " + operands[0]);
+    morvent::Reader& reader = context.reader();
+    try {
+        setting.set(reader, value);
+    } catch (const morvent::Error& error) {
+        throw context.failure(error, "config set " + operands[0]);
+    }
     Document document;
     document.status = MORVENT_OK;
     document.add("setting", Value::text(setting.name)).add("value", Value::text(joined(Values(operands.begin() + 1, operands.end()))));
@@ -323,29 +368,24 @@ int run_config_set(Context& context, const Arguments& arguments) {
 // ---- tag buffer --------------------------------------------------------
 
 int run_buffer_read(Context& context, const Arguments&) {
-    std::uint8_t records[5000];
-    int count = 0;
-    context.check(GetTagBufferInfo(context.address(), records, &count, context.handle()));
-    if (count < 0 || count > static_cast<int>(sizeof records)) count = 0;
-    BufferWalk walk = split_buffer_records(records, static_cast<std::size_t>(count));
+    std::vector<morvent::BufferRecord> records = context.reader().tagBuffer();
     Document document;
-    document.add("record_count", Value::number(static_cast<long long>(walk.records.size())));
+    document.add("record_count", Value::number(static_cast<long long>(records.size())));
     document.table_key = "records";
     document.table = Table{{"record", "id", "type", "antenna", "count", "last_seen"}, {}};
-    for (std::size_t i = 0; i < walk.records.size(); ++i) {
-        const Bytes& head = walk.records[i].head;
-        document.table->rows.push_back({Value::number(static_cast<long long>(i + 1)),
-                                        Value::text(to_hex(walk.records[i].tail)),
-                                        Value::text(head[0] == 0 ? "gen2" : head[0] == 1 ? "6b" : hex_byte(head[0])),
-                                        Value::number(head[1]), Value::number(head[2] << 8 | head[3]),
-                                        Value::text(byte_list(&head[4], 6))});
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const morvent::BufferRecord& r = records[i];
+        document.table->rows.push_back({Value::number(static_cast<long long>(i + 1)), Value::text(to_hex(r.id)),
+                                        Value::coded(r.tagType, r.tagType == 0 ? "gen2" : r.tagType == 1 ? "6b" : "type"),
+                                        Value::number(r.antenna), Value::number(r.readCount),
+                                        Value::numbers(r.lastSeen.data(), r.lastSeen.size())});
     }
     context.emit(document);
     return 0;
 }
 
 int run_buffer_clear(Context& context, const Arguments&) {
-    context.check(ClearTagBuffer(context.address(), context.handle()));
+    context.reader().clearTagBuffer();
     Document document;
     document.status = MORVENT_OK;
     context.emit(document);
@@ -354,45 +394,74 @@ int run_buffer_clear(Context& context, const Arguments&) {
 
 // ---- active mode -------------------------------------------------------
 
-// The frame's CRC checks; CheckCRC writes its residue past the frame.
-bool frame_intact(const std::uint8_t* frame, std::size_t size) {
-    std::uint8_t copy[258];
-    std::copy(frame, frame + size, copy);
-    return CheckCRC(copy, static_cast<int>(size)) == MORVENT_OK;
+bool frame_intact(const std::uint8_t* frame, std::size_t size) { return morvent::frameIntact(frame, size); }
+
+// The EPC a Gen2 tag frame of the active mode carries: its data is one
+// inventory record (length byte, EPC, maybe a TID). Empty when it is not.
+std::string frame_epc(const Bytes& frame) {
+    if (frame.size() < 7) return {};
+    const std::uint8_t* data = frame.data() + 4;
+    std::size_t size = frame.size() - 6;
+    for (bool with_tid : {false, true}) {
+        RecordWalk walk = split_tag_records(data, size, with_tid);
+        if (walk.tags.size() == 1 && walk.rest.empty()) return to_hex(walk.tags[0].epc);
+    }
+    return {};
 }
 
+const std::vector<std::string> kFrameColumns{"time", "frame", "epc"};
+
 void print_frame(const Context& context, const Bytes& frame) {
-    std::string time = clock_text(std::chrono::system_clock::now());
-    if (context.json) {
-        std::cout << "{\"time\": " << json_quote(time) << ", \"frame\": " << json_quote(to_hex(frame)) << "}\n";
-    } else {
-        std::cout << time << "  " << to_hex(frame, " ") << "\n";
-    }
+    std::vector<Value> row{Value::time(std::chrono::system_clock::now()), Value::text(to_hex(frame)),
+                           Value::text(frame_epc(frame))};
+    if (context.json) std::cout << row_json(kFrameColumns, row).dump() << "\n";
+    else if (context.format == Format::Csv) std::cout << csv_row(row);
+    else std::cout << row[0].as_text() << "  " << to_hex(frame, " ") << "\n";
     std::cout << std::flush;
+}
+
+// One read of what the reader sent by itself: MORVENT_OK with bytes,
+// MORVENT_NO_DATA for silence, else the link's failure.
+// Serial: a read takes what is queued, at most 50 bytes, and the core drops
+// the rest of the queue; so the next read follows at once after one that
+// brought bytes, and at most 1 ms after an empty one (50 bytes take 4.3 ms
+// at 115200 bit/s). Network: a read waits up to a second; a time-out is
+// silence, while a closed connection reads as nothing at once.
+int read_active(Context& context, Bytes& data) {
+    try {
+        data = context.reader().readActiveModeData();
+    } catch (const morvent::Error& error) {
+        if (context.network && error.status() == MORVENT_COMM_ERROR) return MORVENT_NO_DATA;
+        return error.status();
+    }
+    if (!data.empty()) return MORVENT_OK;
+    if (context.network) return MORVENT_COMM_ERROR;
+    pause_one_millisecond();
+    return MORVENT_NO_DATA;
 }
 
 int run_active(Context& context, const Arguments& arguments) {
     long seconds = arguments.has("seconds") ? parse_number(*arguments.value("seconds"), "--seconds", 1, 86400) : 0;
     long frames_wanted = arguments.has("frames") ? parse_number(*arguments.value("frames"), "--frames", 1, 1000000) : 0;
-    int port = context.handle();
+    context.reader();
     FrameSplitter splitter(frame_intact);
     long frames_seen = 0;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     catch_interrupts(true);
     context.note("showing what the reader sends by itself; Ctrl-C stops");
+    Bytes data;
+    FineTimer fine_timer;  // 1 ms pauses between serial reads
+    if (context.format == Format::Csv) std::cout << csv_line(kFrameColumns) << std::flush;
     while (!interrupted() && (seconds == 0 || std::chrono::steady_clock::now() < end) &&
            (frames_wanted == 0 || frames_seen < frames_wanted)) {
-        std::uint8_t data[MORVENT_RECEIVE_BUFFER];
-        int count = 0;
-        int status = ReadActiveModeData(data, &count, port);
-        // Nothing waiting (serial) or nothing within a second (TCP): poll again.
-        if (status == MORVENT_NO_DATA || (status == MORVENT_COMM_ERROR && context.network)) {
-            if (!context.network) pause_unless_interrupted(20);
+        int status = read_active(context, data);
+        if (status == MORVENT_NO_DATA) continue;
+        if (is_link_failure(status)) {
+            if (!context.reconnect(status)) break;
             continue;
         }
         context.check(status);
-        if (count < 0 || count > static_cast<int>(sizeof data)) count = 0;
-        for (const Bytes& frame : splitter.feed(data, static_cast<std::size_t>(count))) {
+        for (const Bytes& frame : splitter.feed(data.data(), data.size())) {
             if (frames_wanted != 0 && frames_seen == frames_wanted) break;
             print_frame(context, frame);
             ++frames_seen;
@@ -400,8 +469,9 @@ int run_active(Context& context, const Arguments& arguments) {
     }
     catch_interrupts(false);
     if (splitter.discarded() > 0) {
-        context.note(std::to_string(splitter.discarded()) + " byte(s) that formed no intact frame were skipped");
+        context.warn(std::to_string(splitter.discarded()) + " byte(s) that formed no intact frame were skipped");
     }
+    if (context.reconnects > 0) context.warn("the link was reopened " + std::to_string(context.reconnects) + " time(s)");
     return 0;
 }
 
@@ -412,14 +482,11 @@ int run_raw(Context& context, const Arguments& arguments) {
     Bytes data = parse_hex(arguments.operands()[0], "HEX");
     if (data.size() > 250) throw UsageError("HEX: at most 250 bytes, got " + std::to_string(data.size()));
     std::uint8_t parameter = parse_byte(arguments.value("param").value_or("0"), "--param");
-    std::uint8_t length = 0;
-    std::uint8_t answer[256] = {};
-    std::uint8_t* address = context.address();
-    context.check(TransparentCMD(address, parameter, static_cast<std::uint8_t>(data.size()), data.data(), &length,
-                                 answer, context.handle()));
+    Bytes answer = context.reader().transparent(parameter, data);
     Document document;
     document.status = MORVENT_OK;
-    document.add("answer", Value::text(to_hex(answer, length, " "))).add("answer_length", Value::number(length));
+    document.add("answer", Value::text(to_hex(answer, " ")))
+        .add("answer_length", Value::number(static_cast<long long>(answer.size())));
     context.emit(document);
     return 0;
 }
@@ -451,8 +518,9 @@ const std::vector<CommandSpec>& reader_commands() {
         {"buffer clear", "", "empty the reader's tag buffer", {}, "", run_buffer_clear},
         {"active", "", "print the frames the reader sends by itself (active mode), until Ctrl-C",
          {{"seconds", "S", "stop after S seconds"}, {"frames", "N", "stop after N frames"}},
-         "Frames are cut by their length byte; each is printed with the time it arrived.\n"
-         "With --json, one JSON object per line.",
+         "Frames are cut by their length byte; each is printed with the time it arrived\n"
+         "and, for a Gen2 tag, its EPC. With --json one JSON object per line, with\n"
+         "--csv one CSV row. A link that fails is reopened and the command goes on.",
          run_active},
         {"raw", "HEX", "pass bytes to the reader (transparent command) and print its answer",
          {{"param", "P", "the parameter byte sent before the bytes (default 0)"}}, "", run_raw},

@@ -1,44 +1,63 @@
 // Tag commands: inventory (Gen2 and 6B, once or watching), Gen2 memory,
 // protection and EAS, and the 6B memory commands.
 
+#include <algorithm>
+#include <array>
+#include <iostream>
+
 #include "cli/status.h"
 #include "cli/tags.h"
 #include "cli/target.h"
 #include "commands.h"
 #include "context.h"
-#include "morvent.h"
 
 namespace morvent_cli {
 namespace {
 
-std::uint8_t g_none[32];  // handed to the API where no bytes are sent
+morvent::Mask mask_of(const Selection& selection) {
+    morvent::Mask mask;
+    mask.bank = static_cast<morvent::Bank>(selection.bank);
+    mask.bitAddress = static_cast<std::uint16_t>(selection.address[0] << 8 | selection.address[1]);
+    mask.bits = selection.mask;
+    mask.bitLength = selection.bits;
+    return mask;
+}
 
-// The API's unsigned char* for data the tool owns; never null.
-std::uint8_t* bytes_of(Bytes& bytes) { return data_or(bytes, g_none); }
+// The tag a command addresses: by EPC, by selection mask, or whichever answers.
+morvent::TagRef tag_ref(const Target& target) {
+    if (target.epc_words == 0xFF) return morvent::TagRef::mask(mask_of(target.selection));
+    if (target.epc_words == 0) return morvent::TagRef::any();
+    return morvent::TagRef::epc(target.epc);
+}
 
-// Every tag command passes the same addressing arguments in the same order.
+morvent::Password password_of(const Bytes& bytes) {
+    std::array<std::uint8_t, 4> value{};
+    for (std::size_t i = 0; i < value.size() && i < bytes.size(); ++i) value[i] = bytes[i];
+    return morvent::Password(value);
+}
+
+morvent::Bank bank_of(std::uint8_t bank) { return static_cast<morvent::Bank>(bank); }
+
+// How a tag command picks its tag, as the command line gave it.
 struct Addressing {
     Target target;
-    std::uint8_t* epc() { return bytes_of(target.epc); }
-    std::uint8_t words() const { return target.epc_words; }
-    std::uint8_t bank() const { return target.selection.bank; }
-    std::uint8_t* mask_address() { return target.selection.address; }
-    std::uint8_t bits() const { return target.selection.bits; }
-    std::uint8_t* mask() { return bytes_of(target.selection.mask); }
+    morvent::TagRef tag() const { return tag_ref(target); }
+    bool any() const { return target.epc_words == 0; }
 };
-
-void check_tag(const Context& context, int status, int error_code) {
-    Document details;
-    if (status == MORVENT_TAG_ERROR) {
-        details.add("tag_error_code", Value::number(error_code));
-        details.add("tag_error", Value::text(tag_error_line(error_code)));
-    }
-    context.check(status, {}, details);
-}
 
 void report_ok(const Context& context, Document document = {}) {
     document.status = MORVENT_OK;
     context.emit(document);
+}
+
+// Success of a command that acted on one tag: says which one.
+void report_tag(const Context& context, const Target& target, Document document = {}) {
+    document.fields.insert(document.fields.begin(), Field{"tag", target_value(target)});
+    report_ok(context, document);
+}
+
+void refuse_unless_confirmed(const Context& context, const std::string& question) {
+    if (!confirm(context, question)) throw UsageError("not confirmed; nothing was sent");
 }
 
 // The longest request is 255 bytes after Len; what the write data may take.
@@ -59,29 +78,34 @@ Bytes parse_words(const std::string& text, const char* what) {
 
 // ---- inventory ---------------------------------------------------------
 
-bool is_inventory_answer(int status) { return (status >= 0x01 && status <= 0x04) || status == 0xFB; }
-
 struct InventoryRequest {
     Selection selection;
     bool masked = false;
     std::uint8_t tid[2] = {0, 0};
     bool with_tid = false;
+
+    morvent::InventoryOptions options() const {
+        morvent::InventoryOptions options;
+        if (masked) options.mask = mask_of(selection);
+        options.tid = with_tid;
+        options.tidAddress = tid[0];
+        options.tidWords = tid[1];
+        return options;
+    }
 };
 
-std::vector<TagRecord> inventory_g2(Context& context, InventoryRequest& request, int& status) {
-    std::uint8_t tag_data[5000];
-    std::uint8_t frame_info = 0;
-    int total = 0, count = 0;
-    Selection& s = request.selection;
-    status = Inventory_G2(context.address(), s.bank, s.address, s.bits, bytes_of(s.mask), request.masked ? 1 : 0,
-                          request.tid[0], request.tid[1], request.with_tid ? 1 : 0, tag_data, &frame_info, &total,
-                          &count, context.handle());
-    if (!is_inventory_answer(status)) context.check(status);
-    if (total < 0 || total > static_cast<int>(sizeof tag_data)) total = 0;
-    return split_tag_records(tag_data, static_cast<std::size_t>(total), request.with_tid).tags;
+// One inventory; a failure ends it as the command's Failure.
+std::vector<morvent::Tag> inventory_g2(Context& context, const InventoryRequest& request, int& status) {
+    try {
+        morvent::InventoryResult result = context.reader().inventoryRound(request.options());
+        status = result.status;
+        return std::move(result.tags);
+    } catch (const morvent::Error& error) {
+        throw context.failure(error);
+    }
 }
 
-Table tag_table(const std::vector<TagRecord>& tags, bool with_tid) {
+Table tag_table(const std::vector<morvent::Tag>& tags, bool with_tid) {
     Table table{{"tag", "epc", "words"}, {}};
     if (with_tid) table.columns.push_back("tid");
     for (std::size_t i = 0; i < tags.size(); ++i) {
@@ -92,61 +116,86 @@ Table tag_table(const std::vector<TagRecord>& tags, bool with_tid) {
     return table;
 }
 
+// One JSON line or CSV row per tag sighting as the rounds go, a summary at
+// the end. A round the link or the reader spoils is counted, not fatal; two
+// link failures in a row (one lost answer is not a broken link) reopen the
+// link with capped back-off, and the watch goes on until it is stopped.
 int watch(Context& context, InventoryRequest& request, long rounds, long interval_ms) {
     TagTally tally;
-    bool live = output_is_terminal() && !context.json;
+    bool live = output_is_terminal() && context.format == Format::Text;
     catch_interrupts(true);
-    context.handle();  // a link that cannot be opened ends the watch at once
+    context.reader();  // a link that cannot be opened ends the watch at once
     context.note("watching the field; Ctrl-C stops");
-    long failed = 0;
-    for (long round = 0; !interrupted() && (rounds == 0 || round < rounds); ++round) {
-        // A round the link or the reader spoils is counted, not fatal: the
-        // watch goes on until it is stopped.
+    std::vector<std::string> columns{"time", "round", "epc", "count"};
+    if (request.with_tid) columns.push_back("tid");
+    if (context.format == Format::Csv) std::cout << csv_line(columns) << std::flush;
+    long failed = 0, round = 0;
+    int failed_in_a_row = 0;
+    while (!interrupted() && (rounds == 0 || round < rounds)) {
+        ++round;
         int status = 0;
-        std::vector<TagRecord> tags;
+        std::vector<morvent::Tag> tags;
         try {
             tags = inventory_g2(context, request, status);
+            failed_in_a_row = 0;
         } catch (const Failure& failure) {
             ++failed;
-            context.note("round " + std::to_string(round + 1) + ": " + status_line(failure.status));
+            context.warn("round " + std::to_string(round) + ": " + status_line(failure.status));
+            if (context.json) {
+                Json line{{"time", rfc3339(std::chrono::system_clock::now())}, {"round", round},
+                          {"error", status_json(failure.status)}};
+                std::cout << line.dump() << "\n" << std::flush;
+            }
+            failed_in_a_row = is_link_failure(failure.status) ? failed_in_a_row + 1 : 0;
+            if (failed_in_a_row >= 2) {
+                if (!context.reconnect(failure.status)) break;
+                failed_in_a_row = 0;
+            }
         }
         auto now = std::chrono::system_clock::now();
-        for (const TagRecord& tag : tags) tally.record(tag.epc, now);
+        for (const morvent::Tag& tag : tags) {
+            long long count = tally.record(tag.epc, now);
+            if (context.format == Format::Text) continue;
+            std::vector<Value> row{Value::time(now), Value::number(round), Value::text(to_hex(tag.epc)),
+                                   Value::number(count)};
+            if (request.with_tid) row.push_back(Value::text(to_hex(tag.tid)));
+            std::cout << (context.json ? row_json(columns, row).dump() + "\n" : csv_row(row));
+        }
+        std::cout << std::flush;
         if (live) {
             std::printf("\033[H\033[2J%s\n%zu tag(s) seen, round %ld; Ctrl-C stops\n",
-                        render_table(tally.table()).c_str(), tally.size(), round + 1);
+                        render_table(tally.table()).c_str(), tally.size(), round);
             std::fflush(stdout);
         }
-        pause_unless_interrupted(interval_ms);
+        if (rounds == 0 || round < rounds) pause_unless_interrupted(interval_ms);
     }
     catch_interrupts(false);
     Document document;
     document.add("tags_seen", Value::number(static_cast<long long>(tally.size())));
+    document.add("rounds", Value::number(round));
     document.add("failed_rounds", Value::number(failed));
+    document.add("reconnects", Value::number(context.reconnects));
     document.table_key = "tags";
     document.table = tally.table();
-    context.emit(document);
+    if (context.json) std::cout << to_json(document).dump() << "\n";
+    else if (context.format == Format::Csv) std::cerr << render_text(document);
+    else context.emit(document);
+    std::cout << std::flush;
     return 0;
 }
 
 // Every 6B tag: the group selection "equal" over no bytes matches them all.
 int inventory_6b(Context& context) {
-    constexpr std::size_t kRecord = 9;
-    std::uint8_t records[kRecord * 255] = {};
-    std::uint8_t compare[8] = {};
-    int count = 0;
-    int status = InventoryMultiple_6B(context.address(), 0, 0, 0, compare, records, &count, context.handle());
-    if (status != 0xFB) context.check(status);
-    if (status != MORVENT_OK || count < 0 || count > 255) count = 0;
+    std::vector<morvent::Tag6B> tags = context.reader().inventory6B(morvent::Selection6B{});
     Document document;
-    document.status = status;
-    document.add("tag_count", Value::number(count));
+    document.status = tags.empty() ? MORVENT_NO_TAG : MORVENT_OK;
+    document.add("tag_count", Value::number(static_cast<long long>(tags.size())));
     document.table_key = "tags";
     document.table = Table{{"tag", "uid", "antenna"}, {}};
-    std::vector<Bytes> tags = split_fixed(records, kRecord * static_cast<std::size_t>(count), kRecord);
     for (std::size_t i = 0; i < tags.size(); ++i) {
         document.table->rows.push_back({Value::number(static_cast<long long>(i + 1)),
-                                        Value::text(to_hex(tags[i].data() + 1, 8)), Value::number(tags[i][0])});
+                                        Value::text(to_hex(tags[i].uid.data(), tags[i].uid.size())),
+                                        Value::number(tags[i].antenna)});
     }
     context.emit(document);
     return 0;
@@ -172,7 +221,7 @@ int run_inventory(Context& context, const Arguments& arguments) {
     if (arguments.flag("watch")) return watch(context, request, rounds, interval);
     if (arguments.has("rounds")) throw UsageError("--rounds needs --watch");
     int status = 0;
-    std::vector<TagRecord> tags = inventory_g2(context, request, status);
+    std::vector<morvent::Tag> tags = inventory_g2(context, request, status);
     Document document;
     document.status = status;
     document.add("tag_count", Value::number(static_cast<long long>(tags.size())));
@@ -190,17 +239,18 @@ struct MemoryRequest {
     Addressing a;
     std::uint8_t bank;
     std::uint8_t pointer;
-    Bytes password;
+    morvent::Password password;
 
     explicit MemoryRequest(const Arguments& arguments)
         : a{parse_target(arguments)},
           bank(parse_bank(arguments.required("bank"))),
           pointer(parse_byte(arguments.value("ptr").value_or("0"), "--ptr")),
-          password(parse_password(arguments)) {}
+          password(password_of(parse_password(arguments))) {}
 
     Document document() const {
         Document document;
-        document.add("bank", Value::number(bank)).add("word_pointer", Value::number(pointer));
+        document.add("tag", target_value(a.target));
+        document.add("bank", Value::coded(bank, bank_name(bank))).add("word_pointer", Value::number(pointer));
         return document;
     }
 };
@@ -212,13 +262,9 @@ std::uint8_t parse_count(const Arguments& arguments, long max) {
 int run_read(Context& context, const Arguments& arguments) {
     MemoryRequest m(arguments);
     std::uint8_t count = parse_count(arguments, 120);
-    std::uint8_t data[256] = {};
-    int error = 0;
-    int status = ReadData_G2(context.address(), m.a.epc(), m.a.words(), m.bank, m.pointer, count, m.password.data(),
-                             m.a.bank(), m.a.mask_address(), m.a.bits(), m.a.mask(), data, &error, context.handle());
-    check_tag(context, status, error);
+    Bytes data = context.reader().read(m.a.tag(), bank_of(m.bank), m.pointer, count, m.password);
     Document document = m.document();
-    document.add("words", Value::number(count)).add("data", Value::text(to_hex(data, 2u * count)));
+    document.add("words", Value::number(count)).add("data", Value::text(to_hex(data)));
     report_ok(context, document);
     return 0;
 }
@@ -230,12 +276,10 @@ int run_write(Context& context, const Arguments& arguments) {
         throw UsageError("--data: " + std::to_string(data.size() / 2) + " words do not fit one request; at most " +
                          std::to_string(write_room(m.a.target) / 2) + " with this addressing");
     }
-    auto write = arguments.flag("block") ? BlockWrite_G2 : WriteData_G2;
-    int error = 0;
-    int status = write(context.address(), m.a.epc(), static_cast<std::uint8_t>(data.size() / 2), m.a.words(), m.bank,
-                       m.pointer, data.data(), m.password.data(), m.a.bank(), m.a.mask_address(), m.a.bits(),
-                       m.a.mask(), &error, context.handle());
-    check_tag(context, status, error);
+    require_chosen(arguments, m.a.target);
+    morvent::Reader& reader = context.reader();
+    if (arguments.flag("block")) reader.blockWrite(m.a.tag(), bank_of(m.bank), m.pointer, data, m.password);
+    else reader.write(m.a.tag(), bank_of(m.bank), m.pointer, data, m.password);
     report_ok(context, m.document().add("words_written", Value::number(static_cast<long long>(data.size() / 2))));
     return 0;
 }
@@ -243,10 +287,8 @@ int run_write(Context& context, const Arguments& arguments) {
 int run_erase(Context& context, const Arguments& arguments) {
     MemoryRequest m(arguments);
     std::uint8_t count = parse_count(arguments, 255);
-    int error = 0;
-    int status = BlockErase_G2(context.address(), m.a.epc(), m.a.words(), m.bank, m.pointer, count, m.password.data(),
-                               m.a.bank(), m.a.mask_address(), m.a.bits(), m.a.mask(), &error, context.handle());
-    check_tag(context, status, error);
+    require_chosen(arguments, m.a.target);
+    context.reader().erase(m.a.tag(), bank_of(m.bank), m.pointer, count, m.password);
     report_ok(context, m.document().add("words_erased", Value::number(count)));
     return 0;
 }
@@ -256,16 +298,26 @@ std::string single_operand(const Arguments& arguments, const char* what) {
     return arguments.operands()[0];
 }
 
+// With --epc or --mask the chosen tag's PC word keeps its flags and takes
+// the new length, and PC and EPC are written together; with --any the reader
+// gives the new EPC to whichever tag answers.
 int run_write_epc(Context& context, const Arguments& arguments) {
     Bytes epc = parse_epc(single_operand(arguments, "NEW_EPC"), "NEW_EPC");
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    int status = WriteEPC_G2(context.address(), password.data(), epc.data(), static_cast<std::uint8_t>(epc.size() / 2),
-                             &error, context.handle());
-    check_tag(context, status, error);
+    Addressing a{parse_change_target(arguments)};
+    morvent::Password password = password_of(parse_password(arguments));
+    auto words = static_cast<std::uint8_t>(epc.size() / 2);
+    morvent::Reader& reader = context.reader();
+    if (a.any()) {
+        reader.writeEpc(epc, password);
+    } else {
+        Bytes pc = reader.read(a.tag(), morvent::Bank::Epc, 1, 1, password);
+        Bytes data{static_cast<std::uint8_t>((words << 3) | (pc[0] & 0x07)), pc[1]};
+        data.insert(data.end(), epc.begin(), epc.end());
+        reader.write(a.tag(), morvent::Bank::Epc, 1, data, password);
+    }
     Document document;
-    document.add("epc", Value::text(to_hex(epc)));
-    report_ok(context, document);
+    document.add("new_epc", Value::text(to_hex(epc)));
+    report_tag(context, a.target, document);
     return 0;
 }
 
@@ -283,125 +335,127 @@ std::uint8_t parse_code(const std::string& text, const char* what, std::initiali
     throw UsageError(std::string(what) + ": '" + text + "' is not one of " + choices + " (or a number)");
 }
 
+const char* const kLockAreas[] = {"kill-password", "access-password", "epc", "tid", "user"};
+const char* const kLockModes[] = {"writable", "permanently-writable", "secured", "permanently-locked"};
+
+template <std::size_t N>
+Value name_of(std::uint8_t code, const char* const (&names)[N]) {
+    return Value::coded(code, code < N ? names[code] : "code " + std::to_string(code));
+}
+
 int run_lock(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
+    Addressing a{parse_change_target(arguments)};
     std::uint8_t area = parse_code(arguments.required("area"), "--area",
                                    {"kill-password", "access-password", "epc", "tid", "user"});
     std::uint8_t mode = parse_code(arguments.required("mode"), "--mode",
                                    {"writable", "permanently-writable", "secured", "permanently-locked"});
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    int status = Lock_G2(context.address(), a.epc(), a.words(), area, mode, password.data(), a.bank(),
-                         a.mask_address(), a.bits(), a.mask(), &error, context.handle());
-    check_tag(context, status, error);
-    report_ok(context, Document().add("area", Value::number(area)).add("mode", Value::number(mode)));
+    morvent::Password password = password_of(parse_password(arguments));
+    if (mode == 1 || mode == 3) {
+        refuse_unless_confirmed(context, "Make " + name_of(area, kLockAreas).as_text() + " of tag " +
+                                             target_value(a.target).as_text() + " " +
+                                             name_of(mode, kLockModes).as_text() + "?");
+    }
+    context.reader().lock(a.tag(), static_cast<morvent::LockArea>(area), static_cast<morvent::LockMode>(mode),
+                          password);
+    report_tag(context, a.target,
+               Document().add("area", name_of(area, kLockAreas)).add("mode", name_of(mode, kLockModes)));
     return 0;
 }
 
 int run_kill(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
+    Addressing a{parse_change_target(arguments)};
     if (!arguments.has("password")) throw UsageError("--password (the tag's kill password) is required");
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    int status = KillTag_G2(context.address(), a.epc(), a.words(), password.data(), a.bank(), a.mask_address(),
-                            a.bits(), a.mask(), &error, context.handle());
-    check_tag(context, status, error);
-    report_ok(context);
+    morvent::Password password = password_of(parse_password(arguments));
+    refuse_unless_confirmed(context, "Kill tag " + target_value(a.target).as_text() + " for good?");
+    context.reader().kill(a.tag(), password);
+    report_tag(context, a.target, Document().add("killed", Value::boolean(true)));
     return 0;
 }
 
 int run_privacy_set(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    int status = a.words() == 0
-                     ? SetPrivacyWithoutEPC_G2(context.address(), password.data(), &error, context.handle())
-                     : SetPrivacyByEPC_G2(context.address(), a.epc(), a.words(), password.data(), a.bank(),
-                                          a.mask_address(), a.bits(), a.mask(), &error, context.handle());
-    check_tag(context, status, error);
-    report_ok(context);
+    Addressing a{parse_change_target(arguments)};
+    morvent::Password password = password_of(parse_password(arguments));
+    if (a.any()) context.reader().setPrivacyInField(password);
+    else context.reader().setPrivacy(a.tag(), password);
+    report_tag(context, a.target, Document().add("privacy", Value::boolean(true)));
     return 0;
 }
 
 int run_privacy_reset(Context& context, const Arguments& arguments) {
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    check_tag(context, ResetPrivacy_G2(context.address(), password.data(), &error, context.handle()), error);
+    require_any(arguments, "privacy reset acts on whichever tag answers");
+    context.reader().resetPrivacy(password_of(parse_password(arguments)));
     report_ok(context);
     return 0;
 }
 
 int run_privacy_check(Context& context, const Arguments&) {
-    std::uint8_t state = 0;
-    int error = 0;
-    check_tag(context, CheckPrivacy_G2(context.address(), &state, &error, context.handle()), error);
+    std::uint8_t state = context.reader().checkPrivacy();
     report_ok(context, Document().add("privacy_state", Value::number(state)));
     return 0;
 }
 
 int run_eas_set(Context& context, const Arguments& arguments) {
-    Addressing a{parse_target(arguments)};
+    Addressing a{parse_change_target(arguments)};
     std::uint8_t state = parse_code(arguments.required("state"), "--state", {"off", "on"});
-    Bytes password = parse_password(arguments);
-    int error = 0;
-    int status = EASConfigure_G2(context.address(), a.epc(), a.words(), password.data(), state, a.bank(),
-                                 a.mask_address(), a.bits(), a.mask(), &error, context.handle());
-    check_tag(context, status, error);
-    report_ok(context, Document().add("eas_state", Value::number(state)));
+    context.reader().setEas(a.tag(), state, password_of(parse_password(arguments)));
+    report_tag(context, a.target, Document().add("eas", Value::coded(state, state ? "on" : "off")));
     return 0;
 }
 
 int run_eas_alarm(Context& context, const Arguments&) {
-    int error = 0;
-    int status = EASAlarm_G2(context.address(), &error, context.handle());
-    check_tag(context, status, error);
+    // No tag with EAS set answers: the reader's "no tag", a failure here.
+    if (!context.reader().easAlarm()) context.check(MORVENT_NO_TAG);
     report_ok(context, Document().add("alarm", Value::boolean(true)));
     return 0;
 }
 
 // ---- ISO 18000-6B ------------------------------------------------------
 
-Bytes parse_uid(const Arguments& arguments) { return parse_hex_exact(arguments.required("uid"), 8, "--uid"); }
+morvent::Uid parse_uid(const Arguments& arguments) {
+    Bytes bytes = parse_hex_exact(arguments.required("uid"), 8, "--uid");
+    morvent::Uid uid{};
+    std::copy(bytes.begin(), bytes.end(), uid.begin());
+    return uid;
+}
+
+std::string uid_hex(const morvent::Uid& uid) { return to_hex(uid.data(), uid.size()); }
 
 int run_6b_read(Context& context, const Arguments& arguments) {
-    Bytes uid = parse_uid(arguments);
+    morvent::Uid uid = parse_uid(arguments);
     std::uint8_t start = parse_byte(arguments.required("start"), "--start");
     std::uint8_t count = static_cast<std::uint8_t>(parse_number(arguments.required("count"), "--count", 1, 244));
-    std::uint8_t data[256] = {};
-    int error = 0;
-    check_tag(context, ReadData_6B(context.address(), uid.data(), start, count, data, &error, context.handle()), error);
-    report_ok(context, Document().add("start", Value::number(start)).add("data", Value::text(to_hex(data, count))));
+    Bytes data = context.reader().read6B(uid, start, count);
+    report_ok(context, Document().add("uid", Value::text(uid_hex(uid))).add("start", Value::number(start))
+                           .add("data", Value::text(to_hex(data))));
     return 0;
 }
 
 int run_6b_write(Context& context, const Arguments& arguments) {
-    Bytes uid = parse_uid(arguments);
+    morvent::Uid uid = parse_uid(arguments);
     std::uint8_t start = parse_byte(arguments.required("start"), "--start");
     Bytes data = parse_hex(arguments.required("data"), "--data");
     if (data.empty() || data.size() > 242) {
         throw UsageError("--data: needs 1 to 242 bytes, got " + std::to_string(data.size()));
     }
-    std::uint8_t written = 0;
-    int error = 0;
-    int status = WriteData_6B(context.address(), uid.data(), start, data.data(), static_cast<std::uint8_t>(data.size()),
-                              &written, &error, context.handle());
-    check_tag(context, status, error);
-    report_ok(context, Document().add("bytes_written", Value::number(written)));
+    std::uint8_t written = context.reader().write6BCounted(uid, start, data);
+    report_ok(context, Document().add("uid", Value::text(uid_hex(uid))).add("start", Value::number(start))
+                           .add("bytes_written", Value::number(written)));
     return 0;
 }
 
 int run_6b_lock(Context& context, const Arguments& arguments) {
-    Bytes uid = parse_uid(arguments);
+    morvent::Uid uid = parse_uid(arguments);
     std::uint8_t address = parse_byte(arguments.required("byte"), "--byte");
-    int error = 0;
     if (arguments.flag("check")) {
-        std::uint8_t state = 0;
-        check_tag(context, CheckLock_6B(context.address(), uid.data(), address, &state, &error, context.handle()), error);
-        report_ok(context, Document().add("byte", Value::number(address)).add("lock_state", Value::number(state)));
+        bool locked = context.reader().isLocked6B(uid, address);
+        report_ok(context, Document().add("uid", Value::text(uid_hex(uid))).add("byte", Value::number(address))
+                               .add("lock_state", Value::number(locked ? 1 : 0)));
         return 0;
     }
-    check_tag(context, Lock_6B(context.address(), uid.data(), address, &error, context.handle()), error);
-    report_ok(context, Document().add("byte", Value::number(address)).add("locked", Value::boolean(true)));
+    refuse_unless_confirmed(context, "Lock byte " + std::to_string(address) + " of 6B tag " + uid_hex(uid) + " for good?");
+    context.reader().lock6B(uid, address);
+    report_ok(context, Document().add("uid", Value::text(uid_hex(uid))).add("byte", Value::number(address))
+                           .add("locked", Value::boolean(true)));
     return 0;
 }
 
@@ -414,6 +468,10 @@ const Options kMemory = {
 const char* const kTargetHelp =
     "The tag is chosen by --epc, or by --mask (mask addressing); with neither,\n"
     "the reader takes whichever tag answers.";
+const char* const kChangeHelp =
+    "The tag is chosen by --epc, or by --mask (mask addressing). With neither\n"
+    "the command is refused, unless --any asks for whichever tag answers.";
+const Options kAny = {{"any", nullptr, "act on whichever tag answers"}};
 
 }  // namespace
 
@@ -428,34 +486,46 @@ const std::vector<CommandSpec>& tag_commands() {
                 {"interval", "MS", "with --watch: pause between inventories (default 200)"}}}),
          "With --tid, the TID words asked for are shown beside each EPC.\n"
          "With --watch and a terminal, the table is redrawn after every round;\n"
-         "otherwise it is printed once when the watch ends.",
+         "with --json every sighting is one JSON line as it happens (a summary line\n"
+         "ends the watch), with --csv one CSV row; otherwise the table is printed\n"
+         "once when the watch ends. A link that fails is reopened and the watch\n"
+         "goes on; failed rounds are counted.",
          run_inventory},
         {"read", "", "read words of a Gen2 tag's memory",
          join({kTargetOptions, kMemory, {{"count", "N", "number of words (1..120)"}}, kPassword}), kTargetHelp,
          run_read},
         {"write", "", "write words to a Gen2 tag's memory",
-         join({kTargetOptions, kMemory,
+         join({kChangeTargetOptions, kMemory,
                {{"data", "HEX", "the words to write (4 hex digits each)"},
                 {"block", nullptr, "write in one block operation"}},
                kPassword}),
-         kTargetHelp, run_write},
+         kChangeHelp, run_write},
         {"erase", "", "erase words of a Gen2 tag's memory",
-         join({kTargetOptions, kMemory, {{"count", "N", "number of words"}}, kPassword}), kTargetHelp, run_erase},
-        {"write-epc", "NEW_EPC", "give the tag in the field a new EPC (1 to 15 words)", kPassword, "", run_write_epc},
+         join({kChangeTargetOptions, kMemory, {{"count", "N", "number of words"}}, kPassword}), kChangeHelp, run_erase},
+        {"write-epc", "NEW_EPC", "give a tag a new EPC (1 to 15 words)", join({kChangeTargetOptions, kPassword}),
+         kChangeHelp, run_write_epc},
         {"lock", "", "lock or unlock an area of a Gen2 tag",
-         join({kTargetOptions,
+         join({kChangeTargetOptions,
                {{"area", "AREA", "kill-password, access-password, epc, tid, user (reader codes 0..4)"},
                 {"mode", "MODE", "writable, permanently-writable, secured, permanently-locked (0..3)"}},
                kPassword}),
-         kTargetHelp, run_lock},
+         "The tag is chosen by --epc, or by --mask (mask addressing). With neither\n"
+         "the command is refused, unless --any asks for whichever tag answers.\n"
+         "A permanent mode asks for confirmation on a terminal (--yes skips it).",
+         run_lock},
         {"kill", "", "kill a Gen2 tag for good",
-         join({kTargetOptions, {{"password", "HEX", "the tag's kill password, 8 hex digits"}}}), kTargetHelp, run_kill},
-        {"privacy set", "", "put a tag into privacy mode", join({kTargetOptions, kPassword}),
-         "With --epc or --mask the addressed tag, else the tag in the field.", run_privacy_set},
-        {"privacy reset", "", "take the tag in the field out of privacy mode", kPassword, "", run_privacy_reset},
+         join({kChangeTargetOptions, {{"password", "HEX", "the tag's kill password, 8 hex digits"}}}),
+         "The tag is chosen by --epc, or by --mask (mask addressing). With neither\n"
+         "the command is refused, unless --any asks for whichever tag answers.\n"
+         "Asks for confirmation on a terminal (--yes skips it).",
+         run_kill},
+        {"privacy set", "", "put a tag into privacy mode", join({kChangeTargetOptions, kPassword}), kChangeHelp,
+         run_privacy_set},
+        {"privacy reset", "", "take the tag in the field out of privacy mode (needs --any)", join({kAny, kPassword}),
+         "The reader acts on whichever tag answers; --any says that is meant.", run_privacy_reset},
         {"privacy check", "", "show whether the tag in the field is in privacy mode", {}, "", run_privacy_check},
         {"eas set", "", "set a tag's EAS bit",
-         join({kTargetOptions, {{"state", "on|off", "the EAS state"}}, kPassword}), kTargetHelp, run_eas_set},
+         join({kChangeTargetOptions, {{"state", "on|off", "the EAS state"}}, kPassword}), kChangeHelp, run_eas_set},
         {"eas alarm", "", "ask for an EAS alarm: succeeds when a tag with EAS set is in the field", {}, "",
          run_eas_alarm},
         {"6b read", "", "read bytes of an ISO 18000-6B tag",

@@ -172,6 +172,40 @@ TEST(CppApi, SettingsAndActiveMode) {
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames[2], 0xEE);
     reader.setWorkMode(morvent::WorkMode::Answer);
+    ASSERT_GE(frames.size(), 7u);
+    EXPECT_TRUE(morvent::frameIntact(frames.data(), frames[0] + 1u));
+    Bytes spoiled(frames.begin(), frames.begin() + frames[0] + 1);
+    spoiled[3] ^= 1;
+    EXPECT_FALSE(morvent::frameIntact(spoiled.data(), spoiled.size()));
+    EXPECT_FALSE(morvent::frameIntact(spoiled.data(), 2));
+}
+
+// What the command-line tool needs beyond the plain commands: the closing
+// inventory status, the address the commands carry, the serial number, the
+// 6B write count.
+TEST(CppApi, InventoryStatusAddressSerialNumberAnd6BWriteCount) {
+    sim::ReaderHost host(tcpOnly());
+    Reader reader = Reader::tcp("127.0.0.1", host.tcpPort());
+    const auto round = reader.inventoryRound();
+    EXPECT_EQ(round.status, MORVENT_INVENTORY_DONE);
+    EXPECT_EQ(round.tags.size(), 5u);
+    morvent::InventoryOptions none;
+    none.mask = morvent::Mask::epcPrefix({0x99});
+    const auto empty = reader.inventoryRound(none);
+    EXPECT_EQ(empty.status, MORVENT_NO_TAG);
+    EXPECT_TRUE(empty.tags.empty());
+
+    reader.useAddress(reader.info().address);
+    EXPECT_EQ(reader.address(), 0);
+    reader.useAddress(0x42);  // no reader has it: no answer
+    EXPECT_EQ(statusOf([&] { reader.info(); }), MORVENT_COMM_ERROR);
+    reader.useAddress(0xFF);
+
+    reader.setSerialNumber(0xFEDCBA98u);
+    EXPECT_EQ(reader.serialNumber(), 0xFEDCBA98u);
+    const morvent::Uid uid{0xE0, 0x04, 0x01, 0x00, 0x12, 0x34, 0x56, 0x78};
+    EXPECT_EQ(reader.write6BCounted(uid, 30, {1, 2, 3}), 3);
+    EXPECT_EQ(reader.read6B(uid, 30, 3), (Bytes{1, 2, 3}));
 }
 
 }  // namespace

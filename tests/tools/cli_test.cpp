@@ -2,6 +2,8 @@
 // tool prints, without a reader.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "cli/args.h"
 #include "cli/output.h"
 #include "cli/parse.h"
@@ -102,7 +104,7 @@ TEST(CliStatus, NamesEveryLibraryCodeAndPassesReaderCodesThrough) {
     }
     EXPECT_EQ(status_line(MORVENT_COMM_ERROR),
               "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake");
-    EXPECT_EQ(describe_status(0xFB).name, "NO_TAG");
+    EXPECT_EQ(describe_status(0xFB).name, "MORVENT_NO_TAG");
     EXPECT_EQ(describe_status(0x05).name, "READER_STATUS_0x05");
     EXPECT_TRUE(contains(status_line(0xFE), "(0xFE, 254)"));
 }
@@ -174,21 +176,38 @@ TEST(CliOutput, TextTableAlignsColumnsAndRightAlignsNumbers) {
     EXPECT_EQ(render_text(document), "status     MORVENT_OK (0x00, 0): success\ntag count  2\n");
 }
 
-TEST(CliOutput, JsonEscapesAndCarriesStatusFieldsAndTable) {
-    EXPECT_EQ(json_quote("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+TEST(CliOutput, JsonCarriesStatusFieldsCodesAndTableInOrder) {
     Document document;
     document.status = 0xFC;
+    const std::uint8_t region[] = {3, 0};
     document.add("tag_error_code", Value::number(11)).add("locked", Value::boolean(false)).add("x", Value::null());
+    document.add("bank", Value::coded(3, "user")).add("region", Value::numbers(region, 2));
     document.table_key = "tags";
-    document.table = Table{{"epc"}, {{Value::text("E2")}}};
-    EXPECT_EQ(render_json(document),
-              "{\n  \"status\": {\"code\": 252, \"name\": \"MORVENT_TAG_ERROR\", \"meaning\": \"the tag reported an "
-              "error\"},\n  \"tag_error_code\": 11,\n  \"locked\": false,\n  \"x\": null,\n  \"tags\": [\n    "
-              "{\"epc\": \"E2\"}\n  ]\n}\n");
+    document.table = Table{{"epc"}, {{Value::text("E2\"\n")}}};
+    std::string text = render_json(document);
+    Json parsed = Json::parse(text);
+    EXPECT_EQ(parsed["status"], (Json{{"code", 252}, {"name", "MORVENT_TAG_ERROR"}, {"meaning", "the tag reported an error"}}));
+    EXPECT_EQ(parsed["tag_error_code"], 11);
+    EXPECT_EQ(parsed["locked"], false);
+    EXPECT_TRUE(parsed["x"].is_null());
+    EXPECT_EQ(parsed["bank"], (Json{{"code", 3}, {"name", "user"}}));
+    EXPECT_EQ(parsed["region"], (Json{3, 0}));
+    EXPECT_EQ(parsed["tags"][0]["epc"], "E2\"\n");
+    EXPECT_EQ(parsed.begin().key(), "status");  // fields keep the order they were added in
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(render_text(Document().add("bank", Value::coded(3, "user"))), "bank  user (3)\n");
     Document empty;
     empty.table_key = "tags";
     empty.table = Table{{"epc"}, {}};
-    EXPECT_EQ(render_json(empty), "{\n  \"tags\": []\n}\n");
+    EXPECT_EQ(Json::parse(render_json(empty)), (Json{{"tags", Json::array()}}));
+}
+
+TEST(CliOutput, CsvQuotesOnlyWhatNeedsItAndTimesCarryMillisecondsAndZone) {
+    EXPECT_EQ(csv_line({"a", "b,c", "say \"hi\""}), "a,\"b,c\",\"say \"\"hi\"\"\"\n");
+    EXPECT_EQ(csv_row({Value::number(7), Value::coded(3, "user"), Value::text("E2")}), "7,3,E2\n");
+    using namespace std::chrono;
+    std::string time = rfc3339(system_clock::time_point{} + hours(24 * 365 * 30) + milliseconds(250));
+    EXPECT_TRUE(std::regex_match(time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.250(Z|[+-]\d\d:\d\d))"))) << time;
 }
 
 namespace {
@@ -319,7 +338,7 @@ TEST(CliTags, TallyCountsSightingsInOrderOfFirstSight) {
     ASSERT_EQ(table.rows.size(), 2u);
     EXPECT_EQ(table.rows[0][0].as_text(), "BB");
     EXPECT_EQ(table.rows[0][1].as_text(), "2");
-    EXPECT_EQ(table.rows[0][2].as_text(), clock_text(t0 + seconds(1)));
-    EXPECT_EQ(table.rows[0][3].as_text(), clock_text(t0 + seconds(3)));
+    EXPECT_EQ(table.rows[0][2].as_text(), rfc3339(t0 + seconds(1)));
+    EXPECT_EQ(table.rows[0][3].as_text(), rfc3339(t0 + seconds(3)));
     EXPECT_EQ(table.rows[1][1].as_text(), "1");
 }

@@ -97,11 +97,12 @@ Outcome run_and_signal(const std::vector<std::string>& argv, int signal, int del
     return result;
 }
 
-Simulator::Simulator(const std::string& pty_link, const std::vector<std::string>& extra) {
+Simulator::Simulator(const std::string& pty_link, const std::vector<std::string>& extra, bool paced) {
     std::string out = temp_path(".sim");
     // --run-for: even a test that dies leaves no simulator behind for long.
-    // --no-pacing: the sessions check what is printed, not how long it took.
-    std::vector<std::string> argv{MORVENT_SIM_PATH, "--tcp", "0", "--pty", pty_link, "--run-for", "600", "--no-pacing"};
+    // --no-pacing: most sessions check what is printed, not how long it took.
+    std::vector<std::string> argv{MORVENT_SIM_PATH, "--tcp", "0", "--pty", pty_link, "--run-for", "600"};
+    if (!paced) argv.push_back("--no-pacing");
     argv.insert(argv.end(), extra.begin(), extra.end());
     pid_ = spawn(argv, {}, out, out + ".err");
     // It prints "reader=1 ... tcp=127.0.0.1:PORT ..." once it listens.

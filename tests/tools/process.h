@@ -26,9 +26,10 @@ Outcome run_and_signal(const std::vector<std::string>& argv, int signal, int del
 
 // morvent-sim in the background: one reader on a free TCP port and a pty
 // linked at `pty_link`. Stopped (SIGTERM, bounded wait) on destruction.
+// Unpaced unless `paced`: answers come at once, not at line speed.
 class Simulator {
 public:
-    Simulator(const std::string& pty_link, const std::vector<std::string>& extra = {});
+    Simulator(const std::string& pty_link, const std::vector<std::string>& extra = {}, bool paced = false);
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;

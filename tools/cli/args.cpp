@@ -1,89 +1,78 @@
+// The command tables turned into a CLI11 application: one subcommand per
+// command word, each option stored by name in Arguments. CLI11 does the
+// parsing; this file only words its errors the way the tool speaks.
 #include "args.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
+#include <regex>
 
 #include "parse.h"
 
 namespace morvent_cli {
 namespace {
 
-const OptionSpec* find_option(const std::string& name, const std::vector<const Options*>& tables) {
-    for (const Options* table : tables) {
-        for (const OptionSpec& option : *table) {
-            if (name == option.name) return &option;
-        }
-    }
-    return nullptr;
-}
-
-const CommandSpec* find_command(const std::string& name, const std::vector<CommandSpec>& commands) {
-    for (const CommandSpec& command : commands) {
-        if (name == command.name) return &command;
-    }
-    return nullptr;
-}
-
-bool is_group(const std::string& word, const std::vector<CommandSpec>& commands) {
-    std::string prefix = word + " ";
-    return std::any_of(commands.begin(), commands.end(),
-                       [&](const CommandSpec& c) { return std::string(c.name).rfind(prefix, 0) == 0; });
-}
-
-// Parses the option at args[i] (which starts with "--"); returns the index of
-// the last argument it consumed.
-std::size_t parse_option(const std::vector<std::string>& args, std::size_t i,
-                         const std::vector<const Options*>& tables, const std::string& context,
-                         Invocation& invocation) {
-    std::string word = args[i].substr(2);
-    std::optional<std::string> inline_value;
-    std::size_t equals = word.find('=');
-    if (equals != std::string::npos) {
-        inline_value = word.substr(equals + 1);
-        word = word.substr(0, equals);
-    }
-    if (word == "help") {
-        invocation.help = true;
-        return i;
-    }
-    const OptionSpec* option = find_option(word, tables);
-    if (!option) throw UsageError("unknown option --" + word + " (see morvent " + context + "--help)");
-    if (invocation.arguments.has(word)) throw UsageError("--" + word + " given twice");
-    if (!option->metavar) {
-        if (inline_value) throw UsageError("--" + word + " takes no value");
-        invocation.arguments.set_flag(word);
-        return i;
-    }
-    if (inline_value) {
-        invocation.arguments.set_value(word, *inline_value);
-        return i;
-    }
-    if (i + 1 >= args.size()) throw UsageError("--" + word + " needs a value " + option->metavar);
-    invocation.arguments.set_value(word, args[i + 1]);
-    return i + 1;
-}
-
-std::string options_text(const Options& options) {
-    std::size_t width = 0;
-    auto label = [](const OptionSpec& o) { return std::string("--") + o.name + (o.metavar ? std::string(" ") + o.metavar : ""); };
-    for (const OptionSpec& option : options) width = std::max(width, label(option).size());
-    std::string text;
+void add_options(CLI::App& app, const Options& options, Arguments& into) {
     for (const OptionSpec& option : options) {
-        std::string name = label(option);
-        text += "  " + name + std::string(width - name.size() + 2, ' ') + option.help + "\n";
+        std::string name = option.name;
+        std::string spelling = "--" + name;
+        if (option.alias) spelling += ",--" + std::string(option.alias);
+        if (!option.metavar) {
+            app.add_flag_callback(spelling, [&into, name] { into.set_flag(name); })->disable_flag_override();
+            continue;
+        }
+        app.add_option(spelling)
+            ->type_name(option.metavar)
+            ->each([&into, name](const std::string& value) {
+                if (into.value(name)) throw UsageError("--" + name + " given twice");
+                into.set_value(name, value);
+            });
     }
-    return text;
 }
 
-std::string command_list(const std::vector<CommandSpec>& commands, const std::string& group) {
-    std::size_t width = 0;
-    for (const CommandSpec& command : commands) width = std::max(width, std::string(command.name).size());
-    std::string text;
-    for (const CommandSpec& command : commands) {
-        std::string name = command.name;
-        if (!group.empty() && name.rfind(group + " ", 0) != 0) continue;
-        text += "  " + name + std::string(width - name.size() + 2, ' ') + command.summary + "\n";
+void add_help(CLI::App& app, Invocation& invocation) {
+    app.set_help_flag();
+    app.add_flag_callback("-h,--help", [&invocation] { invocation.help = true; });
+}
+
+// The words of a command name: "config set" -> {"config", "set"}.
+std::vector<std::string> words_of(const std::string& name) {
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    for (std::size_t space; (space = name.find(' ', start)) != std::string::npos; start = space + 1) {
+        words.push_back(name.substr(start, space - start));
     }
-    return text;
+    words.push_back(name.substr(start));
+    return words;
+}
+
+CLI::App* subcommand(CLI::App& parent, const std::string& word, Invocation& invocation) {
+    for (CLI::App* existing : parent.get_subcommands({})) {
+        if (existing->get_name() == word) return existing;
+    }
+    CLI::App* app = parent.add_subcommand(word);
+    app->fallthrough();
+    app->allow_extras();
+    add_help(*app, invocation);
+    return app;
+}
+
+void collect_remaining(CLI::App& app, std::vector<std::string>& remaining) {
+    for (const std::string& word : app.remaining()) remaining.push_back(word);
+    for (CLI::App* sub : app.get_subcommands()) collect_remaining(*sub, remaining);
+}
+
+// CLI11's own messages, in the words the tool uses everywhere.
+std::string reword(const CLI::ParseError& error) {
+    std::string what = error.what();
+    std::smatch match;
+    if (std::regex_search(what, match, std::regex("^(--[\\w-]+)(,[^:]*)?: 1 required (\\S+) missing"))) {
+        return match[1].str() + " needs a value " + match[3].str();
+    }
+    if (std::regex_search(what, match, std::regex("^([\\w-]+) was given a disallowed flag override"))) {
+        return "--" + match[1].str() + " takes no value";
+    }
+    return what;
 }
 
 }  // namespace
@@ -103,60 +92,58 @@ std::string Arguments::required(const std::string& name) const {
 Invocation parse_command_line(const std::vector<std::string>& args, const Options& global,
                               const std::vector<CommandSpec>& commands) {
     Invocation invocation;
-    std::vector<const Options*> tables{&global};
-    bool options_ended = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        std::string context = invocation.command ? std::string(invocation.command->name) + " " : "";
-        if (!options_ended && word == "--") {
-            options_ended = true;
-        } else if (!options_ended && word.size() > 2 && word.rfind("--", 0) == 0) {
-            i = parse_option(args, i, tables, context, invocation);
-        } else if (!options_ended && word == "-h") {
-            invocation.help = true;
-        } else if (!options_ended && word.size() > 1 && word[0] == '-' && !invocation.command) {
-            throw UsageError("unknown option " + word + " (see morvent --help)");
-        } else if (invocation.command) {
-            invocation.arguments.add_operand(word);
-        } else if (!invocation.group.empty()) {
-            invocation.command = find_command(invocation.group + " " + word, commands);
-            if (!invocation.command) {
-                throw UsageError("unknown command '" + invocation.group + " " + word + "' (see morvent " +
-                                 invocation.group + " --help)");
-            }
-            tables.push_back(&invocation.command->options);
-        } else if ((invocation.command = find_command(word, commands))) {
-            tables.push_back(&invocation.command->options);
-        } else if (is_group(word, commands)) {
-            invocation.group = word;
-        } else {
-            throw UsageError("unknown command '" + word + "' (see morvent --help)");
+    CLI::App app{"morvent"};
+    app.allow_extras();
+    add_help(app, invocation);
+    add_options(app, global, invocation.arguments);
+    std::map<CLI::App*, const CommandSpec*> leaves;
+    for (const CommandSpec& command : commands) {
+        CLI::App* at = &app;
+        for (const std::string& word : words_of(command.name)) at = subcommand(*at, word, invocation);
+        add_options(*at, command.options, invocation.arguments);
+        leaves[at] = &command;
+    }
+
+    // "--" ends the options: what follows is operands, given to the command.
+    auto end = std::find(args.begin(), args.end(), "--");
+    std::vector<std::string> reversed(args.begin(), end);
+    std::reverse(reversed.begin(), reversed.end());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(reword(error));
+    }
+
+    std::string group;
+    CLI::App* at = &app;
+    while (!at->get_subcommands().empty()) {
+        at = at->get_subcommands().front();
+        group += (group.empty() ? "" : " ") + at->get_name();
+    }
+    auto leaf = leaves.find(at);
+    if (leaf != leaves.end()) invocation.command = leaf->second;
+    else invocation.group = group;
+
+    std::vector<std::string> remaining;
+    collect_remaining(app, remaining);
+    std::string context = group.empty() ? "" : group + " ";
+    for (const std::string& word : remaining) {
+        if (word.size() > 1 && word[0] == '-') {
+            throw UsageError("unknown option " + word + " (see morvent " + context + "--help)");
         }
+        if (!invocation.command) {
+            throw UsageError("unknown command '" + context + word + "' (see morvent " + context + "--help)");
+        }
+        invocation.arguments.add_operand(word);
+    }
+    if (end != args.end()) {
+        for (auto word = end + 1; word != args.end(); ++word) invocation.arguments.add_operand(*word);
+    }
+    if (invocation.command && !invocation.arguments.operands().empty() && !*invocation.command->operands) {
+        throw UsageError("unexpected operand '" + invocation.arguments.operands().front() + "' (see morvent " +
+                         context + "--help)");
     }
     return invocation;
-}
-
-std::string tool_help(const Options& global, const std::vector<CommandSpec>& commands, const char* intro) {
-    Options options = global;
-    options.push_back({"help", nullptr, "this text; after a command, that command's options"});
-    return std::string(intro) + "\nCommands:\n" + command_list(commands, "") + "\nLink and output options:\n" +
-           options_text(options);
-}
-
-std::string group_help(const std::string& group, const std::vector<CommandSpec>& commands) {
-    return "usage: morvent [LINK] " + group + " COMMAND [OPTIONS]\n\nCommands:\n" + command_list(commands, group) +
-           "\nmorvent " + group + " COMMAND --help shows a command's options.\n";
-}
-
-std::string command_help(const CommandSpec& command, const Options& global) {
-    std::string text = "usage: morvent [LINK] " + std::string(command.name) +
-                       (command.options.empty() ? "" : " [OPTIONS]") +
-                       (*command.operands ? std::string(" ") + command.operands : "") + "\n\n" + command.summary +
-                       "\n";
-    if (*command.details) text += "\n" + std::string(command.details) + "\n";
-    if (!command.options.empty()) text += "\nOptions:\n" + options_text(command.options);
-    text += "\nLink and output options (see morvent --help):\n" + options_text(global);
-    return text;
 }
 
 }  // namespace morvent_cli

@@ -1,5 +1,5 @@
-// Command-line parsing driven by tables: each command lists its options, the
-// parser and the help text both read the same table.
+// The command tables: each command lists its options; the parser (CLI11) and
+// the help text both read the same table.
 #pragma once
 
 #include <map>
@@ -14,6 +14,7 @@ struct OptionSpec {
     const char* name;     // without the leading "--"
     const char* metavar;  // nullptr for a flag
     const char* help;
+    const char* alias = nullptr;  // an older spelling still accepted, without "--"
 };
 using Options = std::vector<OptionSpec>;
 
@@ -58,7 +59,8 @@ struct Invocation {
 // Finds the command among `commands` (one or two words) and parses every
 // option against `global` plus the command's own. Options may come before or
 // after the command; "--" ends them. Throws UsageError on unknown options,
-// missing values, repeated options and unknown commands.
+// missing values, repeated options, unknown commands and operands a command
+// does not take.
 Invocation parse_command_line(const std::vector<std::string>& args, const Options& global,
                               const std::vector<CommandSpec>& commands);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "status.h"
 
@@ -19,63 +20,30 @@ std::string pad(const std::string& text, std::size_t width, bool right) {
     return right ? space + text : text + space;
 }
 
-std::string status_json(int code) {
-    StatusInfo info = describe_status(code);
-    return "{\"code\": " + std::to_string(code) + ", \"name\": " + json_quote(info.name) +
-           ", \"meaning\": " + json_quote(info.meaning) + "}";
-}
-
-std::string row_json(const Table& table, const std::vector<Value>& row) {
-    std::string text = "{";
-    for (std::size_t c = 0; c < table.columns.size() && c < row.size(); ++c) {
-        if (c > 0) text += ", ";
-        text += json_quote(table.columns[c]) + ": " + row[c].as_json();
-    }
-    return text + "}";
-}
-
 }  // namespace
 
-std::string Value::as_text() const {
-    switch (kind_) {
-        case Kind::Text: return text_;
-        case Kind::Number: return std::to_string(number_);
-        case Kind::Boolean: return number_ ? "yes" : "no";
-        case Kind::Null: return "-";
-    }
-    return {};
+Value Value::coded(long long code, const std::string& name) {
+    return Value(Json{{"code", code}, {"name", name}}, name + " (" + std::to_string(code) + ")", false);
 }
 
-std::string Value::as_json() const {
-    switch (kind_) {
-        case Kind::Text: return json_quote(text_);
-        case Kind::Number: return std::to_string(number_);
-        case Kind::Boolean: return number_ ? "true" : "false";
-        case Kind::Null: return "null";
+Value Value::numbers(const std::uint8_t* bytes, std::size_t count) {
+    Json list = Json::array();
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        list.push_back(bytes[i]);
+        text += (i ? "," : "") + std::to_string(bytes[i]);
     }
-    return {};
+    return Value(list, text, false);
 }
 
-std::string json_quote(const std::string& text) {
-    std::string quoted = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': quoted += "\\\""; break;
-            case '\\': quoted += "\\\\"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\r': quoted += "\\r"; break;
-            case '\t': quoted += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    quoted += escaped;
-                } else {
-                    quoted += static_cast<char>(c);
-                }
-        }
-    }
-    return quoted + "\"";
+Value Value::time(std::chrono::system_clock::time_point when) {
+    std::string text = rfc3339(when);
+    return Value(Json(text), text, false);
+}
+
+Json status_json(int code) {
+    StatusInfo info = describe_status(code);
+    return Json{{"code", code}, {"name", info.name}, {"meaning", info.meaning}};
 }
 
 std::string render_table(const Table& table) {
@@ -119,21 +87,80 @@ std::string render_text(const Document& document) {
     return text;
 }
 
-std::string render_json(const Document& document) {
-    std::vector<std::string> members;
-    if (document.status) members.push_back("\"status\": " + status_json(*document.status));
-    for (const Field& field : document.fields) members.push_back(json_quote(field.key) + ": " + field.value.as_json());
+Json row_json(const std::vector<std::string>& columns, const std::vector<Value>& row) {
+    Json object = Json::object();
+    for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) object[columns[c]] = row[c].as_json();
+    return object;
+}
+
+Json to_json(const Document& document) {
+    Json object = Json::object();
+    if (document.status) object["status"] = status_json(*document.status);
+    for (const Field& field : document.fields) object[field.key] = field.value.as_json();
     if (document.table) {
-        std::string rows = "[";
-        for (std::size_t r = 0; r < document.table->rows.size(); ++r) {
-            rows += (r > 0 ? ",\n    " : "\n    ") + row_json(*document.table, document.table->rows[r]);
-        }
-        rows += document.table->rows.empty() ? "]" : "\n  ]";
-        members.push_back(json_quote(document.table_key.empty() ? "rows" : document.table_key) + ": " + rows);
+        Json rows = Json::array();
+        for (const auto& row : document.table->rows) rows.push_back(row_json(document.table->columns, row));
+        object[document.table_key.empty() ? "rows" : document.table_key] = rows;
     }
-    std::string text = "{";
-    for (std::size_t m = 0; m < members.size(); ++m) text += (m > 0 ? ",\n  " : "\n  ") + members[m];
-    return text + (members.empty() ? "}\n" : "\n}\n");
+    return object;
+}
+
+std::string render_json(const Document& document) {
+    return to_json(document).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string csv_line(const std::vector<std::string>& cells) {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const std::string& cell = cells[i];
+        if (i) line += ',';
+        if (cell.find_first_of(",\"\r\n") == std::string::npos) {
+            line += cell;
+            continue;
+        }
+        line += '"';
+        for (char c : cell) line += c == '"' ? std::string("\"\"") : std::string(1, c);
+        line += '"';
+    }
+    return line + "\n";
+}
+
+std::string csv_row(const std::vector<Value>& row) {
+    std::vector<std::string> cells;
+    for (const Value& value : row) {
+        // Codes keep their number in CSV; names are for people reading text.
+        const Json& json = value.as_json();
+        cells.push_back(json.is_object() && json.contains("code") ? json["code"].dump() : value.as_text());
+    }
+    return csv_line(cells);
+}
+
+std::string rfc3339(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    std::time_t seconds = system_clock::to_time_t(when);
+    long long millis = duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000;
+    if (millis < 0) millis += 1000;
+    std::tm local{}, utc{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+    gmtime_s(&utc, &seconds);
+#else
+    localtime_r(&seconds, &local);
+    gmtime_r(&seconds, &utc);
+#endif
+    // The zone's offset: the UTC fields read back as local time differ from
+    // the real instant by exactly that much.
+    utc.tm_isdst = local.tm_isdst;
+    long offset = static_cast<long>(std::difftime(seconds, std::mktime(&utc)));
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03lld", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
+    std::string result = text;
+    if (offset == 0) return result + "Z";
+    char zone[8];
+    long minutes = (offset < 0 ? -offset : offset) / 60;
+    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return result + zone;
 }
 
 }  // namespace morvent_cli

@@ -1,30 +1,45 @@
-// Results as readable text or as JSON. A command fills one Document: named
+// Results as readable text, JSON or CSV. A command fills one Document: named
 // fields, optionally a status and one table; rendering is decided once, here.
+// JSON keys are snake_case, numbers stay numbers, hex strings carry only
+// byte data, and reader codes (banks, lock areas, regions) are objects with
+// their number and name.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace morvent_cli {
 
+using Json = nlohmann::ordered_json;
+
 class Value {
 public:
-    static Value text(std::string s) { return Value(Kind::Text, std::move(s), 0); }
-    static Value number(long long n) { return Value(Kind::Number, {}, n); }
-    static Value boolean(bool b) { return Value(Kind::Boolean, {}, b ? 1 : 0); }
-    static Value null() { return Value(Kind::Null, {}, 0); }
+    static Value text(std::string s) { return Value(Json(s), s, false); }
+    static Value number(long long n) { return Value(Json(n), std::to_string(n), true); }
+    static Value boolean(bool b) { return Value(Json(b), b ? "yes" : "no", false); }
+    static Value null() { return Value(Json(nullptr), "-", false); }
+    // A reader code with its name: {"code": 3, "name": "user"}, shown "user (3)".
+    static Value coded(long long code, const std::string& name);
+    // Several byte values: a JSON array of numbers, shown "3,0".
+    static Value numbers(const std::uint8_t* bytes, std::size_t count);
+    // Any JSON value with the text shown for it.
+    static Value custom(Json json, std::string text) { return Value(std::move(json), std::move(text), false); }
+    // A point in time: RFC 3339 with milliseconds and the local zone.
+    static Value time(std::chrono::system_clock::time_point when);
 
-    std::string as_text() const;  // as shown in tables and field lists
-    std::string as_json() const;
-    bool is_number() const { return kind_ == Kind::Number; }
+    const std::string& as_text() const { return text_; }  // as shown in tables and field lists
+    const Json& as_json() const { return json_; }
+    bool is_number() const { return numeric_; }
 
 private:
-    enum class Kind { Text, Number, Boolean, Null };
-    Value(Kind kind, std::string text, long long number) : kind_(kind), text_(std::move(text)), number_(number) {}
-    Kind kind_;
+    Value(Json json, std::string text, bool numeric) : json_(std::move(json)), text_(std::move(text)), numeric_(numeric) {}
+    Json json_;
     std::string text_;
-    long long number_;
+    bool numeric_;
 };
 
 struct Field {
@@ -49,9 +64,21 @@ struct Document {
     }
 };
 
-std::string json_quote(const std::string& text);
+// {"code": 48, "name": "MORVENT_COMM_ERROR", "meaning": "..."}
+Json status_json(int code);
+
 std::string render_table(const Table& table);
 std::string render_text(const Document& document);
-std::string render_json(const Document& document);
+Json to_json(const Document& document);
+std::string render_json(const Document& document);  // indented, one trailing newline
+
+// One table row as a JSON object (for streams of JSON lines).
+Json row_json(const std::vector<std::string>& columns, const std::vector<Value>& row);
+// CSV (RFC 4180): a header line of the columns, then one line per row.
+std::string csv_line(const std::vector<std::string>& cells);
+std::string csv_row(const std::vector<Value>& row);
+
+// "2024-05-01T14:03:07.250+02:00"
+std::string rfc3339(std::chrono::system_clock::time_point when);
 
 }  // namespace morvent_cli

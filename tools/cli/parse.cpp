@@ -117,8 +117,13 @@ Bytes parse_byte_list(const std::string& text, std::size_t count, const std::str
     return bytes;
 }
 
+namespace {
+const char* const kBanks[] = {"reserved", "epc", "tid", "user"};
+}
+
+std::string bank_name(std::uint8_t bank) { return bank < 4 ? kBanks[bank] : "bank " + std::to_string(bank); }
+
 std::uint8_t parse_bank(const std::string& text) {
-    static const char* const kBanks[] = {"reserved", "epc", "tid", "user"};
     for (int i = 0; i < 4; ++i) {
         if (text == kBanks[i]) return static_cast<std::uint8_t>(i);
     }

@@ -41,6 +41,9 @@ Bytes parse_byte_list(const std::string& text, std::size_t count, const std::str
 // A Gen2 memory bank: reserved, epc, tid, user, or 0..3.
 std::uint8_t parse_bank(const std::string& text);
 
+// "reserved", "epc", "tid", "user", or "bank N" past them.
+std::string bank_name(std::uint8_t bank);
+
 // A baud code (0..6) or a rate in bit/s (9600, 19200, 38400, 57600, 115200).
 std::uint8_t parse_baud(const std::string& text);
 long baud_rate_of_code(std::uint8_t code);  // 0 for codes without a rate

@@ -1,5 +1,5 @@
-// Names and one-line meanings of the status codes every export returns. The
-// library carries no message text; this table is the tool's own.
+// Status codes and tag error codes as the tool shows them: name, number and
+// meaning, the names and meanings taken from the core's table.
 #pragma once
 
 #include <string>
@@ -16,6 +16,8 @@ StatusInfo describe_status(int code);
 
 // "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake"
 std::string status_line(int code);
+
+StatusInfo describe_tag_error(int code);
 
 // "0x04 MEMORY_LOCKED: the memory is locked or permanently locked"
 std::string tag_error_line(int code);

@@ -75,7 +75,7 @@ std::vector<Bytes> FrameSplitter::feed(const std::uint8_t* data, std::size_t siz
     return frames;
 }
 
-void TagTally::record(const Bytes& epc, Time when) {
+long long TagTally::record(const Bytes& epc, Time when) {
     auto [entry, inserted] = seen_.try_emplace(epc);
     if (inserted) {
         entry->second.first = when;
@@ -83,6 +83,7 @@ void TagTally::record(const Bytes& epc, Time when) {
     }
     entry->second.count += 1;
     entry->second.last = when;
+    return entry->second.count;
 }
 
 Table TagTally::table() const {
@@ -90,24 +91,9 @@ Table TagTally::table() const {
     for (const Bytes& epc : order_) {
         const Seen& seen = seen_.at(epc);
         table.rows.push_back({Value::text(to_hex(epc)), Value::number(seen.count),
-                              Value::text(clock_text(seen.first)), Value::text(clock_text(seen.last))});
+                              Value::time(seen.first), Value::time(seen.last)});
     }
     return table;
-}
-
-std::string clock_text(std::chrono::system_clock::time_point when) {
-    using namespace std::chrono;
-    std::time_t seconds = system_clock::to_time_t(when);
-    long millis = static_cast<long>(duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec, millis);
-    return text;
 }
 
 }  // namespace morvent_cli

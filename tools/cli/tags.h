@@ -69,9 +69,9 @@ private:
 class TagTally {
 public:
     using Time = std::chrono::system_clock::time_point;
-    void record(const Bytes& epc, Time when);
+    long long record(const Bytes& epc, Time when);  // the tag's count so far
     std::size_t size() const { return order_.size(); }
-    Table table() const;  // columns epc, count, first_seen, last_seen, in order of first sighting
+    Table table() const;  // columns epc, count, first_seen, last_seen (RFC 3339), in order of first sighting
 
 private:
     struct Seen {
@@ -82,8 +82,5 @@ private:
     std::map<Bytes, Seen> seen_;
     std::vector<Bytes> order_;
 };
-
-// "14:03:07.250" in local time.
-std::string clock_text(std::chrono::system_clock::time_point when);
 
 }  // namespace morvent_cli

@@ -14,6 +14,11 @@ const Options kTargetOptions = join({
     kMaskOptions,
 });
 
+const Options kChangeTargetOptions = join({
+    kTargetOptions,
+    {{"any", nullptr, "act on whichever tag answers (no --epc or --mask)"}},
+});
+
 Options join(std::initializer_list<Options> parts) {
     Options all;
     for (const Options& part : parts) all.insert(all.end(), part.begin(), part.end());
@@ -64,6 +69,35 @@ Target parse_target(const Arguments& arguments) {
         target.epc_words = 0xFF;
     }
     return target;
+}
+
+void require_any(const Arguments& arguments, const std::string& why) {
+    if (arguments.flag("any")) return;
+    throw UsageError(why + "; give --any to act on whichever tag answers");
+}
+
+Target parse_change_target(const Arguments& arguments) {
+    Target target = parse_target(arguments);
+    require_chosen(arguments, target);
+    return target;
+}
+
+void require_chosen(const Arguments& arguments, const Target& target) {
+    if (target.epc_words == 0) {
+        require_any(arguments, "no tag chosen: give --epc or --mask");
+    } else if (arguments.flag("any")) {
+        throw UsageError("--any: the tag is already chosen by --epc or --mask");
+    }
+}
+
+Value target_value(const Target& target) {
+    if (target.epc_words == 0) {
+        return Value::text("any");
+    }
+    if (target.epc_words != 0xFF) return Value::text(to_hex(target.epc));
+    const Selection& s = target.selection;
+    return Value::text("mask " + to_hex(s.mask) + " on bank " + bank_name(s.bank) + " from bit " +
+                       std::to_string(s.address[0] << 8 | s.address[1]) + " (" + std::to_string(s.bits) + " bits)");
 }
 
 Bytes parse_password(const Arguments& arguments, const char* name) {

@@ -1,10 +1,13 @@
 // How a Gen2 command picks its tag: by EPC, by a selection mask, or (neither
 // given) whichever tag answers. Shared by every tag command and inventory.
+// Commands that change a tag take "whichever tag answers" only when asked
+// for it with --any.
 #pragma once
 
 #include <cstdint>
 
 #include "args.h"
+#include "output.h"
 #include "parse.h"
 
 namespace morvent_cli {
@@ -24,10 +27,23 @@ struct Target {
 
 extern const Options kMaskOptions;    // --mask, --mask-bank, --mask-addr, --mask-bits
 extern const Options kTargetOptions;  // --epc plus kMaskOptions
+extern const Options kChangeTargetOptions;  // kTargetOptions plus --any
 
 // nullopt-like: returns false when no --mask was given.
 bool parse_selection(const Arguments& arguments, Selection& selection);
 Target parse_target(const Arguments& arguments);
+
+// As parse_target, for a command that changes the tag: neither --epc nor
+// --mask is refused unless --any was given (require_chosen checks that alone).
+Target parse_change_target(const Arguments& arguments);
+void require_chosen(const Arguments& arguments, const Target& target);
+
+// The tag a command acted on, as far as the tool knows it:
+// {"epc": HEX} or {"mask": HEX, "mask_bank": ..., ...} or {"any": true}.
+Value target_value(const Target& target);
+
+// Refuses a tag-changing command that cannot pick its tag, unless --any.
+void require_any(const Arguments& arguments, const std::string& why);
 
 // A 4-byte password from --NAME, all zeros when absent.
 Bytes parse_password(const Arguments& arguments, const char* name = "password");
