@@ -26,7 +26,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/morvent.pc.in ${PROJECT_BINARY_DIR}/mor
 install(FILES ${PROJECT_BINARY_DIR}/morvent.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # Programs find libMorvent.so in the lib directory beside their bin.
-foreach(program morvent morvent-sim)
+foreach(program morvent morvent-sim morventd)
   if(TARGET ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

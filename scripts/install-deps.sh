@@ -11,6 +11,10 @@ native=(
   nlohmann-json3-dev        # the simulated reader's scenario files
   openjdk-17-jdk-headless   # the Java bridge: javac, jar, JNI headers; the tests run a JVM
   pkgconf                   # the install test builds a consumer with pkg-config
+  # morventd: its spool, configuration, MQTT client, HTTP endpoint and command line;
+  # the gateway tests and the demo run a real broker and its clients
+  libsqlite3-dev libtomlplusplus-dev libmosquitto-dev libcpp-httplib-dev libcli11-dev
+  mosquitto mosquitto-clients
 )
 fuzz=(clang-14 libclang-rt-14-dev)
 windows=(g++-mingw-w64-x86-64-posix googletest wine wine64)
