@@ -7,10 +7,11 @@ include(CMakePackageConfigHelpers)
 set(morvent_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Morvent)
 
 set_target_properties(Morvent PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
-install(TARGETS Morvent EXPORT MorventTargets
+install(TARGETS Morvent morvent_cpp EXPORT MorventTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/morvent.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/morvent.h ${PROJECT_SOURCE_DIR}/include/morvent.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 install(EXPORT MorventTargets NAMESPACE Morvent:: DESTINATION ${morvent_cmake_dir})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/MorventConfig.cmake.in

@@ -29,7 +29,7 @@ struct ReaderConfig {
     std::uint8_t tidLength = 6;   // words
     bool mask = false;
     std::uint8_t maskBank = 1;
-    std::uint16_t maskAddress = 0;  // bits
+    std::uint16_t maskAddress = 32;  // bits; the EPC starts at bit 32 of its bank
     std::uint8_t maskBits = 0;
     std::vector<std::uint8_t> maskBytes;
     int pollIntervalMs = 0;  // pause between two inventories in poll mode

@@ -27,22 +27,6 @@ std::string hex(const std::uint8_t* data, std::size_t n) {
     return out;
 }
 
-std::string statusText(int status) {
-    char text[48];
-    std::snprintf(text, sizeof text, "status 0x%02X", static_cast<unsigned>(status));
-    return text;
-}
-
-unsigned char baudCode(int baud) {
-    switch (baud) {
-    case 9600: return 0;
-    case 19200: return 1;
-    case 38400: return 2;
-    case 115200: return 6;
-    default: return 5;
-    }
-}
-
 bool linkFailure(int status) {
     return status == MORVENT_COMM_ERROR || status == MORVENT_INVALID_PORT;
 }
@@ -89,43 +73,49 @@ void takeActiveFrames(std::vector<std::uint8_t>& pending, bool withTid, std::vec
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
+ReaderSource::ReaderSource(const ReaderConfig& config) : config_(config) {
+    if (config.mask) {
+        morvent::Mask mask;
+        mask.bank = static_cast<morvent::Bank>(config.maskBank);
+        mask.bitAddress = config.maskAddress;
+        mask.bits.assign(config.maskBytes.begin(), config.maskBytes.end());
+        mask.bitLength = config.maskBits;
+        options_.mask = mask;
+    }
+    options_.tid = config.tid;
+    options_.tidAddress = config.tidAddress;
+    options_.tidWords = config.tidLength;
+}
+
 bool ReaderSource::open() {
     close();
-    int status;
-    int handle = -1;
-    address_ = config_.address;
-    if (!config_.serial()) {
-        status = OpenNetPort(config_.tcpPort, config_.host.c_str(), &address_, &handle);
-    } else {
-        int com = config_.com;
-        if (!config_.device.empty()) {
-            // This process holds one reader: its device is COM1.
-            com = 1;
-            setenv("MORVENT_COM1", config_.device.c_str(), 1);
+    try {
+        if (!config_.serial()) {
+            reader_.emplace(morvent::Reader::tcp(config_.host, config_.tcpPort, config_.address));
+        } else {
+            int com = config_.com;
+            if (!config_.device.empty()) {
+                // This process holds one reader: its device is COM1.
+                com = 1;
+                setenv("MORVENT_COM1", config_.device.c_str(), 1);
+            }
+            reader_.emplace(morvent::Reader::serial(com, config_.baud, config_.address));
         }
-        status = OpenComPort(com, &address_, baudCode(config_.baud), &handle);
-    }
-    if (status != MORVENT_OK) {
-        error_ = "cannot open " + config_.link() + ": " + statusText(status);
-        if (handle > 0) port_ = handle, close();
+    } catch (const morvent::Error& e) {
+        error_ = "cannot open " + config_.link() + ": " + e.what();
         return false;
     }
-    port_ = handle;
     failures_ = 0;
     pending_.clear();
     lastDataMs_ = steadyMs();
     if (config_.active) {
-        // Active mode sends what the mask and TID settings select.
-        unsigned char maskAddress[2] = {static_cast<unsigned char>(config_.maskAddress >> 8),
-                                        static_cast<unsigned char>(config_.maskAddress & 0xFF)};
-        std::vector<unsigned char> mask(config_.maskBytes.begin(), config_.maskBytes.end());
-        mask.resize(32);
-        status = SetMask(&address_, config_.maskBank, maskAddress, config_.mask ? config_.maskBits : 0, mask.data(), port_);
-        if (status == MORVENT_OK)
-            status = SetTIDParameter(&address_, config_.tidAddress, config_.tid ? config_.tidLength : 0, port_);
-        if (status == MORVENT_OK) status = SetWorkMode(&address_, 1, port_);
-        if (status != MORVENT_OK) {
-            error_ = "cannot switch " + config_.link() + " to active mode: " + statusText(status);
+        // Active mode sends what the stored mask and TID settings select.
+        try {
+            reader_->setMask(options_.mask ? *options_.mask : morvent::Mask{morvent::Bank::Epc, 0, {}, 0});
+            reader_->setTidParameters(config_.tidAddress, config_.tid ? config_.tidLength : 0);
+            reader_->setWorkMode(morvent::WorkMode::Active);
+        } catch (const morvent::Error& e) {
+            error_ = "cannot switch " + config_.link() + " to active mode: " + e.what();
             close();
             return false;
         }
@@ -135,65 +125,64 @@ bool ReaderSource::open() {
 }
 
 void ReaderSource::close() {
-    if (port_ < 0) return;
-    if (activeSet_) SetWorkMode(&address_, 0, port_);  // back to answering, as found
+    if (!reader_) return;
+    if (activeSet_) {
+        try {
+            reader_->setWorkMode(morvent::WorkMode::Answer);  // back to answering, as found
+        } catch (const morvent::Error&) {
+        }
+    }
     activeSet_ = false;
-    if (config_.serial()) CloseSpecComPort(port_);
-    else CloseNetPort(port_);
-    port_ = -1;
+    reader_.reset();
 }
 
 ReaderSource::Result ReaderSource::round(std::vector<TagRead>& reads) {
-    if (port_ < 0) return Result::LinkLost;
+    if (!reader_) return Result::LinkLost;
     return config_.active ? drain(reads) : poll(reads);
 }
 
 ReaderSource::Result ReaderSource::poll(std::vector<TagRead>& reads) {
-    static thread_local unsigned char tagData[5000];
-    unsigned char maskAddress[2] = {static_cast<unsigned char>(config_.maskAddress >> 8),
-                                    static_cast<unsigned char>(config_.maskAddress & 0xFF)};
-    unsigned char frameInfo = 0;
-    int total = 0, count = 0;
-    const int status = Inventory_G2(&address_, config_.maskBank, maskAddress, config_.maskBits,
-                                    const_cast<unsigned char*>(config_.maskBytes.data()), config_.mask ? 1 : 0,
-                                    config_.tidAddress, config_.tidLength, config_.tid ? 1 : 0, tagData, &frameInfo,
-                                    &total, &count, port_);
-    if (status >= 0x01 && status <= 0x04) {
+    try {
+        for (const morvent::Tag& tag : reader_->inventory(options_))
+            reads.push_back({hex(tag.epc.data(), tag.epc.size()), hex(tag.tid.data(), tag.tid.size())});
         failures_ = 0;
-        parseTagRecords(tagData, static_cast<std::size_t>(total), config_.tid, reads);
-        return Result::Ok;
-    }
-    if (status == 0xFB) {  // no tag in the field
-        failures_ = 0;
+        return reads.empty() ? Result::Quiet : Result::Ok;
+    } catch (const morvent::Error& e) {
+        error_ = e.what();
+        ++failures_;
+        // One missed answer can be noise; two in a row, or a port gone, is a lost link.
+        const int status = e.status();
+        if (status == MORVENT_INVALID_PORT || (linkFailure(status) && failures_ >= 2) || failures_ >= 5)
+            return Result::LinkLost;
         return Result::Quiet;
     }
-    error_ = "inventory: " + statusText(status);
-    // One missed answer can be noise; two in a row, or a port gone, is a lost link.
-    ++failures_;
-    if (status == MORVENT_INVALID_PORT || (linkFailure(status) && failures_ >= 2) || failures_ >= 5)
-        return Result::LinkLost;
-    return Result::Quiet;
 }
 
 ReaderSource::Result ReaderSource::drain(std::vector<TagRead>& reads) {
-    unsigned char data[8000];
-    int count = 0;
-    const int status = ReadActiveModeData(data, &count, port_);
-    if (status == MORVENT_OK && count > 0) {
+    morvent::Bytes data;
+    bool waited = false;
+    try {
+        data = reader_->readActiveModeData();
+    } catch (const morvent::Error& e) {
+        // On TCP the call waits a second for data: a quiet reader, not a failure.
+        if (e.status() != MORVENT_COMM_ERROR || config_.serial()) {
+            error_ = e.what();
+            return Result::LinkLost;
+        }
+        waited = true;
+    }
+    if (!data.empty()) {
         lastDataMs_ = steadyMs();
-        pending_.insert(pending_.end(), data, data + count);
+        pending_.insert(pending_.end(), data.begin(), data.end());
         int bad = 0;
         takeActiveFrames(pending_, config_.tid, reads, &bad);
         // A serial call hands over at most 50 bytes and drops the rest: call
-        // again at once after a full one.
+        // again at once.
         return Result::Ok;
     }
-    if (!config_.serial() && status == MORVENT_NO_DATA) {
+    if (!config_.serial() && !waited) {
+        // Nothing, without waiting, on TCP: the reader closed the connection.
         error_ = "the reader closed the connection";
-        return Result::LinkLost;  // the connection was closed
-    }
-    if (status == MORVENT_INVALID_PORT) {
-        error_ = "active mode: " + statusText(status);
         return Result::LinkLost;
     }
     if (config_.serial()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -206,13 +195,14 @@ ReaderSource::Result ReaderSource::drain(std::vector<TagRead>& reads) {
 }
 
 bool ReaderSource::alive() {
-    unsigned char a = address_, pair[2], b[9];
-    const int status = GetReaderInformation(&a, pair, &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &b[8], port_);
-    if (linkFailure(status)) {
-        error_ = "the reader does not answer: " + statusText(status);
+    try {
+        reader_->info();
+        return true;
+    } catch (const morvent::Error& e) {
+        if (!linkFailure(e.status())) return true;
+        error_ = "the reader does not answer: " + std::string(e.what());
         return false;
     }
-    return true;
 }
 
 }  // namespace morventd

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "gateway/config.h"
+#include "morvent.hpp"
 
 namespace morventd {
 
@@ -29,7 +31,7 @@ void takeActiveFrames(std::vector<std::uint8_t>& pending, bool withTid, std::vec
 
 class ReaderSource {
 public:
-    explicit ReaderSource(const ReaderConfig& config) : config_(config) {}
+    explicit ReaderSource(const ReaderConfig& config);
     ~ReaderSource() { close(); }
     ReaderSource(const ReaderSource&) = delete;
     ReaderSource& operator=(const ReaderSource&) = delete;
@@ -48,8 +50,8 @@ private:
     bool alive();
 
     const ReaderConfig& config_;
-    int port_ = -1;
-    unsigned char address_ = 0xFF;
+    std::optional<morvent::Reader> reader_;
+    morvent::InventoryOptions options_;
     bool activeSet_ = false;
     int failures_ = 0;
     std::int64_t lastDataMs_ = 0;

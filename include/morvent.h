@@ -55,8 +55,78 @@ extern "C" {
 #define MORVENT_CMD_MISMATCH    0xEE /**< the response echoed another command code */
 #define MORVENT_PARAM_RANGE     0xFF /**< an argument was refused; nothing was sent */
 
+/* Reader statuses with a meaning of their own. Inventory answers carry tag
+ * records under the four inventory statuses; MORVENT_NO_TAG is not a failure. */
+#define MORVENT_INVENTORY_DONE      0x01 /**< tag records; the inventory is complete */
+#define MORVENT_INVENTORY_TIMEOUT   0x02 /**< tag records; the scan time ended the inventory */
+#define MORVENT_INVENTORY_MORE      0x03 /**< tag records; more frames follow */
+#define MORVENT_INVENTORY_FULL      0x04 /**< tag records; the reader could hold no more */
+#define MORVENT_NO_TAG              0xFB /**< no tag answered */
+#define MORVENT_READER_BAD_LENGTH   0xFD /**< the reader refused the request's length */
+#define MORVENT_READER_UNKNOWN_CMD  0xFE /**< the reader does not know the command */
+
+/* Error codes a tag reports with MORVENT_TAG_ERROR (errorCode). */
+#define MORVENT_TAG_ERR_OTHER              0x00 /**< other error */
+#define MORVENT_TAG_ERR_MEMORY_OVERRUN     0x03 /**< address past the end of the memory bank */
+#define MORVENT_TAG_ERR_MEMORY_LOCKED      0x04 /**< the memory is locked or permanently locked */
+#define MORVENT_TAG_ERR_PASSWORD           0x05 /**< wrong password, or the secured state is needed */
+#define MORVENT_TAG_ERR_INSUFFICIENT_POWER 0x0B /**< the tag had too little power */
+#define MORVENT_TAG_ERR_NON_SPECIFIC       0x0F /**< the tag refused the operation */
+
+/* Gen2 memory banks (memoryBank, maskBank). */
+#define MORVENT_BANK_RESERVED  0x00 /**< kill password (words 0-1), access password (words 2-3) */
+#define MORVENT_BANK_EPC       0x01 /**< StoredCRC, PC, then the EPC from word 2 */
+#define MORVENT_BANK_TID       0x02
+#define MORVENT_BANK_USER      0x03
+
+/* Gen2 lock areas (lockTarget of Lock_G2). */
+#define MORVENT_LOCK_KILL_PASSWORD    0x00
+#define MORVENT_LOCK_ACCESS_PASSWORD  0x01
+#define MORVENT_LOCK_EPC              0x02
+#define MORVENT_LOCK_TID              0x03
+#define MORVENT_LOCK_USER             0x04
+
+/* Gen2 lock modes (lockMode of Lock_G2). */
+#define MORVENT_LOCK_MODE_OPEN               0x00 /**< writable in the open and secured states */
+#define MORVENT_LOCK_MODE_PERMANENTLY_OPEN   0x01 /**< writable, and can never be locked */
+#define MORVENT_LOCK_MODE_SECURED            0x02 /**< writable (passwords readable) only when secured */
+#define MORVENT_LOCK_MODE_PERMANENTLY_LOCKED 0x03 /**< never writable (passwords never readable) */
+
+/* Baud codes (opening, SetBaudRate). */
+#define MORVENT_BAUD_9600    0
+#define MORVENT_BAUD_19200   1
+#define MORVENT_BAUD_38400   2
+#define MORVENT_BAUD_57600   5
+#define MORVENT_BAUD_115200  6
+
+/* Work modes (bits 0-1 of SetWorkMode's byte). */
+#define MORVENT_WORK_MODE_ANSWER   0x00 /**< the reader answers commands only */
+#define MORVENT_WORK_MODE_ACTIVE   0x01 /**< the reader sends tag records by itself */
+#define MORVENT_WORK_MODE_TRIGGER  0x02 /**< active while the trigger input is set */
+
 /** Size of the receive buffer a caller of the receive routines provides. */
 #define MORVENT_RECEIVE_BUFFER  8000
+
+/* ---- Names and version ------------------------------------------------- */
+
+/** The name of a status code, e.g. "MORVENT_COMM_ERROR"; a reader status
+ *  without a name of its own gives "READER_STATUS_0xNN". Never NULL; the
+ *  text is static. Values outside 0..255 give "MORVENT_UNKNOWN_STATUS". */
+MORVENT_API const char *MorventStatusName(int status);
+
+/** One line telling what a status code means, e.g. "link failure, time-out
+ *  or failed handshake". Never NULL; the text is static. */
+MORVENT_API const char *MorventStatusText(int status);
+
+/** The name of a tag's error code (errorCode on MORVENT_TAG_ERROR), e.g.
+ *  "MORVENT_TAG_ERR_PASSWORD"; others give "TAG_ERROR_0xNN". Never NULL. */
+MORVENT_API const char *MorventTagErrorName(int errorCode);
+
+/** One line telling what a tag's error code means. Never NULL. */
+MORVENT_API const char *MorventTagErrorText(int errorCode);
+
+/** The library's version, "major.minor.patch". */
+MORVENT_API const char *MorventVersion(void);
 
 /* ---- Frames ------------------------------------------------------------ */
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, builds the C example against it
-# with find_package(Morvent) and with pkg-config, and runs both, and the
+# with find_package(Morvent) and with pkg-config and the C++ example with
+# find_package(Morvent), and runs them, and the
 # installed tool, against the installed simulator.
 # Arguments: BUILD_DIR SOURCE_DIR SCRATCH_DIR
 set -euo pipefail
@@ -13,7 +14,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
-for file in include/morvent.h lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
+for file in include/morvent.h include/morvent.hpp lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
             lib/cmake/Morvent/MorventConfig.cmake; do
   [ -e "$prefix/$file" ] || fail "$file not installed"
 done
@@ -36,6 +37,29 @@ cmake --build "$scratch/cmake-consumer" >>"$scratch/consumer.log"
 "$scratch/cmake-consumer/list_tags" 127.0.0.1 "$port" >"$scratch/cmake.out"
 expect_tag "$scratch/cmake.out" "the find_package(Morvent) build"
 
+cmake -S "$source/examples/cpp" -B "$scratch/cpp-consumer" -DCMAKE_PREFIX_PATH="$prefix" >"$scratch/cpp-consumer.log"
+cmake --build "$scratch/cpp-consumer" >>"$scratch/cpp-consumer.log"
+"$scratch/cpp-consumer/tags" 127.0.0.1 "$port" >"$scratch/cpp.out"
+expect_tag "$scratch/cpp.out" "the C++ example"
+grep -q 'user memory of E20034120123456789ABCDEF: CAFEF00D' "$scratch/cpp.out" ||
+  { cat "$scratch/cpp.out"; fail "the C++ example did not read back what it wrote"; }
+
+# Python: the package `make install` put in the prefix finds the core beside
+# itself; `pip install ./python` into a venv, offline, finds it by MORVENT_LIB.
+site=$(ls -d "$prefix"/lib/python3*/dist-packages)
+[ -e "$site/morvent/libMorvent.so" ] || fail "the Python package has no link to libMorvent.so"
+PYTHONPATH=$site /usr/bin/python3 "$source/examples/python/tags.py" 127.0.0.1 "$port" >"$scratch/python-installed.out"
+expect_tag "$scratch/python-installed.out" "the installed Python package"
+/usr/bin/python3 -m venv --system-site-packages "$scratch/venv"
+cp -r "$source/python" "$scratch/python-source"  # pip builds in the source tree; keep it clean
+"$scratch/venv/bin/pip" install -q --no-build-isolation --no-index "$scratch/python-source" >"$scratch/pip.log" 2>&1 ||
+  { cat "$scratch/pip.log"; fail "pip install ./python"; }
+MORVENT_LIB=$prefix/lib/libMorvent.so "$scratch/venv/bin/python" "$source/examples/python/tags.py" 127.0.0.1 "$port" \
+  >"$scratch/python.out"
+expect_tag "$scratch/python.out" "the Python example"
+grep -q 'user memory of E20034120123456789ABCDEF: CAFEF00D' "$scratch/python.out" ||
+  { cat "$scratch/python.out"; fail "the Python example did not read back what it wrote"; }
+
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 cc -o "$scratch/list_tags_pc" "$source/examples/c/list_tags.c" $(pkg-config --cflags --libs morvent) \
    -Wl,-rpath,"$(pkg-config --variable=libdir morvent)"
@@ -44,4 +68,4 @@ expect_tag "$scratch/pkgconfig.out" "the pkg-config build"
 
 "$prefix/bin/morvent" --tcp "127.0.0.1:$port" inventory >"$scratch/tool.out"
 expect_tag "$scratch/tool.out" "the installed morvent"
-echo "install test: the CMake and pkg-config consumers and the installed tool listed the tags"
+echo "install test: the C and C++ CMake consumers, the pkg-config consumer, the Python package (installed and from pip) and the installed tool listed the tags"

@@ -1,0 +1,109 @@
+// The one table of status codes and tag error codes: their names and what
+// they mean. The tool and the language APIs all take their texts from here.
+#include <array>
+
+#include "morvent.h"
+
+#ifndef MORVENT_VERSION_TEXT
+#define MORVENT_VERSION_TEXT "0.0.0"
+#endif
+
+namespace {
+
+struct Named {
+    int code;
+    const char* name;
+    const char* text;
+};
+
+const Named kStatuses[] = {
+    {MORVENT_OK, "MORVENT_OK", "success"},
+    {MORVENT_INVENTORY_DONE, "MORVENT_INVENTORY_DONE", "inventory answer carrying tag records; the inventory is complete"},
+    {MORVENT_INVENTORY_TIMEOUT, "MORVENT_INVENTORY_TIMEOUT",
+     "inventory answer carrying tag records; the scan time ended the inventory"},
+    {MORVENT_INVENTORY_MORE, "MORVENT_INVENTORY_MORE", "inventory answer carrying tag records; more frames follow"},
+    {MORVENT_INVENTORY_FULL, "MORVENT_INVENTORY_FULL",
+     "inventory answer carrying tag records; the reader could hold no more"},
+    {MORVENT_NO_DATA, "MORVENT_NO_DATA", "the reader sent nothing by itself"},
+    {MORVENT_COMM_ERROR, "MORVENT_COMM_ERROR", "link failure, time-out or failed handshake"},
+    {MORVENT_CRC_ERROR, "MORVENT_CRC_ERROR", "the answer's CRC did not check"},
+    {MORVENT_PORT_OPEN, "MORVENT_PORT_OPEN", "the port is already open"},
+    {MORVENT_INVALID_PORT, "MORVENT_INVALID_PORT", "port index out of range, port not open, or device not openable"},
+    {MORVENT_CMD_MISMATCH, "MORVENT_CMD_MISMATCH", "the answer echoed another command code"},
+    {MORVENT_NO_TAG, "MORVENT_NO_TAG", "no tag answered in the field"},
+    {MORVENT_TAG_ERROR, "MORVENT_TAG_ERROR", "the tag reported an error"},
+    {MORVENT_READER_BAD_LENGTH, "MORVENT_READER_BAD_LENGTH", "the reader refused the request's length"},
+    {MORVENT_READER_UNKNOWN_CMD, "MORVENT_READER_UNKNOWN_CMD", "the reader does not know the command"},
+    {MORVENT_PARAM_RANGE, "MORVENT_PARAM_RANGE", "a value was out of range (refused by the library or the reader)"},
+};
+
+const Named kTagErrors[] = {
+    {MORVENT_TAG_ERR_OTHER, "MORVENT_TAG_ERR_OTHER", "other error"},
+    {MORVENT_TAG_ERR_MEMORY_OVERRUN, "MORVENT_TAG_ERR_MEMORY_OVERRUN", "address past the end of the memory bank"},
+    {MORVENT_TAG_ERR_MEMORY_LOCKED, "MORVENT_TAG_ERR_MEMORY_LOCKED", "the memory is locked or permanently locked"},
+    {MORVENT_TAG_ERR_PASSWORD, "MORVENT_TAG_ERR_PASSWORD", "wrong password, or the operation needs the secured state"},
+    {MORVENT_TAG_ERR_INSUFFICIENT_POWER, "MORVENT_TAG_ERR_INSUFFICIENT_POWER", "the tag had too little power"},
+    {MORVENT_TAG_ERR_NON_SPECIFIC, "MORVENT_TAG_ERR_NON_SPECIFIC", "the tag refused the operation"},
+};
+
+// "PREFIX0xNN" for every byte value, built once at compile time, so that a
+// code without a name of its own still gets a static name.
+template <std::size_t N>
+struct HexNames {
+    std::array<std::array<char, N + 5>, 256> names{};
+    constexpr explicit HexNames(const char (&prefix)[N + 1]) {
+        const char digits[] = "0123456789ABCDEF";
+        for (int code = 0; code < 256; ++code) {
+            auto& name = names[code];
+            for (std::size_t i = 0; i < N; ++i) name[i] = prefix[i];
+            name[N] = '0';
+            name[N + 1] = 'x';
+            name[N + 2] = digits[code >> 4];
+            name[N + 3] = digits[code & 15];
+            name[N + 4] = '\0';
+        }
+    }
+};
+
+constexpr HexNames<14> kReaderStatusNames("READER_STATUS_");
+constexpr HexNames<10> kTagErrorNames("TAG_ERROR_");
+
+template <std::size_t M>
+const Named* find(const Named (&table)[M], int code) {
+    for (const Named& entry : table) {
+        if (entry.code == code) return &entry;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+MORVENT_API const char* MorventStatusName(int status) {
+    if (const Named* known = find(kStatuses, status)) return known->name;
+    if (status < 0 || status > 255) return "MORVENT_UNKNOWN_STATUS";
+    return kReaderStatusNames.names[status].data();
+}
+
+MORVENT_API const char* MorventStatusText(int status) {
+    if (const Named* known = find(kStatuses, status)) return known->text;
+    if (status < 0 || status > 255) return "not a status code of the library";
+    return "status byte passed through from the reader";
+}
+
+MORVENT_API const char* MorventTagErrorName(int errorCode) {
+    if (const Named* known = find(kTagErrors, errorCode)) return known->name;
+    if (errorCode < 0 || errorCode > 255) return "MORVENT_TAG_ERR_NONE";
+    return kTagErrorNames.names[errorCode].data();
+}
+
+MORVENT_API const char* MorventTagErrorText(int errorCode) {
+    if (const Named* known = find(kTagErrors, errorCode)) return known->text;
+    if (errorCode < 0 || errorCode > 255) return "no tag error";
+    return "error code reported by the tag";
+}
+
+MORVENT_API const char* MorventVersion(void) { return MORVENT_VERSION_TEXT; }
+
+}

@@ -1,0 +1,629 @@
+"""Python API for UHF RFID readers, over the C library libMorvent.
+
+    import morvent
+
+    with morvent.Reader.tcp("127.0.0.1", 6000) as reader:
+        for tag in reader.inventory():
+            print(tag)                      # the EPC in hex
+
+Failures raise :class:`MorventError`. Statuses that are not failures are
+results: an empty field gives an empty list, and nothing sent by the reader
+in its active mode gives ``b""``. All readers of a process share the core's
+one link lock: exchanges never overlap, whatever the link.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import enum
+import time
+from dataclasses import dataclass, field
+from typing import Iterator, List, Optional, Tuple, Union
+
+from . import _core
+
+__all__ = [
+    "Bank", "LockArea", "LockMode", "WorkMode", "Mask", "Tag", "Tag6B", "ReaderInfo", "SystemParameters",
+    "BufferRecord", "MorventError", "Reader", "ANY", "status_name", "status_text", "tag_error_name", "version",
+]
+
+# Status codes with a meaning of their own (the full list is in morvent.h).
+OK = 0x00
+INVENTORY_DONE, INVENTORY_TIMEOUT, INVENTORY_MORE, INVENTORY_FULL = 0x01, 0x02, 0x03, 0x04
+NO_DATA = 0x0E
+COMM_ERROR = 0x30
+INVALID_PORT = 0x37
+NO_TAG = 0xFB
+TAG_ERROR = 0xFC
+PARAM_RANGE = 0xFF
+
+_BAUD_CODES = {9600: 0, 19200: 1, 38400: 2, 57600: 5, 115200: 6}
+
+
+def status_name(status: int) -> str:
+    """The name of a status code, e.g. ``"MORVENT_COMM_ERROR"``."""
+    return _core.lib().MorventStatusName(status).decode()
+
+
+def status_text(status: int) -> str:
+    """What a status code means, in one line."""
+    return _core.lib().MorventStatusText(status).decode()
+
+
+def tag_error_name(code: int) -> str:
+    """The name of a tag's error code, e.g. ``"MORVENT_TAG_ERR_PASSWORD"``."""
+    return _core.lib().MorventTagErrorName(code).decode()
+
+
+def version() -> str:
+    """The version of the loaded libMorvent."""
+    return _core.lib().MorventVersion().decode()
+
+
+class Bank(enum.IntEnum):
+    """Gen2 memory banks."""
+    RESERVED = 0
+    EPC = 1
+    TID = 2
+    USER = 3
+
+
+class LockArea(enum.IntEnum):
+    """What ``Reader.lock`` locks."""
+    KILL_PASSWORD = 0
+    ACCESS_PASSWORD = 1
+    EPC = 2
+    TID = 3
+    USER = 4
+
+
+class LockMode(enum.IntEnum):
+    """How ``Reader.lock`` locks it."""
+    OPEN = 0
+    PERMANENTLY_OPEN = 1
+    SECURED = 2
+    PERMANENTLY_LOCKED = 3
+
+
+class WorkMode(enum.IntEnum):
+    """The reader's work mode: answering commands, or sending tags by itself."""
+    ANSWER = 0
+    ACTIVE = 1
+    TRIGGER = 2
+
+
+class MorventError(Exception):
+    """A failed command.
+
+    ``status`` is the status code, ``name`` and ``meaning`` its name and
+    meaning, ``operation`` the C function that failed, and ``tag_error`` the
+    tag's error code when the status is MORVENT_TAG_ERROR (else ``None``).
+    """
+
+    def __init__(self, status: int, operation: str, tag_error: Optional[int] = None, detail: str = "") -> None:
+        self.status = status
+        self.operation = operation
+        self.name = status_name(status)
+        self.meaning = status_text(status)
+        self.tag_error = tag_error
+        self.tag_error_name = tag_error_name(tag_error) if tag_error is not None else None
+        message = f"{operation}: {self.name} (0x{status & 0xFF:02X}): {self.meaning}"
+        if tag_error is not None:
+            message += f"; tag error {self.tag_error_name}: {_core.lib().MorventTagErrorText(tag_error).decode()}"
+        if detail:
+            message += f" ({detail})"
+        super().__init__(message)
+
+
+@dataclass(frozen=True)
+class Mask:
+    """A Gen2 selection mask: tags whose ``bank`` holds ``bits`` from bit
+    ``bit_address`` on (the EPC starts at bit 0x20 of the EPC bank).
+    ``bit_length`` None means all of ``bits``."""
+    bits: bytes
+    bank: Bank = Bank.EPC
+    bit_address: int = 0x20
+    bit_length: Optional[int] = None
+
+    @property
+    def length(self) -> int:
+        return len(self.bits) * 8 if self.bit_length is None else self.bit_length
+
+
+@dataclass(frozen=True)
+class Tag:
+    """A Gen2 tag from an inventory; ``str(tag)`` is the EPC in hex."""
+    epc: bytes
+    tid: bytes = b""
+
+    def __str__(self) -> str:
+        return self.epc.hex().upper()
+
+
+class _Any:
+    def __repr__(self) -> str:
+        return "morvent.ANY"
+
+
+ANY = _Any()
+"""Addresses whichever tag answers first."""
+
+TagRef = Union[Tag, bytes, Mask, _Any]
+Password = Union[bytes, int]
+
+
+@dataclass(frozen=True)
+class Tag6B:
+    """An ISO 18000-6B tag: the antenna byte and the 8-byte uid."""
+    antenna: int
+    uid: bytes
+
+
+@dataclass(frozen=True)
+class ReaderInfo:
+    """What the reader reports about itself; ``raw`` holds the 11 bytes as sent."""
+    address: int
+    raw: bytes
+
+    version = property(lambda self: (self.raw[0], self.raw[1]))
+    reader_type = property(lambda self: self.raw[2])
+    protocols = property(lambda self: self.raw[3])
+    region = property(lambda self: (self.raw[4], self.raw[5]))
+    power = property(lambda self: self.raw[6])
+    scan_time = property(lambda self: self.raw[7])  # 100 ms units
+    baud_code = property(lambda self: self.raw[8])
+
+
+@dataclass(frozen=True)
+class SystemParameters:
+    """The work-mode parameters the reader reports."""
+    work_mode: int
+    eas_sensitivity: int
+    trigger_time: int
+    response: Tuple[int, int]
+    inventory_interval: int
+    mask: Mask
+    tag_type: int
+    antenna: int
+    beep: int
+
+
+@dataclass(frozen=True)
+class BufferRecord:
+    """One record of the reader's tag buffer."""
+    tag_type: int
+    antenna: int
+    read_count: int
+    last_seen: Tuple[int, ...]  # year - 2000, month, day, hour, minute, second
+    id: bytes
+
+
+def split_records(data: bytes, with_tid: bool) -> List[Tag]:
+    """Takes inventory tag records apart: a length byte and the EPC, then
+    with ``with_tid`` a length byte and the TID. Raises MorventError when a
+    record runs past the end."""
+    tags = []
+    at = 0
+
+    def field_at() -> bytes:
+        nonlocal at
+        if at >= len(data) or at + 1 + data[at] > len(data):
+            raise MorventError(COMM_ERROR, "Inventory_G2", detail="a tag record runs past the end of the answer")
+        value = bytes(data[at + 1:at + 1 + data[at]])
+        at += 1 + data[at]
+        return value
+
+    while at < len(data):
+        epc = field_at()
+        tags.append(Tag(epc, field_at() if with_tid else b""))
+    return tags
+
+
+def _password(value: Password) -> "ctypes.Array[ctypes.c_ubyte]":
+    if isinstance(value, int):
+        if not 0 <= value <= 0xFFFFFFFF:
+            raise MorventError(PARAM_RANGE, "password", detail="a password is 32 bits")
+        value = value.to_bytes(4, "big")
+    if len(value) != 4:
+        raise MorventError(PARAM_RANGE, "password", detail="a password is 4 bytes")
+    return _core.buffer(bytes(value))
+
+
+class _Selection:
+    """The four selection-mask fields as the C functions take them."""
+
+    def __init__(self, mask: Optional[Mask], operation: str) -> None:
+        self.bank, self.address, self.length, self.bits = 0, _core.buffer(b"\0\0"), 0, _core.buffer(b"")
+        if mask is None:
+            return
+        length = mask.length
+        if not 0 <= length <= 255 or len(mask.bits) < (length + 7) // 8:
+            raise MorventError(PARAM_RANGE, operation, detail="a mask is at most 255 bits, and needs a byte per 8 of them")
+        self.bank = int(mask.bank)
+        self.address = _core.buffer(mask.bit_address.to_bytes(2, "big"))
+        self.length = length
+        self.bits = _core.buffer(bytes(mask.bits))
+
+
+class _Addressed:
+    """Tag addressing: EPC words, or 0xFF and the selection mask."""
+
+    def __init__(self, tag: TagRef, operation: str) -> None:
+        self.mask = _Selection(None, operation)
+        self.words = 0
+        self.epc = _core.buffer(b"")
+        if isinstance(tag, Tag):
+            tag = tag.epc
+        if isinstance(tag, Mask):
+            self.words = 0xFF
+            self.mask = _Selection(tag, operation)
+        elif isinstance(tag, (bytes, bytearray)):
+            self.words = _epc_words(bytes(tag), operation)
+            self.epc = _core.buffer(bytes(tag))
+        elif tag is not ANY:
+            raise TypeError("a tag is a Tag, its EPC as bytes, a Mask or morvent.ANY")
+
+    def args(self) -> tuple:
+        return (self.mask.bank, self.mask.address, self.mask.length, self.mask.bits)
+
+
+def _epc_words(epc: bytes, operation: str) -> int:
+    if len(epc) % 2 or len(epc) > 30:
+        raise MorventError(PARAM_RANGE, operation, detail="an EPC is 0 to 15 whole words (an even number of bytes, at most 30)")
+    return len(epc) // 2
+
+
+class Reader:
+    """One open link to a reader; closed by ``close()``, at the end of a
+    ``with`` block, or when the object is collected."""
+
+    def __init__(self) -> None:
+        raise TypeError("open a reader with Reader.tcp(), Reader.serial() or Reader.auto_serial()")
+
+    @classmethod
+    def _new(cls, kind: str, number: int, host: str = "", baud: int = 57600, address: int = 0xFF) -> "Reader":
+        reader = cls.__new__(cls)
+        reader._kind, reader._number, reader._host, reader._baud = kind, number, host, baud
+        reader._address, reader._port, reader.answered_address = address, -1, 0xFF
+        return reader
+
+    @classmethod
+    def tcp(cls, host: str, port: int, address: int = 0xFF) -> "Reader":
+        """Opens a network reader; ``address`` is what commands carry (0xFF: whichever reader answers)."""
+        reader = cls._new("tcp", port, host=host, address=address)
+        reader.reopen()
+        return reader
+
+    @classmethod
+    def serial(cls, com: int, baud: int = 57600, address: int = 0xFF) -> "Reader":
+        """Opens serial port COM``com`` at ``baud`` bit/s."""
+        reader = cls._new("serial", com, baud=baud, address=address)
+        reader.reopen()
+        return reader
+
+    @classmethod
+    def auto_serial(cls, baud: int = 57600, address: int = 0xFF) -> "Reader":
+        """Opens the first of COM1..COM12 where a reader answers."""
+        reader = cls._new("serial", 0, baud=baud, address=address)
+        answered, com, port = ctypes.c_ubyte(0xFF), ctypes.c_int(-1), ctypes.c_int(-1)
+        status = _core.lib().AutoOpenComPort(ctypes.byref(com), ctypes.byref(answered), _baud_code(baud),
+                                             ctypes.byref(port))
+        if status != OK:
+            raise MorventError(status, "AutoOpenComPort", detail="COM1 to COM12")
+        reader._number, reader._port, reader.answered_address = com.value, port.value, answered.value
+        return reader
+
+    # ---- the link ----
+
+    def reopen(self) -> None:
+        """Opens the same link again (after ``close()``, or to recover a broken link)."""
+        self.close()
+        answered, port = ctypes.c_ubyte(0xFF), ctypes.c_int(-1)
+        if self._kind == "tcp":
+            operation = "OpenNetPort"
+            status = _core.lib().OpenNetPort(self._number, self._host.encode(), ctypes.byref(answered),
+                                             ctypes.byref(port))
+            where = f"{self._host}:{self._number}"
+        else:
+            operation = "OpenComPort"
+            status = _core.lib().OpenComPort(self._number, ctypes.byref(answered), _baud_code(self._baud),
+                                             ctypes.byref(port))
+            where = f"COM{self._number}"
+        if status != OK:
+            raise MorventError(status, operation, detail=where)
+        self._port, self.answered_address = port.value, answered.value
+
+    def close(self) -> None:
+        """Closes the link; closing twice does nothing."""
+        port, self._port = getattr(self, "_port", -1), -1
+        if port >= 1024:
+            _core.lib().CloseNetPort(port)
+        elif port > 0:
+            _core.lib().CloseSpecComPort(port)
+
+    @property
+    def is_open(self) -> bool:
+        return self._port >= 0
+
+    @property
+    def port(self) -> int:
+        """The port index for the C functions (COM number or TCP port); -1 when closed."""
+        return self._port
+
+    @property
+    def address(self) -> int:
+        """The reader address the commands carry."""
+        return self._address
+
+    def __enter__(self) -> "Reader":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        try:
+            self.close()
+        except Exception:  # the interpreter may be shutting down
+            pass
+
+    def _open_port(self) -> int:
+        if self._port < 0:
+            raise MorventError(INVALID_PORT, "Reader", detail="the reader is closed")
+        return self._port
+
+    def _addr(self) -> "ctypes.c_ubyte":
+        return ctypes.c_ubyte(self._address)
+
+    def _call(self, name: str, *args: object) -> None:
+        status = getattr(_core.lib(), name)(ctypes.byref(self._addr()), *args, self._open_port())
+        if status != OK:
+            raise MorventError(status, name)
+
+    def _tag_call(self, name: str, *args: object) -> None:
+        error = ctypes.c_int(-1)
+        status = getattr(_core.lib(), name)(ctypes.byref(self._addr()), *args, ctypes.byref(error),
+                                            self._open_port())
+        if status != OK:
+            raise MorventError(status, name, error.value if status == TAG_ERROR else None)
+
+    # ---- reader information and inventory ----
+
+    def info(self) -> ReaderInfo:
+        """Reads the reader information."""
+        address = self._addr()
+        raw = (ctypes.c_ubyte * 11)()
+        base = ctypes.addressof(raw)
+        cells = [ctypes.cast(base + i, _core.pu8) for i in (0,) + tuple(range(2, 11))]
+        status = _core.lib().GetReaderInformation(ctypes.byref(address), *cells, self._open_port())
+        if status != OK:
+            raise MorventError(status, "GetReaderInformation")
+        return ReaderInfo(address.value, bytes(raw))
+
+    def inventory(self, mask: Union[Mask, bytes, None] = None,
+                  tid: Union[Tuple[int, int], int, None] = None) -> List[Tag]:
+        """Every tag that answers, counted from the records of every frame.
+
+        ``mask``: a Mask, or bytes the EPC begins with. ``tid``: the TID
+        words to read with each tag, as (word address, word count) or a
+        count from word 0; they land in ``tag.tid``."""
+        if isinstance(mask, (bytes, bytearray)):
+            mask = Mask(bytes(mask))
+        selection = _Selection(mask, "Inventory_G2")
+        tid_address, tid_words = (0, tid) if isinstance(tid, int) else (tid or (0, 0))
+        records = (ctypes.c_ubyte * 5000)()
+        frame_info, length, count = ctypes.c_ubyte(0), ctypes.c_int(0), ctypes.c_int(0)
+        status = _core.lib().Inventory_G2(
+            ctypes.byref(self._addr()), selection.bank, selection.address, selection.length, selection.bits,
+            1 if mask is not None else 0, tid_address, tid_words, 1 if tid is not None else 0, records,
+            ctypes.byref(frame_info), ctypes.byref(length), ctypes.byref(count), self._open_port())
+        if not (INVENTORY_DONE <= status <= INVENTORY_FULL or status == NO_TAG):
+            raise MorventError(status, "Inventory_G2")
+        return split_records(bytes(records[:max(0, min(length.value, 5000))]), tid is not None)
+
+    def watch(self, interval: float = 0.0, rounds: Optional[int] = None,
+              mask: Union[Mask, bytes, None] = None,
+              tid: Union[Tuple[int, int], int, None] = None) -> Iterator[List[Tag]]:
+        """Inventory rounds, one list of tags per round, ``interval`` seconds
+        apart, until ``rounds`` have run, the loop breaks, or the reader is
+        closed (from any thread). A failed round raises MorventError."""
+        done = 0
+        while rounds is None or done < rounds:
+            if not self.is_open:
+                return
+            try:
+                tags = self.inventory(mask=mask, tid=tid)
+            except MorventError:
+                if not self.is_open:  # closed while the round ran
+                    return
+                raise
+            done += 1
+            yield tags
+            if interval > 0 and (rounds is None or done < rounds):
+                time.sleep(interval)
+
+    # ---- Gen2 memory and protection ----
+
+    def read(self, tag: TagRef, bank: int, word_pointer: int, word_count: int, password: Password = bytes(4)) -> bytes:
+        """Reads ``word_count`` words of a bank from ``word_pointer`` on."""
+        t = _Addressed(tag, "ReadData_G2")
+        data = (ctypes.c_ubyte * max(1, 2 * word_count))()
+        self._tag_call("ReadData_G2", t.epc, t.words, int(bank), word_pointer, word_count, _password(password),
+                       *t.args(), data)
+        return bytes(data[:2 * word_count])
+
+    def write(self, tag: TagRef, bank: int, word_pointer: int, data: bytes, password: Password = bytes(4),
+              block: bool = False) -> None:
+        """Writes whole words (an even number of bytes) from ``word_pointer`` on."""
+        name = "BlockWrite_G2" if block else "WriteData_G2"
+        if not data or len(data) % 2 or len(data) > 510:
+            raise MorventError(PARAM_RANGE, name, detail="write 1 to 255 whole words (an even number of bytes)")
+        t = _Addressed(tag, name)
+        self._tag_call(name, t.epc, len(data) // 2, t.words, int(bank), word_pointer, _core.buffer(bytes(data)),
+                       _password(password), *t.args())
+
+    def erase(self, tag: TagRef, bank: int, word_pointer: int, word_count: int, password: Password = bytes(4)) -> None:
+        """Erases ``word_count`` words of a bank."""
+        t = _Addressed(tag, "BlockErase_G2")
+        self._tag_call("BlockErase_G2", t.epc, t.words, int(bank), word_pointer, word_count, _password(password),
+                       *t.args())
+
+    def write_epc(self, epc: bytes, password: Password = bytes(4)) -> None:
+        """Gives the tag in the field a new EPC (whole words, at most 15)."""
+        words = _epc_words(bytes(epc), "WriteEPC_G2")
+        self._tag_call("WriteEPC_G2", _password(password), _core.buffer(bytes(epc)), words)
+
+    def lock(self, tag: TagRef, area: LockArea, mode: LockMode, password: Password) -> None:
+        """Locks or unlocks an area of a tag."""
+        t = _Addressed(tag, "Lock_G2")
+        self._tag_call("Lock_G2", t.epc, t.words, int(area), int(mode), _password(password), *t.args())
+
+    def kill(self, tag: TagRef, kill_password: Password) -> None:
+        """Kills a tag with its kill password."""
+        t = _Addressed(tag, "KillTag_G2")
+        self._tag_call("KillTag_G2", t.epc, t.words, _password(kill_password), *t.args())
+
+    # ---- ISO 18000-6B ----
+
+    def inventory_6b(self) -> List[Tag6B]:
+        """The ISO 18000-6B tags in the field."""
+        records = (ctypes.c_ubyte * (255 * 9))()
+        count = ctypes.c_int(0)
+        status = _core.lib().InventoryMultiple_6B(ctypes.byref(self._addr()), 0, 0, 0, _core.buffer(bytes(8)), records,
+                                                  ctypes.byref(count), self._open_port())
+        if status == NO_TAG:
+            return []
+        if status != OK:
+            raise MorventError(status, "InventoryMultiple_6B")
+        return [Tag6B(records[9 * i], bytes(records[9 * i + 1:9 * i + 9])) for i in range(min(count.value, 255))]
+
+    def read_6b(self, uid: bytes, start: int, count: int) -> bytes:
+        """Reads ``count`` bytes of a 6B tag from ``start`` on."""
+        data = (ctypes.c_ubyte * max(1, count))()
+        self._tag_call("ReadData_6B", _core.buffer(bytes(uid), 8), start, count, data)
+        return bytes(data[:count])
+
+    def write_6b(self, uid: bytes, start: int, data: bytes) -> None:
+        """Writes at most 242 bytes to a 6B tag from ``start`` on."""
+        if len(data) > 242:
+            raise MorventError(PARAM_RANGE, "WriteData_6B", detail="at most 242 bytes at once")
+        written = ctypes.c_ubyte(0)
+        self._tag_call("WriteData_6B", _core.buffer(bytes(uid), 8), start, _core.buffer(bytes(data)), len(data),
+                       ctypes.byref(written))
+
+    # ---- settings ----
+
+    def set_power(self, power: int) -> None:
+        self._call("SetRfPower", power)
+
+    def set_scan_time(self, hundreds_of_ms: int) -> None:
+        self._call("SetInventoryScanTime", hundreds_of_ms)
+
+    def set_region(self, region1: int, region2: int) -> None:
+        self._call("SetRegion", region1, region2)
+
+    def set_address(self, new_address: int) -> None:
+        """Gives the reader a new address; a Reader that addressed the old one follows it."""
+        self._call("SetAddress", new_address)
+        if self._address != 0xFF:
+            self._address = new_address
+
+    def set_baud_rate(self, bits_per_second: int) -> None:
+        """Changes the reader's line speed; a serial Reader follows it."""
+        self._call("SetBaudRate", _baud_code(bits_per_second))
+        if self._kind == "serial":
+            self._baud = bits_per_second
+
+    def set_work_mode(self, mode: int) -> None:
+        self._call("SetWorkMode", int(mode))
+
+    def set_mask(self, mask: Union[Mask, bytes]) -> None:
+        """The selection mask of the active mode."""
+        if isinstance(mask, (bytes, bytearray)):
+            mask = Mask(bytes(mask))
+        s = _Selection(mask, "SetMask")
+        self._call("SetMask", s.bank, s.address, s.length, s.bits)
+
+    def set_inventory_interval(self, hundreds_of_ms: int) -> None:
+        self._call("SetInventoryInterval", hundreds_of_ms)
+
+    def set_tid_parameters(self, word_address: int, word_count: int) -> None:
+        """The TID words active-mode records carry (count 0: none)."""
+        self._call("SetTIDParameter", word_address, word_count)
+
+    def system_parameters(self) -> SystemParameters:
+        cells = [ctypes.c_ubyte(0) for _ in range(9)]
+        mask_address, mask = (ctypes.c_ubyte * 2)(), (ctypes.c_ubyte * 32)()
+        ext = [ctypes.c_ubyte(0) for _ in range(3)]
+        refs = [ctypes.byref(c) for c in cells]
+        status = _core.lib().GetSystemParameter(
+            ctypes.byref(self._addr()), *refs[:6], refs[6], mask_address, refs[7], mask,
+            *[ctypes.byref(c) for c in ext], self._open_port())
+        if status != OK:
+            raise MorventError(status, "GetSystemParameter")
+        v = [c.value for c in cells]
+        length = v[7]
+        stored = Mask(bytes(mask[:(length + 7) // 8]), Bank(v[6]) if v[6] <= 3 else v[6],  # type: ignore[arg-type]
+                      mask_address[0] << 8 | mask_address[1], length)
+        return SystemParameters(v[0], v[1], v[2], (v[3], v[4]), v[5], stored, ext[0].value, ext[1].value, ext[2].value)
+
+    def read_active_mode_data(self) -> bytes:
+        """The bytes the reader sent by itself (response frames back to back); ``b""`` when none came."""
+        data, count = (ctypes.c_ubyte * 8000)(), ctypes.c_int(0)
+        status = _core.lib().ReadActiveModeData(data, ctypes.byref(count), self._open_port())
+        if status == NO_DATA:
+            return b""
+        if status != OK:
+            raise MorventError(status, "ReadActiveModeData")
+        return bytes(data[:max(0, min(count.value, 8000))])
+
+    # ---- clock, tag buffer, GPIO, transparent commands ----
+
+    def clock(self) -> Tuple[int, ...]:
+        """The reader's clock: year - 2000, month, day, hour, minute, second."""
+        value = (ctypes.c_ubyte * 6)()
+        self._call("GetTime", value)
+        return tuple(value)
+
+    def set_clock(self, clock: Tuple[int, ...]) -> None:
+        self._call("SetReal_timeClock", _core.buffer(bytes(clock), 6))
+
+    def tag_buffer(self) -> List[BufferRecord]:
+        data, size = (ctypes.c_ubyte * 5000)(), ctypes.c_int(0)
+        self._call("GetTagBufferInfo", data, ctypes.byref(size))
+        raw, records, at = bytes(data[:max(0, min(size.value, 5000))]), [], 0
+        while at + 12 <= len(raw) and at + 12 + raw[at + 11] <= len(raw):
+            length = raw[at + 11]
+            records.append(BufferRecord(raw[at], raw[at + 1], raw[at + 2] << 8 | raw[at + 3],
+                                        tuple(raw[at + 4:at + 10]), raw[at + 12:at + 12 + length]))
+            at += 12 + length
+        return records
+
+    def clear_tag_buffer(self) -> None:
+        self._call("ClearTagBuffer")
+
+    def set_gpio(self, outputs: int) -> None:
+        self._call("SetGPIO", outputs)
+
+    def gpio(self) -> int:
+        value = ctypes.c_ubyte(0)
+        self._call("GetGPIOStatus", ctypes.byref(value))
+        return value.value
+
+    def set_relay(self, relay: int) -> None:
+        self._call("SetRelay", relay)
+
+    def transparent(self, parameter: int, data: bytes) -> bytes:
+        """Passes ``data`` (at most 250 bytes) to the reader after ``parameter``; the answer's data."""
+        if len(data) > 250:
+            raise MorventError(PARAM_RANGE, "TransparentCMD", detail="at most 250 bytes")
+        length, answer = ctypes.c_ubyte(0), (ctypes.c_ubyte * 250)()
+        self._call("TransparentCMD", parameter, len(data), _core.buffer(bytes(data)), ctypes.byref(length), answer)
+        return bytes(answer[:min(length.value, 250)])
+
+
+def _baud_code(bits_per_second: int) -> int:
+    if bits_per_second not in _BAUD_CODES:
+        raise MorventError(PARAM_RANGE, "baud rate",
+                           detail=f"{bits_per_second} bit/s; use 9600, 19200, 38400, 57600 or 115200")
+    return _BAUD_CODES[bits_per_second]
