@@ -26,6 +26,10 @@ Reader options:
   --baud CODE           serial line speed code: 0 9600, 1 19200, 2 38400,
                         5 57600 (default), 6 115200
   --at-delay MS         answer ChangeATMode after MS milliseconds
+A moving tag field (besides the scenario's tags):
+  --arrive-rate N       N new tags enter the field per second (0: none)
+  --stay S[-S2]         each stays S seconds, or between S and S2 (default 2-6)
+  --population-max N    at most N moving tags in the field at once (default 1000)
 Faults (rates are per answer, 0 to 1; --seed makes a run repeatable):
   --seed N  --latency MS  --split RATE  --split-gap MS  --corrupt-crc RATE
   --wrong-echo RATE  --drop RATE  --stray-before RATE  --stray-after RATE
@@ -53,7 +57,8 @@ void onSignal(int) {
 bool takesValue(const std::string& flag) {
     static const char* const flags[] = {"--tcp", "--scenario", "--address", "--baud", "--at-delay", "--seed",
                                         "--latency", "--split", "--split-gap", "--corrupt-crc", "--wrong-echo",
-                                        "--drop", "--stray-before", "--stray-after", "--close-after", "--run-for"};
+                                        "--drop", "--stray-before", "--stray-after", "--close-after", "--run-for",
+                                        "--arrive-rate", "--stay", "--population-max"};
     for (const char* f : flags)
         if (flag == f) return true;
     return false;
@@ -70,6 +75,13 @@ double rate(const std::string& flag, const std::string& value) {
     char* end = nullptr;
     const double r = std::strtod(value.c_str(), &end);
     if (value.empty() || *end || r < 0 || r > 1) throw std::runtime_error(flag + ": not a rate from 0 to 1: " + value);
+    return r;
+}
+
+double seconds(const std::string& flag, const std::string& value) {
+    char* end = nullptr;
+    const double r = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end || !(r >= 0)) throw std::runtime_error(flag + ": not a number of seconds: " + value);
     return r;
 }
 
@@ -90,6 +102,14 @@ void applyOverride(sim::Scenario& s, const std::string& flag, const std::string&
     else if (flag == "--stray-before") f.strayBefore = rate(flag, value);
     else if (flag == "--stray-after") f.strayAfter = rate(flag, value);
     else if (flag == "--close-after") f.closeAfter = static_cast<unsigned>(whole(flag, value));
+    else if (flag == "--arrive-rate") s.population.ratePerS = seconds(flag, value);
+    else if (flag == "--population-max") s.population.max = static_cast<unsigned>(whole(flag, value));
+    else if (flag == "--stay") {
+        const auto dash = value.find('-');
+        s.population.staySMin = seconds(flag, value.substr(0, dash));
+        s.population.staySMax = dash == std::string::npos ? s.population.staySMin : seconds(flag, value.substr(dash + 1));
+        if (s.population.staySMax < s.population.staySMin) throw std::runtime_error("--stay: S2 below S");
+    }
 }
 
 std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {

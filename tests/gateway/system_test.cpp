@@ -199,6 +199,41 @@ TEST_F(GatewayTest, WorkerAndReaderComeBack) {
     EXPECT_EQ(g.stop(SIGTERM), 0);
 }
 
+// Tags that come and go give arrive, then depart, once each: in active mode
+// over a serial line, and in poll mode over TCP.
+TEST_F(GatewayTest, ActiveSerialAndPollTcpReadersSeeTagsComeAndGo) {
+    Subscriber sub(broker_->port(), "moving");
+    const std::vector<std::string> moving{"--arrive-rate", "8", "--stay", "0.3-0.6"};
+    // A serial call hands over at most 50 bytes and drops the rest, and the
+    // simulator's pty delivers a whole active round at once: keep rounds short.
+    std::ofstream(dir_ + "/few.json") << R"({"gen2": [], "population": {"rate_per_s": 8, "stay_s": [0.3, 0.6],
+                                          "max": 2, "epc_words": 2}})";
+    Sim a(dir_, {"--scenario", dir_ + "/few.json", "--pty", dir_ + "/com"}), b(dir_, moving);
+    Process& g = startGateway(config("gw", {{"tcp-poll", b.port()}},
+                                     "[[reader]]\nname = \"serial-active\"\nserial = \"" + dir_ + "/com\"\nmode = \"active\"\n"));
+    auto departed = [&](const std::string& reader) {
+        std::size_t n = 0;
+        for (const Event& e : events(sub.messages(), "gw")) n += e.reader == reader && e.type == "depart";
+        return n;
+    };
+    ASSERT_TRUE(waitFor([&] { return departed("serial-active") >= 3 && departed("tcp-poll") >= 3; }, 20000)) << g.err();
+    EXPECT_EQ(g.stop(SIGTERM), 0);
+    std::map<std::string, std::string> seen;  // reader/epc -> the event types in order
+    for (const Event& e : events(sub.messages(), "gw")) {
+        const auto j = e.payload.find("\"epc\":\"") + 7;
+        const std::string epc = e.payload.substr(j, e.payload.find('"', j) - j);
+        if (epc.rfind("35", 0) != 0) continue;  // only the moving tags come and go
+        seen[e.reader + "/" + epc] += e.type.substr(0, 1);
+    }
+    std::size_t complete = 0;
+    for (const auto& [tag, types] : seen) {
+        EXPECT_EQ(types[0], 'a') << tag << ": " << types;
+        EXPECT_EQ(types.find('a', 1), std::string::npos) << tag << " arrived twice: " << types;
+        if (types.back() == 'd') ++complete;
+    }
+    EXPECT_GE(complete, 6u);
+}
+
 TEST_F(GatewayTest, MalformedConfigurationExitsWithTwoAndTheLine) {
     const std::string path = dir_ + "/bad.toml";
     std::ofstream(path) << "[gateway]\nid = \"g\"\n[[reader]]\nname = \"a\"\ntcp = \"127.0.0.1:80\"\n";
