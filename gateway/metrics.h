@@ -12,7 +12,7 @@
 namespace morventd {
 
 struct ReaderMetrics {
-    std::string state = "offline";
+    std::string state = "connecting";
     std::uint64_t reads = 0, reconnects = 0, restarts = 0;
 };
 

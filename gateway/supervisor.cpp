@@ -56,7 +56,7 @@ struct Worker {
     pid_t pid = -1;
     int fd = -1;
     std::string input;
-    std::string state = "offline", detail = "not started";
+    std::string state = "connecting", detail = "starting";
     std::int64_t sinceMs = 0;
     std::int64_t startedMs = 0, restartAtMs = 0, backoffMs = kRestartMinMs;
     bool wasOnline = false;
