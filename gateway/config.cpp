@@ -158,11 +158,6 @@ bool validName(const std::string& name) {
     });
 }
 
-std::string ReaderConfig::link() const {
-    if (!serial()) return "tcp " + host + ":" + std::to_string(tcpPort);
-    return (device.empty() ? "com " + std::to_string(com) : "serial " + device) + " at " + std::to_string(baud);
-}
-
 const ReaderConfig* Config::reader(const std::string& name) const {
     for (const ReaderConfig& r : readers)
         if (r.name == name) return &r;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "gateway/reader_config.h"
+
 namespace morventd {
 
 // A refused configuration: the message names the file and line at fault.
@@ -13,30 +15,6 @@ struct ConfigError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-struct ReaderConfig {
-    std::string name;
-    // Exactly one link: TCP (host + port), or a serial port (com number, or a
-    // device path that the worker names as its COM port).
-    std::string host;
-    int tcpPort = 0;
-    int com = 0;
-    std::string device;
-    int baud = 57600;
-    std::uint8_t address = 0xFF;
-    bool active = false;  // mode = "active": the reader's own inventory, drained
-    bool tid = false;
-    std::uint8_t tidAddress = 0;  // words
-    std::uint8_t tidLength = 6;   // words
-    bool mask = false;
-    std::uint8_t maskBank = 1;
-    std::uint16_t maskAddress = 32;  // bits; the EPC starts at bit 32 of its bank
-    std::uint8_t maskBits = 0;
-    std::vector<std::uint8_t> maskBytes;
-    int pollIntervalMs = 0;  // pause between two inventories in poll mode
-
-    bool serial() const { return tcpPort == 0; }
-    std::string link() const;  // "tcp 10.0.0.5:6000" or "com 3 at 57600"
-};
 
 struct Config {
     std::string file;

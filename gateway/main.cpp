@@ -11,27 +11,31 @@
 #include "gateway/log.h"
 #include "gateway/spool.h"
 #include "gateway/supervisor.h"
-#include "gateway/worker.h"
 
 namespace {
 
-std::string selfPath(const char* argv0) {
+// The worker program: beside morventd (build tree), or installed under
+// libexec/morventd.
+std::string workerPath() {
     char path[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return argv0;
+    if (n <= 0) return "morventd-worker";
     path[n] = '\0';
-    return path;
+    std::string dir(path);
+    dir.erase(dir.rfind('/') + 1);
+    for (const std::string& candidate : {dir + "morventd-worker", dir + "../libexec/morventd/morventd-worker"})
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    return dir + "morventd-worker";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app("morventd: reads UHF RFID readers continuously and publishes their tag events over MQTT", "morventd");
-    std::string configFile, checkFile, worker;
+    std::string configFile, checkFile;
     app.add_option("--config", configFile, "run the gateway described by this TOML file")->type_name("FILE");
     app.add_option("--check-config", checkFile, "check FILE, print what it would run, exit 0 (or 2 with the line at fault)")
         ->type_name("FILE");
-    app.add_option("--worker", worker, "(internal) run the reader NAME for the supervisor on fd 3")->group("");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -52,16 +56,8 @@ int main(int argc, char** argv) {
         std::cout << config.summary() << "configuration " << checkFile << " is valid\n";
         return 0;
     }
-    if (!worker.empty()) {
-        const morventd::ReaderConfig* reader = config.reader(worker);
-        if (!reader) {
-            std::cerr << "morventd: no reader '" << worker << "' in " << configFile << "\n";
-            return 2;
-        }
-        return morventd::runWorker(config, *reader, 3);
-    }
     try {
-        return morventd::runSupervisor(config, selfPath(argv[0]));
+        return morventd::runSupervisor(config, workerPath());
     } catch (const std::exception& e) {
         morventd::logLine(std::string("fatal: ") + e.what());
         return 1;

@@ -36,6 +36,9 @@ std::string Metrics::prometheus(const std::string& gateway) const {
     o << "morventd_dropped_total{" << gw << "} " << dropped << "\n";
     head("morventd_spool_errors_total", "counter", "Failed spool commits.");
     o << "morventd_spool_errors_total{" << gw << "} " << spoolErrors << "\n";
+    head("morventd_spool_commit_seconds", "summary", "Time spent in spool commits.");
+    o << "morventd_spool_commit_seconds_sum{" << gw << "} " << commitSeconds << "\n";
+    o << "morventd_spool_commit_seconds_count{" << gw << "} " << commits << "\n";
     head("morventd_mqtt_connected", "gauge", "1 while the broker connection is up.");
     o << "morventd_mqtt_connected{" << gw << "} " << (mqttConnected ? 1 : 0) << "\n";
     head("morventd_mqtt_connects_total", "counter", "Accepted broker connections.");

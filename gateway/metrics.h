@@ -27,6 +27,8 @@ struct Metrics {
     std::string spoolError;
     std::array<std::uint64_t, kLatencyBuckets.size() + 1> latency{};
     double latencySum = 0;
+    double commitSeconds = 0;
+    std::uint64_t commits = 0;
     std::uint64_t latencyCount = 0;
 
     void observeLatency(double seconds);

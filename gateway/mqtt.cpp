@@ -34,6 +34,8 @@ void Mqtt::create() {
     client_ = mosquitto_new(config_.clientId.c_str(), true, this);
     if (!client_) throw std::runtime_error("mqtt: cannot create a client");
     mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Events are small and go out at once: no waiting to fill a segment.
+    mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_max_inflight_messages_set(client_, static_cast<unsigned>(config_.inflight));
     mosquitto_connect_callback_set(client_, &Mqtt::connectCallback);
     mosquitto_disconnect_callback_set(client_, &Mqtt::disconnectCallback);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/config.h"
+#include "gateway/reader_config.h"
 #include "morvent.hpp"
 
 namespace morventd {

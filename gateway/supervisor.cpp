@@ -150,7 +150,8 @@ void Supervisor::start(Worker& w) {
         return;
     }
     // Everything the child needs is made before the fork: it only execs.
-    const std::vector<std::string> args{self_, "--worker", w.reader->name, "--config", config_.file};
+    std::vector<std::string> args = workerArgs(*w.reader);
+    args.insert(args.begin(), self_);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -305,6 +306,8 @@ void Supervisor::commit(bool force) {
     }
     try {
         Spool::Commit c = spool_.commit(waiting_, config_.id, acked_, unixMs());
+        metrics_.commitSeconds += static_cast<double>(steadyMs() - now) / 1000.0;
+        ++metrics_.commits;
         count(waiting_);
         if (c.dropped) {
             metrics_.dropped += static_cast<std::uint64_t>(c.dropped);
@@ -491,8 +494,8 @@ void Supervisor::shutdown() {
 
 }  // namespace
 
-int runSupervisor(const Config& config, const std::string& self) {
-    Supervisor supervisor(config, self);
+int runSupervisor(const Config& config, const std::string& worker) {
+    Supervisor supervisor(config, worker);
     return supervisor.run();
 }
 

@@ -10,8 +10,8 @@
 
 namespace morventd {
 
-// Runs until SIGTERM or SIGINT; the process exit status. `self` is the
-// program to start workers from.
-int runSupervisor(const Config& config, const std::string& self);
+// Runs until SIGTERM or SIGINT; the process exit status. `worker` is the
+// worker program.
+int runSupervisor(const Config& config, const std::string& worker);
 
 }  // namespace morventd

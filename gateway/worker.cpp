@@ -61,7 +61,7 @@ private:
 
 }  // namespace
 
-int runWorker(const Config& config, const ReaderConfig& reader, int fd) {
+int runWorker(const ReaderConfig& reader, int fd) {
     setLogTag("morventd[" + reader.name + "]");
     struct sigaction stop {};
     stop.sa_handler = onStop;
@@ -71,7 +71,6 @@ int runWorker(const Config& config, const ReaderConfig& reader, int fd) {
     // The worker never outlives its supervisor.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() == 1) return 1;
-    (void)config;
 
     Channel channel(fd);
     ReaderSource source(reader);

@@ -6,11 +6,11 @@
 //   R <unix ms> <epc hex> <tid hex or ->
 #pragma once
 
-#include "gateway/config.h"
+#include "gateway/reader_config.h"
 
 namespace morventd {
 
 // Runs until SIGTERM/SIGINT, or until the supervisor goes away. Exit status.
-int runWorker(const Config& config, const ReaderConfig& reader, int fd);
+int runWorker(const ReaderConfig& reader, int fd);
 
 }  // namespace morventd

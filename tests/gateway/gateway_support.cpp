@@ -114,12 +114,13 @@ int Process::stop(int signal, int ms) {
     return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-Broker::Broker(const std::string& dir, int port) : dir_(dir), port_(port ? port : freePort()) {
+Broker::Broker(const std::string& dir, int port, const std::string& extra) : dir_(dir), port_(port ? port : freePort()) {
     std::ofstream(dir_ + "/mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n"
                                             << "allow_anonymous true\n"
                                             << "persistence true\n"
                                             << "persistence_location " << dir_ << "/\n"
-                                            << "max_queued_messages 1000000\n";
+                                            << "max_queued_messages 1000000\n"
+                                            << extra;
     // Started as root, mosquitto would change to its own user and could not
     // write its persistence file here.
     if (geteuid() == 0) std::ofstream(dir_ + "/mosquitto.conf", std::ios::app) << "user root\n";

@@ -46,7 +46,8 @@ private:
 
 class Broker {
 public:
-    explicit Broker(const std::string& dir, int port = 0);
+    // `extra`: more mosquitto.conf lines.
+    explicit Broker(const std::string& dir, int port = 0, const std::string& extra = "");
     ~Broker() { stop(); }
     int port() const { return port_; }
     void start();

@@ -218,3 +218,35 @@ TEST(Records, InventoryRecordsAndActiveFrames) {
 }
 
 }  // namespace
+
+namespace {
+
+// The supervisor hands each worker its reader on the command line.
+TEST(Config, WorkerArgumentsCarryTheWholeReader) {
+    const Config c = parseConfig(R"([gateway]
+id = "g"
+[[reader]]
+name = "a"
+serial = "/dev/ttyUSB0"
+baud = 115200
+address = 3
+mode = "active"
+tid = true
+tid_address = 2
+tid_length = 4
+mask = "E2A0"
+mask_bank = "tid"
+mask_address = 8
+mask_bits = 12
+poll_interval_ms = 7
+)");
+    const ReaderConfig& r = c.readers.at(0);
+    const ReaderConfig back = fromWorkerArgs(workerArgs(r));
+    EXPECT_EQ(back.link(), r.link());
+    EXPECT_EQ(workerArgs(back), workerArgs(r));
+    EXPECT_EQ(back.maskBytes, (std::vector<std::uint8_t>{0xE2, 0xA0}));
+    EXPECT_EQ(back.maskBank, 2);
+    EXPECT_THROW(fromWorkerArgs({"--name", "a", "--tcp", "1.2.3.4:6000", "--colour", "red"}), std::invalid_argument);
+}
+
+}  // namespace
