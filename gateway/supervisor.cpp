@@ -157,7 +157,9 @@ void Supervisor::start(Worker& w) {
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(pair[1], 3);  // fd 3 to the supervisor; dup2 clears close-on-exec
+        // fd 3 to the supervisor; dup2 clears close-on-exec, unless it is already fd 3.
+        if (pair[1] == 3) fcntl(3, F_SETFD, 0);
+        else dup2(pair[1], 3);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);

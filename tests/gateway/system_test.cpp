@@ -13,6 +13,8 @@
 #include <map>
 #include <set>
 
+#include <httplib.h>
+
 #include "gateway_support.h"
 
 using namespace gwtest;
@@ -37,10 +39,11 @@ protected:
 
     // One reader line per simulator: {name, port}.
     std::string config(const std::string& id, const std::vector<std::pair<std::string, int>>& readers,
-                       const std::string& extra = "") {
+                       const std::string& extra = "", int httpPort = 0) {
         const std::string path = dir_ + "/" + id + ".toml";
         std::ofstream f(path);
-        f << "[gateway]\nid = \"" << id << "\"\nspool = \"" << spool(id) << "\"\nhttp = \"\"\n"
+        f << "[gateway]\nid = \"" << id << "\"\nspool = \"" << spool(id) << "\"\nhttp = \""
+          << (httpPort ? "127.0.0.1:" + std::to_string(httpPort) : "") << "\"\n"
           << "[mqtt]\nurl = \"mqtt://127.0.0.1:" << broker_->port() << "\"\nprefix = \"t\"\n"
           << "[events]\nreport_every_s = 0.1\ndepart_after_s = 1\n[spool]\ncommit_ms = 10\n"
           << extra;
@@ -166,7 +169,8 @@ TEST_F(GatewayTest, WorkerAndReaderComeBack) {
     Subscriber sub(broker_->port(), "comeback");
     auto sim = std::make_unique<Sim>(dir_);
     const int port = sim->port();
-    Process& g = startGateway(config("gw", {{"door-a", port}}));
+    const int http = freePort();
+    Process& g = startGateway(config("gw", {{"door-a", port}}, "", http));
     const std::string topic = "t/gw/door-a/status";
     ASSERT_TRUE(waitFor([&] { return lastState(sub.messages(), topic) == "online"; }, 20000)) << g.err();
 
@@ -185,6 +189,19 @@ TEST_F(GatewayTest, WorkerAndReaderComeBack) {
         20000))
         << g.err();
     EXPECT_NE(g.err().find("killed by signal 9"), std::string::npos);
+    httplib::Client client("127.0.0.1", http);
+    std::string page;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const auto metrics = client.Get("/metrics");
+            page = metrics ? metrics->body : "";
+            return page.find("morventd_worker_restarts_total{gateway=\"gw\",reader=\"door-a\"} 1") != std::string::npos;
+        },
+        5000))
+        << page;
+    const auto health = client.Get("/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
 
     mark = sub.count();
     sim->process().stop(SIGKILL);
