@@ -11,6 +11,7 @@ native=(
   nlohmann-json3-dev        # the simulated reader's scenario files
   openjdk-17-jdk-headless   # the Java bridge: javac, jar, JNI headers; the tests run a JVM
   pkgconf                   # the install test builds a consumer with pkg-config
+  openssl                   # the gateway test makes a CA and a broker certificate
   python3 python3-pytest    # the Python package and its tests
   python3-setuptools python3-pip python3-venv  # `pip install ./python` in the install test
   # morventd: its spool, configuration, MQTT client, HTTP endpoint and command line;

@@ -39,12 +39,14 @@ protected:
 
     // One reader line per simulator: {name, port}.
     std::string config(const std::string& id, const std::vector<std::pair<std::string, int>>& readers,
-                       const std::string& extra = "", int httpPort = 0) {
+                       const std::string& extra = "", int httpPort = 0, const std::string& mqtt = "") {
         const std::string path = dir_ + "/" + id + ".toml";
         std::ofstream f(path);
         f << "[gateway]\nid = \"" << id << "\"\nspool = \"" << spool(id) << "\"\nhttp = \""
           << (httpPort ? "127.0.0.1:" + std::to_string(httpPort) : "") << "\"\n"
-          << "[mqtt]\nurl = \"mqtt://127.0.0.1:" << broker_->port() << "\"\nprefix = \"t\"\n"
+          << "[mqtt]\n"
+          << (mqtt.empty() ? "url = \"mqtt://127.0.0.1:" + std::to_string(broker_->port()) + "\"\n" : mqtt)
+          << "prefix = \"t\"\n"
           << "[events]\nreport_every_s = 0.1\ndepart_after_s = 1\n[spool]\ncommit_ms = 10\n"
           << extra;
         for (const auto& [name, port] : readers)
@@ -249,6 +251,39 @@ TEST_F(GatewayTest, ActiveSerialAndPollTcpReadersSeeTagsComeAndGo) {
         if (types.back() == 'd') ++complete;
     }
     EXPECT_GE(complete, 6u);
+}
+
+// A TLS listener that checks passwords: the gateway with the CA file and the
+// right password delivers; with a wrong one it is refused, says so, and
+// keeps its events in the spool.
+TEST_F(GatewayTest, PasswordOverTls) {
+    const std::string make =
+        "cd '" + dir_ + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=ca "
+        "&& openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 "
+        "&& echo subjectAltName=IP:127.0.0.1 > san.ext "
+        "&& openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile san.ext "
+        "&& mosquitto_passwd -c -b passwords dock secret";
+    ASSERT_EQ(std::system((make + " > openssl.log 2>&1").c_str()), 0) << slurp(dir_ + "/openssl.log");
+    const int tlsPort = freePort();
+    broker_.reset();
+    broker_ = std::make_unique<Broker>(dir_, 0,
+                                       "password_file " + dir_ + "/passwords\nlistener " + std::to_string(tlsPort) +
+                                           " 127.0.0.1\ncafile " + dir_ + "/ca.pem\ncertfile " + dir_ +
+                                           "/server.pem\nkeyfile " + dir_ + "/server.key\n");
+    Subscriber sub(broker_->port(), "tls");
+    Sim a(dir_), b(dir_);
+    auto mqtt = [&](const std::string& password) {
+        return "url = \"mqtts://127.0.0.1:" + std::to_string(tlsPort) + "\"\nca_file = \"" + dir_ +
+               "/ca.pem\"\nusername = \"dock\"\npassword = \"" + password + "\"\n";
+    };
+    Process& good = startGateway(config("gw", {{"door-a", a.port()}}, "", 0, mqtt("secret")));
+    Process& bad = startGateway(config("gw-bad", {{"door-a", b.port()}}, "", 0, mqtt("guess")));
+    ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw").size() > 10; }, 20000)) << good.err();
+    ASSERT_TRUE(waitFor([&] { return bad.err().find("not authorised") != std::string::npos; }, 10000)) << bad.err();
+    EXPECT_EQ(bad.stop(SIGTERM), 0);
+    EXPECT_EQ(good.stop(SIGTERM), 0);
+    EXPECT_TRUE(events(sub.messages(), "gw-bad").empty());
+    EXPECT_GT(readSpool(spool("gw-bad")).waiting.size(), 0u) << "the refused gateway did not keep its events";
 }
 
 TEST_F(GatewayTest, MalformedConfigurationExitsWithTwoAndTheLine) {
