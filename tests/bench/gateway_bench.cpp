@@ -3,7 +3,7 @@
 // subscriber on a local mosquitto; read-to-delivery latency; the backlog
 // drain after a broker outage with live events flowing; resident memory per
 // worker; 32 readers on one host. Runs on its own:
-//   gateway_bench [--outage SECONDS] [--seconds SECONDS]
+//   gateway_bench [--outage SECONDS (30)] [--seconds SECONDS (10)] [--tags PER_READER (200)]
 #include <mosquitto.h>
 #include <signal.h>
 #include <unistd.h>
@@ -177,7 +177,7 @@ const char* verdict(bool ok) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int outageS = 20, steadyS = 10, tags = 200;
+    int outageS = 30, steadyS = 10, tags = 200;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--outage")) outageS = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--seconds")) steadyS = std::atoi(argv[i + 1]);
