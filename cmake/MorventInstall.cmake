@@ -37,7 +37,7 @@ endforeach()
 # The bridge lies beside the core, which it loads by file name.
 if(TARGET tessaly_jni)
   install(TARGETS tessaly_jni LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  foreach(jar tessaly_jar tessaly_example)
+  foreach(jar tessaly_jar tessaly_example morvent_java_example)
     if(TARGET ${jar})
       get_target_property(jar_file ${jar} JAR_FILE)
       install(FILES ${jar_file} DESTINATION ${CMAKE_INSTALL_DATADIR}/java)

@@ -19,7 +19,7 @@ for file in include/morvent.h include/morvent.hpp lib/libMorvent.so bin/morvent 
   [ -e "$prefix/$file" ] || fail "$file not installed"
 done
 if [ -e "$build/libTessaly.so" ]; then
-  for file in lib/libTessaly.so share/java/Tessaly.jar share/java/TessalyExample.jar; do
+  for file in lib/libTessaly.so share/java/Tessaly.jar share/java/TessalyExample.jar share/java/MorventExample.jar; do
     [ -e "$prefix/$file" ] || fail "$file not installed"
   done
 fi
@@ -74,6 +74,15 @@ expect_tag "$scratch/python.out" "the Python example"
 grep -q 'user memory of E20034120123456789ABCDEF: CAFEF00D' "$scratch/python.out" ||
   { cat "$scratch/python.out"; fail "the Python example did not read back what it wrote"; }
 
+# Java: the com.example class on the installed jars.
+if [ -e "$prefix/share/java/MorventExample.jar" ]; then
+  java -Djava.library.path="$prefix/lib" \
+       -cp "$prefix/share/java/Tessaly.jar:$prefix/share/java/MorventExample.jar" com.example.Tags 127.0.0.1 "$port" \
+       >"$scratch/java.out" 2>&1 || { cat "$scratch/java.out"; fail "the Java example"; }
+  grep -q 'user memory of E20034120123456789ABCDEF: CAFEF00D' "$scratch/java.out" ||
+    { cat "$scratch/java.out"; fail "the Java example did not read back what it wrote"; }
+fi
+
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 cc -o "$scratch/list_tags_pc" "$source/examples/c/list_tags.c" $(pkg-config --cflags --libs morvent) \
    -Wl,-rpath,"$(pkg-config --variable=libdir morvent)"
@@ -82,4 +91,4 @@ expect_tag "$scratch/pkgconfig.out" "the pkg-config build"
 
 "$prefix/bin/morvent" --tcp "127.0.0.1:$port" inventory >"$scratch/tool.out"
 expect_tag "$scratch/tool.out" "the installed morvent"
-echo "install test: the C and C++ CMake consumers, the pkg-config consumer, the Python package (installed and from pip) and the installed tool listed the tags"
+echo "install test: the C and C++ CMake consumers, the pkg-config consumer, the Python package (installed and from pip), the Java example and the installed tool listed the tags"
