@@ -36,7 +36,7 @@ struct Config {
     int arriveAfterReads = 1;
 
     std::int64_t maxEvents = 1000000;  // events kept in the spool at most
-    int commitMs = 20;                 // group commit window
+    int commitMs = 10;                 // group commit window
 
     std::vector<ReaderConfig> readers;
 
