@@ -62,23 +62,23 @@ bool Mqtt::wantWrite() const {
 void Mqtt::readable() {
     if (!client_) return;
     const int rc = mosquitto_loop_read(client_, 64);
-    if (!lost_.empty()) drop(lost_);
-    else if (rc != MOSQ_ERR_SUCCESS) drop(rc == MOSQ_ERR_ERRNO ? "read failed" : mosquitto_strerror(rc));
+    if (lost_.empty() && rc != MOSQ_ERR_SUCCESS) lost_ = rc == MOSQ_ERR_ERRNO ? "read failed" : mosquitto_strerror(rc);
+    settle();
 }
 
 void Mqtt::writable() {
     if (!client_) return;
     const int rc = mosquitto_loop_write(client_, 64);
-    if (!lost_.empty()) drop(lost_);
-    else if (rc != MOSQ_ERR_SUCCESS) drop(rc == MOSQ_ERR_ERRNO ? "write failed" : mosquitto_strerror(rc));
+    if (lost_.empty() && rc != MOSQ_ERR_SUCCESS) lost_ = rc == MOSQ_ERR_ERRNO ? "write failed" : mosquitto_strerror(rc);
+    settle();
 }
 
-void Mqtt::drop(const std::string& why) {
+void Mqtt::drop(std::string why) {
     if (!client_) return;
     const bool was = connected_;
     mosquitto_destroy(client_);
     client_ = nullptr;
-    connected_ = connecting_ = false;
+    connected_ = connecting_ = accepted_ = false;
     lost_.clear();
     if (why != lastError_ || was) logLine("mqtt: broker " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) +
                                           " " + (was ? "lost" : "not reached") + ": " + why);
@@ -88,8 +88,7 @@ void Mqtt::drop(const std::string& why) {
     if (was && onDisconnected) onDisconnected();
 }
 
-void Mqtt::service(std::int64_t nowMs) {
-    (void)nowMs;
+void Mqtt::service() {
     const std::int64_t now = steadyMs();
     if (!client_) {
         if (now < retryAtMs_) return;
@@ -107,12 +106,12 @@ void Mqtt::service(std::int64_t nowMs) {
         return;
     }
     const int rc = mosquitto_loop_misc(client_);
-    if (!lost_.empty()) drop(lost_);
-    else if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) drop(mosquitto_strerror(rc));
-    else if (rc == MOSQ_ERR_NO_CONN && !connecting_) drop("connection closed");
+    if (lost_.empty() && rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) lost_ = mosquitto_strerror(rc);
+    else if (lost_.empty() && rc == MOSQ_ERR_NO_CONN && !connecting_ && !accepted_) lost_ = "connection closed";
+    settle();
 }
 
-int Mqtt::untilServiceMs(std::int64_t) const {
+int Mqtt::untilServiceMs() const {
     if (!client_) return static_cast<int>(std::max<std::int64_t>(0, retryAtMs_ - steadyMs()));
     return 1000;
 }
@@ -147,28 +146,38 @@ void Mqtt::close(int waitMs) {
     connected_ = false;
 }
 
+// The callbacks only record what happened: calling back into the client
+// (publishing, destroying it) from inside its own callback is not allowed.
 void Mqtt::connectCallback(mosquitto*, void* self, int rc) {
     Mqtt& m = *static_cast<Mqtt*>(self);
     m.connecting_ = false;
-    if (rc != 0) {
-        m.drop(std::string("refused: ") + mosquitto_connack_string(rc));
+    if (rc != 0) m.lost_ = std::string("refused: ") + mosquitto_connack_string(rc);
+    else m.accepted_ = true;
+}
+
+// Acts on what the callbacks recorded, once the client's call has returned.
+void Mqtt::settle() {
+    if (!lost_.empty()) {
+        drop(lost_);
         return;
     }
-    m.connected_ = true;
-    m.backoffMs_ = 250;
-    ++m.connects_;
-    logLine("mqtt: connected to " + m.config_.mqttHost + ":" + std::to_string(m.config_.mqttPort) + " as " +
-            m.config_.clientId);
-    m.lastError_.clear();
+    if (!accepted_) return;
+    accepted_ = false;
+    connected_ = true;
+    backoffMs_ = 250;
+    ++connects_;
+    lastError_.clear();
+    logLine("mqtt: connected to " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) + " as " + config_.clientId);
     static const char online[] = "online";
-    mosquitto_publish(m.client_, nullptr, m.statusTopic_.c_str(), sizeof online - 1, online, 1, true);
-    if (m.onConnected) m.onConnected();
+    mosquitto_publish(client_, nullptr, statusTopic_.c_str(), sizeof online - 1, online, 1, true);
+    if (onConnected) onConnected();
 }
 
 void Mqtt::disconnectCallback(mosquitto*, void* self, int rc) {
     // Destroying the client inside its own callback is not allowed; the
     // poll loop drops it when the call that got here returns.
-    static_cast<Mqtt*>(self)->lost_ = rc == 0 ? "disconnected" : "connection lost";
+    Mqtt& m = *static_cast<Mqtt*>(self);
+    if (m.lost_.empty()) m.lost_ = rc == 0 ? "disconnected" : "connection lost";  // a refusal says more
 }
 
 void Mqtt::publishCallback(mosquitto*, void* self, int mid) {

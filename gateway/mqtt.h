@@ -31,8 +31,8 @@ public:
     void readable();
     void writable();
     // Keep-alive, and reconnecting (capped back-off) when the link is down.
-    void service(std::int64_t nowMs);
-    int untilServiceMs(std::int64_t nowMs) const;
+    void service();
+    int untilServiceMs() const;
 
     bool connected() const { return connected_; }
     // QoS 1 publish; false when there is no connection. *mid names its PUBACK.
@@ -45,7 +45,8 @@ public:
 
 private:
     void create();
-    void drop(const std::string& why);
+    void drop(std::string why);  // by value: it is often lost_, which it clears
+    void settle();
     static void connectCallback(mosquitto*, void*, int);
     static void disconnectCallback(mosquitto*, void*, int);
     static void publishCallback(mosquitto*, void*, int);
@@ -59,7 +60,8 @@ private:
     std::int64_t connectStartedMs_ = 0;
     std::uint64_t connects_ = 0;
     std::string lastError_;
-    std::string lost_;  // set by the disconnect callback
+    std::string lost_;       // set by a callback: the connection is to be dropped
+    bool accepted_ = false;  // set by the connect callback
     std::string statusTopic_;
 };
 

@@ -64,8 +64,8 @@ struct Worker {
 
 class Supervisor {
 public:
-    Supervisor(const Config& config, std::string self)
-        : config_(config), self_(std::move(self)), spool_(config.spool, config.maxEvents), mqtt_(config) {
+    Supervisor(const Config& config, std::string workerProgram)
+        : config_(config), workerProgram_(std::move(workerProgram)), spool_(config.spool, config.maxEvents), mqtt_(config) {
         EventRules rules;
         rules.reportEveryMs = static_cast<std::int64_t>(config.reportEveryS * 1000);
         rules.departAfterMs = static_cast<std::int64_t>(config.departAfterS * 1000);
@@ -102,7 +102,7 @@ private:
     void shutdown();
 
     const Config& config_;
-    std::string self_;
+    std::string workerProgram_;
     Spool spool_;
     Mqtt mqtt_;
     std::vector<Worker> workers_;
@@ -151,7 +151,7 @@ void Supervisor::start(Worker& w) {
     }
     // Everything the child needs is made before the fork: it only execs.
     std::vector<std::string> args = workerArgs(*w.reader);
-    args.insert(args.begin(), self_);
+    args.insert(args.begin(), workerProgram_);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -408,7 +408,7 @@ int Supervisor::run() {
         if (mqttFd >= 0) fds.push_back({mqttFd, static_cast<short>(POLLIN | (mqtt_.wantWrite() ? POLLOUT : 0)), 0});
         int timeout = 100;
         if (!waiting_.empty() || !acked_.empty()) timeout = std::min(timeout, config_.commitMs);
-        timeout = std::min(timeout, mqtt_.untilServiceMs(0));
+        timeout = std::min(timeout, mqtt_.untilServiceMs());
         const int ready = poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
 
@@ -435,7 +435,7 @@ int Supervisor::run() {
             w.tracker->tick(now, waiting_);
             if (before == 0 && !waiting_.empty()) waitingSinceMs_ = steadyMs();
         }
-        mqtt_.service(0);
+        mqtt_.service();
         commit(false);
         publish();
         if (mqtt_.wantWrite()) mqtt_.writable();
@@ -482,7 +482,7 @@ void Supervisor::shutdown() {
             if (p.revents & (POLLIN | POLLHUP | POLLERR)) mqtt_.readable();
             if (mqtt_.socket() == fd && (p.revents & POLLOUT)) mqtt_.writable();
         }
-        mqtt_.service(0);
+        mqtt_.service();
     }
     for (Worker& w : workers_) setState(w, "offline", "gateway stopped");
     commit(true);
@@ -497,6 +497,8 @@ void Supervisor::shutdown() {
 }  // namespace
 
 int runSupervisor(const Config& config, const std::string& worker) {
+    if (access(worker.c_str(), X_OK) != 0)
+        throw std::runtime_error("the worker program " + worker + " is missing (install morventd-worker beside morventd)");
     Supervisor supervisor(config, worker);
     return supervisor.run();
 }

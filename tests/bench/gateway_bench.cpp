@@ -64,7 +64,7 @@ public:
     }
     ~Counter() {
         mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, true);
+        mosquitto_loop_stop(client_, false);  // the loop ends after the disconnect; no cancelling it under a lock
         mosquitto_destroy(client_);
     }
     std::uint64_t count() const { return count_; }

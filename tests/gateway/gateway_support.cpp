@@ -176,7 +176,7 @@ Subscriber::Subscriber(int port, const std::string& id) {
 
 Subscriber::~Subscriber() {
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, true);
+    mosquitto_loop_stop(client_, false);  // the loop ends after the disconnect; no cancelling it under a lock
     mosquitto_destroy(client_);
     mosquitto_lib_cleanup();
 }

@@ -56,7 +56,9 @@ protected:
     std::string spool(const std::string& id) const { return dir_ + "/" + id + ".db"; }
 
     Process& startGateway(const std::string& configPath) {
-        gateways_.emplace_back(std::vector<std::string>{MORVENTD_PATH, "--config", configPath}, dir_, "morventd");
+        // One log per gateway id (the config file's name).
+        const std::string id = configPath.substr(configPath.rfind('/') + 1);
+        gateways_.emplace_back(std::vector<std::string>{MORVENTD_PATH, "--config", configPath}, dir_, "morventd-" + id);
         return gateways_.back();
     }
 
@@ -263,7 +265,7 @@ TEST_F(GatewayTest, PasswordOverTls) {
         "&& echo subjectAltName=IP:127.0.0.1 > san.ext "
         "&& openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile san.ext "
         "&& mosquitto_passwd -c -b passwords dock secret";
-    ASSERT_EQ(std::system((make + " > openssl.log 2>&1").c_str()), 0) << slurp(dir_ + "/openssl.log");
+    ASSERT_EQ(std::system(("(" + make + ") > '" + dir_ + "/openssl.log' 2>&1").c_str()), 0) << slurp(dir_ + "/openssl.log");
     const int tlsPort = freePort();
     broker_.reset();
     broker_ = std::make_unique<Broker>(dir_, 0,
