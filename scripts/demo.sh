@@ -10,13 +10,21 @@ bin=$stage/bin
 work=$(mktemp -d "${TMPDIR:-/tmp}/morvent-demo.XXXXXX")
 sim_pid=
 
-stop_simulator() {
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill -TERM "$sim_pid"
-    for _ in $(seq 50); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$sim_pid" 2>/dev/null || true
+gateway_pids=()
+
+stop_pid() {
+  if [ -n "$1" ] && kill -0 "$1" 2>/dev/null; then
+    kill -TERM "$1"
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$1" 2>/dev/null || true
   fi
+}
+
+stop_simulator() {
+  stop_pid "$sim_pid"
   sim_pid=
+  for pid in "${gateway_pids[@]}"; do stop_pid "$pid"; done
+  gateway_pids=()
   rm -rf "$work"
 }
 trap stop_simulator EXIT
@@ -66,6 +74,70 @@ if command -v java >/dev/null && [ -f "$stage/share/java/Tessaly.jar" ]; then
     -cp "$stage/share/java/Tessaly.jar:$stage/share/java/TessalyExample.jar" InventoryExample 127.0.0.1 "$port"
 else
   echo "(skipped: no Java runtime or no Java bridge in this build)"
+fi
+
+say "8. The gateway: morventd reads two readers continuously and publishes tag events over MQTT"
+if command -v mosquitto >/dev/null || [ -x /usr/sbin/mosquitto ]; then
+  broker=$(command -v mosquitto || echo /usr/sbin/mosquitto)
+  mqtt_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$mqtt_port" >"$work/mosquitto.conf"
+  "$broker" -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
+  gateway_pids+=($!)
+  echo "(a mosquitto broker on 127.0.0.1:$mqtt_port; two simulated readers whose tags pass by, 2 a second)"
+  for reader in 1 2; do
+    "$bin/morvent-sim" --tcp 0 --arrive-rate 2 --stay 1-3 --run-for 120 >"$work/gw-sim$reader.out" 2>&1 &
+    gateway_pids+=($!)
+  done
+  for reader in 1 2; do
+    for _ in $(seq 100); do grep -q 'tcp=' "$work/gw-sim$reader.out" 2>/dev/null && break; sleep 0.1; done
+  done
+  port1=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/gw-sim1.out")
+  port2=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/gw-sim2.out")
+  cat >"$work/morventd.toml" <<EOF
+[gateway]
+id = "demo"
+spool = "$work/spool.db"
+http = ""
+[mqtt]
+url = "mqtt://127.0.0.1:$mqtt_port"
+prefix = "morvent"
+[events]
+report_every_s = 5
+depart_after_s = 1
+[[reader]]
+name = "door-a"
+tcp = "127.0.0.1:$port1"
+poll_interval_ms = 100
+[[reader]]
+name = "door-b"
+tcp = "127.0.0.1:$port2"
+poll_interval_ms = 100
+EOF
+  printf '$ cat morventd.toml\n'
+  sed 's|^|    |' "$work/morventd.toml"
+  run "$bin/morventd" --check-config "$work/morventd.toml"
+  echo '$ mosquitto_sub -v -t "morvent/#"   # in another terminal, for 6 seconds'
+  if command -v mosquitto_sub >/dev/null; then
+    mosquitto_sub -p "$mqtt_port" -v -t 'morvent/#' -W 6 >"$work/events.txt" 2>&1 &
+    sub_pid=$!
+  fi
+  sleep 0.3
+  printf '$ morventd --config morventd.toml\n'
+  "$bin/morventd" --config "$work/morventd.toml" 2>"$work/morventd.log" &
+  morventd_pid=$!
+  gateway_pids+=("$morventd_pid")
+  sleep 5
+  stop_pid "$morventd_pid"
+  sed 's|^|  |' "$work/morventd.log"
+  if [ -n "${sub_pid:-}" ]; then
+    wait "$sub_pid" 2>/dev/null || true
+    echo "What the subscriber saw: $(grep -c '/events ' "$work/events.txt") events; the reader states, the first events and the first departures:"
+    grep -m 4 '/status ' "$work/events.txt" || true
+    grep -m 6 '/events ' "$work/events.txt" || true
+    grep -m 3 '"type":"depart"' "$work/events.txt" || true
+  fi
+else
+  echo "(skipped: no mosquitto broker installed; scripts/install-deps.sh installs it)"
 fi
 
 say "Stopping the simulator"

@@ -13,10 +13,15 @@ native=(
   libcli11-dev              # the tool's command line
   openjdk-17-jdk-headless   # the Java bridge: javac, jar, JNI headers; the tests run a JVM
   pkgconf                   # the install test builds a consumer with pkg-config
+  openssl                   # the gateway test makes a CA and a broker certificate
   python3 python3-pytest    # the Python package and its tests
   python3-setuptools python3-pip python3-venv  # `pip install ./python` in the install test
   libbenchmark-dev          # the benchmark programs (make bench)
   help2man pandoc           # the manual pages
+  # morventd: its spool, configuration, MQTT client, HTTP endpoint and command line;
+  # the gateway tests and the demo run a real broker and its clients
+  libsqlite3-dev libtomlplusplus-dev libmosquitto-dev libcpp-httplib-dev libcli11-dev
+  mosquitto mosquitto-clients
 )
 fuzz=(clang-14 libclang-rt-14-dev)
 package=(dpkg-dev file lintian man-db)

@@ -81,6 +81,7 @@ ReaderHost::ReaderHost(HostOptions options)
     : options_(std::move(options)), model_(options_.scenario.settings), faults_(options_.scenario.faults) {
     model_.gen2Tags() = options_.scenario.gen2;
     model_.tags6B() = options_.scenario.tags6B;
+    model_.setPopulation(options_.scenario.population);
     lineBitRate_ = bitRateOfCode(options_.scenario.settings.baudCode);
     ptyLinkState_.pty = true;
     try {

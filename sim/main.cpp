@@ -30,6 +30,10 @@ Timing (by default the reader keeps real time):
   --no-pacing           answer at once: no line speed on the pty, no air time
   --tag-air-ms MS       inventory air time per tag found (default 2)
   --round-air-ms MS     inventory air time of one round (default 1)
+A moving tag field (besides the scenario's tags):
+  --arrive-rate N       N new tags enter the field per second (0: none)
+  --stay S[-S2]         each stays S seconds, or between S and S2 (default 2-6)
+  --population-max N    at most N moving tags in the field at once (default 1000)
 Faults (rates are per answer, 0 to 1; --seed makes a run repeatable):
   --seed N  --latency MS  --split RATE  --split-gap MS  --corrupt-crc RATE
   --wrong-echo RATE  --drop RATE  --stray-before RATE  --stray-after RATE
@@ -61,7 +65,8 @@ bool takesValue(const std::string& flag) {
     static const char* const flags[] = {"--tcp", "--scenario", "--address", "--baud", "--at-delay", "--seed",
                                         "--latency", "--split", "--split-gap", "--corrupt-crc", "--wrong-echo",
                                         "--drop", "--stray-before", "--stray-after", "--close-after", "--run-for",
-                                        "--tag-air-ms", "--round-air-ms"};
+                                        "--tag-air-ms", "--round-air-ms", "--arrive-rate", "--stay",
+                                        "--population-max"};
     for (const char* f : flags)
         if (flag == f) return true;
     return false;
@@ -89,6 +94,13 @@ double milliseconds(const std::string& flag, const std::string& value) {
     return ms;
 }
 
+double seconds(const std::string& flag, const std::string& value) {
+    char* end = nullptr;
+    const double r = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end || !(r >= 0)) throw std::runtime_error(flag + ": not a number of seconds: " + value);
+    return r;
+}
+
 void applyOverride(sim::Scenario& s, const std::string& flag, const std::string& value) {
     sim::FaultPlan& f = s.faults;
     if (flag == "--address") s.settings.address = static_cast<std::uint8_t>(whole(flag, value));
@@ -108,6 +120,14 @@ void applyOverride(sim::Scenario& s, const std::string& flag, const std::string&
     else if (flag == "--close-after") f.closeAfter = static_cast<unsigned>(whole(flag, value));
     else if (flag == "--tag-air-ms") s.settings.tagAirMs = milliseconds(flag, value);
     else if (flag == "--round-air-ms") s.settings.roundAirMs = milliseconds(flag, value);
+    else if (flag == "--arrive-rate") s.population.ratePerS = seconds(flag, value);
+    else if (flag == "--population-max") s.population.max = static_cast<unsigned>(whole(flag, value));
+    else if (flag == "--stay") {
+        const auto dash = value.find('-');
+        s.population.staySMin = seconds(flag, value.substr(0, dash));
+        s.population.staySMax = dash == std::string::npos ? s.population.staySMin : seconds(flag, value.substr(dash + 1));
+        if (s.population.staySMax < s.population.staySMin) throw std::runtime_error("--stay: S2 below S");
+    }
 }
 
 std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {

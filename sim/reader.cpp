@@ -187,7 +187,48 @@ Reply ReaderModel::tagResult(const Request& r, const TagResult& result, const By
 
 // ---- Gen2 ----------------------------------------------------------------
 
+void ReaderModel::setPopulation(const Population& population) {
+    population_ = population;
+    random_ = population.seed ? population.seed : 1;
+    movedAt_ = clock_();
+}
+
+void ReaderModel::moveTags() {
+    if (population_.ratePerS <= 0) return;
+    const auto now = clock_();
+    // Those whose time is up leave the field.
+    for (auto it = moving_.begin(); it != moving_.end();) {
+        if (it->leaves > now) {
+            ++it;
+            continue;
+        }
+        const Bytes epc = it->epc;
+        gen2_.erase(std::remove_if(gen2_.begin(), gen2_.end(), [&](const Gen2Tag& t) { return t.epc() == epc; }),
+                    gen2_.end());
+        it = moving_.erase(it);
+    }
+    arrivals_ += population_.ratePerS * std::chrono::duration<double>(now - movedAt_).count();
+    movedAt_ = now;
+    for (; arrivals_ >= 1; arrivals_ -= 1) {
+        if (moving_.size() >= population_.max) continue;
+        random_ = random_ * 1664525u + 1013904223u;  // a fixed sequence per seed
+        const double share = (random_ >> 8) / double(1u << 24);
+        const double stay = population_.staySMin + share * (population_.staySMax - population_.staySMin);
+        ++entered_;
+        Bytes epc(2 * std::max(2u, std::min<unsigned>(population_.epcWords, Gen2Tag::kMaxEpcWords)), 0);
+        epc[0] = 0x35;
+        for (std::size_t i = 0; i < 8 && i + 2 < epc.size(); ++i)
+            epc[epc.size() - 1 - i] = static_cast<std::uint8_t>(entered_ >> (8 * i));
+        Bytes tid{0xE2, 0x80, 0x11, 0x05, 0x20, 0x00};
+        for (int i = 3; i >= 0; --i) tid.push_back(static_cast<std::uint8_t>(entered_ >> (8 * i)));
+        gen2_.emplace_back(epc, tid, Bytes(8, 0));
+        moving_.push_back({epc, now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                          std::chrono::duration<double>(stay))});
+    }
+}
+
 std::vector<Gen2Tag*> ReaderModel::visibleTags(const Mask* mask) {
+    moveTags();
     std::vector<Gen2Tag*> tags;
     for (Gen2Tag& tag : gen2_)
         if (!tag.privacy && (!mask || tag.matches(*mask))) tags.push_back(&tag);

@@ -74,6 +74,17 @@ struct Settings {
     double tagAirMs = 2.0;
 };
 
+// A moving tag field: tags enter at `ratePerS` on average and each stays a
+// time drawn from [staySMin, staySMax], at most `max` of them at once. Their
+// EPCs are `epcWords` words, 0x3500 followed by a running number.
+struct Population {
+    double ratePerS = 0;  // 0: no moving tags
+    double staySMin = 2, staySMax = 6;
+    unsigned max = 1000;
+    unsigned epcWords = 6;
+    std::uint32_t seed = 1;
+};
+
 // The answer to one request: the frames back to back, after an optional
 // delay, and a line speed to switch to once they are sent.
 struct Reply {
@@ -100,6 +111,10 @@ public:
     bool activeMode() const { return (settings_.workMode & 0x03) == 1; }
     std::chrono::milliseconds activeInterval() const;
     Bytes activeRound();
+
+    // Tags enter and leave by the clock; moved on before every inventory.
+    void setPopulation(const Population& population);
+    std::uint64_t tagsEntered() const { return entered_; }
 
     Settings& settings() { return settings_; }
     const Settings& settings() const { return settings_; }
@@ -138,6 +153,7 @@ private:
     };
     std::optional<Addressed> addressed(const Bytes& data, std::size_t prefix, std::size_t fieldsWidth);
     std::vector<Gen2Tag*> visibleTags(const Mask* mask);
+    void moveTags();
     Bytes gen2Record(const Gen2Tag& tag, std::optional<std::pair<std::uint8_t, std::uint8_t>> tid) const;
     Bytes record6B(const Tag6B& tag) const;
     Tag6B* find6B(const std::uint8_t* uid);
@@ -193,6 +209,17 @@ private:
     std::int64_t clockBase_ = 0;  // seconds since 2000-01-01 when the clock was set
     std::chrono::steady_clock::time_point clockSetAt_;
     bool selfTest_ = false;
+
+    struct Moving {
+        Bytes epc;
+        std::chrono::steady_clock::time_point leaves;
+    };
+    Population population_;
+    std::vector<Moving> moving_;
+    std::chrono::steady_clock::time_point movedAt_{};
+    double arrivals_ = 0;  // fractional tags owed by the rate
+    std::uint64_t entered_ = 0;
+    std::uint32_t random_ = 1;
 };
 
 }  // namespace sim

@@ -130,6 +130,22 @@ void readFaults(const json& j, FaultPlan& f) {
     number(j, "close_after", f.closeAfter);
 }
 
+// "population": {"rate_per_s": 5, "stay_s": [2, 6], "max": 500, "epc_words": 6, "seed": 1}
+void readPopulation(const json& j, Population& p) {
+    number(j, "rate_per_s", p.ratePerS);
+    if (j.contains("stay_s")) {
+        const auto stay = j.at("stay_s").get<std::vector<double>>();
+        if (stay.size() != 2 || stay[0] < 0 || stay[1] < stay[0])
+            throw std::runtime_error("population.stay_s: needs [least, most] seconds");
+        p.staySMin = stay[0];
+        p.staySMax = stay[1];
+    }
+    number(j, "max", p.max);
+    number(j, "epc_words", p.epcWords);
+    number(j, "seed", p.seed);
+    if (p.ratePerS < 0) throw std::runtime_error("population.rate_per_s: must not be negative");
+}
+
 }  // namespace
 
 Scenario parseScenario(const std::string& text) {
@@ -140,6 +156,7 @@ Scenario parseScenario(const std::string& text) {
         for (const json& tag : root.value("gen2", json::array())) s.gen2.push_back(readGen2(tag));
         for (const json& tag : root.value("iso6b", json::array())) s.tags6B.push_back(read6B(tag));
         if (root.contains("faults")) readFaults(root.at("faults"), s.faults);
+        if (root.contains("population")) readPopulation(root.at("population"), s.population);
         return s;
     } catch (const json::exception& e) {
         throw std::runtime_error(e.what());

@@ -14,6 +14,7 @@ struct Scenario {
     std::vector<Gen2Tag> gen2;
     std::vector<Tag6B> tags6B;
     FaultPlan faults;
+    Population population;
 };
 
 Scenario defaultScenario();

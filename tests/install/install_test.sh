@@ -25,6 +25,20 @@ if [ -e "$build/libTessaly.so" ]; then
 fi
 # The shipped library holds product code only: no in-memory test device.
 if nm -C "$prefix/lib/libMorvent.so" | grep -q 'memdev'; then fail "libMorvent.so holds the in-memory test device"; fi
+# The gateway: its programs, the systemd unit naming the installed program, the sample configuration.
+if [ -e "$build/gateway/morventd" ]; then
+  for file in bin/morventd libexec/morventd/morventd-worker lib/systemd/system/morventd.service \
+              etc/morvent/morventd.toml.example; do
+    [ -e "$prefix/$file" ] || fail "$file not installed"
+  done
+  grep -q "^ExecStart=$prefix/bin/morventd --config " "$prefix/lib/systemd/system/morventd.service" \
+    || fail "the systemd unit does not start the installed morventd"
+  "$prefix/bin/morventd" --check-config "$prefix/etc/morvent/morventd.toml.example" >"$scratch/check.out" \
+    || fail "the sample configuration does not check"
+  "$prefix/libexec/morventd/morventd-worker" --name x --tcp 127.0.0.1:1 --colour red 2>"$scratch/worker.err" \
+    && fail "the worker accepted an unknown option"
+  grep -q "unknown option --colour" "$scratch/worker.err" || fail "the installed worker does not run: $(cat "$scratch/worker.err")"
+fi
 
 # Nothing below may reach into the build tree.
 "$prefix/bin/morvent-sim" --tcp 0 --run-for 600 >"$scratch/sim.out" 2>&1 &

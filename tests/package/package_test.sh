@@ -57,7 +57,9 @@ if [[ " ${expected[*]} " == *" morventd "* ]]; then
   has_file morventd etc/morvent/morventd.toml
   has_file morventd usr/share/man/man8/morventd.8.gz
   has_file morventd usr/share/man/man5/morventd.toml.5.gz
-  has_file morventd lib/systemd/system/morventd.service
+  has_file morventd usr/lib/systemd/system/morventd.service
+  has_file morventd usr/lib/sysusers.d/morventd.conf
+  has_file morventd usr/libexec/morventd/morventd-worker
   grep -qx /etc/morvent/morventd.toml <<<"$(dpkg-deb -I "$(deb morventd)" conffiles)" || fail "the configuration is no conffile"
   depends_on morventd libmorvent0
   depends_on morventd libmosquitto1

@@ -382,3 +382,26 @@ TEST(Model, ActiveModeRoundsUseTheStoredMaskAndTidParameter) {
     ask(model, 0x3E, {0x01});
     EXPECT_EQ(sim::splitFrames(model.activeRound()).size(), 2u);
 }
+
+TEST(Model, MovingTagsEnterAtTheRateAndLeaveAfterTheirStay) {
+    auto now = std::chrono::steady_clock::time_point{};
+    ReaderModel model({}, [&now] { return now; });
+    sim::Population p;
+    p.ratePerS = 4;
+    p.staySMin = p.staySMax = 1.5;
+    p.max = 5;
+    model.setPopulation(p);
+    EXPECT_EQ(status(ask(model, 0x01)[0]), sim::kNoTag);
+    now += std::chrono::milliseconds(1000);
+    auto epcs = inventoriedEpcs(ask(model, 0x01));
+    ASSERT_EQ(epcs.size(), 4u);
+    EXPECT_EQ(epcs[0], hex("3500 0000 0000 0000 0000 0001"));
+    EXPECT_EQ(epcs[3], hex("3500 0000 0000 0000 0000 0004"));
+    now += std::chrono::milliseconds(1000);  // 4 more due, room for 1; the first four stay until 2.5 s
+    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)).size(), 5u);
+    now += std::chrono::milliseconds(600);  // the first four left; 2 more entered
+    epcs = inventoriedEpcs(ask(model, 0x01));
+    ASSERT_EQ(epcs.size(), 3u);
+    EXPECT_EQ(epcs[0], hex("3500 0000 0000 0000 0000 0005"));
+    EXPECT_EQ(model.tagsEntered(), 7u);
+}

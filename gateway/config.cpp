@@ -1,0 +1,276 @@
+#include "gateway/config.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <toml++/toml.h>
+
+namespace morventd {
+
+namespace {
+
+class Checker {
+public:
+    explicit Checker(std::string file) : file_(std::move(file)) {}
+
+    [[noreturn]] void fail(const toml::node* node, const std::string& message) const {
+        std::string where = file_;
+        if (node && node->source().begin.line) where += ":" + std::to_string(node->source().begin.line);
+        throw ConfigError(where + ": " + message);
+    }
+
+    // Refuses every key of `table` not in `known`.
+    void onlyKeys(const toml::table& table, const std::string& section, std::initializer_list<const char*> known) const {
+        for (const auto& [key, node] : table) {
+            const bool ok = std::any_of(known.begin(), known.end(), [&](const char* k) { return key.str() == k; });
+            if (!ok) fail(&node, "unknown key '" + std::string(key.str()) + "' in " + section);
+        }
+    }
+
+    const toml::table* table(const toml::table& root, const char* key) const {
+        const toml::node* node = root.get(key);
+        if (!node) return nullptr;
+        if (!node->is_table()) fail(node, std::string("'") + key + "' must be a table");
+        return node->as_table();
+    }
+
+    void text(const toml::table& t, const char* key, std::string& out) const {
+        if (const toml::node* n = t.get(key)) {
+            if (!n->is_string()) fail(n, std::string("'") + key + "' must be a string");
+            out = n->value<std::string>().value();
+        }
+    }
+    void flag(const toml::table& t, const char* key, bool& out) const {
+        if (const toml::node* n = t.get(key)) {
+            if (!n->is_boolean()) fail(n, std::string("'") + key + "' must be true or false");
+            out = *n->value<bool>();
+        }
+    }
+    template <typename T>
+    void integer(const toml::table& t, const char* key, T& out, std::int64_t lo, std::int64_t hi) const {
+        if (const toml::node* n = t.get(key)) {
+            if (!n->is_integer()) fail(n, std::string("'") + key + "' must be a whole number");
+            const std::int64_t v = *n->value<std::int64_t>();
+            if (v < lo || v > hi)
+                fail(n, std::string("'") + key + "' must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
+            out = static_cast<T>(v);
+        }
+    }
+    void seconds(const toml::table& t, const char* key, double& out, double lo) const {
+        if (const toml::node* n = t.get(key)) {
+            if (!n->is_number()) fail(n, std::string("'") + key + "' must be a number of seconds");
+            const double v = *n->value<double>();
+            if (!(v >= lo) || !std::isfinite(v)) fail(n, std::string("'") + key + "' must be at least " + std::to_string(lo));
+            out = v;
+        }
+    }
+
+private:
+    std::string file_;
+};
+
+// "host:port" with a dotted IPv4 host.
+bool splitAddress(const std::string& text, std::string& host, int& port, int minPort) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    host = text.substr(0, colon);
+    const std::string digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), ::isdigit)) return false;
+    port = std::stoi(digits);
+    in_addr probe{};
+    return port >= minPort && port <= 65535 && inet_pton(AF_INET, host.c_str(), &probe) == 1;
+}
+
+bool hexBytes(const std::string& text, std::vector<std::uint8_t>& out) {
+    if (text.size() % 2) return false;
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        if (!std::isxdigit(static_cast<unsigned char>(text[i])) || !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
+            return false;
+        out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    }
+    return true;
+}
+
+void readReader(const Checker& c, const toml::table& t, const toml::node* where, ReaderConfig& r) {
+    c.onlyKeys(t, "[[reader]]",
+               {"name", "tcp", "com", "serial", "baud", "address", "mode", "tid", "tid_address", "tid_length", "mask_bank",
+                "mask_address", "mask_bits", "mask", "poll_interval_ms"});
+    c.text(t, "name", r.name);
+    if (r.name.empty()) c.fail(where, "[[reader]] needs a name");
+    if (!validName(r.name)) c.fail(t.get("name"), "reader name '" + r.name + "': use letters, digits, '-', '_' and '.'");
+    std::string tcp, mode = "poll";
+    c.text(t, "tcp", tcp);
+    c.integer(t, "com", r.com, 1, 255);
+    c.text(t, "serial", r.device);
+    const int links = !tcp.empty() + (r.com != 0) + !r.device.empty();
+    if (links != 1) c.fail(where, "reader '" + r.name + "' needs exactly one of tcp, com or serial");
+    if (!tcp.empty() && !splitAddress(tcp, r.host, r.tcpPort, 1024))
+        c.fail(t.get("tcp"), "reader '" + r.name + "': tcp '" + tcp + "' is not IPv4:PORT with PORT 1024..65535");
+    if (!r.device.empty() && r.device.front() != '/') c.fail(t.get("serial"), "serial: give the device's absolute path");
+    c.integer(t, "baud", r.baud, 0, 115200);
+    if (t.get("baud") && tcp.empty() == false) c.fail(t.get("baud"), "baud applies to serial readers only");
+    static const int rates[] = {9600, 19200, 38400, 57600, 115200};
+    if (std::find(std::begin(rates), std::end(rates), r.baud) == std::end(rates))
+        c.fail(t.get("baud"), "baud must be 9600, 19200, 38400, 57600 or 115200");
+    c.integer(t, "address", r.address, 0, 255);
+    c.text(t, "mode", mode);
+    if (mode != "poll" && mode != "active") c.fail(t.get("mode"), "mode must be \"poll\" or \"active\"");
+    r.active = mode == "active";
+    c.flag(t, "tid", r.tid);
+    c.integer(t, "tid_address", r.tidAddress, 0, 255);
+    c.integer(t, "tid_length", r.tidLength, 1, 15);
+    c.integer(t, "poll_interval_ms", r.pollIntervalMs, 0, 60000);
+    if (const toml::node* n = t.get("mask")) {
+        std::string hex;
+        c.text(t, "mask", hex);
+        if (!hexBytes(hex, r.maskBytes) || r.maskBytes.empty() || r.maskBytes.size() > 32)
+            c.fail(n, "mask must be 1 to 32 bytes of hex");
+        r.mask = true;
+        r.maskBits = static_cast<std::uint8_t>(std::min<std::size_t>(255, r.maskBytes.size() * 8));
+        if (const toml::node* bank = t.get("mask_bank"); bank && bank->is_string()) {
+            static const char* const banks[] = {"reserved", "epc", "tid", "user"};
+            const auto name = bank->value<std::string>().value();
+            const auto at = std::find(std::begin(banks), std::end(banks), name);
+            if (at == std::end(banks)) c.fail(bank, "mask_bank must be reserved, epc, tid or user");
+            r.maskBank = static_cast<std::uint8_t>(at - banks);
+        } else {
+            c.integer(t, "mask_bank", r.maskBank, 0, 3);
+        }
+        c.integer(t, "mask_address", r.maskAddress, 0, 65535);
+        c.integer(t, "mask_bits", r.maskBits, 1, 255);
+        if ((r.maskBits + 7u) / 8u != r.maskBytes.size()) c.fail(t.get("mask_bits"), "mask_bits does not match the mask's length");
+    } else if (t.get("mask_bank") || t.get("mask_address") || t.get("mask_bits")) {
+        c.fail(where, "mask_bank, mask_address and mask_bits need a mask");
+    }
+}
+
+}  // namespace
+
+bool validName(const std::string& name) {
+    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char ch) {
+        return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '_' || ch == '.';
+    });
+}
+
+const ReaderConfig* Config::reader(const std::string& name) const {
+    for (const ReaderConfig& r : readers)
+        if (r.name == name) return &r;
+    return nullptr;
+}
+
+Config parseConfig(const std::string& text, const std::string& file) {
+    Checker c(file);
+    toml::table root;
+    try {
+        root = toml::parse(text, file);
+    } catch (const toml::parse_error& e) {
+        throw ConfigError(file + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
+    }
+    Config cfg;
+    cfg.file = file;
+    c.onlyKeys(root, "the file", {"gateway", "mqtt", "events", "spool", "reader"});
+
+    const toml::table* gw = c.table(root, "gateway");
+    if (!gw) c.fail(nullptr, "missing [gateway] with its id");
+    c.onlyKeys(*gw, "[gateway]", {"id", "spool", "http"});
+    c.text(*gw, "id", cfg.id);
+    if (!validName(cfg.id)) c.fail(gw->get("id") ? gw->get("id") : gw, "gateway id '" + cfg.id + "': use letters, digits, '-', '_' and '.'");
+    c.text(*gw, "spool", cfg.spool);
+    if (cfg.spool.empty()) c.fail(gw->get("spool"), "spool must name a file");
+    std::string http = "127.0.0.1:8780";
+    c.text(*gw, "http", http);
+    if (http.empty()) cfg.httpPort = 0;
+    else if (!splitAddress(http, cfg.httpHost, cfg.httpPort, 1))
+        c.fail(gw->get("http"), "http '" + http + "' is not IPv4:PORT (or \"\" to turn it off)");
+
+    if (const toml::table* m = c.table(root, "mqtt")) {
+        c.onlyKeys(*m, "[mqtt]", {"url", "prefix", "username", "password", "ca_file", "client_id", "keepalive_s", "inflight"});
+        std::string url = "mqtt://127.0.0.1:1883";
+        c.text(*m, "url", url);
+        std::string rest;
+        if (url.rfind("mqtt://", 0) == 0) rest = url.substr(7);
+        else if (url.rfind("mqtts://", 0) == 0) rest = url.substr(8), cfg.mqttTls = true;
+        else c.fail(m->get("url"), "url must start with mqtt:// or mqtts://");
+        if (rest.find(':') == std::string::npos) rest += cfg.mqttTls ? ":8883" : ":1883";
+        const auto colon = rest.rfind(':');
+        cfg.mqttHost = rest.substr(0, colon);
+        const std::string port = rest.substr(colon + 1);
+        if (cfg.mqttHost.empty() || port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), ::isdigit) ||
+            (cfg.mqttPort = std::stoi(port)) < 1 || cfg.mqttPort > 65535)
+            c.fail(m->get("url"), "url '" + url + "' needs a host and a port 1..65535");
+        c.text(*m, "prefix", cfg.prefix);
+        if (cfg.prefix.empty() || cfg.prefix.find_first_of("+#") != std::string::npos || cfg.prefix.back() == '/')
+            c.fail(m->get("prefix"), "prefix must be a topic without '+', '#' or a trailing '/'");
+        c.text(*m, "username", cfg.username);
+        c.text(*m, "password", cfg.password);
+        c.text(*m, "ca_file", cfg.caFile);
+        if (!cfg.caFile.empty() && !std::ifstream(cfg.caFile)) c.fail(m->get("ca_file"), "ca_file '" + cfg.caFile + "' cannot be read");
+        if (cfg.mqttTls && cfg.caFile.empty()) c.fail(m->get("url"), "mqtts:// needs ca_file");
+        if (!cfg.password.empty() && cfg.username.empty()) c.fail(m->get("password"), "password needs a username");
+        c.text(*m, "client_id", cfg.clientId);
+        c.integer(*m, "keepalive_s", cfg.keepaliveS, 5, 3600);
+        c.integer(*m, "inflight", cfg.inflight, 1, 65535);
+    }
+    if (cfg.clientId.empty()) cfg.clientId = "morventd-" + cfg.id;
+
+    if (const toml::table* e = c.table(root, "events")) {
+        c.onlyKeys(*e, "[events]", {"report_every_s", "depart_after_s", "arrive_after_reads"});
+        c.seconds(*e, "report_every_s", cfg.reportEveryS, 0.01);
+        c.seconds(*e, "depart_after_s", cfg.departAfterS, 0.05);
+        c.integer(*e, "arrive_after_reads", cfg.arriveAfterReads, 1, 1000000);
+    }
+    if (const toml::table* s = c.table(root, "spool")) {
+        c.onlyKeys(*s, "[spool]", {"max_events", "commit_ms"});
+        c.integer(*s, "max_events", cfg.maxEvents, 100, std::int64_t(1) << 40);
+        c.integer(*s, "commit_ms", cfg.commitMs, 1, 1000);
+    }
+
+    const toml::node* readers = root.get("reader");
+    if (!readers) c.fail(nullptr, "no [[reader]]: nothing to read");
+    if (!readers->is_array_of_tables()) c.fail(readers, "reader must be given as [[reader]] tables");
+    std::set<std::string> names;
+    std::set<std::string> links;
+    for (const toml::node& node : *readers->as_array()) {
+        ReaderConfig r;
+        readReader(c, *node.as_table(), &node, r);
+        if (!names.insert(r.name).second) c.fail(&node, "duplicate reader name '" + r.name + "'");
+        if (!links.insert(r.link().substr(0, r.link().find(" at "))).second)
+            c.fail(&node, "reader '" + r.name + "': " + r.link() + " is already used by another reader");
+        cfg.readers.push_back(std::move(r));
+    }
+    return cfg;
+}
+
+Config loadConfig(const std::string& file) {
+    std::ifstream in(file);
+    if (!in) throw ConfigError(file + ": cannot be read");
+    std::stringstream text;
+    text << in.rdbuf();
+    return parseConfig(text.str(), file);
+}
+
+std::string Config::summary() const {
+    std::ostringstream out;
+    out << "gateway " << id << ": spool " << spool << " (at most " << maxEvents << " events, commits every " << commitMs
+        << " ms)\n";
+    out << "mqtt " << (mqttTls ? "mqtts://" : "mqtt://") << mqttHost << ":" << mqttPort << " as " << clientId
+        << (username.empty() ? "" : " user " + username) << ", topics " << prefix << "/" << id << "/...\n";
+    out << "http " << (httpPort ? httpHost + ":" + std::to_string(httpPort) : std::string("off")) << "\n";
+    out << "events: arrive after " << arriveAfterReads << " read(s), report every " << reportEveryS << " s, depart after "
+        << departAfterS << " s\n";
+    for (const ReaderConfig& r : readers) {
+        out << "reader " << r.name << ": " << r.link() << ", " << (r.active ? "active" : "poll") << " mode";
+        if (r.tid) out << ", tid words " << int(r.tidAddress) << "+" << int(r.tidLength);
+        if (r.mask) out << ", mask bank " << int(r.maskBank) << " bit " << r.maskAddress << " length " << int(r.maskBits);
+        out << "\n";
+    }
+    return out.str();
+}
+
+}  // namespace morventd

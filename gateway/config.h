@@ -1,0 +1,54 @@
+// The gateway's configuration: one TOML file, checked completely at start.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "gateway/reader_config.h"
+
+namespace morventd {
+
+// A refused configuration: the message names the file and line at fault.
+struct ConfigError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+
+struct Config {
+    std::string file;
+    std::string id;
+    std::string spool = "/var/lib/morventd/spool.db";
+    std::string httpHost = "127.0.0.1";
+    int httpPort = 8780;  // 0: no HTTP endpoint
+
+    std::string mqttHost = "127.0.0.1";
+    int mqttPort = 1883;
+    bool mqttTls = false;
+    std::string prefix = "morvent";
+    std::string username, password, caFile, clientId;
+    int keepaliveS = 30;
+    int inflight = 1000;  // QoS 1 messages awaiting their acknowledgement
+
+    double reportEveryS = 5;
+    double departAfterS = 10;
+    int arriveAfterReads = 1;
+
+    std::int64_t maxEvents = 1000000;  // events kept in the spool at most
+    int commitMs = 10;                 // group commit window
+
+    std::vector<ReaderConfig> readers;
+
+    const ReaderConfig* reader(const std::string& name) const;
+    std::string summary() const;  // what the gateway would run, for --check-config
+};
+
+// Reads and checks FILE; throws ConfigError ("FILE:LINE: message").
+Config loadConfig(const std::string& file);
+Config parseConfig(const std::string& text, const std::string& file = "config");
+
+// Names that end up in MQTT topics and metrics labels: letters, digits, '-', '_', '.'.
+bool validName(const std::string& name);
+
+}  // namespace morventd

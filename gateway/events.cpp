@@ -1,0 +1,91 @@
+#include "gateway/events.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace morventd {
+
+const char* eventTypeName(EventType type) {
+    switch (type) {
+    case EventType::Arrive: return "arrive";
+    case EventType::Report: return "report";
+    case EventType::Depart: return "depart";
+    }
+    return "?";
+}
+
+TagEvent EventTracker::make(const Tag& tag, EventType type) const {
+    TagEvent e;
+    e.reader = reader_;
+    e.type = type;
+    e.epc = tag.epc;
+    e.tid = tag.tid;
+    e.count = tag.reads;
+    e.firstSeenMs = tag.firstSeenMs;
+    e.lastSeenMs = tag.lastSeenMs;
+    return e;
+}
+
+void EventTracker::read(const std::string& epc, const std::string& tid, std::int64_t atMs, std::vector<TagEvent>& out) {
+    std::string key = epc;
+    if (!tid.empty()) key += "/" + tid;
+    auto [it, fresh] = tags_.try_emplace(std::move(key));
+    Tag& tag = it->second;
+    if (fresh) {
+        tag.epc = epc;
+        tag.tid = tid;
+        tag.firstSeenMs = atMs;
+    }
+    tag.lastSeenMs = std::max(tag.lastSeenMs, atMs);
+    ++tag.reads;
+    if (!tag.arrived) {
+        if (tag.reads < static_cast<std::uint64_t>(rules_.arriveAfterReads)) return;
+        tag.arrived = true;
+        out.push_back(make(tag, EventType::Arrive));
+    } else if (atMs - tag.lastEventMs >= rules_.reportEveryMs) {
+        out.push_back(make(tag, EventType::Report));
+    } else {
+        return;
+    }
+    tag.lastEventMs = atMs;
+    tag.reads = 0;
+}
+
+void EventTracker::tick(std::int64_t nowMs, std::vector<TagEvent>& out) {
+    // A sweep costs a pass over the tags in view; ten a second are plenty.
+    if (nowMs < nextSweepMs_) return;
+    nextSweepMs_ = nowMs + std::min<std::int64_t>(100, rules_.departAfterMs / 4 + 1);
+    for (auto it = tags_.begin(); it != tags_.end();) {
+        if (nowMs - it->second.lastSeenMs < rules_.departAfterMs) {
+            ++it;
+            continue;
+        }
+        if (it->second.arrived) out.push_back(make(it->second, EventType::Depart));
+        it = tags_.erase(it);
+    }
+}
+
+std::string rfc3339(std::int64_t unixMs) {
+    const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(unixMs % 1000));
+    return text;
+}
+
+// Gateway and reader names are checked to need no escaping; EPC and TID are hex.
+std::string eventJson(const TagEvent& e, std::uint64_t seq, const std::string& gateway) {
+    std::string json;
+    json.reserve(256);
+    json += "{\"seq\":" + std::to_string(seq) + ",\"gateway\":\"" + gateway + "\",\"reader\":\"" + e.reader +
+            "\",\"type\":\"" + eventTypeName(e.type) + "\",\"epc\":\"" + e.epc + "\"";
+    if (!e.tid.empty()) json += ",\"tid\":\"" + e.tid + "\"";
+    json += ",\"count\":" + std::to_string(e.count) + ",\"first_seen\":\"" + rfc3339(e.firstSeenMs) +
+            "\",\"last_seen\":\"" + rfc3339(e.lastSeenMs) + "\"}";
+    return json;
+}
+
+}  // namespace morventd

@@ -1,0 +1,208 @@
+#include "gateway/reader_source.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "morvent.h"
+
+namespace morventd {
+
+namespace {
+
+constexpr std::uint8_t kActiveFrameCmd = 0xEE;
+constexpr std::size_t kMinFrame = 6;  // Len Adr Cmd Status CRC CRC
+
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string hex(const std::uint8_t* data, std::size_t n) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out(2 * n, '0');
+    for (std::size_t i = 0; i < n; ++i) {
+        out[2 * i] = digits[data[i] >> 4];
+        out[2 * i + 1] = digits[data[i] & 15];
+    }
+    return out;
+}
+
+bool linkFailure(int status) {
+    return status == MORVENT_COMM_ERROR || status == MORVENT_INVALID_PORT;
+}
+
+}  // namespace
+
+int parseTagRecords(const std::uint8_t* data, std::size_t size, bool withTid, std::vector<TagRead>& out) {
+    std::size_t at = 0;
+    while (at < size) {
+        const std::size_t epcLength = data[at];
+        if (epcLength == 0 || at + 1 + epcLength > size) return 1;
+        TagRead read;
+        read.epc = hex(data + at + 1, epcLength);
+        at += 1 + epcLength;
+        if (withTid) {
+            if (at >= size || at + 1 + data[at] > size) return 1;
+            read.tid = hex(data + at + 1, data[at]);
+            at += 1 + data[at];
+        }
+        out.push_back(std::move(read));
+    }
+    return 0;
+}
+
+void takeActiveFrames(std::vector<std::uint8_t>& pending, bool withTid, std::vector<TagRead>& out, int* bad) {
+    std::size_t at = 0;
+    std::uint8_t frame[260];
+    while (pending.size() - at >= kMinFrame) {
+        const std::size_t length = pending[at] + 1u;
+        if (length < kMinFrame || pending[at + 2] != kActiveFrameCmd) {
+            ++at;  // not the start of a frame: resynchronise
+            continue;
+        }
+        if (pending.size() - at < length) break;
+        std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at), pending.begin() + static_cast<std::ptrdiff_t>(at + length), frame);
+        if (CheckCRC(frame, static_cast<int>(length)) != 0 || frame[3] != 0) {
+            ++*bad;
+            ++at;
+            continue;
+        }
+        *bad += parseTagRecords(frame + 4, length - 6, withTid, out);
+        at += length;
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+ReaderSource::ReaderSource(const ReaderConfig& config) : config_(config) {
+    if (config.mask) {
+        morvent::Mask mask;
+        mask.bank = static_cast<morvent::Bank>(config.maskBank);
+        mask.bitAddress = config.maskAddress;
+        mask.bits.assign(config.maskBytes.begin(), config.maskBytes.end());
+        mask.bitLength = config.maskBits;
+        options_.mask = mask;
+    }
+    options_.tid = config.tid;
+    options_.tidAddress = config.tidAddress;
+    options_.tidWords = config.tidLength;
+}
+
+bool ReaderSource::open() {
+    close();
+    try {
+        if (!config_.serial()) {
+            reader_.emplace(morvent::Reader::tcp(config_.host, config_.tcpPort, config_.address));
+        } else {
+            int com = config_.com;
+            if (!config_.device.empty()) {
+                // This process holds one reader: its device is COM1.
+                com = 1;
+                setenv("MORVENT_COM1", config_.device.c_str(), 1);
+            }
+            reader_.emplace(morvent::Reader::serial(com, config_.baud, config_.address));
+        }
+    } catch (const morvent::Error& e) {
+        error_ = "cannot open " + config_.link() + ": " + e.what();
+        return false;
+    }
+    failures_ = 0;
+    pending_.clear();
+    lastDataMs_ = steadyMs();
+    if (config_.active) {
+        // Active mode sends what the stored mask and TID settings select.
+        try {
+            reader_->setMask(options_.mask ? *options_.mask : morvent::Mask{morvent::Bank::Epc, 0, {}, 0});
+            reader_->setTidParameters(config_.tidAddress, config_.tid ? config_.tidLength : 0);
+            reader_->setWorkMode(morvent::WorkMode::Active);
+        } catch (const morvent::Error& e) {
+            error_ = "cannot switch " + config_.link() + " to active mode: " + e.what();
+            close();
+            return false;
+        }
+        activeSet_ = true;
+    }
+    return true;
+}
+
+void ReaderSource::close() {
+    if (!reader_) return;
+    if (activeSet_) {
+        try {
+            reader_->setWorkMode(morvent::WorkMode::Answer);  // back to answering, as found
+        } catch (const morvent::Error&) {
+        }
+    }
+    activeSet_ = false;
+    reader_.reset();
+}
+
+ReaderSource::Result ReaderSource::round(std::vector<TagRead>& reads) {
+    if (!reader_) return Result::LinkLost;
+    return config_.active ? drain(reads) : poll(reads);
+}
+
+ReaderSource::Result ReaderSource::poll(std::vector<TagRead>& reads) {
+    try {
+        for (const morvent::Tag& tag : reader_->inventory(options_))
+            reads.push_back({hex(tag.epc.data(), tag.epc.size()), hex(tag.tid.data(), tag.tid.size())});
+        failures_ = 0;
+        return reads.empty() ? Result::Quiet : Result::Ok;
+    } catch (const morvent::Error& e) {
+        error_ = e.what();
+        ++failures_;
+        // One missed answer can be noise; two in a row, or a port gone, is a lost link.
+        const int status = e.status();
+        if (status == MORVENT_INVALID_PORT || (linkFailure(status) && failures_ >= 2) || failures_ >= 5)
+            return Result::LinkLost;
+        return Result::Quiet;
+    }
+}
+
+ReaderSource::Result ReaderSource::drain(std::vector<TagRead>& reads) {
+    morvent::Bytes data;
+    bool waited = false;
+    try {
+        data = reader_->readActiveModeData();
+    } catch (const morvent::Error& e) {
+        // On TCP the call waits a second for data: a quiet reader, not a failure.
+        if (e.status() != MORVENT_COMM_ERROR || config_.serial()) {
+            error_ = e.what();
+            return Result::LinkLost;
+        }
+        waited = true;
+    }
+    if (!data.empty()) {
+        lastDataMs_ = steadyMs();
+        pending_.insert(pending_.end(), data.begin(), data.end());
+        int bad = 0;
+        takeActiveFrames(pending_, config_.tid, reads, &bad);
+        // A serial call hands over at most 50 bytes and drops the rest: call
+        // again at once.
+        return Result::Ok;
+    }
+    if (!config_.serial() && !waited) {
+        // Nothing, without waiting, on TCP: the reader closed the connection.
+        error_ = "the reader closed the connection";
+        return Result::LinkLost;
+    }
+    if (config_.serial()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Quiet for long: ask the reader whether it is still there.
+    if (steadyMs() - lastDataMs_ > 3000) {
+        lastDataMs_ = steadyMs();
+        if (!alive()) return Result::LinkLost;
+    }
+    return Result::Quiet;
+}
+
+bool ReaderSource::alive() {
+    try {
+        reader_->info();
+        return true;
+    } catch (const morvent::Error& e) {
+        if (!linkFailure(e.status())) return true;
+        error_ = "the reader does not answer: " + std::string(e.what());
+        return false;
+    }
+}
+
+}  // namespace morventd

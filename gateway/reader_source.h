@@ -1,0 +1,62 @@
+// One reader as the worker sees it: open the link, take one round of reads
+// (an inventory in poll mode, what the reader sent by itself in active
+// mode), close. Reaches the reader only through the public API.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gateway/reader_config.h"
+#include "morvent.hpp"
+
+namespace morventd {
+
+struct TagRead {
+    std::string epc, tid;  // hex, upper case
+};
+
+// Splits inventory tag records (length byte, EPC; with TID asked, another
+// length byte and the TID) into reads. A record that overruns the data ends
+// the walk; the reads before it are kept. Returns the records it could not use.
+int parseTagRecords(const std::uint8_t* data, std::size_t size, bool withTid, std::vector<TagRead>& out);
+
+// Takes the whole frames of the reader's active mode from the front of
+// `pending` (Len, Adr, Cmd, Status, record, CRC) and turns their records into
+// reads; a frame whose CRC does not check is counted in *bad and skipped,
+// bytes that cannot start a frame are skipped one by one. A partial frame
+// stays in `pending` for the next call.
+void takeActiveFrames(std::vector<std::uint8_t>& pending, bool withTid, std::vector<TagRead>& out, int* bad);
+
+class ReaderSource {
+public:
+    explicit ReaderSource(const ReaderConfig& config);
+    ~ReaderSource() { close(); }
+    ReaderSource(const ReaderSource&) = delete;
+    ReaderSource& operator=(const ReaderSource&) = delete;
+
+    enum class Result { Ok, Quiet, LinkLost };
+
+    bool open();  // false: lastError() says why
+    // One round: appends the reads. LinkLost: the link no longer answers.
+    Result round(std::vector<TagRead>& reads);
+    void close();  // leaves active mode first, when it was set
+    const std::string& lastError() const { return error_; }
+
+private:
+    Result poll(std::vector<TagRead>& reads);
+    Result drain(std::vector<TagRead>& reads);
+    bool alive();
+
+    const ReaderConfig& config_;
+    std::optional<morvent::Reader> reader_;
+    morvent::InventoryOptions options_;
+    bool activeSet_ = false;
+    int failures_ = 0;
+    std::int64_t lastDataMs_ = 0;
+    std::vector<std::uint8_t> pending_;
+    std::string error_;
+};
+
+}  // namespace morventd

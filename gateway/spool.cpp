@@ -1,0 +1,156 @@
+#include "gateway/spool.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace morventd {
+
+Spool::Spool(const std::string& path, std::int64_t maxEvents) : path_(path), maxEvents_(maxEvents) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw SpoolError("spool " + path + ": " + why);
+    }
+    try {
+        sqlite3_busy_timeout(db_, 2000);
+        exec("PRAGMA journal_mode=WAL");
+        // FULL: a commit is on disk when it returns, power loss included.
+        exec("PRAGMA synchronous=FULL");
+        exec("CREATE TABLE IF NOT EXISTS events (seq INTEGER PRIMARY KEY, reader TEXT NOT NULL, "
+             "payload TEXT NOT NULL, stored_ms INTEGER NOT NULL)");
+        exec("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL)");
+        sqlite3_stmt* q = prepare(
+            "SELECT max(coalesce((SELECT value FROM meta WHERE key = 'next_seq'), 1), "
+            "coalesce((SELECT max(seq) + 1 FROM events), 1)), (SELECT count(*) FROM events)");
+        if (sqlite3_step(q) != SQLITE_ROW) {
+            sqlite3_finalize(q);
+            fail("reading the spool");
+        }
+        nextSeq_ = static_cast<std::uint64_t>(sqlite3_column_int64(q, 0));
+        depth_ = sqlite3_column_int64(q, 1);
+        sqlite3_finalize(q);
+        insert_ = prepare("INSERT INTO events (seq, reader, payload, stored_ms) VALUES (?, ?, ?, ?)");
+        remove_ = prepare("DELETE FROM events WHERE seq = ?");
+        fetch_ = prepare("SELECT seq, reader, payload, stored_ms FROM events WHERE seq > ? ORDER BY seq LIMIT ?");
+        mark_ = prepare("INSERT OR REPLACE INTO meta (key, value) VALUES ('next_seq', ?)");
+        oldest_ = prepare("SELECT seq FROM events ORDER BY seq LIMIT 1 OFFSET ?");
+        dropTo_ = prepare("DELETE FROM events WHERE seq <= ?");
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+Spool::~Spool() {
+    close();
+}
+
+void Spool::close() {
+    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_}) sqlite3_finalize(s);
+    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = nullptr;
+    if (db_) sqlite3_close(db_);
+    db_ = nullptr;
+}
+
+void Spool::fail(const std::string& what) {
+    throw SpoolError("spool " + path_ + ": " + what + ": " + sqlite3_errmsg(db_));
+}
+
+void Spool::exec(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string why = message ? message : "failed";
+        sqlite3_free(message);
+        throw SpoolError("spool " + path_ + ": " + why);
+    }
+}
+
+sqlite3_stmt* Spool::prepare(const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) fail("preparing");
+    return s;
+}
+
+Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::string& gateway,
+                            const std::vector<std::uint64_t>& acked, std::int64_t nowMs) {
+    Commit result;
+    if (events.empty() && acked.empty()) return result;
+    std::uint64_t seq = nextSeq_;
+    std::int64_t depth = depth_;
+    auto step = [&](sqlite3_stmt* s, const char* what) {
+        const int rc = sqlite3_step(s);
+        sqlite3_reset(s);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) fail(what);
+    };
+    exec("BEGIN IMMEDIATE");
+    try {
+        result.stored.reserve(events.size());
+        for (const TagEvent& e : events) {
+            StoredEvent stored{seq, e.reader, eventJson(e, seq, gateway), nowMs};
+            sqlite3_bind_int64(insert_, 1, static_cast<sqlite3_int64>(seq));
+            sqlite3_bind_text(insert_, 2, stored.reader.c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(insert_, 3, stored.payload.c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_int64(insert_, 4, nowMs);
+            step(insert_, "storing an event");
+            result.stored.push_back(std::move(stored));
+            ++seq;
+            ++depth;
+        }
+        for (std::uint64_t a : acked) {
+            sqlite3_bind_int64(remove_, 1, static_cast<sqlite3_int64>(a));
+            step(remove_, "deleting an acknowledged event");
+            depth -= sqlite3_changes(db_);
+        }
+        if (depth > maxEvents_) {
+            sqlite3_bind_int64(oldest_, 1, depth - maxEvents_ - 1);
+            std::uint64_t last = 0;
+            if (sqlite3_step(oldest_) == SQLITE_ROW) last = static_cast<std::uint64_t>(sqlite3_column_int64(oldest_, 0));
+            sqlite3_reset(oldest_);
+            sqlite3_bind_int64(dropTo_, 1, static_cast<sqlite3_int64>(last));
+            step(dropTo_, "dropping the oldest events");
+            result.dropped = sqlite3_changes(db_);
+            depth -= result.dropped;
+            result.lastDropped = last;
+            result.firstDropped = last + 1 - static_cast<std::uint64_t>(result.dropped);
+        }
+        if (seq != nextSeq_) {
+            sqlite3_bind_int64(mark_, 1, static_cast<sqlite3_int64>(seq));
+            step(mark_, "keeping the sequence number");
+        }
+        exec("COMMIT");
+    } catch (const SpoolError&) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    nextSeq_ = seq;
+    depth_ = depth;
+    // Events dropped in this same commit are not handed out for publishing.
+    if (result.dropped)
+        result.stored.erase(std::remove_if(result.stored.begin(), result.stored.end(),
+                                           [&](const StoredEvent& s) { return s.seq <= result.lastDropped; }),
+                            result.stored.end());
+    return result;
+}
+
+std::vector<StoredEvent> Spool::fetch(std::uint64_t after, std::size_t limit) {
+    std::vector<StoredEvent> out;
+    sqlite3_bind_int64(fetch_, 1, static_cast<sqlite3_int64>(after));
+    sqlite3_bind_int64(fetch_, 2, static_cast<sqlite3_int64>(limit));
+    int rc;
+    while ((rc = sqlite3_step(fetch_)) == SQLITE_ROW) {
+        StoredEvent e;
+        e.seq = static_cast<std::uint64_t>(sqlite3_column_int64(fetch_, 0));
+        e.reader = reinterpret_cast<const char*>(sqlite3_column_text(fetch_, 1));
+        e.payload = reinterpret_cast<const char*>(sqlite3_column_text(fetch_, 2));
+        e.storedMs = sqlite3_column_int64(fetch_, 3);
+        out.push_back(std::move(e));
+    }
+    sqlite3_reset(fetch_);
+    if (rc != SQLITE_DONE) fail("reading events");
+    return out;
+}
+
+}  // namespace morventd

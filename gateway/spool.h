@@ -1,0 +1,75 @@
+// The durable spool: every event is committed here, with its sequence
+// number, before it is published, and leaves only once the broker has
+// acknowledged it. SQLite in WAL mode; one writer (the supervisor), group
+// commits. The sequence number never goes back, even when every stored event
+// has been acknowledged and deleted: its high-water mark is kept beside them.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "gateway/events.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace morventd {
+
+struct SpoolError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct StoredEvent {
+    std::uint64_t seq = 0;
+    std::string reader;
+    std::string payload;  // the JSON object
+    std::int64_t storedMs = 0;
+};
+
+class Spool {
+public:
+    // Opens or creates the spool; throws SpoolError when it cannot.
+    Spool(const std::string& path, std::int64_t maxEvents);
+    ~Spool();
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    struct Commit {
+        std::vector<StoredEvent> stored;  // the new events, numbered
+        std::int64_t dropped = 0;         // oldest events dropped to stay within max_events
+        std::uint64_t firstDropped = 0, lastDropped = 0;
+    };
+    // In one transaction: numbers and stores `events`, deletes the
+    // acknowledged `acked`, drops the oldest past max_events. On failure
+    // nothing changes and SpoolError says why.
+    Commit commit(const std::vector<TagEvent>& events, const std::string& gateway, const std::vector<std::uint64_t>& acked,
+                  std::int64_t nowMs);
+
+    // Stored events with seq > after, in seq order.
+    std::vector<StoredEvent> fetch(std::uint64_t after, std::size_t limit);
+
+    std::int64_t depth() const { return depth_; }
+    std::uint64_t nextSeq() const { return nextSeq_; }
+
+private:
+    void close();
+    void exec(const char* sql);
+    sqlite3_stmt* prepare(const char* sql);
+    [[noreturn]] void fail(const std::string& what);
+
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* remove_ = nullptr;
+    sqlite3_stmt* fetch_ = nullptr;
+    sqlite3_stmt* mark_ = nullptr;
+    sqlite3_stmt* oldest_ = nullptr;
+    sqlite3_stmt* dropTo_ = nullptr;
+    std::string path_;
+    std::int64_t maxEvents_;
+    std::int64_t depth_ = 0;
+    std::uint64_t nextSeq_ = 1;
+};
+
+}  // namespace morventd

@@ -1,0 +1,506 @@
+#include "gateway/supervisor.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <unordered_map>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "gateway/events.h"
+#include "gateway/log.h"
+#include "gateway/metrics.h"
+#include "gateway/mqtt.h"
+#include "gateway/spool.h"
+
+namespace morventd {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int signal) {
+    const int saved = errno;
+    const char c = static_cast<char>(signal);
+    ssize_t n = ::write(signalPipe[1], &c, 1);
+    (void)n;
+    errno = saved;
+}
+
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::int64_t unixMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+constexpr std::int64_t kRestartMinMs = 250;
+constexpr std::int64_t kRestartMaxMs = 30000;
+constexpr std::int64_t kStableRunMs = 30000;  // a worker that ran this long restarts at once
+constexpr std::size_t kCommitBatch = 4000;     // commit early past this many waiting events
+
+struct Worker {
+    const ReaderConfig* reader = nullptr;
+    std::unique_ptr<EventTracker> tracker;
+    pid_t pid = -1;
+    int fd = -1;
+    std::string input;
+    std::string state = "connecting", detail = "starting";
+    std::int64_t sinceMs = 0;
+    std::int64_t startedMs = 0, restartAtMs = 0, backoffMs = kRestartMinMs;
+    bool wasOnline = false;
+};
+
+class Supervisor {
+public:
+    Supervisor(const Config& config, std::string workerProgram)
+        : config_(config), workerProgram_(std::move(workerProgram)), spool_(config.spool, config.maxEvents), mqtt_(config) {
+        EventRules rules;
+        rules.reportEveryMs = static_cast<std::int64_t>(config.reportEveryS * 1000);
+        rules.departAfterMs = static_cast<std::int64_t>(config.departAfterS * 1000);
+        rules.arriveAfterReads = config.arriveAfterReads;
+        for (const ReaderConfig& r : config.readers) {
+            Worker w;
+            w.reader = &r;
+            w.tracker = std::make_unique<EventTracker>(r.name, rules);
+            w.sinceMs = unixMs();
+            workers_.push_back(std::move(w));
+            metrics_.readers[r.name];
+        }
+        mqtt_.onConnected = [this] { connected(); };
+        mqtt_.onDisconnected = [this] { inflight_.clear(); };
+        mqtt_.onAcked = [this](int mid) { acked(mid); };
+    }
+
+    int run();
+
+private:
+    void startHttp();
+    void start(Worker& w);
+    void reap();
+    void input(Worker& w);
+    void line(Worker& w, const char* text, std::size_t size);
+    void setState(Worker& w, const std::string& state, const std::string& detail);
+    void publishState(const Worker& w);
+    void connected();
+    void acked(int mid);
+    void commit(bool force);
+    void publish();
+    void count(const std::vector<TagEvent>& events);
+    void render(bool force);
+    void shutdown();
+
+    const Config& config_;
+    std::string workerProgram_;
+    Spool spool_;
+    Mqtt mqtt_;
+    std::vector<Worker> workers_;
+    std::vector<TagEvent> waiting_;  // events not yet in the spool
+    std::int64_t waitingSinceMs_ = 0;
+    std::int64_t committedMs_ = 0;
+    std::vector<std::uint64_t> acked_;
+    struct InFlight {
+        std::uint64_t seq;
+        std::int64_t storedMs;
+    };
+    std::unordered_map<int, InFlight> inflight_;
+    std::uint64_t cursor_ = 0;  // the last seq handed to the broker on this connection
+    std::int64_t spoolRetryAtMs_ = 0;
+    Metrics metrics_;
+    Pages pages_;
+    std::int64_t renderedAtMs_ = 0;
+    std::unique_ptr<httplib::Server> http_;
+    std::thread httpThread_;
+    bool stopping_ = false;
+};
+
+void Supervisor::startHttp() {
+    if (!config_.httpPort) return;
+    http_ = std::make_unique<httplib::Server>();
+    http_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(pages_.metrics(), "text/plain; version=0.0.4");
+    });
+    http_->Get("/health", [this](const httplib::Request&, httplib::Response& res) {
+        int status = 200;
+        res.set_content(pages_.health(&status), "application/json");
+        res.status = status;
+    });
+    if (!http_->bind_to_port(config_.httpHost.c_str(), config_.httpPort))
+        throw std::runtime_error("http: cannot listen on " + config_.httpHost + ":" + std::to_string(config_.httpPort));
+    httpThread_ = std::thread([this] { http_->listen_after_bind(); });
+    logLine("http: metrics and health on http://" + config_.httpHost + ":" + std::to_string(config_.httpPort));
+}
+
+void Supervisor::start(Worker& w) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        logLine(std::string("cannot start a worker: ") + std::strerror(errno));
+        w.restartAtMs = steadyMs() + kRestartMaxMs;
+        return;
+    }
+    // Everything the child needs is made before the fork: it only execs.
+    std::vector<std::string> args = workerArgs(*w.reader);
+    args.insert(args.begin(), workerProgram_);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // fd 3 to the supervisor; dup2 clears close-on-exec, unless it is already fd 3.
+        if (pair[1] == 3) fcntl(3, F_SETFD, 0);
+        else dup2(pair[1], 3);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pair[1]);
+    if (pid < 0) {
+        close(pair[0]);
+        logLine(std::string("cannot start a worker: ") + std::strerror(errno));
+        w.restartAtMs = steadyMs() + kRestartMaxMs;
+        return;
+    }
+    fcntl(pair[0], F_SETFL, fcntl(pair[0], F_GETFL) | O_NONBLOCK);
+    w.pid = pid;
+    w.fd = pair[0];
+    w.input.clear();
+    w.startedMs = steadyMs();
+}
+
+void Supervisor::reap() {
+    int status = 0;
+    pid_t pid;
+    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+        for (Worker& w : workers_) {
+            if (w.pid != pid) continue;
+            w.pid = -1;
+            if (w.fd >= 0) input(w);  // what it sent before it went
+            if (w.fd >= 0) close(w.fd), w.fd = -1;
+            if (stopping_) break;
+            const std::string how = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
+                                                        : "exited with status " + std::to_string(WEXITSTATUS(status));
+            const std::int64_t now = steadyMs();
+            if (now - w.startedMs > kStableRunMs) w.backoffMs = kRestartMinMs;
+            w.restartAtMs = now + w.backoffMs;
+            logLine("worker of " + w.reader->name + " " + how + "; restarting in " + std::to_string(w.backoffMs) + " ms");
+            w.backoffMs = std::min(kRestartMaxMs, w.backoffMs * 2);
+            ++metrics_.readers[w.reader->name].restarts;
+            setState(w, "offline", "worker " + how);
+        }
+    }
+}
+
+void Supervisor::input(Worker& w) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(w.fd, buffer, sizeof buffer);
+        if (n > 0) {
+            w.input.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            close(w.fd);
+            w.fd = -1;
+        }
+        break;
+    }
+    std::size_t at = 0;
+    for (std::size_t end; (end = w.input.find('\n', at)) != std::string::npos; at = end + 1)
+        line(w, w.input.data() + at, end - at);
+    w.input.erase(0, at);
+}
+
+void Supervisor::line(Worker& w, const char* text, std::size_t size) {
+    if (size >= 2 && text[0] == 'R' && text[1] == ' ') {
+        // R <unix ms> <epc> <tid or ->
+        const char* end = text + size;
+        char* p = nullptr;
+        const long long atMs = std::strtoll(text + 2, &p, 10);
+        if (p >= end || *p != ' ') return;
+        const char* epc = p + 1;
+        const char* space = static_cast<const char*>(std::memchr(epc, ' ', static_cast<std::size_t>(end - epc)));
+        if (!space) return;
+        std::string tid(space + 1, end);
+        if (tid == "-") tid.clear();
+        if (waiting_.empty()) waitingSinceMs_ = steadyMs();
+        ++metrics_.readers[w.reader->name].reads;
+        w.tracker->read(std::string(epc, space), tid, atMs, waiting_);
+    } else if (size >= 2 && text[0] == 'S' && text[1] == ' ') {
+        const std::string rest(text + 2, size - 2);
+        const auto space = rest.find(' ');
+        const std::string state = rest.substr(0, space);
+        const std::string detail = space == std::string::npos ? "" : rest.substr(space + 1);
+        if (state == "connecting" && w.wasOnline) ++metrics_.readers[w.reader->name].reconnects;
+        if (state == "online") w.wasOnline = true;
+        if (state == "connecting" && w.state == "online") logLine("reader " + w.reader->name + ": " + detail);
+        setState(w, state, detail);
+    }
+}
+
+void Supervisor::setState(Worker& w, const std::string& state, const std::string& detail) {
+    if (state == w.state && detail == w.detail) return;
+    if (state != w.state) w.sinceMs = unixMs();
+    w.state = state;
+    w.detail = detail;
+    metrics_.readers[w.reader->name].state = state;
+    publishState(w);
+}
+
+void Supervisor::publishState(const Worker& w) {
+    nlohmann::json j;
+    j["state"] = w.state;
+    j["since"] = rfc3339(w.sinceMs);
+    j["detail"] = w.detail;
+    int mid = 0;
+    mqtt_.publish(config_.prefix + "/" + config_.id + "/" + w.reader->name + "/status", j.dump(), true, &mid);
+}
+
+void Supervisor::connected() {
+    ++metrics_.mqttConnects;
+    // Start over from the oldest unacknowledged event; acknowledgements
+    // received so far are committed first so their events are not sent again.
+    commit(true);
+    inflight_.clear();
+    cursor_ = 0;
+    for (const Worker& w : workers_) publishState(w);
+}
+
+void Supervisor::acked(int mid) {
+    const auto it = inflight_.find(mid);
+    if (it == inflight_.end()) return;  // a status message
+    acked_.push_back(it->second.seq);
+    ++metrics_.published;
+    metrics_.observeLatency(static_cast<double>(unixMs() - it->second.storedMs) / 1000.0);
+    inflight_.erase(it);
+}
+
+void Supervisor::count(const std::vector<TagEvent>& events) {
+    for (const TagEvent& e : events) {
+        switch (e.type) {
+        case EventType::Arrive: ++metrics_.arrive; break;
+        case EventType::Report: ++metrics_.report; break;
+        case EventType::Depart: ++metrics_.depart; break;
+        }
+    }
+}
+
+void Supervisor::commit(bool force) {
+    if (waiting_.empty() && acked_.empty()) return;
+    const std::int64_t now = steadyMs();
+    if (!force) {
+        const bool due = (!waiting_.empty() && (now - waitingSinceMs_ >= config_.commitMs || waiting_.size() >= kCommitBatch)) ||
+                         (!acked_.empty() && now - committedMs_ >= config_.commitMs);
+        if (!due || now < spoolRetryAtMs_) return;
+    }
+    try {
+        Spool::Commit c = spool_.commit(waiting_, config_.id, acked_, unixMs());
+        metrics_.commitSeconds += static_cast<double>(steadyMs() - now) / 1000.0;
+        ++metrics_.commits;
+        count(waiting_);
+        if (c.dropped) {
+            metrics_.dropped += static_cast<std::uint64_t>(c.dropped);
+            logLine("spool full (max_events " + std::to_string(config_.maxEvents) + "): dropped " +
+                    std::to_string(c.dropped) + " unpublished events, seq " + std::to_string(c.firstDropped) + ".." +
+                    std::to_string(c.lastDropped));
+        }
+        if (!metrics_.spoolError.empty()) logLine("spool: writable again; " + std::to_string(waiting_.size()) + " held events stored");
+        metrics_.spoolError.clear();
+        waiting_.clear();
+        acked_.clear();
+        committedMs_ = now;
+    } catch (const SpoolError& e) {
+        ++metrics_.spoolErrors;
+        if (metrics_.spoolError != e.what())
+            logLine(std::string(e.what()) + "; holding " + std::to_string(waiting_.size()) +
+                    " events in memory, nothing published until they are stored");
+        metrics_.spoolError = e.what();
+        spoolRetryAtMs_ = now + 1000;
+        // Memory is bounded like the spool: past max_events the oldest go, counted.
+        if (static_cast<std::int64_t>(waiting_.size()) > config_.maxEvents) {
+            const std::size_t over = waiting_.size() - static_cast<std::size_t>(config_.maxEvents);
+            count(std::vector<TagEvent>(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(over)));
+            waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(over));
+            metrics_.dropped += over;
+            logLine("spool unwritable: dropped " + std::to_string(over) + " oldest unstored events");
+        }
+    }
+    metrics_.spoolDepth = spool_.depth();
+    metrics_.held = static_cast<std::int64_t>(waiting_.size());
+}
+
+void Supervisor::publish() {
+    if (!mqtt_.connected()) return;
+    const std::size_t window = static_cast<std::size_t>(config_.inflight);
+    while (inflight_.size() < window && cursor_ + 1 < spool_.nextSeq()) {
+        std::vector<StoredEvent> batch;
+        try {
+            batch = spool_.fetch(cursor_, std::min<std::size_t>(window - inflight_.size(), 500));
+        } catch (const SpoolError& e) {
+            logLine(e.what());
+            return;
+        }
+        if (batch.empty()) {
+            cursor_ = spool_.nextSeq() - 1;
+            return;
+        }
+        for (const StoredEvent& e : batch) {
+            int mid = 0;
+            if (!mqtt_.publish(config_.prefix + "/" + config_.id + "/" + e.reader + "/events", e.payload, false, &mid)) return;
+            inflight_[mid] = {e.seq, e.storedMs};
+            cursor_ = e.seq;
+        }
+    }
+}
+
+void Supervisor::render(bool force) {
+    const std::int64_t now = steadyMs();
+    if (!force && now - renderedAtMs_ < 250) return;
+    renderedAtMs_ = now;
+    metrics_.mqttConnected = mqtt_.connected();
+    metrics_.spoolDepth = spool_.depth();
+    int status = 200;
+    std::string health = metrics_.health(config_.id, &status);
+    pages_.set(metrics_.prometheus(config_.id), std::move(health), status);
+}
+
+int Supervisor::run() {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot make the signal pipe");
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGCHLD, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    startHttp();
+    logLine("gateway " + config_.id + " starting: " + std::to_string(workers_.size()) + " reader(s), spool " +
+            config_.spool + " holds " + std::to_string(spool_.depth()) + " unacknowledged event(s), next seq " +
+            std::to_string(spool_.nextSeq()));
+    for (Worker& w : workers_) start(w);
+    render(true);
+
+    std::vector<pollfd> fds;
+    std::vector<Worker*> owners;
+    std::vector<TagEvent> departs;
+    while (!stopping_) {
+        fds.clear();
+        owners.clear();
+        fds.push_back({signalPipe[0], POLLIN, 0});
+        owners.push_back(nullptr);
+        for (Worker& w : workers_)
+            if (w.fd >= 0) fds.push_back({w.fd, POLLIN, 0}), owners.push_back(&w);
+        const int mqttAt = static_cast<int>(fds.size());
+        const int mqttFd = mqtt_.socket();
+        if (mqttFd >= 0) fds.push_back({mqttFd, static_cast<short>(POLLIN | (mqtt_.wantWrite() ? POLLOUT : 0)), 0});
+        int timeout = 100;
+        if (!waiting_.empty() || !acked_.empty()) timeout = std::min(timeout, config_.commitMs);
+        timeout = std::min(timeout, mqtt_.untilServiceMs());
+        const int ready = poll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            char signals[64];
+            ssize_t n;
+            bool child = false;
+            while ((n = read(signalPipe[0], signals, sizeof signals)) > 0)
+                for (ssize_t i = 0; i < n; ++i) {
+                    if (signals[i] == SIGCHLD) child = true;
+                    else stopping_ = true;
+                }
+            if (child) reap();
+        }
+        for (std::size_t i = 1; ready > 0 && i < owners.size(); ++i)
+            if (fds[i].revents && owners[i]->fd >= 0) input(*owners[i]);
+        if (mqttFd >= 0 && ready > 0 && static_cast<std::size_t>(mqttAt) < fds.size() && mqtt_.socket() == mqttFd) {
+            if (fds[mqttAt].revents & (POLLIN | POLLHUP | POLLERR)) mqtt_.readable();
+            if (mqtt_.socket() == mqttFd && (fds[mqttAt].revents & POLLOUT)) mqtt_.writable();
+        }
+        const std::int64_t now = unixMs();
+        for (Worker& w : workers_) {
+            const std::size_t before = waiting_.size();
+            w.tracker->tick(now, waiting_);
+            if (before == 0 && !waiting_.empty()) waitingSinceMs_ = steadyMs();
+        }
+        mqtt_.service();
+        commit(false);
+        publish();
+        if (mqtt_.wantWrite()) mqtt_.writable();
+        const std::int64_t steady = steadyMs();
+        for (Worker& w : workers_)
+            if (w.pid < 0 && steady >= w.restartAtMs && !stopping_) start(w);
+        render(false);
+    }
+    shutdown();
+    return 0;
+}
+
+void Supervisor::shutdown() {
+    logLine("stopping: " + std::to_string(workers_.size()) + " worker(s)");
+    for (Worker& w : workers_)
+        if (w.pid > 0) kill(w.pid, SIGTERM);
+    // Workers end within about a second (every reader call is bounded); then they are killed.
+    const std::int64_t deadline = steadyMs() + 5000;
+    for (;;) {
+        bool left = false;
+        for (Worker& w : workers_) {
+            if (w.fd >= 0) input(w);
+            if (w.pid > 0 && waitpid(w.pid, nullptr, WNOHANG) == w.pid) w.pid = -1;
+            left = left || w.pid > 0;
+        }
+        if (!left) break;
+        if (steadyMs() > deadline) {
+            for (Worker& w : workers_)
+                if (w.pid > 0) kill(w.pid, SIGKILL), waitpid(w.pid, nullptr, 0), w.pid = -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // What is in memory goes to the spool; then a short while for the
+    // broker to acknowledge what is in flight.
+    commit(true);
+    const std::int64_t until = steadyMs() + 2000;
+    while (mqtt_.connected() && steadyMs() < until && (!inflight_.empty() || cursor_ + 1 < spool_.nextSeq())) {
+        publish();
+        const int fd = mqtt_.socket();
+        if (fd < 0) break;
+        pollfd p{fd, static_cast<short>(POLLIN | (mqtt_.wantWrite() ? POLLOUT : 0)), 0};
+        if (poll(&p, 1, 20) > 0) {
+            if (p.revents & (POLLIN | POLLHUP | POLLERR)) mqtt_.readable();
+            if (mqtt_.socket() == fd && (p.revents & POLLOUT)) mqtt_.writable();
+        }
+        mqtt_.service();
+    }
+    for (Worker& w : workers_) setState(w, "offline", "gateway stopped");
+    commit(true);
+    mqtt_.close(1000);
+    if (http_) {
+        http_->stop();
+        if (httpThread_.joinable()) httpThread_.join();
+    }
+    logLine("stopped; " + std::to_string(spool_.depth()) + " unacknowledged event(s) kept in the spool");
+}
+
+}  // namespace
+
+int runSupervisor(const Config& config, const std::string& worker) {
+    if (access(worker.c_str(), X_OK) != 0)
+        throw std::runtime_error("the worker program " + worker + " is missing (install morventd-worker beside morventd)");
+    Supervisor supervisor(config, worker);
+    return supervisor.run();
+}
+
+}  // namespace morventd

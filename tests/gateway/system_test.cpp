@@ -1,0 +1,301 @@
+// morventd as deployed: real broker, simulated readers, the gateway's own
+// processes. Each test checks delivery by seq against what the spool says
+// was produced, so a lost or reused seq fails whatever the timing.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <list>
+#include <memory>
+#include <map>
+#include <set>
+
+#include <httplib.h>
+
+#include "gateway_support.h"
+
+using namespace gwtest;
+
+namespace {
+
+class GatewayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "gateway-scratch-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        dir_ = std::string(cwd) + "/" + pattern;
+        broker_ = std::make_unique<Broker>(dir_);
+    }
+    void TearDown() override {
+        gateways_.clear();
+        broker_.reset();
+        if (!HasFailure()) std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+
+    // One reader line per simulator: {name, port}.
+    std::string config(const std::string& id, const std::vector<std::pair<std::string, int>>& readers,
+                       const std::string& extra = "", int httpPort = 0, const std::string& mqtt = "") {
+        const std::string path = dir_ + "/" + id + ".toml";
+        std::ofstream f(path);
+        f << "[gateway]\nid = \"" << id << "\"\nspool = \"" << spool(id) << "\"\nhttp = \""
+          << (httpPort ? "127.0.0.1:" + std::to_string(httpPort) : "") << "\"\n"
+          << "[mqtt]\n"
+          << (mqtt.empty() ? "url = \"mqtt://127.0.0.1:" + std::to_string(broker_->port()) + "\"\n" : mqtt)
+          << "prefix = \"t\"\n"
+          << "[events]\nreport_every_s = 0.1\ndepart_after_s = 1\n[spool]\ncommit_ms = 10\n"
+          << extra;
+        for (const auto& [name, port] : readers)
+            f << "[[reader]]\nname = \"" << name << "\"\ntcp = \"127.0.0.1:" << port << "\"\npoll_interval_ms = 20\n";
+        return path;
+    }
+    std::string spool(const std::string& id) const { return dir_ + "/" + id + ".db"; }
+
+    Process& startGateway(const std::string& configPath) {
+        // One log per gateway id (the config file's name).
+        const std::string id = configPath.substr(configPath.rfind('/') + 1);
+        gateways_.emplace_back(std::vector<std::string>{MORVENTD_PATH, "--config", configPath}, dir_, "morventd-" + id);
+        return gateways_.back();
+    }
+
+    // Seqs seen at the subscriber plus those still in the spool cover every
+    // seq the gateway gave out, and a seq seen twice carried the same event.
+    void expectNothingLost(const std::vector<Event>& seen, const std::string& id, bool exactlyOnce) {
+        const SpoolView view = readSpool(spool(id));
+        ASSERT_GT(view.nextSeq, 1u) << "no event was produced";
+        std::map<std::uint64_t, std::string> bySeq;
+        std::size_t duplicates = 0;
+        for (const Event& e : seen) {
+            auto [it, fresh] = bySeq.emplace(e.seq, e.payload);
+            if (!fresh) {
+                ++duplicates;
+                EXPECT_EQ(it->second, e.payload) << "seq " << e.seq << " reused for another event";
+            }
+        }
+        for (std::uint64_t s : view.waiting) bySeq.emplace(s, "");
+        std::vector<std::uint64_t> missing;
+        for (std::uint64_t s = 1; s < view.nextSeq; ++s)
+            if (!bySeq.count(s)) missing.push_back(s);
+        EXPECT_TRUE(missing.empty()) << missing.size() << " seqs lost, first " << missing.front() << " of "
+                                     << view.nextSeq - 1;
+        if (exactlyOnce) {
+            EXPECT_EQ(duplicates, 0u);
+            EXPECT_TRUE(view.waiting.empty()) << view.waiting.size() << " events left unacknowledged";
+            // In order per reader.
+            std::map<std::string, std::uint64_t> last;
+            for (const Event& e : seen) {
+                EXPECT_GT(e.seq, last[e.reader]) << "out of order on " << e.reader;
+                last[e.reader] = e.seq;
+            }
+        }
+    }
+
+    std::string dir_;
+    std::unique_ptr<Broker> broker_;
+    std::list<Process> gateways_;
+};
+
+// Nothing fails: two gateways into one broker, each with two readers; every
+// event arrives exactly once, in order per reader, each gateway with its own seq.
+TEST_F(GatewayTest, TwoGatewaysDeliverEveryEventExactlyOnceInOrder) {
+    Subscriber sub(broker_->port(), "exactly-once");
+    Sim a(dir_), b(dir_), c(dir_), d(dir_);
+    Process& g1 = startGateway(config("gw-1", {{"door-a", a.port()}, {"door-b", b.port()}}));
+    Process& g2 = startGateway(config("gw-2", {{"shelf", c.port()}, {"gate", d.port()}}));
+    ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw-1").size() > 100 && events(sub.messages(), "gw-2").size() > 100; },
+                        20000))
+        << g1.err() << g2.err();
+    EXPECT_EQ(g1.stop(SIGTERM), 0) << g1.err();
+    EXPECT_EQ(g2.stop(SIGTERM), 0) << g2.err();
+    waitFor([] { return false; }, 300);  // the last messages reach the subscriber
+    const auto messages = sub.messages();
+    expectNothingLost(events(messages, "gw-1"), "gw-1", true);
+    expectNothingLost(events(messages, "gw-2"), "gw-2", true);
+    EXPECT_EQ(lastState(messages, "t/gw-1/door-a/status"), "offline");
+    std::set<std::string> readers;
+    for (const Event& e : events(messages, "gw-2")) readers.insert(e.reader);
+    EXPECT_EQ(readers, (std::set<std::string>{"gate", "shelf"}));
+    std::string gatewayState;
+    for (const Message& m : messages)
+        if (m.topic == "t/gw-1/status") gatewayState = m.payload;
+    EXPECT_EQ(gatewayState, "offline");
+}
+
+// The broker goes away for a while and comes back: events keep being spooled
+// and the backlog drains; no seq is missing.
+TEST_F(GatewayTest, BrokerOutageLosesNothing) {
+    Subscriber sub(broker_->port(), "outage");
+    Sim a(dir_);
+    Process& g = startGateway(config("gw", {{"door-a", a.port()}}));
+    ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw").size() > 20; }, 20000)) << g.err();
+    broker_->stop();
+    waitFor([] { return false; }, 1500);
+    broker_->start();
+    const std::size_t before = events(sub.messages(), "gw").size();
+    ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw").size() > before + 40; }, 20000)) << g.err();
+    EXPECT_EQ(g.stop(SIGTERM), 0);
+    waitFor([] { return false; }, 300);
+    expectNothingLost(events(sub.messages(), "gw"), "gw", false);
+    EXPECT_NE(g.err().find("mqtt: broker"), std::string::npos) << "the outage was not logged";
+}
+
+// SIGKILL mid-stream, then a restart: unacknowledged events go out again
+// with their original seq; no seq goes missing or names another event.
+TEST_F(GatewayTest, KilledGatewayResendsWithOriginalSeq) {
+    Subscriber sub(broker_->port(), "killed");
+    Sim a(dir_), b(dir_);
+    const std::string cfg = config("gw", {{"door-a", a.port()}, {"door-b", b.port()}});
+    Process& first = startGateway(cfg);
+    ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw").size() > 50; }, 20000)) << first.err();
+    first.stop(SIGKILL);
+    const std::uint64_t produced = readSpool(spool("gw")).nextSeq;
+    Process& second = startGateway(cfg);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (const Event& e : events(sub.messages(), "gw"))
+                if (e.seq > produced + 20) return true;
+            return false;
+        },
+        20000))
+        << second.err();
+    EXPECT_EQ(second.stop(SIGTERM), 0);
+    waitFor([] { return false; }, 300);
+    expectNothingLost(events(sub.messages(), "gw"), "gw", false);
+}
+
+// A worker killed is restarted and its reader comes back online; a reader
+// that disappears shows as connecting, then online again when it is back.
+TEST_F(GatewayTest, WorkerAndReaderComeBack) {
+    Subscriber sub(broker_->port(), "comeback");
+    auto sim = std::make_unique<Sim>(dir_);
+    const int port = sim->port();
+    const int http = freePort();
+    Process& g = startGateway(config("gw", {{"door-a", port}}, "", http));
+    const std::string topic = "t/gw/door-a/status";
+    ASSERT_TRUE(waitFor([&] { return lastState(sub.messages(), topic) == "online"; }, 20000)) << g.err();
+
+    // The worker is the gateway's only child.
+    pid_t worker = -1;
+    std::ifstream children("/proc/" + std::to_string(g.pid()) + "/task/" + std::to_string(g.pid()) + "/children");
+    children >> worker;
+    ASSERT_GT(worker, 0);
+    std::size_t mark = sub.count();
+    kill(worker, SIGKILL);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto m = sub.messages();
+            return lastState(std::vector<Message>(m.begin() + static_cast<std::ptrdiff_t>(mark), m.end()), topic) == "online";
+        },
+        20000))
+        << g.err();
+    EXPECT_NE(g.err().find("killed by signal 9"), std::string::npos);
+    httplib::Client client("127.0.0.1", http);
+    std::string page;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const auto metrics = client.Get("/metrics");
+            page = metrics ? metrics->body : "";
+            return page.find("morventd_worker_restarts_total{gateway=\"gw\",reader=\"door-a\"} 1") != std::string::npos;
+        },
+        5000))
+        << page;
+    const auto health = client.Get("/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+
+    mark = sub.count();
+    sim->process().stop(SIGKILL);
+    auto since = [&] {
+        const auto m = sub.messages();
+        return std::vector<Message>(m.begin() + static_cast<std::ptrdiff_t>(mark), m.end());
+    };
+    ASSERT_TRUE(waitFor([&] { return lastState(since(), topic) == "connecting"; }, 20000)) << g.err();
+    mark = sub.count();
+    sim = std::make_unique<Sim>(dir_, std::vector<std::string>{}, port);
+    ASSERT_TRUE(waitFor([&] { return lastState(since(), topic) == "online"; }, 40000)) << g.err();
+    EXPECT_EQ(g.stop(SIGTERM), 0);
+}
+
+// Tags that come and go give arrive, then depart, once each: in active mode
+// over a serial line, and in poll mode over TCP.
+TEST_F(GatewayTest, ActiveSerialAndPollTcpReadersSeeTagsComeAndGo) {
+    Subscriber sub(broker_->port(), "moving");
+    const std::vector<std::string> moving{"--arrive-rate", "8", "--stay", "0.3-0.6"};
+    // A serial call hands over at most 50 bytes and drops the rest, and the
+    // simulator's pty delivers a whole active round at once: keep rounds short.
+    std::ofstream(dir_ + "/few.json") << R"({"gen2": [], "population": {"rate_per_s": 8, "stay_s": [0.3, 0.6],
+                                          "max": 2, "epc_words": 2}})";
+    Sim a(dir_, {"--scenario", dir_ + "/few.json", "--pty", dir_ + "/com"}), b(dir_, moving);
+    Process& g = startGateway(config("gw", {{"tcp-poll", b.port()}},
+                                     "[[reader]]\nname = \"serial-active\"\nserial = \"" + dir_ + "/com\"\nmode = \"active\"\n"));
+    auto departed = [&](const std::string& reader) {
+        std::size_t n = 0;
+        for (const Event& e : events(sub.messages(), "gw")) n += e.reader == reader && e.type == "depart";
+        return n;
+    };
+    ASSERT_TRUE(waitFor([&] { return departed("serial-active") >= 3 && departed("tcp-poll") >= 3; }, 20000)) << g.err();
+    EXPECT_EQ(g.stop(SIGTERM), 0);
+    std::map<std::string, std::string> seen;  // reader/epc -> the event types in order
+    for (const Event& e : events(sub.messages(), "gw")) {
+        const auto j = e.payload.find("\"epc\":\"") + 7;
+        const std::string epc = e.payload.substr(j, e.payload.find('"', j) - j);
+        if (epc.rfind("35", 0) != 0) continue;  // only the moving tags come and go
+        seen[e.reader + "/" + epc] += e.type.substr(0, 1);
+    }
+    std::size_t complete = 0;
+    for (const auto& [tag, types] : seen) {
+        EXPECT_EQ(types[0], 'a') << tag << ": " << types;
+        EXPECT_EQ(types.find('a', 1), std::string::npos) << tag << " arrived twice: " << types;
+        if (types.back() == 'd') ++complete;
+    }
+    EXPECT_GE(complete, 6u);
+}
+
+// A TLS listener that checks passwords: the gateway with the CA file and the
+// right password delivers; with a wrong one it is refused, says so, and
+// keeps its events in the spool.
+TEST_F(GatewayTest, PasswordOverTls) {
+    const std::string make =
+        "cd '" + dir_ + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=ca "
+        "&& openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 "
+        "&& echo subjectAltName=IP:127.0.0.1 > san.ext "
+        "&& openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile san.ext "
+        "&& mosquitto_passwd -c -b passwords dock secret";
+    ASSERT_EQ(std::system(("(" + make + ") > '" + dir_ + "/openssl.log' 2>&1").c_str()), 0) << slurp(dir_ + "/openssl.log");
+    const int tlsPort = freePort();
+    broker_.reset();
+    broker_ = std::make_unique<Broker>(dir_, 0,
+                                       "password_file " + dir_ + "/passwords\nlistener " + std::to_string(tlsPort) +
+                                           " 127.0.0.1\ncafile " + dir_ + "/ca.pem\ncertfile " + dir_ +
+                                           "/server.pem\nkeyfile " + dir_ + "/server.key\n");
+    Subscriber sub(broker_->port(), "tls");
+    Sim a(dir_), b(dir_);
+    auto mqtt = [&](const std::string& password) {
+        return "url = \"mqtts://127.0.0.1:" + std::to_string(tlsPort) + "\"\nca_file = \"" + dir_ +
+               "/ca.pem\"\nusername = \"dock\"\npassword = \"" + password + "\"\n";
+    };
+    Process& good = startGateway(config("gw", {{"door-a", a.port()}}, "", 0, mqtt("secret")));
+    Process& bad = startGateway(config("gw-bad", {{"door-a", b.port()}}, "", 0, mqtt("guess")));
+    ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw").size() > 10; }, 20000)) << good.err();
+    ASSERT_TRUE(waitFor([&] { return bad.err().find("not authorised") != std::string::npos; }, 10000)) << bad.err();
+    EXPECT_EQ(bad.stop(SIGTERM), 0);
+    EXPECT_EQ(good.stop(SIGTERM), 0);
+    EXPECT_TRUE(events(sub.messages(), "gw-bad").empty());
+    EXPECT_GT(readSpool(spool("gw-bad")).waiting.size(), 0u) << "the refused gateway did not keep its events";
+}
+
+TEST_F(GatewayTest, MalformedConfigurationExitsWithTwoAndTheLine) {
+    const std::string path = dir_ + "/bad.toml";
+    std::ofstream(path) << "[gateway]\nid = \"g\"\n[[reader]]\nname = \"a\"\ntcp = \"127.0.0.1:80\"\n";
+    Process check({MORVENTD_PATH, "--check-config", path}, dir_, "check");
+    EXPECT_EQ(check.stop(0, 10000), 2);
+    EXPECT_NE(check.err().find("bad.toml:5:"), std::string::npos) << check.err();
+    Process run({MORVENTD_PATH, "--config", path}, dir_, "run");
+    EXPECT_EQ(run.stop(0, 10000), 2);
+}
+
+}  // namespace

@@ -1,0 +1,252 @@
+// The gateway's parts on their own: event rules, configuration checks, the
+// spool, and the parsing of tag records and active-mode frames.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+
+#include "gateway/config.h"
+#include "gateway/events.h"
+#include "gateway/reader_source.h"
+#include "gateway/spool.h"
+#include "morvent.h"
+
+using namespace morventd;
+
+namespace {
+
+std::string kinds(const std::vector<TagEvent>& events) {
+    std::string out;
+    for (const TagEvent& e : events) out += std::string(eventTypeName(e.type)) + ":" + e.epc + ":" + std::to_string(e.count) + " ";
+    return out;
+}
+
+TEST(Events, ArriveReportDepart) {
+    EventTracker t("r", {1000, 3000, 1});
+    std::vector<TagEvent> out;
+    t.read("AA", "", 10'000, out);  // arrive at once
+    t.read("AA", "", 10'500, out);  // within the report interval: counted only
+    t.read("BB", "", 10'600, out);
+    t.read("AA", "", 11'000, out);  // report, carrying the reads since the arrival
+    t.tick(13'999, out);            // BB quiet for 3 s: departs; AA (seen at 11.0) stays
+    t.tick(14'100, out);            // AA departs, with no reads since its report
+    EXPECT_EQ(kinds(out), "arrive:AA:1 arrive:BB:1 report:AA:2 depart:BB:0 depart:AA:0 ");
+    EXPECT_EQ(out[2].firstSeenMs, 10'000);
+    EXPECT_EQ(out[2].lastSeenMs, 11'000);
+    EXPECT_EQ(t.inView(), 0u);
+}
+
+TEST(Events, ArriveAfterReadsFiltersOneOffGarbleAndTidSeparatesTags) {
+    EventTracker t("r", {1000, 2000, 3});
+    std::vector<TagEvent> out;
+    t.read("GARBLED", "", 0, out);
+    t.read("AA", "01", 0, out);
+    t.read("AA", "02", 0, out);  // same EPC, another TID: another tag
+    t.read("AA", "01", 100, out);
+    t.read("AA", "01", 200, out);  // third read: arrives, count 3
+    t.tick(2'100, out);            // the garbled read expires without a word; AA/02 too
+    ASSERT_EQ(kinds(out), "arrive:AA:3 ");
+    EXPECT_EQ(out[0].tid, "01");
+    t.tick(2'300, out);
+    EXPECT_EQ(kinds(out), "arrive:AA:3 depart:AA:0 ");
+}
+
+TEST(Events, JsonCarriesEveryField) {
+    TagEvent e{"door-a", EventType::Report, "E200", "A1B2", 7, 1'765'000'000'123, 1'765'000'001'000};
+    EXPECT_EQ(eventJson(e, 42, "dock-1"),
+              "{\"seq\":42,\"gateway\":\"dock-1\",\"reader\":\"door-a\",\"type\":\"report\",\"epc\":\"E200\","
+              "\"tid\":\"A1B2\",\"count\":7,\"first_seen\":\"2025-12-06T05:46:40.123Z\","
+              "\"last_seen\":\"2025-12-06T05:46:41.000Z\"}");
+}
+
+const char kGood[] = R"([gateway]
+id = "dock-1"
+spool = "/tmp/x.db"
+[mqtt]
+url = "mqtt://10.0.0.2"
+[[reader]]
+name = "a"
+tcp = "10.0.0.5:6000"
+)";
+
+TEST(Config, GoodFileAndDefaults) {
+    const Config c = parseConfig(kGood, "f.toml");
+    EXPECT_EQ(c.id, "dock-1");
+    EXPECT_EQ(c.mqttHost, "10.0.0.2");
+    EXPECT_EQ(c.mqttPort, 1883);
+    EXPECT_EQ(c.httpPort, 8780);
+    ASSERT_EQ(c.readers.size(), 1u);
+    EXPECT_EQ(c.readers[0].tcpPort, 6000);
+    EXPECT_FALSE(c.readers[0].active);
+}
+
+TEST(Config, RefusedWithTheLineAtFault) {
+    const std::string head = "[gateway]\nid = \"g\"\n";  // lines 1-2
+    const struct {
+        std::string text, expected;
+    } cases[] = {
+        {head + "colour = 1\n[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:6000\"\n", "f:3: unknown key 'colour' in [gateway]"},
+        {head + "[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:6000\"\n[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:6001\"\n",
+         "f:6: duplicate reader name 'a'"},
+        {head + "[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:80\"\n", "f:5: reader 'a': tcp '1.2.3.4:80' is not IPv4:PORT"},
+        {head + "[[reader]]\nname=\"a\"\ntcp=\"dock:6000\"\n", "f:5: reader 'a': tcp 'dock:6000'"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\nbaud=12345\n", "f:6: baud must be"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\ntcp=\"1.2.3.4:6000\"\n", "f:3: reader 'a' needs exactly one of"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\n[[reader]]\nname=\"b\"\ncom=3\n", "f:6: reader 'b': com 3 at 57600 is already used"},
+        {head + "[[reader]]\nname=\"a b\"\ncom=3\n", "f:4: reader name 'a b'"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\nmode=\"push\"\n", "f:6: mode must be"},
+        {head + "[events]\ndepart_after_s = \"soon\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: 'depart_after_s' must be"},
+        {head + "[mqtt]\nurl = \"http://x\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: url must start with"},
+        {head + "http = \"localhost\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: http 'localhost'"},
+        {head, "f: no [[reader]]"},
+        {head + "[[reader]\n", "f:3: "},  // TOML syntax
+    };
+    for (const auto& c : cases) {
+        try {
+            parseConfig(c.text, "f");
+            ADD_FAILURE() << "accepted:\n" << c.text;
+        } catch (const ConfigError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(c.expected, 0), 0u) << e.what() << "\nexpected: " << c.expected;
+        }
+    }
+}
+
+class SpoolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/morventd-spool-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    static std::vector<TagEvent> some(int n) {
+        std::vector<TagEvent> v;
+        for (int i = 0; i < n; ++i) v.push_back({"r", EventType::Arrive, "E" + std::to_string(i), "", 1, 0, 0});
+        return v;
+    }
+    std::string dir_;
+};
+
+// Acknowledged events leave; the seq never goes back, even with the spool empty.
+TEST_F(SpoolTest, SeqIsNeverReusedAcrossReopen) {
+    const std::string path = dir_ + "/s.db";
+    {
+        Spool s(path, 1000);
+        auto c = s.commit(some(3), "g", {}, 5);
+        ASSERT_EQ(c.stored.size(), 3u);
+        EXPECT_EQ(c.stored[2].seq, 3u);
+        EXPECT_NE(c.stored[2].payload.find("\"seq\":3,"), std::string::npos);
+        s.commit({}, "g", {1, 2, 3}, 6);
+        EXPECT_EQ(s.depth(), 0);
+    }
+    Spool s(path, 1000);
+    EXPECT_EQ(s.nextSeq(), 4u);
+    s.commit(some(2), "g", {}, 7);
+    const auto rest = s.fetch(0, 100);
+    ASSERT_EQ(rest.size(), 2u);
+    EXPECT_EQ(rest[0].seq, 4u);
+    EXPECT_EQ(s.fetch(4, 100).size(), 1u);
+}
+
+TEST_F(SpoolTest, PastMaxEventsTheOldestAreDroppedAndCounted) {
+    Spool s(dir_ + "/s.db", 100);
+    s.commit(some(90), "g", {}, 0);
+    const auto c = s.commit(some(30), "g", {}, 0);
+    EXPECT_EQ(c.dropped, 20);
+    EXPECT_EQ(c.firstDropped, 1u);
+    EXPECT_EQ(c.lastDropped, 20u);
+    EXPECT_EQ(s.depth(), 100);
+    EXPECT_EQ(s.fetch(0, 1).front().seq, 21u);
+}
+
+TEST_F(SpoolTest, UnwritableSpoolIsAnErrorAndChangesNothing) {
+    if (geteuid() == 0) {
+        // root writes through permissions; a directory in the file's place fails for anyone
+        mkdir((dir_ + "/dir.db").c_str(), 0755);
+        EXPECT_THROW(Spool(dir_ + "/dir.db", 100), SpoolError);
+    } else {
+        chmod(dir_.c_str(), 0555);
+        EXPECT_THROW(Spool(dir_ + "/s.db", 100), SpoolError);
+        chmod(dir_.c_str(), 0755);
+    }
+    Spool s(dir_ + "/s.db", 100);
+    s.commit(some(2), "g", {}, 0);
+    // A commit that fails part-way (here: a seq already taken) leaves the spool as it was.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/s.db").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "INSERT INTO events VALUES (3, 'r', '{}', 0)", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_THROW(s.commit(some(1), "g", {1}, 0), SpoolError);
+    EXPECT_EQ(s.nextSeq(), 3u);
+    EXPECT_EQ(s.fetch(0, 10).size(), 3u);  // event 1 was not deleted either
+}
+
+TEST(Records, InventoryRecordsAndActiveFrames) {
+    std::vector<TagRead> reads;
+    const std::uint8_t records[] = {2, 0xAB, 0xCD, 1, 0xEE, 4, 1, 2};  // the last overruns
+    EXPECT_EQ(parseTagRecords(records, sizeof records, false, reads), 1);
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[0].epc, "ABCD");
+    reads.clear();
+    const std::uint8_t withTid[] = {2, 0x12, 0x34, 2, 0xE2, 0x80};
+    EXPECT_EQ(parseTagRecords(withTid, sizeof withTid, true, reads), 0);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].tid, "E280");
+
+    // Active mode: noise, a good frame, a frame with a bad CRC, half a frame.
+    std::uint8_t frame[16] = {8, 0, 0xEE, 0, 2, 0x12, 0x34};
+    GetCRC(frame, 7);
+    std::vector<std::uint8_t> wire{0x55};
+    wire.insert(wire.end(), frame, frame + 9);
+    wire.insert(wire.end(), frame, frame + 9);
+    wire.back() ^= 1;
+    wire.insert(wire.end(), frame, frame + 5);
+    reads.clear();
+    int bad = 0;
+    takeActiveFrames(wire, false, reads, &bad);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].epc, "1234");
+    EXPECT_EQ(bad, 1);
+    EXPECT_EQ(wire.size(), 5u);  // the partial frame waits for the rest
+    wire.insert(wire.end(), frame + 5, frame + 9);
+    takeActiveFrames(wire, false, reads, &bad);
+    EXPECT_EQ(reads.size(), 2u);
+    EXPECT_TRUE(wire.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The supervisor hands each worker its reader on the command line.
+TEST(Config, WorkerArgumentsCarryTheWholeReader) {
+    const Config c = parseConfig(R"([gateway]
+id = "g"
+[[reader]]
+name = "a"
+serial = "/dev/ttyUSB0"
+baud = 115200
+address = 3
+mode = "active"
+tid = true
+tid_address = 2
+tid_length = 4
+mask = "E2A0"
+mask_bank = "tid"
+mask_address = 8
+mask_bits = 12
+poll_interval_ms = 7
+)");
+    const ReaderConfig& r = c.readers.at(0);
+    const ReaderConfig back = fromWorkerArgs(workerArgs(r));
+    EXPECT_EQ(back.link(), r.link());
+    EXPECT_EQ(workerArgs(back), workerArgs(r));
+    EXPECT_EQ(back.maskBytes, (std::vector<std::uint8_t>{0xE2, 0xA0}));
+    EXPECT_EQ(back.maskBank, 2);
+    EXPECT_THROW(fromWorkerArgs({"--name", "a", "--tcp", "1.2.3.4:6000", "--colour", "red"}), std::invalid_argument);
+}
+
+}  // namespace
