@@ -18,6 +18,15 @@ if [ ${#programs[@]} -eq 0 ]; then
   exit 1
 fi
 
+# The gateway's end-to-end benchmark (events/s, latency, backlog drain after a
+# broker outage, memory per worker) prints its own table.
+gateway_bench="$build/tests/gateway_bench"
+if [ -x "$gateway_bench" ]; then
+  echo "== gateway_bench"
+  if [ "${1:-}" = "--smoke" ]; then "$gateway_bench" --outage 2 --seconds 2 --tags 20
+  else "$gateway_bench" --outage 60; fi
+fi
+
 out="$build/bench.json"
 tables=()
 for program in "${programs[@]}"; do
