@@ -50,6 +50,13 @@ std::string hexField(const json& body, const char* key, std::size_t maxBytes, bo
     return compact;
 }
 
+// An access password: 8 hex digits, or none (all zeros).
+std::string passwordField(const json& body) {
+    const std::string p = hexField(body, "password", 4, false);
+    if (p != "-" && p.size() != 8) throw std::invalid_argument("password must be 8 hex digits");
+    return p;
+}
+
 long intField(const json& body, const char* key, long lo, long hi, long fallback, bool required) {
     if (!body.contains(key) || body[key].is_null()) {
         if (required) throw std::invalid_argument(std::string(key) + " is missing");
@@ -262,15 +269,15 @@ std::string Dashboard::requestLine(const std::string& operation, const std::stri
         if (operation == "read") {
             return "read " + hexField(j, "epc", 30, false, 2) + " " + bankField(j) + " " +
                    std::to_string(intField(j, "pointer", 0, 255, 0, false)) + " " +
-                   std::to_string(intField(j, "words", 1, 120, 4, false)) + " " + hexField(j, "password", 4, false);
+                   std::to_string(intField(j, "words", 1, 120, 4, false)) + " " + passwordField(j);
         }
         if (operation == "write") {
             return "write " + hexField(j, "epc", 30, false, 2) + " " + bankField(j) + " " +
                    std::to_string(intField(j, "pointer", 0, 255, 0, false)) + " " + hexField(j, "data", 240, true, 2) +
-                   " " + hexField(j, "password", 4, false);
+                   " " + passwordField(j);
         }
         if (operation == "write-epc") {
-            return "write-epc " + hexField(j, "epc", 30, true, 2) + " " + hexField(j, "password", 4, false);
+            return "write-epc " + hexField(j, "epc", 30, true, 2) + " " + passwordField(j);
         }
         if (operation == "set") {
             std::string line = "set";
