@@ -101,6 +101,7 @@ function tagEvent(e) {
     const row = $("#tags-table tbody").insertRow(0);
     row.dataset.epc = e.epc;
     row.dataset.reader = e.reader;
+    row.dataset.shownAt = Date.now();
     row.addEventListener("click", () => chooseTag(t.data));
     t = { row, data: {} };
     tags.set(key, t);
@@ -150,7 +151,10 @@ function drawChart() {
     g.beginPath(); g.moveTo(left, y); g.lineTo(W - 10, y); g.stroke();
     g.fillText(String(Math.round(max * i / 4)), 6, y + 4);
   }
-  for (let m = 0; m <= 10; m += 2) g.fillText(`-${10 - m} min`, left + m * (W - left - 10) / 10 - 14, H - 6);
+  for (let m = 0; m <= 10; m += 2) {
+    const label = m === 10 ? "now" : `-${10 - m} min`;
+    g.fillText(label, left + m * (W - left - 10) / 10 - g.measureText(label).width / (m === 10 ? 1 : 2), H - 6);
+  }
   const legend = $("#rate-legend");
   legend.textContent = "";
   let i = 0;
