@@ -106,8 +106,11 @@ std::vector<int> startReaders(Process& sim, const std::string& dir, int readers,
         if (i) argv.push_back("--reader");
         for (const char* a : {"--tcp", "0", "--scenario", ""}) argv.push_back(a);
         argv.back() = dir + "/empty.json";
-        // The field fills at once and stays: a steady population.
-        argv.insert(argv.end(), {"--arrive-rate", "100000", "--stay", "100000", "--population-max", std::to_string(tags)});
+        // The field fills within a quarter of a second and stays: a steady
+        // population whose reports fall due spread over the report period,
+        // not all at the same instant.
+        argv.insert(argv.end(), {"--arrive-rate", std::to_string(4 * tags), "--stay", "100000", "--population-max",
+                                 std::to_string(tags)});
     }
     std::ofstream(dir + "/empty.json") << "{\"gen2\": []}";
     sim = Process(argv, dir, "sim" + std::to_string(readers));
@@ -275,6 +278,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "gateway_bench: %s (files in %s)\n", e.what(), dir.c_str());
         return 2;
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
+    if (!getenv("KEEP")) std::system(("rm -rf '" + dir + "'").c_str());
     return failures ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 #include <mosquitto.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,6 +55,8 @@ Process::Process(const std::vector<std::string>& argv, const std::string& dir, c
     args.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+        // A test that dies (a sanitizer stopping it, say) leaves no broker or reader behind.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
