@@ -56,6 +56,14 @@ def free_port():
         return s.getsockname()[1]
 
 
+def die_with_parent():
+    try:
+        import ctypes
+        ctypes.CDLL(None).prctl(1, 15)  # PR_SET_PDEATHSIG, SIGTERM
+    except (OSError, AttributeError):
+        pass
+
+
 def reachable(url):
     try:
         with urllib.request.urlopen(url, timeout=2):
@@ -66,7 +74,8 @@ def reachable(url):
 
 def start_sim(work, name, *extra):
     out = open(os.path.join(work, name + ".out"), "w+")
-    proc = subprocess.Popen([SIM, "--tcp", "0", "--run-for", "120", *extra], stdout=out, stderr=subprocess.STDOUT)
+    proc = subprocess.Popen([SIM, "--tcp", "0", "--run-for", "120", *extra], stdout=out, stderr=subprocess.STDOUT,
+                            preexec_fn=die_with_parent)
     port = wait(lambda: re.search(r"tcp=127\.0\.0\.1:(\d+)", open(out.name).read()), 10)
     if not port:
         raise RuntimeError("morvent-sim did not start: " + open(out.name).read())
@@ -105,7 +114,7 @@ tcp = "127.0.0.1:{port_b}"
 poll_interval_ms = 20
 """)
         gateway = subprocess.Popen([MORVENTD, "--config", config], stdout=subprocess.DEVNULL,
-                                   stderr=open(os.path.join(work, "morventd.err"), "w"))
+                                   stderr=open(os.path.join(work, "morventd.err"), "w"), preexec_fn=die_with_parent)
         procs.append(gateway)
 
         options = webdriver.ChromeOptions()
