@@ -134,7 +134,8 @@ EOF
     printf '$ curl -s http://127.0.0.1:%s/api/readers\n' "$http_port"
     curl -s "http://127.0.0.1:$http_port/api/readers" | python3 -c 'import json, sys
 for r in json.load(sys.stdin):
-    print(f"    {r[\"name\"]}: {r[\"state\"]} since {r[\"since\"]}, {r[\"reads_per_s\"]:.0f} reads/s, {r[\"tags_in_view\"]} tags in view")' || true
+    print("    %s: %s since %s, %.0f reads/s, %d tags in view"
+          % (r["name"], r["state"], r["since"], r["reads_per_s"], r["tags_in_view"]))' || true
   fi
   sleep "${DEMO_DASHBOARD_S:-2}"
   stop_pid "$morventd_pid"

@@ -19,6 +19,7 @@ native=(
   libsqlite3-dev libtomlplusplus-dev libmosquitto-dev libcpp-httplib-dev libcli11-dev
   mosquitto mosquitto-clients
   chromium chromium-driver python3-selenium  # the dashboard's tests in a headless browser
+  curl                      # make demo shows the dashboard's API
 )
 fuzz=(clang-14 libclang-rt-14-dev)
 windows=(g++-mingw-w64-x86-64-posix googletest wine wine64)
