@@ -342,7 +342,9 @@ std::string Dashboard::answerJson(const std::string& operation, const std::strin
         *status = 502;  // the reader (or the tag) refused
     } else {
         j["error"] = j["message"];
-        *status = answer.find("not connected") != std::string::npos ? 503 : 400;
+        *status = answer.find("not connected") != std::string::npos ? 503
+                  : answer.find("active mode") != std::string::npos  ? 409
+                                                                     : 400;
     }
     return j.dump() + "\n";
 }

@@ -59,7 +59,7 @@ public:
 
     // Requests the supervisor sent ("C <id> <request>"), answered at once:
     // by `reader` when it is open, else refused as offline.
-    bool serve(morvent::Reader* reader) {
+    bool serve(morvent::Reader* reader, const char* refusal = "the reader is not connected") {
         char buffer[4096];
         for (;;) {
             const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -80,7 +80,7 @@ public:
             if (space == std::string::npos) continue;
             const std::string id = request.substr(2, space - 2);
             std::string answer = reader ? runOperation(*reader, request.substr(space + 1))
-                                        : "err -1 -1 the reader is not connected";
+                                        : std::string("err -1 -1 ") + refusal;
             for (char& c : answer)
                 if (c == '\n') c = ' ';
             if (!send("A " + id + " " + answer + "\n")) return false;
@@ -139,7 +139,10 @@ int runWorker(const ReaderConfig& reader, int fd) {
                 if (!channel.send(line)) return 1;
             }
             if (result == ReaderSource::Result::LinkLost) break;
-            if (!channel.serve(source.reader())) return 1;
+            // In active mode the reader sends on its own; commands wait for poll mode.
+            if (!(reader.active ? channel.serve(nullptr, "the reader runs in active mode: tag and reader operations need mode = \"poll\"")
+                                : channel.serve(source.reader())))
+                return 1;
             if (!reader.active && reader.pollIntervalMs) rest(reader.pollIntervalMs);
         }
         if (stopRequested) break;

@@ -302,6 +302,8 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
     EXPECT_NE(failed.find(std::string("\"tag_error\":\"") + MorventTagErrorName(4)), std::string::npos) << failed;
     Dashboard::answerJson("read", "err -1 -1 the reader is not connected", &status);
     EXPECT_EQ(status, 503);
+    Dashboard::answerJson("read", "err -1 -1 the reader runs in active mode: ...", &status);
+    EXPECT_EQ(status, 409);
 }
 
 // Changes need the token when one is set (401 without, 403 wrong); without
