@@ -178,7 +178,7 @@ Config parseConfig(const std::string& text, const std::string& file) {
 
     const toml::table* gw = c.table(root, "gateway");
     if (!gw) c.fail(nullptr, "missing [gateway] with its id");
-    c.onlyKeys(*gw, "[gateway]", {"id", "spool", "http"});
+    c.onlyKeys(*gw, "[gateway]", {"id", "spool", "http", "http_token"});
     c.text(*gw, "id", cfg.id);
     if (!validName(cfg.id)) c.fail(gw->get("id") ? gw->get("id") : gw, "gateway id '" + cfg.id + "': use letters, digits, '-', '_' and '.'");
     c.text(*gw, "spool", cfg.spool);
@@ -188,6 +188,7 @@ Config parseConfig(const std::string& text, const std::string& file) {
     if (http.empty()) cfg.httpPort = 0;
     else if (!splitAddress(http, cfg.httpHost, cfg.httpPort, 1))
         c.fail(gw->get("http"), "http '" + http + "' is not IPv4:PORT (or \"\" to turn it off)");
+    c.text(*gw, "http_token", cfg.httpToken);
 
     if (const toml::table* m = c.table(root, "mqtt")) {
         c.onlyKeys(*m, "[mqtt]", {"url", "prefix", "username", "password", "ca_file", "client_id", "keepalive_s", "inflight"});
@@ -261,7 +262,10 @@ std::string Config::summary() const {
         << " ms)\n";
     out << "mqtt " << (mqttTls ? "mqtts://" : "mqtt://") << mqttHost << ":" << mqttPort << " as " << clientId
         << (username.empty() ? "" : " user " + username) << ", topics " << prefix << "/" << id << "/...\n";
-    out << "http " << (httpPort ? httpHost + ":" + std::to_string(httpPort) : std::string("off")) << "\n";
+    out << "http " << (httpPort ? httpHost + ":" + std::to_string(httpPort) : std::string("off"))
+        << (httpToken.empty() ? ", writes " + std::string(httpLoopback() ? "open (loopback only)" : "refused (no http_token)")
+                              : ", writes need the token")
+        << "\n";
     out << "events: arrive after " << arriveAfterReads << " read(s), report every " << reportEveryS << " s, depart after "
         << departAfterS << " s\n";
     for (const ReaderConfig& r : readers) {
@@ -271,6 +275,10 @@ std::string Config::summary() const {
         out << "\n";
     }
     return out.str();
+}
+
+bool Config::httpLoopback() const {
+    return httpHost.rfind("127.", 0) == 0 || httpHost == "localhost";
 }
 
 }  // namespace morventd

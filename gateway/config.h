@@ -22,6 +22,8 @@ struct Config {
     std::string spool = "/var/lib/morventd/spool.db";
     std::string httpHost = "127.0.0.1";
     int httpPort = 8780;  // 0: no HTTP endpoint
+    std::string httpToken;  // needed by requests that write to a tag or change a setting
+    bool httpLoopback() const;  // listens on a loopback address only
 
     std::string mqttHost = "127.0.0.1";
     int mqttPort = 1883;

@@ -43,6 +43,8 @@ public:
     Result round(std::vector<TagRead>& reads);
     void close();  // leaves active mode first, when it was set
     const std::string& lastError() const { return error_; }
+    // The open reader, for operations between rounds; null when closed.
+    morvent::Reader* reader() { return reader_ ? &*reader_ : nullptr; }
 
 private:
     Result poll(std::vector<TagRead>& reads);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <thread>
 #include <unordered_map>
@@ -17,6 +18,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "gateway/dashboard.h"
 #include "gateway/events.h"
 #include "gateway/log.h"
 #include "gateway/metrics.h"
@@ -100,6 +102,7 @@ private:
     void count(const std::vector<TagEvent>& events);
     void render(bool force);
     void shutdown();
+    void forward();
 
     const Config& config_;
     std::string workerProgram_;
@@ -120,6 +123,7 @@ private:
     Metrics metrics_;
     Pages pages_;
     std::int64_t renderedAtMs_ = 0;
+    std::unique_ptr<Dashboard> dash_;
     std::unique_ptr<httplib::Server> http_;
     std::thread httpThread_;
     bool stopping_ = false;
@@ -128,6 +132,10 @@ private:
 void Supervisor::startHttp() {
     if (!config_.httpPort) return;
     http_ = std::make_unique<httplib::Server>();
+    // Event streams each hold a thread while a browser shows them.
+    http_->new_task_queue = [] { return new httplib::ThreadPool(24); };
+    dash_ = std::make_unique<Dashboard>(config_);
+    dash_->install(*http_);
     http_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(pages_.metrics(), "text/plain; version=0.0.4");
     });
@@ -139,7 +147,7 @@ void Supervisor::startHttp() {
     if (!http_->bind_to_port(config_.httpHost.c_str(), config_.httpPort))
         throw std::runtime_error("http: cannot listen on " + config_.httpHost + ":" + std::to_string(config_.httpPort));
     httpThread_ = std::thread([this] { http_->listen_after_bind(); });
-    logLine("http: metrics and health on http://" + config_.httpHost + ":" + std::to_string(config_.httpPort));
+    logLine("http: dashboard, API, metrics and health on http://" + config_.httpHost + ":" + std::to_string(config_.httpPort));
 }
 
 void Supervisor::start(Worker& w) {
@@ -198,6 +206,7 @@ void Supervisor::reap() {
             logLine("worker of " + w.reader->name + " " + how + "; restarting in " + std::to_string(w.backoffMs) + " ms");
             w.backoffMs = std::min(kRestartMaxMs, w.backoffMs * 2);
             ++metrics_.readers[w.reader->name].restarts;
+            if (dash_) dash_->failAll(w.reader->name, "the reader's worker " + how);
             setState(w, "offline", "worker " + how);
         }
     }
@@ -248,6 +257,29 @@ void Supervisor::line(Worker& w, const char* text, std::size_t size) {
         if (state == "online") w.wasOnline = true;
         if (state == "connecting" && w.state == "online") logLine("reader " + w.reader->name + ": " + detail);
         setState(w, state, detail);
+    } else if (size >= 2 && text[0] == 'A' && text[1] == ' ' && dash_) {
+        // A <id> <answer>
+        char* p = nullptr;
+        const unsigned long long id = std::strtoull(text + 2, &p, 10);
+        const char* end = text + size;
+        if (p < end && *p == ' ') dash_->answer(id, std::string(static_cast<const char*>(p) + 1, end));
+    }
+}
+
+// Operations asked for over HTTP go to their reader's worker, which runs them
+// between its rounds and answers on the same channel.
+void Supervisor::forward() {
+    for (const Dashboard::Request& r : dash_->takeRequests()) {
+        Worker* w = nullptr;
+        for (Worker& candidate : workers_)
+            if (candidate.reader->name == r.reader) w = &candidate;
+        if (!w || w->fd < 0) {
+            dash_->answer(r.id, "err -1 -1 the reader is not connected");
+            continue;
+        }
+        const std::string text = "C " + std::to_string(r.id) + " " + r.line + "\n";
+        const ssize_t n = ::send(w->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n != static_cast<ssize_t>(text.size())) dash_->answer(r.id, "err -1 -1 the reader's worker is busy; try again");
     }
 }
 
@@ -256,6 +288,7 @@ void Supervisor::setState(Worker& w, const std::string& state, const std::string
     if (state != w.state) w.sinceMs = unixMs();
     w.state = state;
     w.detail = detail;
+    if (dash_) dash_->readerState(w.reader->name, state, w.sinceMs, detail);
     metrics_.readers[w.reader->name].state = state;
     publishState(w);
 }
@@ -311,6 +344,7 @@ void Supervisor::commit(bool force) {
         metrics_.commitSeconds += static_cast<double>(steadyMs() - now) / 1000.0;
         ++metrics_.commits;
         count(waiting_);
+        if (dash_) dash_->events(waiting_);
         if (c.dropped) {
             metrics_.dropped += static_cast<std::uint64_t>(c.dropped);
             logLine("spool full (max_events " + std::to_string(config_.maxEvents) + "): dropped " +
@@ -375,6 +409,14 @@ void Supervisor::render(bool force) {
     int status = 200;
     std::string health = metrics_.health(config_.id, &status);
     pages_.set(metrics_.prometheus(config_.id), std::move(health), status);
+    if (dash_) {
+        std::map<std::string, Dashboard::Counters> counters;
+        for (const Worker& w : workers_) {
+            const ReaderMetrics& m = metrics_.readers[w.reader->name];
+            counters[w.reader->name] = {m.reads, m.reconnects, m.restarts, w.tracker->inView()};
+        }
+        dash_->sample(unixMs(), counters);
+    }
 }
 
 int Supervisor::run() {
@@ -403,6 +445,8 @@ int Supervisor::run() {
         owners.push_back(nullptr);
         for (Worker& w : workers_)
             if (w.fd >= 0) fds.push_back({w.fd, POLLIN, 0}), owners.push_back(&w);
+        const int dashAt = static_cast<int>(fds.size());
+        if (dash_) fds.push_back({dash_->wakeFd(), POLLIN, 0}), owners.push_back(nullptr);
         const int mqttAt = static_cast<int>(fds.size());
         const int mqttFd = mqtt_.socket();
         if (mqttFd >= 0) fds.push_back({mqttFd, static_cast<short>(POLLIN | (mqtt_.wantWrite() ? POLLOUT : 0)), 0});
@@ -424,7 +468,8 @@ int Supervisor::run() {
             if (child) reap();
         }
         for (std::size_t i = 1; ready > 0 && i < owners.size(); ++i)
-            if (fds[i].revents && owners[i]->fd >= 0) input(*owners[i]);
+            if (owners[i] && fds[i].revents && owners[i]->fd >= 0) input(*owners[i]);
+        if (dash_ && ready > 0 && (fds[dashAt].revents & POLLIN)) forward();
         if (mqttFd >= 0 && ready > 0 && static_cast<std::size_t>(mqttAt) < fds.size() && mqtt_.socket() == mqttFd) {
             if (fds[mqttAt].revents & (POLLIN | POLLHUP | POLLERR)) mqtt_.readable();
             if (mqtt_.socket() == mqttFd && (fds[mqttAt].revents & POLLOUT)) mqtt_.writable();
@@ -488,6 +533,7 @@ void Supervisor::shutdown() {
     commit(true);
     mqtt_.close(1000);
     if (http_) {
+        dash_->stop();
         http_->stop();
         if (httpThread_.joinable()) httpThread_.join();
     }

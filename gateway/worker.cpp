@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "gateway/log.h"
+#include "gateway/operation.h"
 #include "gateway/reader_source.h"
 
 namespace morventd {
@@ -55,8 +57,41 @@ public:
         return send(line + "\n");
     }
 
+    // Requests the supervisor sent ("C <id> <request>"), answered at once:
+    // by `reader` when it is open, else refused as offline.
+    bool serve(morvent::Reader* reader, const char* refusal = "the reader is not connected") {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                input_.append(buffer, static_cast<std::size_t>(n));
+                if (input_.size() > 1 << 20) input_.clear();  // no request is this long
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0) return false;
+            break;
+        }
+        std::size_t at = 0;
+        for (std::size_t end; (end = input_.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string request = input_.substr(at, end - at);
+            if (request.rfind("C ", 0) != 0) continue;
+            const std::size_t space = request.find(' ', 2);
+            if (space == std::string::npos) continue;
+            const std::string id = request.substr(2, space - 2);
+            std::string answer = reader ? runOperation(*reader, request.substr(space + 1))
+                                        : std::string("err -1 -1 ") + refusal;
+            for (char& c : answer)
+                if (c == '\n') c = ' ';
+            if (!send("A " + id + " " + answer + "\n")) return false;
+        }
+        input_.erase(0, at);
+        return true;
+    }
+
 private:
     int fd_;
+    std::string input_;
 };
 
 }  // namespace
@@ -83,6 +118,7 @@ int runWorker(const ReaderConfig& reader, int fd) {
         if (!channel.state("connecting", detail)) return 1;
         if (!source.open()) {
             detail = source.lastError();
+            if (!channel.serve(nullptr)) return 1;
             if (detail != lastLogged) logLine(detail + "; retrying");
             lastLogged = detail;
             rest(backoffMs);
@@ -103,6 +139,10 @@ int runWorker(const ReaderConfig& reader, int fd) {
                 if (!channel.send(line)) return 1;
             }
             if (result == ReaderSource::Result::LinkLost) break;
+            // In active mode the reader sends on its own; commands wait for poll mode.
+            if (!(reader.active ? channel.serve(nullptr, "the reader runs in active mode: tag and reader operations need mode = \"poll\"")
+                                : channel.serve(source.reader())))
+                return 1;
             if (!reader.active && reader.pollIntervalMs) rest(reader.pollIntervalMs);
         }
         if (stopRequested) break;

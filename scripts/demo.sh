@@ -93,11 +93,12 @@ if command -v mosquitto >/dev/null || [ -x /usr/sbin/mosquitto ]; then
   done
   port1=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/gw-sim1.out")
   port2=$(sed -n 's/.*tcp=127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/gw-sim2.out")
+  http_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   cat >"$work/morventd.toml" <<EOF
 [gateway]
 id = "demo"
 spool = "$work/spool.db"
-http = ""
+http = "127.0.0.1:$http_port"
 [mqtt]
 url = "mqtt://127.0.0.1:$mqtt_port"
 prefix = "morvent"
@@ -126,7 +127,17 @@ EOF
   "$bin/morventd" --config "$work/morventd.toml" 2>"$work/morventd.log" &
   morventd_pid=$!
   gateway_pids+=("$morventd_pid")
-  sleep 5
+  echo "The dashboard (readers, live tags, read rates, tag and reader forms): http://127.0.0.1:$http_port/"
+  echo "  (set DEMO_DASHBOARD_S=120 to keep the gateway running that long and open it in a browser)"
+  sleep 3
+  if command -v curl >/dev/null; then
+    printf '$ curl -s http://127.0.0.1:%s/api/readers\n' "$http_port"
+    curl -s "http://127.0.0.1:$http_port/api/readers" | python3 -c 'import json, sys
+for r in json.load(sys.stdin):
+    print("    %s: %s since %s, %.0f reads/s, %d tags in view"
+          % (r["name"], r["state"], r["since"], r["reads_per_s"], r["tags_in_view"]))' || true
+  fi
+  sleep "${DEMO_DASHBOARD_S:-2}"
   stop_pid "$morventd_pid"
   sed 's|^|  |' "$work/morventd.log"
   if [ -n "${sub_pid:-}" ]; then

@@ -22,6 +22,8 @@ native=(
   # the gateway tests and the demo run a real broker and its clients
   libsqlite3-dev libtomlplusplus-dev libmosquitto-dev libcpp-httplib-dev libcli11-dev
   mosquitto mosquitto-clients
+  chromium chromium-driver python3-selenium  # the dashboard's tests in a headless browser
+  curl                      # make demo shows the dashboard's API
 )
 fuzz=(clang-14 libclang-rt-14-dev)
 package=(dpkg-dev file lintian man-db)

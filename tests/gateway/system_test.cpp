@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -253,6 +254,76 @@ TEST_F(GatewayTest, ActiveSerialAndPollTcpReadersSeeTagsComeAndGo) {
         if (types.back() == 'd') ++complete;
     }
     EXPECT_GE(complete, 6u);
+}
+
+// The dashboard's API with two simulated readers: both online, a moving tag
+// streamed as it arrives and listed while in view, user memory written
+// through a reader's worker and read back, and changes refused without the
+// token or with bad input, each by name.
+TEST_F(GatewayTest, DashboardApi) {
+    Sim a(dir_, {"--arrive-rate", "4", "--stay", "0.3-0.6"}), b(dir_);
+    const int http = freePort();
+    const std::string path = config("gw", {{"door-a", a.port()}, {"door-b", b.port()}}, "", http);
+    std::string text = slurp(path);
+    text.insert(text.find("[mqtt]"), "http_token = \"s3cret\"\n");
+    std::ofstream(path) << text;
+    Process& g = startGateway(path);
+    httplib::Client client("127.0.0.1", http);
+    client.set_read_timeout(10, 0);
+    std::string body;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto res = client.Get("/api/readers");
+            body = res ? res->body : "";
+            std::size_t online = 0;
+            for (std::size_t at = 0; (at = body.find("\"state\":\"online\"", at)) != std::string::npos; ++at) ++online;
+            return online == 2;
+        },
+        20000))
+        << body << g.err();
+
+    // The event stream carries a moving tag's arrival; /api/tags lists tags in view.
+    std::string stream;
+    httplib::Client sse("127.0.0.1", http);
+    sse.set_read_timeout(5, 0);
+    const auto started = std::chrono::steady_clock::now();
+    sse.Get("/api/events", [&](const char* data, std::size_t size) {
+        stream.append(data, size);
+        return stream.find("\"type\":\"arrive\"") == std::string::npos &&
+               std::chrono::steady_clock::now() - started < std::chrono::seconds(10);
+    });
+    ASSERT_NE(stream.find("event: tag\ndata: {"), std::string::npos) << stream;
+    const auto tags = client.Get("/api/tags");
+    ASSERT_TRUE(tags);
+    EXPECT_NE(tags->body.find("\"epc\":\"300011112222333344445555\""), std::string::npos) << tags->body;
+    EXPECT_NE(client.Get("/")->body.find("<title>morventd</title>"), std::string::npos);
+
+    const httplib::Headers token{{"Authorization", "Bearer s3cret"}};
+    const std::string write = R"({"epc":"300011112222333344445555","bank":"user","pointer":1,"data":"CAFEF00D"})";
+    const auto post = [&](const std::string& where, const std::string& body, const httplib::Headers& headers) {
+        auto res = client.Post(where, headers, body, "application/json");
+        return res ? std::make_pair(res->status, res->body) : std::make_pair(-1, std::string());
+    };
+    EXPECT_EQ(post("/api/readers/door-b/tags/write", write, {}).first, 401);
+    EXPECT_EQ(post("/api/readers/door-b/tags/write", write, {{"Authorization", "Bearer nope"}}).first, 403);
+    EXPECT_EQ(post("/api/readers/door-b/tags/write", write, token), std::make_pair(200, std::string("{\"ok\":true}\n")));
+    const auto back = post("/api/readers/door-b/tags/read",
+                           R"({"epc":"300011112222333344445555","bank":"user","pointer":1,"words":2})", token);
+    EXPECT_EQ(back, std::make_pair(200, std::string("{\"data\":\"CAFEF00D\",\"ok\":true}\n")));
+    // A tag that is not there: the reader's refusal, by name.
+    const auto absent = post("/api/readers/door-b/tags/read", R"({"epc":"DEAD","bank":"user"})", token);
+    EXPECT_EQ(absent.first, 502);
+    EXPECT_NE(absent.second.find("\"error\":\"MORVENT_"), std::string::npos) << absent.second;
+    EXPECT_EQ(post("/api/readers/door-b/tags/write", R"({"data":"XYZ!"})", token).first, 400);
+    EXPECT_EQ(post("/api/readers/nobody/tags/read", "{}", token).first, 404);
+    EXPECT_EQ(post("/api/readers/door-b/tags/write", std::string(64 * 1024, ' '), token).first, 413);
+    const auto put = client.Put("/api/readers/door-a/settings", token, R"({"power":17})", "application/json");
+    ASSERT_TRUE(put);
+    EXPECT_EQ(put->status, 200) << put->body;
+    const auto settings = client.Get("/api/readers/door-a/settings");
+    ASSERT_TRUE(settings);
+    EXPECT_NE(settings->body.find("\"power\":17"), std::string::npos) << settings->body;
+    EXPECT_EQ(g.stop(SIGTERM), 0);
 }
 
 // A TLS listener that checks passwords: the gateway with the CA file and the

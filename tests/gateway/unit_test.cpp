@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "gateway/config.h"
+#include "gateway/dashboard.h"
 #include "gateway/events.h"
 #include "gateway/reader_source.h"
 #include "gateway/spool.h"
@@ -250,3 +251,79 @@ poll_interval_ms = 7
 }
 
 }  // namespace
+
+// The dashboard's API turns request bodies into worker requests, refusing bad
+// input by name before any reader is asked; answers carry status names.
+TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
+    const struct {
+        const char* operation;
+        std::string body, expected;  // a request line, or "!" and a part of the refusal
+    } cases[] = {
+        {"read", R"({"bank":"tid","words":6})", "read - tid 0 6 -"},
+        {"read", R"({"epc":"30 00 11 11","bank":"epc","pointer":2,"password":"0000abcd"})", "read 30001111 epc 2 4 0000ABCD"},
+        {"write", R"({"epc":"1234","data":"AABBCCDD"})", "write 1234 user 0 AABBCCDD -"},
+        {"write-epc", R"({"epc":"300011112222"})", "write-epc 300011112222 -"},
+        {"set", R"({"power":20,"region":[49,128]})", "set 20 - 49 128"},
+        {"read", R"({"bank":"tid","words":6)", "!not JSON"},
+        {"read", R"(["tid"])", "!JSON object"},
+        {"read", R"({"bank":"bogus"})", "!bank 'bogus'"},
+        {"read", R"({"epc":"12G4"})", "!epc '12G4' is not whole words"},
+        {"read", R"({"epc":"123"})", "!is not whole words"},
+        {"read", R"({"words":121})", "!words 121 is out of range 1..120"},
+        {"read", R"({"words":"4; rm"})", "!words must be a whole number"},
+        {"write", R"({"data":"AABBCC"})", "!data 'AABBCC' is not whole words"},
+        {"write", R"({})", "!data is missing"},
+        {"write", R"({"data":"AABB","password":"1234"})", "!password"},
+        {"write-epc", R"({"epc":"0011223344556677889900112233445566778899AABBCCDDEEFF0011223344"})", "!at most 30 bytes"},
+        {"set", R"({"power":31})", "!power 31 is out of range 0..30"},
+        {"set", R"({"scan_time":2})", "!scan_time 2 is out of range 3..255"},
+        {"set", R"({"region":[1]})", "!region must be two numbers"},
+        {"set", R"({})", "!nothing to change"},
+        {"set", R"({"power":10,"colour":1})", "!unknown setting 'colour'"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const std::string line = Dashboard::requestLine(c.operation, c.body, &error);
+        if (c.expected[0] == '!') {
+            EXPECT_EQ(line, "") << c.body;
+            EXPECT_NE(error.find(c.expected.substr(1)), std::string::npos) << c.body << " -> " << error;
+        } else {
+            EXPECT_EQ(line, c.expected) << c.body << " -> " << error;
+        }
+    }
+    int status = 0;
+    EXPECT_EQ(Dashboard::answerJson("read", "ok E280", &status), "{\"data\":\"E280\",\"ok\":true}\n");
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(Dashboard::answerJson("get", "ok 30 10 49 128", &status),
+              "{\"ok\":true,\"power\":30,\"region\":[49,128],\"scan_time\":10}\n");
+    const std::string failed = Dashboard::answerJson("write", "err " + std::to_string(MORVENT_TAG_ERROR) + " 4 lost", &status);
+    EXPECT_EQ(status, 502);
+    EXPECT_NE(failed.find(std::string("\"error\":\"") + MorventStatusName(MORVENT_TAG_ERROR)), std::string::npos) << failed;
+    EXPECT_NE(failed.find(std::string("\"tag_error\":\"") + MorventTagErrorName(4)), std::string::npos) << failed;
+    Dashboard::answerJson("read", "err -1 -1 the reader is not connected", &status);
+    EXPECT_EQ(status, 503);
+    Dashboard::answerJson("read", "err -1 -1 the reader runs in active mode: ...", &status);
+    EXPECT_EQ(status, 409);
+}
+
+// Changes need the token when one is set (401 without, 403 wrong); without
+// one they are allowed only while the server listens on loopback.
+TEST(Dashboard, WhoMayChangeThings) {
+    Config config;
+    std::string message;
+    config.httpHost = "127.0.0.1";
+    EXPECT_EQ(Dashboard(config).authorize("", &message), 0);
+    config.httpHost = "0.0.0.0";
+    EXPECT_EQ(Dashboard(config).authorize("Bearer x", &message), 403);
+    EXPECT_NE(message.find("no http_token"), std::string::npos);
+    for (const char* host : {"127.0.0.1", "0.0.0.0"}) {
+        config.httpHost = host;
+        config.httpToken = "s3cret";
+        Dashboard d(config);
+        EXPECT_EQ(d.authorize("", &message), 401);
+        EXPECT_EQ(d.authorize("Bearer s3cre", &message), 403);
+        EXPECT_EQ(d.authorize("Bearer s3cret!", &message), 403);
+        EXPECT_EQ(d.authorize("bearer s3cret", &message), 403);
+        EXPECT_EQ(d.authorize("Bearer s3cret", &message), 0);
+    }
+}

@@ -1,0 +1,467 @@
+#include "gateway/dashboard.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "gateway/web_assets.h"
+#include "morvent.h"
+
+namespace morventd {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kOperationWaitMs = 5000;  // a reader operation answers within this, or 504
+
+std::string errorJson(const std::string& message) {
+    return json{{"error", message}}.dump() + "\n";
+}
+
+bool isHex(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// A field of `body`: hex with an even number of digits, at most `maxBytes`.
+std::string hexField(const json& body, const char* key, std::size_t maxBytes, bool required, std::size_t multiple = 1) {
+    if (!body.contains(key) || body[key].is_null()) {
+        if (required) throw std::invalid_argument(std::string(key) + " is missing");
+        return "-";
+    }
+    if (!body[key].is_string()) throw std::invalid_argument(std::string(key) + " must be a hex string");
+    std::string s = body[key].get<std::string>();
+    std::string compact;
+    for (char c : s)
+        if (c != ' ') compact += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (compact.empty() && !required) return "-";
+    if (!isHex(compact) || compact.size() % (2 * multiple) != 0 || compact.size() / 2 > maxBytes)
+        throw std::invalid_argument(std::string(key) + " '" + s + "' is not " +
+                                    (multiple == 2 ? "whole words of hex" : "hex bytes") + " (at most " +
+                                    std::to_string(maxBytes) + " bytes)");
+    return compact;
+}
+
+// An access password: 8 hex digits, or none (all zeros).
+std::string passwordField(const json& body) {
+    const std::string p = hexField(body, "password", 4, false);
+    if (p != "-" && p.size() != 8) throw std::invalid_argument("password must be 8 hex digits");
+    return p;
+}
+
+long intField(const json& body, const char* key, long lo, long hi, long fallback, bool required) {
+    if (!body.contains(key) || body[key].is_null()) {
+        if (required) throw std::invalid_argument(std::string(key) + " is missing");
+        return fallback;
+    }
+    if (!body[key].is_number_integer()) throw std::invalid_argument(std::string(key) + " must be a whole number");
+    const long v = body[key].get<long>();
+    if (v < lo || v > hi)
+        throw std::invalid_argument(std::string(key) + " " + std::to_string(v) + " is out of range " +
+                                    std::to_string(lo) + ".." + std::to_string(hi));
+    return v;
+}
+
+std::string bankField(const json& body) {
+    if (!body.contains("bank")) return "user";
+    if (!body["bank"].is_string()) throw std::invalid_argument("bank must be reserved, epc, tid or user");
+    const std::string b = body["bank"].get<std::string>();
+    if (b != "reserved" && b != "epc" && b != "tid" && b != "user")
+        throw std::invalid_argument("bank '" + b + "' is not reserved, epc, tid or user");
+    return b;
+}
+
+}  // namespace
+
+Dashboard::Dashboard(const Config& config) : config_(config) {
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot make the dashboard's pipe");
+    for (const ReaderConfig& r : config.readers) {
+        Reader& reader = readers_[r.name];
+        reader.name = r.name;
+        reader.link = r.link();
+        reader.detail = "starting";
+    }
+}
+
+Dashboard::~Dashboard() {
+    close(wake_[0]);
+    close(wake_[1]);
+}
+
+void Dashboard::stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    for (auto& [id, p] : pending_) p->done = true, p->answer = "err -1 -1 the gateway is stopping";
+    changed_.notify_all();
+}
+
+// ---- state fed by the supervisor ----
+
+void Dashboard::readerState(const std::string& name, const std::string& state, std::int64_t sinceMs,
+                            const std::string& detail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = readers_.find(name);
+    if (it == readers_.end()) return;
+    Reader& r = it->second;
+    r.state = state;
+    r.sinceMs = sinceMs;
+    r.detail = detail;
+    // What went wrong, by name; not the plain "connecting to <link>" note.
+    if (state != "online" && !detail.empty() && detail != "starting" && detail != r.link) r.lastError = detail;
+    pushLocked("reader", readerJsonLocked(r, false));
+}
+
+void Dashboard::events(const std::vector<TagEvent>& events) {
+    if (events.empty()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const TagEvent& e : events) {
+        const std::string key = e.reader + " " + e.epc;
+        json j{{"type", eventTypeName(e.type)}, {"reader", e.reader}, {"epc", e.epc}, {"count", e.count},
+               {"first_seen", rfc3339(e.firstSeenMs)}, {"last_seen", rfc3339(e.lastSeenMs)}};
+        if (!e.tid.empty()) j["tid"] = e.tid;
+        if (e.type == EventType::Depart) {
+            const auto it = tags_.find(key);
+            if (it != tags_.end()) j["total"] = it->second.count;
+            tags_.erase(key);
+        } else {
+            Tag& t = tags_[key];
+            t.reader = e.reader;
+            t.epc = e.epc;
+            if (!e.tid.empty()) t.tid = e.tid;
+            if (!t.firstSeenMs) t.firstSeenMs = e.firstSeenMs;
+            t.lastSeenMs = e.lastSeenMs;
+            t.count += e.count;
+            j["total"] = t.count;
+        }
+        pushLocked("tag", j.dump());
+    }
+}
+
+void Dashboard::sample(std::int64_t nowMs, const std::map<std::string, Counters>& counters) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [name, c] : counters) {
+        const auto it = readers_.find(name);
+        if (it != readers_.end()) it->second.counters = c;
+    }
+    if (nowMs < nextSampleMs_) return;
+    const double elapsedS = lastSampleMs_ ? static_cast<double>(nowMs - lastSampleMs_) / 1000.0 : 0;
+    json rates = json::object();
+    for (auto& [name, r] : readers_) {
+        const std::uint64_t delta = r.counters.reads - std::min(r.sampledReads, r.counters.reads);
+        r.rate = elapsedS > 0 ? static_cast<double>(delta) / elapsedS : 0;
+        r.sampledReads = r.counters.reads;
+        if (lastSampleMs_) {
+            r.history.push_back(r.rate);
+            while (r.history.size() > static_cast<std::size_t>(kHistoryS)) r.history.pop_front();
+        }
+        rates[name] = {{"rate", r.rate}, {"reads", r.counters.reads}, {"tags_in_view", r.counters.inView},
+                       {"reconnects", r.counters.reconnects}, {"restarts", r.counters.restarts}};
+    }
+    if (lastSampleMs_) pushLocked("rates", json{{"at", rfc3339(nowMs)}, {"readers", rates}}.dump());
+    lastSampleMs_ = nowMs;
+    nextSampleMs_ = nowMs + 1000;
+}
+
+std::string Dashboard::readerJsonLocked(const Reader& r, bool history) const {
+    json j{{"name", r.name},
+           {"link", r.link},
+           {"state", r.state},
+           {"since", r.sinceMs ? json(rfc3339(r.sinceMs)) : json(nullptr)},
+           {"detail", r.detail},
+           {"last_error", r.lastError.empty() ? json(nullptr) : json(r.lastError)},
+           {"reads", r.counters.reads},
+           {"reads_per_s", r.rate},
+           {"tags_in_view", r.counters.inView},
+           {"reconnects", r.counters.reconnects},
+           {"restarts", r.counters.restarts}};
+    if (history) j["history"] = r.history;
+    return j.dump();
+}
+
+std::string Dashboard::tagsJsonLocked() const {
+    json list = json::array();
+    for (const auto& [key, t] : tags_) {
+        json j{{"reader", t.reader}, {"epc", t.epc}, {"count", t.count}, {"first_seen", rfc3339(t.firstSeenMs)},
+               {"last_seen", rfc3339(t.lastSeenMs)}};
+        if (!t.tid.empty()) j["tid"] = t.tid;
+        list.push_back(std::move(j));
+    }
+    return list.dump();
+}
+
+void Dashboard::pushLocked(const std::string& event, const std::string& data) {
+    const std::uint64_t id = nextMessage_++;
+    messages_.emplace_back(id, "id: " + std::to_string(id) + "\nevent: " + event + "\ndata: " + data + "\n\n");
+    while (messages_.size() > kBacklog) messages_.pop_front();
+    changed_.notify_all();
+}
+
+// ---- operations ----
+
+std::vector<Dashboard::Request> Dashboard::takeRequests() {
+    char drain[256];
+    while (read(wake_[0], drain, sizeof drain) > 0) {
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Request> out;
+    out.swap(requests_);
+    return out;
+}
+
+void Dashboard::answer(std::uint64_t id, const std::string& answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = pending_.find(id);
+    if (it == pending_.end()) return;  // its caller gave up waiting
+    it->second->done = true;
+    it->second->answer = answer;
+    changed_.notify_all();
+}
+
+void Dashboard::failAll(const std::string& reader, const std::string& why) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [id, p] : pending_)
+        if (p->reader == reader && !p->done) p->done = true, p->answer = "err -1 -1 " + why;
+    changed_.notify_all();
+}
+
+std::string Dashboard::operate(const std::string& reader, const std::string& line, int* status) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto r = readers_.find(reader);
+    if (r == readers_.end()) {
+        *status = 404;
+        return errorJson("no reader named '" + reader + "'");
+    }
+    if (r->second.state != "online") {
+        *status = 503;
+        return errorJson("reader " + reader + " is " + r->second.state + ": " + r->second.detail);
+    }
+    const std::uint64_t id = nextRequest_++;
+    auto pending = std::make_shared<Pending>();
+    pending->reader = reader;
+    pending_[id] = pending;
+    requests_.push_back({id, reader, line});
+    const char c = 'r';
+    ssize_t n = write(wake_[1], &c, 1);
+    (void)n;
+    const bool answered = changed_.wait_for(lock, std::chrono::milliseconds(kOperationWaitMs),
+                                            [&] { return pending->done || stopping_; });
+    pending_.erase(id);
+    if (!answered || !pending->done) {
+        *status = 504;
+        return errorJson("reader " + reader + " did not answer within " + std::to_string(kOperationWaitMs / 1000) + " s");
+    }
+    lock.unlock();
+    return answerJson(line.substr(0, line.find(' ')), pending->answer, status);
+}
+
+std::string Dashboard::requestLine(const std::string& operation, const std::string& body, std::string* error) {
+    try {
+        const json j = body.empty() ? json::object() : json::parse(body);
+        if (!j.is_object()) throw std::invalid_argument("the body must be a JSON object");
+        if (operation == "read") {
+            return "read " + hexField(j, "epc", 30, false, 2) + " " + bankField(j) + " " +
+                   std::to_string(intField(j, "pointer", 0, 255, 0, false)) + " " +
+                   std::to_string(intField(j, "words", 1, 120, 4, false)) + " " + passwordField(j);
+        }
+        if (operation == "write") {
+            return "write " + hexField(j, "epc", 30, false, 2) + " " + bankField(j) + " " +
+                   std::to_string(intField(j, "pointer", 0, 255, 0, false)) + " " + hexField(j, "data", 240, true, 2) +
+                   " " + passwordField(j);
+        }
+        if (operation == "write-epc") {
+            return "write-epc " + hexField(j, "epc", 30, true, 2) + " " + passwordField(j);
+        }
+        if (operation == "set") {
+            std::string line = "set";
+            const long power = intField(j, "power", 0, 30, -1, false);
+            const long scan = intField(j, "scan_time", 3, 255, -1, false);
+            line += power < 0 ? " -" : " " + std::to_string(power);
+            line += scan < 0 ? " -" : " " + std::to_string(scan);
+            if (j.contains("region")) {
+                const json& r = j["region"];
+                if (!r.is_array() || r.size() != 2 || !r[0].is_number_integer() || !r[1].is_number_integer() ||
+                    r[0].get<long>() < 0 || r[0].get<long>() > 255 || r[1].get<long>() < 0 || r[1].get<long>() > 255)
+                    throw std::invalid_argument("region must be two numbers 0..255 (the region's bytes)");
+                line += " " + std::to_string(r[0].get<long>()) + " " + std::to_string(r[1].get<long>());
+            } else {
+                line += " - -";
+            }
+            if (line == "set - - - -") throw std::invalid_argument("nothing to change: give power, scan_time or region");
+            for (const auto& [key, value] : j.items())
+                if (key != "power" && key != "scan_time" && key != "region")
+                    throw std::invalid_argument("unknown setting '" + key + "'");
+            return line;
+        }
+        throw std::invalid_argument("unknown operation '" + operation + "'");
+    } catch (const json::exception& e) {
+        *error = std::string("the body is not JSON: ") + e.what();
+    } catch (const std::exception& e) {
+        *error = e.what();
+    }
+    return "";
+}
+
+std::string Dashboard::answerJson(const std::string& operation, const std::string& answer, int* status) {
+    if (answer.rfind("ok", 0) == 0) {
+        *status = 200;
+        json j{{"ok", true}};
+        std::vector<std::string> words;
+        for (std::size_t at = 3; at < answer.size();) {
+            const std::size_t end = std::min(answer.find(' ', at), answer.size());
+            words.push_back(answer.substr(at, end - at));
+            at = end + 1;
+        }
+        if (operation == "read" && words.size() == 1) j["data"] = words[0];
+        if (operation == "get" && words.size() == 4) {
+            j["power"] = std::stoi(words[0]);
+            j["scan_time"] = std::stoi(words[1]);
+            j["region"] = {std::stoi(words[2]), std::stoi(words[3])};
+        }
+        return j.dump() + "\n";
+    }
+    // err <status> <tag error> <message>
+    int code = -1, tagError = -1, used = 0;
+    if (std::sscanf(answer.c_str(), "err %d %d %n", &code, &tagError, &used) < 2) used = 0;
+    json j{{"ok", false}, {"message", used ? answer.substr(static_cast<std::size_t>(used)) : answer}};
+    if (code >= 0) {
+        j["error"] = MorventStatusName(code);
+        j["meaning"] = MorventStatusText(code);
+        j["status"] = code;
+        if (tagError >= 0) {
+            j["tag_error"] = MorventTagErrorName(tagError);
+            j["tag_meaning"] = MorventTagErrorText(tagError);
+        }
+        *status = 502;  // the reader (or the tag) refused
+    } else {
+        j["error"] = j["message"];
+        *status = answer.find("not connected") != std::string::npos ? 503
+                  : answer.find("active mode") != std::string::npos  ? 409
+                                                                     : 400;
+    }
+    return j.dump() + "\n";
+}
+
+int Dashboard::authorize(const std::string& authorization, std::string* message) const {
+    if (config_.httpToken.empty()) {
+        if (config_.httpLoopback()) return 0;
+        *message = "changes are refused: the gateway listens beyond loopback and has no http_token";
+        return 403;
+    }
+    if (authorization.empty()) {
+        *message = "this request needs Authorization: Bearer <http_token>";
+        return 401;
+    }
+    const std::string expected = "Bearer " + config_.httpToken;
+    // Compared in constant time, so the token cannot be guessed from timing.
+    unsigned diff = expected.size() != authorization.size();
+    for (std::size_t i = 0; i < authorization.size(); ++i)
+        diff |= static_cast<unsigned char>(authorization[i]) ^ static_cast<unsigned char>(expected[i % expected.size()]);
+    if (diff) {
+        *message = "wrong token";
+        return 403;
+    }
+    return 0;
+}
+
+// ---- HTTP ----
+
+void Dashboard::install(httplib::Server& server) {
+    server.set_payload_max_length(kMaxBody);
+    server.Get("/api/readers", [this](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::string out = "[";
+        for (const auto& [name, r] : readers_) out += (out.size() > 1 ? "," : "") + readerJsonLocked(r, true);
+        res.set_content(out + "]\n", "application/json");
+    });
+    server.Get("/api/tags", [this](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        res.set_content(tagsJsonLocked() + "\n", "application/json");
+    });
+    server.Get("/api/events", [this](const httplib::Request& req, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-cache");
+        res.set_header("X-Accel-Buffering", "no");
+        std::uint64_t from = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            from = nextMessage_;
+            // A client that reconnects says where it was; what is still kept is sent again.
+            const std::string last = req.get_header_value("Last-Event-ID");
+            if (!last.empty()) {
+                try {
+                    const std::uint64_t id = std::stoull(last) + 1;
+                    if (id < nextMessage_) from = id;
+                } catch (const std::exception&) {
+                }
+            }
+        }
+        auto cursor = std::make_shared<std::uint64_t>(from);
+        res.set_chunked_content_provider("text/event-stream", [this, cursor](std::size_t, httplib::DataSink& sink) {
+            std::string out;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait_for(lock, std::chrono::seconds(10), [&] { return stopping_ || nextMessage_ > *cursor; });
+                if (stopping_) {
+                    sink.done();
+                    return false;
+                }
+                for (const auto& [id, text] : messages_)
+                    if (id >= *cursor) out += text;
+                *cursor = nextMessage_;
+            }
+            if (out.empty()) out = ": still here\n\n";  // also finds clients that went away
+            return sink.write(out.data(), out.size());
+        });
+    });
+    server.Get("/api/readers/([^/]+)/settings", [this](const httplib::Request& req, httplib::Response& res) {
+        int status = 500;
+        res.set_content(operate(req.matches[1], "get", &status), "application/json");
+        res.status = status;
+    });
+    auto change = [this](const httplib::Request& req, httplib::Response& res, const std::string& operation) {
+        std::string message;
+        int status = authorize(req.get_header_value("Authorization"), &message);
+        if (status) {
+            if (status == 401) res.set_header("WWW-Authenticate", "Bearer");
+            res.status = status;
+            res.set_content(errorJson(message), "application/json");
+            return;
+        }
+        const std::string line = requestLine(operation, req.body, &message);
+        if (line.empty()) {
+            res.status = 400;
+            res.set_content(errorJson(message), "application/json");
+            return;
+        }
+        res.set_content(operate(req.matches[1], line, &status), "application/json");
+        res.status = status;
+    };
+    server.Put("/api/readers/([^/]+)/settings",
+               [change](const httplib::Request& req, httplib::Response& res) { change(req, res, "set"); });
+    server.Post("/api/readers/([^/]+)/tags/(read|write|write-epc)", [change](const httplib::Request& req, httplib::Response& res) {
+        change(req, res, req.matches[2]);
+    });
+    server.Get("/api/config", [this](const httplib::Request&, httplib::Response& res) {
+        json j{{"gateway", config_.id}, {"writes", config_.httpToken.empty() ? (config_.httpLoopback() ? "open" : "refused") : "token"}};
+        res.set_content(j.dump() + "\n", "application/json");
+    });
+    server.Get("/(|index.html|[a-z]+\\.(?:js|css|svg))", [](const httplib::Request& req, httplib::Response& res) {
+        const std::string path = req.matches[1].str().empty() ? "index.html" : req.matches[1].str();
+        const WebFile* file = webFile(path);
+        if (!file) {
+            res.status = 404;
+            res.set_content("not found\n", "text/plain");
+            return;
+        }
+        res.set_content(file->data, file->size, file->type);
+    });
+}
+
+}  // namespace morventd

@@ -1,0 +1,306 @@
+// The morventd dashboard: reads /api/readers and /api/tags once, then follows
+// /api/events (Server-Sent Events) for tag events, reader states and rates.
+"use strict";
+
+const $ = (selector, root = document) => root.querySelector(selector);
+const readers = new Map();  // name -> reader object from the API
+const tags = new Map();     // reader + " " + epc -> {row, data}
+const colors = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e", "#17becf", "#8c564b", "#e377c2"];
+const DEPARTED_SHOWN_MS = 4000;
+let paused = false;
+let held = [];
+
+function text(value) { return value === null || value === undefined ? "" : String(value); }
+function time(iso) { return iso ? new Date(iso).toLocaleTimeString() : ""; }
+function cell(row, value, cls) {
+  const td = row.insertCell();
+  td.textContent = text(value);
+  if (cls) td.className = cls;
+  return td;
+}
+
+// ---- pages ----
+function show() {
+  const page = (location.hash || "#readers").slice(1);
+  document.querySelectorAll(".page").forEach((p) => p.classList.toggle("shown", p.id === "page-" + page));
+  document.querySelectorAll("nav a").forEach((a) => a.classList.toggle("active", a.dataset.page === page));
+  if (page === "rate") drawChart();
+}
+window.addEventListener("hashchange", show);
+
+// ---- readers ----
+function sparkline(history) {
+  const w = 120, h = 24, max = Math.max(1, ...history);
+  const n = Math.max(history.length, 2);
+  const points = history.map((v, i) => `${(i * w / (n - 1)).toFixed(1)},${(h - v / max * (h - 2) - 1).toFixed(1)}`);
+  return `<svg width="${w}" height="${h}" viewBox="0 0 ${w} ${h}"><polyline fill="none" stroke="#1f77b4" ` +
+         `stroke-width="1.2" points="${points.join(" ")}"/></svg>`;
+}
+
+function renderReaders() {
+  const body = $("#readers-table tbody");
+  body.textContent = "";
+  for (const r of readers.values()) {
+    const row = body.insertRow();
+    row.dataset.reader = r.name;
+    row.dataset.state = r.state;
+    cell(row, r.name);
+    cell(row, r.link);
+    const state = document.createElement("span");
+    state.className = "state " + r.state;
+    state.textContent = r.state;
+    row.insertCell().appendChild(state);
+    cell(row, time(r.since)).title = text(r.detail);
+    cell(row, (r.reads_per_s || 0).toFixed(1));
+    row.insertCell().innerHTML = sparkline(r.history || []);
+    cell(row, r.tags_in_view);
+    cell(row, r.reconnects);
+    cell(row, r.last_error, "error");
+  }
+  for (const select of document.querySelectorAll(".reader-select")) {
+    const chosen = select.value;
+    if (select.options.length === readers.size) continue;
+    select.textContent = "";
+    for (const name of readers.keys()) select.add(new Option(name, name));
+    if (chosen) select.value = chosen;
+  }
+}
+
+// ---- live tags ----
+function matches(epc) {
+  const f = $("#filter").value.trim().toUpperCase();
+  return !f || epc.includes(f);
+}
+
+function applyFilter() {
+  let shown = 0;
+  for (const t of tags.values()) {
+    const visible = matches(t.data.epc);
+    t.row.hidden = !visible;
+    if (visible) shown++;
+  }
+  $("#tag-count").textContent = `${shown} of ${tags.size} tags`;
+}
+
+function fillTag(t) {
+  const row = t.row, d = t.data;
+  row.textContent = "";
+  cell(row, d.epc, "epc");
+  cell(row, d.tid, "tid");
+  cell(row, d.reader);
+  cell(row, time(d.first_seen));
+  cell(row, time(d.last_seen));
+  cell(row, d.total !== undefined ? d.total : d.count);
+}
+
+function tagEvent(e) {
+  const key = e.reader + " " + e.epc;
+  let t = tags.get(key);
+  if (!t) {
+    if (e.type === "depart") return;
+    const row = $("#tags-table tbody").insertRow(0);
+    row.dataset.epc = e.epc;
+    row.dataset.reader = e.reader;
+    row.dataset.shownAt = Date.now();
+    row.addEventListener("click", () => chooseTag(t.data));
+    t = { row, data: {} };
+    tags.set(key, t);
+    row.classList.add("arrived");
+    setTimeout(() => row.classList.remove("arrived"), 1500);
+  }
+  clearTimeout(t.removal);
+  Object.assign(t.data, e);
+  t.row.classList.toggle("departed", e.type === "depart");
+  if (e.type === "depart") {
+    t.removal = setTimeout(() => { t.row.remove(); tags.delete(key); applyFilter(); }, DEPARTED_SHOWN_MS);
+  }
+  fillTag(t);
+  t.row.hidden = !matches(e.epc);
+  applyFilter();
+}
+
+function chooseTag(data) {
+  const form = $("#tag-form");
+  form.reader.value = data.reader;
+  form.epc.value = data.epc;
+  location.hash = "#tag";
+}
+
+$("#filter").addEventListener("input", applyFilter);
+$("#pause").addEventListener("click", () => {
+  paused = !paused;
+  $("#pause").textContent = paused ? "Resume" : "Pause";
+  if (!paused) { const events = held; held = []; events.forEach(tagEvent); }
+});
+
+// ---- read rate ----
+function drawChart() {
+  const canvas = $("#rate-chart");
+  if (!canvas.offsetParent) return;
+  const g = canvas.getContext("2d"), W = canvas.width, H = canvas.height, left = 50, bottom = 24;
+  g.clearRect(0, 0, W, H);
+  let max = 1;
+  for (const r of readers.values()) max = Math.max(max, ...(r.history || []));
+  const step = Math.pow(10, Math.floor(Math.log10(max)));
+  max = Math.ceil(max / step) * step;
+  g.font = "11px sans-serif";
+  g.strokeStyle = "#e3e6eb";
+  g.fillStyle = "#666";
+  for (let i = 0; i <= 4; i++) {
+    const y = (H - bottom) - i * (H - bottom - 10) / 4;
+    g.beginPath(); g.moveTo(left, y); g.lineTo(W - 10, y); g.stroke();
+    g.fillText(String(Math.round(max * i / 4)), 6, y + 4);
+  }
+  for (let m = 0; m <= 10; m += 2) {
+    const label = m === 10 ? "now" : `-${10 - m} min`;
+    g.fillText(label, left + m * (W - left - 10) / 10 - g.measureText(label).width / (m === 10 ? 1 : 2), H - 6);
+  }
+  const legend = $("#rate-legend");
+  legend.textContent = "";
+  let i = 0;
+  for (const r of readers.values()) {
+    const color = colors[i++ % colors.length], h = r.history || [];
+    g.strokeStyle = color;
+    g.lineWidth = 1.5;
+    g.beginPath();
+    h.forEach((v, k) => {
+      const x = left + (600 - h.length + k) * (W - left - 10) / 599;
+      const y = (H - bottom) - v / max * (H - bottom - 10);
+      k ? g.lineTo(x, y) : g.moveTo(x, y);
+    });
+    g.stroke();
+    const item = document.createElement("span");
+    item.innerHTML = `<i style="background:${color}"></i>`;
+    item.append(`${r.name}: ${(r.reads_per_s || 0).toFixed(1)}/s`);
+    legend.append(item);
+  }
+}
+
+function rates(e) {
+  for (const [name, v] of Object.entries(e.readers)) {
+    const r = readers.get(name);
+    if (!r) continue;
+    r.history = (r.history || []).concat([v.rate]).slice(-600);
+    r.reads_per_s = v.rate;
+    r.tags_in_view = v.tags_in_view;
+    r.reconnects = v.reconnects;
+  }
+  renderReaders();
+  drawChart();
+}
+
+// ---- operations ----
+function token() { return $("#token").value; }
+$("#token").value = localStorage.getItem("morventd-token") || "";
+$("#token").addEventListener("change", () => localStorage.setItem("morventd-token", token()));
+
+async function call(method, path, body) {
+  const headers = { "Content-Type": "application/json" };
+  if (token()) headers.Authorization = "Bearer " + token();
+  const res = await fetch(path, { method, headers, body: body ? JSON.stringify(body) : undefined });
+  let answer;
+  try { answer = await res.json(); } catch (err) { answer = { error: res.statusText }; }
+  answer.httpStatus = res.status;
+  return answer;
+}
+
+function describe(a) {
+  if (a.ok) return "done";
+  let s = `${a.httpStatus}: ${a.error || "failed"}`;
+  if (a.meaning) s += ` — ${a.meaning}`;
+  if (a.tag_error) s += `; tag error ${a.tag_error} — ${a.tag_meaning}`;
+  return s;
+}
+
+function report(target, answer, okText) {
+  const box = $(target);
+  box.className = "result " + (answer.ok ? "ok" : "failed");
+  box.textContent = answer.ok ? okText : describe(answer);
+}
+
+function tagTarget() {
+  const form = $("#tag-form");
+  const body = {};
+  if (form.epc.value.trim()) body.epc = form.epc.value.trim();
+  if (form.password.value.trim()) body.password = form.password.value.trim();
+  return { reader: form.reader.value, body };
+}
+
+$("#tag-form").addEventListener("submit", async (ev) => {
+  ev.preventDefault();
+  const { reader, body } = tagTarget();
+  const table = $("#banks tbody");
+  table.textContent = "";
+  for (const [bank, words] of [["reserved", 4], ["epc", 8], ["tid", 6], ["user", 8]]) {
+    const a = await call("POST", `/api/readers/${encodeURIComponent(reader)}/tags/read`, { ...body, bank, words });
+    const row = table.insertRow();
+    row.dataset.bank = bank;
+    cell(row, bank);
+    cell(row, a.ok ? a.data.replace(/(.{4})/g, "$1 ").trim() : describe(a), a.ok ? "" : "error");
+  }
+});
+
+$("#write-form").addEventListener("submit", async (ev) => {
+  ev.preventDefault();
+  const { reader, body } = tagTarget();
+  const form = ev.target;
+  const a = await call("POST", `/api/readers/${encodeURIComponent(reader)}/tags/write`,
+                       { ...body, bank: "user", pointer: Number(form.pointer.value), data: form.data.value.trim() });
+  report("#tag-result", a, "user memory written");
+});
+
+$("#epc-form").addEventListener("submit", async (ev) => {
+  ev.preventDefault();
+  const { reader, body } = tagTarget();
+  const a = await call("POST", `/api/readers/${encodeURIComponent(reader)}/tags/write-epc`,
+                       { password: body.password, epc: ev.target.epc.value.trim() });
+  report("#tag-result", a, "EPC written");
+});
+
+$("#settings-load").addEventListener("click", async () => {
+  const form = $("#settings-form");
+  const a = await call("GET", `/api/readers/${encodeURIComponent(form.reader.value)}/settings`);
+  if (a.ok) {
+    form.power.value = a.power;
+    form.scan_time.value = a.scan_time;
+    form.region1.value = a.region[0];
+    form.region2.value = a.region[1];
+  }
+  report("#settings-result", a, "settings read");
+});
+
+$("#settings-form").addEventListener("submit", async (ev) => {
+  ev.preventDefault();
+  const form = ev.target, body = {};
+  if (form.power.value !== "") body.power = Number(form.power.value);
+  if (form.scan_time.value !== "") body.scan_time = Number(form.scan_time.value);
+  if (form.region1.value !== "" && form.region2.value !== "") body.region = [Number(form.region1.value), Number(form.region2.value)];
+  const a = await call("PUT", `/api/readers/${encodeURIComponent(form.reader.value)}/settings`, body);
+  report("#settings-result", a, "settings changed");
+});
+
+// ---- start ----
+async function start() {
+  show();
+  const config = await (await fetch("/api/config")).json();
+  $("#gateway").textContent = config.gateway;
+  $("#writes").textContent = { open: "changes allowed (loopback only)", token: "changes need the token",
+                               refused: "changes refused (no token configured)" }[config.writes];
+  for (const r of await (await fetch("/api/readers")).json()) readers.set(r.name, r);
+  renderReaders();
+  for (const t of await (await fetch("/api/tags")).json()) tagEvent({ ...t, type: "report", total: t.count });
+  const source = new EventSource("/api/events");
+  source.onopen = () => { $("#stream").textContent = "live"; $("#stream").className = "stream live"; };
+  source.onerror = () => { $("#stream").textContent = "reconnecting…"; $("#stream").className = "stream"; };
+  source.addEventListener("tag", (m) => {
+    const e = JSON.parse(m.data);
+    if (paused) held.push(e); else tagEvent(e);
+  });
+  source.addEventListener("reader", (m) => {
+    const r = JSON.parse(m.data), old = readers.get(r.name) || {};
+    readers.set(r.name, { ...old, ...r, history: old.history });
+    renderReaders();
+  });
+  source.addEventListener("rates", (m) => rates(JSON.parse(m.data)));
+}
+start();
