@@ -81,12 +81,14 @@ set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_EXTRA
   ${PROJECT_BINARY_DIR}/packaging/morventd/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# Debian's changelog, made from the project's version.
-string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-file(WRITE ${PROJECT_BINARY_DIR}/changelog.Debian
-  "morvent (${PROJECT_VERSION}-1) unstable; urgency=medium\n\n"
-  "  * Release ${PROJECT_VERSION}; see CHANGELOG.md in the source.\n\n"
-  " -- ${CPACK_PACKAGE_CONTACT}  ${changelog_date}\n")
+# Debian's changelog, made from the project's version and the date of its
+# entry in CHANGELOG.md (written only when that changes, so builds repeat).
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md release_line REGEX "^## \\[${PROJECT_VERSION}\\]" LIMIT_COUNT 1)
+string(REGEX MATCH "[0-9]+-[0-9]+-[0-9]+" release_date "${release_line}")
+execute_process(COMMAND date -u -R -d "${release_date}" OUTPUT_VARIABLE changelog_date
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/changelog.Debian CONTENT
+  "morvent (${PROJECT_VERSION}-1) unstable; urgency=medium\n\n  * Release ${PROJECT_VERSION}; see CHANGELOG.md in the source.\n\n -- ${CPACK_PACKAGE_CONTACT}  ${changelog_date}\n")
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.Debian.gz
   COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/changelog.Debian
   DEPENDS ${PROJECT_BINARY_DIR}/changelog.Debian)
