@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -60,7 +61,7 @@ int reap(pid_t pid, int timeout_ms) {
 }
 
 std::string temp_path(const char* what) {
-    static int counter = 0;
+    static std::atomic<int> counter{0};  // tests run commands from several threads
     return scratch_dir("runs") + "/" + std::to_string(getpid()) + "-" + std::to_string(++counter) + what;
 }
 
