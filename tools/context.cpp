@@ -62,11 +62,11 @@ std::string rate_text(std::uint8_t code) { return std::to_string(baud_rate_of_co
 volatile std::sig_atomic_t g_interrupted = 0;
 void on_interrupt(int) { g_interrupted = 1; }
 
-bool stdin_is_terminal() {
+bool is_terminal(std::FILE* stream) {
 #ifdef _WIN32
-    return _isatty(_fileno(stdin)) != 0;
+    return _isatty(_fileno(stream)) != 0;
 #else
-    return isatty(STDIN_FILENO) != 0;
+    return isatty(fileno(stream)) != 0;
 #endif
 }
 
@@ -96,20 +96,14 @@ FineTimer::FineTimer() = default;
 FineTimer::~FineTimer() = default;
 #endif
 
-bool output_is_terminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(STDOUT_FILENO) != 0;
-#endif
-}
+bool output_is_terminal() { return is_terminal(stdout); }
 
 bool is_link_failure(int status) {
     return status == MORVENT_COMM_ERROR || status == MORVENT_INVALID_PORT || status == MORVENT_CRC_ERROR;
 }
 
 bool confirm(const Context& context, const std::string& question) {
-    if (context.yes || !stdin_is_terminal()) return true;
+    if (context.yes || !is_terminal(stdin)) return true;
     std::cerr << question << " This cannot be undone. Type yes to go on: " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
