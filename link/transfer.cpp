@@ -158,7 +158,7 @@ int receiveSerial(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int
     }
 }
 
-// Network: chunks come from recv after a readability wait. The bytes that
+// Network: chunks come from a receive that waits for them. The bytes that
 // arrived stay in the receive buffer on failure; `count` stays 0.
 int receiveNet(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int port) {
     *count = 0;
@@ -168,19 +168,19 @@ int receiveNet(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int po
     const plat::Socket s = ports().socket[port].load(std::memory_order_acquire);
     const std::uint32_t start = plat::tickMs();
     for (;;) {
-        const plat::Wait ready = net.waitReadable(s, waitBudget(start, rule.netIdleMs, rule.netTotalMs, t.receiveCount));
-        bool progressed = false;
-        if (ready == plat::Wait::Ready) {
-            const std::size_t room = kReceiveSize - static_cast<std::size_t>(t.receiveCount);
-            const long got = room == 0 ? 0 : net.recv(s, t.receive + t.receiveCount, room < rule.netChunk ? room : rule.netChunk);
-            if (got > 0) {
-                progressed = true;
-                logTraffic(port, Direction::Read, t.receive + t.receiveCount, static_cast<std::size_t>(got));
-                t.receiveCount += static_cast<int>(got);
-                if (rule.complete(t.receive, static_cast<std::size_t>(t.receiveCount), false)) {
-                    deliver(buffer, count);
-                    return MORVENT_OK;
-                }
+        const std::size_t room = kReceiveSize - static_cast<std::size_t>(t.receiveCount);
+        long got = 0;
+        const plat::Wait ready =
+            room == 0 ? plat::Wait::Ready
+                      : net.recvWithin(s, t.receive + t.receiveCount, room < rule.netChunk ? room : rule.netChunk,
+                                       waitBudget(start, rule.netIdleMs, rule.netTotalMs, t.receiveCount), &got);
+        const bool progressed = ready == plat::Wait::Ready && got > 0;
+        if (progressed) {
+            logTraffic(port, Direction::Read, t.receive + t.receiveCount, static_cast<std::size_t>(got));
+            t.receiveCount += static_cast<int>(got);
+            if (rule.complete(t.receive, static_cast<std::size_t>(t.receiveCount), false)) {
+                deliver(buffer, count);
+                return MORVENT_OK;
             }
         }
         if (static_cast<std::size_t>(t.receiveCount) >= kReceiveSize ||
@@ -211,15 +211,18 @@ int sendSerial(const std::uint8_t* frame, std::size_t length, int port) {
 }
 
 // Sends the whole frame within one writability limit; a partial send goes
-// on with the rest rather than counting as done.
-bool sendAll(plat::Socket s, const std::uint8_t* frame, std::size_t length) {
+// on with the rest rather than counting as done. `writable`: the socket was
+// just seen writable, so the first send needs no wait.
+bool sendAll(plat::Socket s, const std::uint8_t* frame, std::size_t length, bool writable) {
     const plat::NetOps& net = plat::net();
     const std::uint32_t start = plat::tickMs();
     std::size_t sent = 0;
     int failures = 0;
     while (sent < length) {
         const std::uint32_t spent = plat::elapsedSince(start);
-        if (spent > kSendWaitMs || net.waitWritable(s, kSendWaitMs - spent) != plat::Wait::Ready) return false;
+        if (spent > kSendWaitMs) return false;
+        if (!writable && net.waitWritable(s, kSendWaitMs - spent) != plat::Wait::Ready) return false;
+        writable = false;
         const long n = net.send(s, frame + sent, length - sent);
         if (n > 0) sent += static_cast<std::size_t>(n);
         else if (++failures >= kSendAttempts) return false;
@@ -248,8 +251,11 @@ int sendNet(const std::uint8_t* frame, std::size_t length, int port) {
     t.receiveCount = 0;
     clearReceive();
     const plat::Socket s = ports().socket[port].load(std::memory_order_acquire);
-    dropStaleInput(s);
-    const bool sent = sendAll(s, frame, length);
+    // One look tells both whether stale input waits and whether the send
+    // can go at once; the usual exchange then makes no other wait.
+    const plat::Readiness now = plat::net().readyNow(s);
+    if (now.readable) dropStaleInput(s);
+    const bool sent = !now.failed && sendAll(s, frame, length, now.writable);
     if (sent) logTraffic(port, Direction::Write, frame, length);
     releaseBusy(port);
     return sent ? MORVENT_OK : MORVENT_COMM_ERROR;

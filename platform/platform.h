@@ -69,6 +69,14 @@ constexpr Socket kNoSocket = -1;
 
 enum class Wait { Ready, TimedOut, Failed };
 
+// What a socket is ready for at this moment. A closed or failed connection
+// is ready both ways: the next recv or send tells what happened.
+struct Readiness {
+    bool readable;
+    bool writable;
+    bool failed;  // the socket itself is unusable
+};
+
 struct NetOps {
     void (*startup)();   // the socket library's start and end; no-ops on POSIX
     void (*cleanup)();
@@ -83,6 +91,12 @@ struct NetOps {
     long (*recv)(Socket, std::uint8_t* data, std::size_t length);        // 0 closed, <0 error
     void (*shutdownSend)(Socket);
     void (*close)(Socket);
+    // Both directions in one look, without waiting.
+    Readiness (*readyNow)(Socket);
+    // Waits up to `ms` for bytes and takes up to `length` of them, in as few
+    // system calls as the system allows. Ready: *got is recv's result (bytes,
+    // 0 closed, <0 error). TimedOut: nothing came. Failed: no such socket.
+    Wait (*recvWithin)(Socket, std::uint8_t* data, std::size_t length, std::uint32_t ms, long* got);
 };
 
 const NetOps& net();

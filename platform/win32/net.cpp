@@ -61,13 +61,32 @@ long win32Recv(Socket s, std::uint8_t* data, std::size_t length) {
     return ::recv(socketOf(s), reinterpret_cast<char*>(data), static_cast<int>(length), 0);
 }
 
+Readiness win32ReadyNow(Socket s) {
+    if (s == kNoSocket) return {false, false, true};
+    fd_set readable, writable;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_SET(socketOf(s), &readable);
+    FD_SET(socketOf(s), &writable);
+    timeval none{0, 0};
+    if (::select(0, &readable, &writable, nullptr, &none) < 0) return {false, false, true};
+    return {FD_ISSET(socketOf(s), &readable) != 0, FD_ISSET(socketOf(s), &writable) != 0, false};
+}
+
+Wait win32RecvWithin(Socket s, std::uint8_t* data, std::size_t length, std::uint32_t ms, long* got) {
+    *got = -1;
+    const Wait ready = waitFor(s, false, ms);
+    if (ready == Wait::Ready) *got = win32Recv(s, data, length);
+    return ready;
+}
+
 void win32ShutdownSend(Socket s) { ::shutdown(socketOf(s), SD_SEND); }
 void win32Close(Socket s) { ::closesocket(socketOf(s)); }
 
 const NetOps win32NetOps = {win32Startup,      win32Cleanup,      win32Create, win32SetNonBlocking,
                             win32Connect,      win32PendingError, win32WaitWritable,
                             win32WaitReadable, win32Send,         win32Recv,   win32ShutdownSend,
-                            win32Close};
+                            win32Close,        win32ReadyNow,     win32RecvWithin};
 
 }  // namespace
 

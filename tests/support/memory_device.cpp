@@ -331,6 +331,22 @@ long memRecv(Socket s, std::uint8_t* data, std::size_t length) {
     return n > 0 ? static_cast<long>(n) : -1;
 }
 
+Readiness memReadyNow(Socket s) {
+    Lock lock(registry().mutex);
+    SocketState* sock = socketOf(s);
+    if (!sock) return {false, false, true};
+    if (!sock->device) return {true, true, false};  // refused: both ways fail at once
+    const Device::State& d = *sock->device;
+    return {drained(d) || readyNow(d), !d.blockWrites, false};
+}
+
+Wait memRecvWithin(Socket s, std::uint8_t* data, std::size_t length, std::uint32_t ms, long* got) {
+    *got = -1;
+    const Wait ready = memWaitReadable(s, ms);
+    if (ready == Wait::Ready) *got = memRecv(s, data, length);
+    return ready;
+}
+
 void memShutdownSend(Socket s) {
     Lock lock(registry().mutex);
     socketOf(s);
@@ -343,7 +359,8 @@ void memCloseSocket(Socket s) {
 
 const NetOps memoryNetOps = {noop,          noop,           memCreate,       memSetNonBlocking,
                              memConnect,    memPendingError, memWaitWritable, memWaitReadable,
-                             memSend,       memRecv,        memShutdownSend, memCloseSocket};
+                             memSend,       memRecv,        memShutdownSend, memCloseSocket,
+                             memReadyNow,   memRecvWithin};
 
 std::uint32_t clockFn() { return virtualNow(); }
 void sleepFn(std::uint32_t ms) { advance(ms); }
