@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <vector>
 
 namespace benchtable {
 namespace {
@@ -23,7 +24,9 @@ class Recorder : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            // A repeated benchmark reports only its aggregates: take the median.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.error_occurred || (run.run_type != Run::RT_Iteration && !median)) continue;
             Measured& m = measured[run.run_name.function_name];
             m.us = run.GetAdjustedRealTime() * multiplierToUs(run.time_unit);
             for (const auto& [name, counter] : run.counters) m.counters[name] = counter.value;
@@ -129,14 +132,25 @@ Options start(int& argc, char** argv) {
             break;
         }
     }
-    benchmark::Initialize(&argc, argv);
+    // The repetitions of every benchmark in random order rather than one
+    // benchmark's all in a row (an explicit flag on the command line wins).
+    static std::vector<char*> args(argv, argv + argc);
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    argc = 1;
     return options;
 }
 
-void iterations(benchmark::internal::Benchmark* b, const Options& options, int fixed) {
+void iterations(benchmark::internal::Benchmark* b, const Options& options, int fixed, int repetitions) {
     b->UseRealTime()->Unit(benchmark::kMicrosecond);
-    if (options.smoke) b->Iterations(3);
-    else if (fixed > 0) b->Iterations(fixed);
+    if (options.smoke) {
+        b->Iterations(3);
+        return;
+    }
+    if (fixed > 0) b->Iterations(fixed);
+    if (repetitions > 1) b->Repetitions(repetitions)->ReportAggregatesOnly(true);
 }
 
 void Table::ratio(std::string row, std::string figure, std::string reference, double goal) {

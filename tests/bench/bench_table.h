@@ -28,12 +28,16 @@ struct Options {
 };
 
 // Pins the process (and every thread it starts later) to one core, takes
-// this file's flags out of argv and initialises Google Benchmark.
+// this file's flags out of argv and initialises Google Benchmark, with the
+// repetitions of all benchmarks interleaved at random.
 Options start(int& argc, char** argv);
 
 // Iterations for a benchmark: Google Benchmark's own choice, or a few when
-// smoke-testing (`slow` benchmarks get fewer still).
-void iterations(benchmark::internal::Benchmark* b, const Options& options, int fixed = 0);
+// smoke-testing (`slow` benchmarks get fewer still). With `repetitions` the
+// benchmark runs that many times, interleaved at random with the other
+// benchmarks' repetitions, and its figure is the median: a figure and its
+// reference then see the same moods of a shared machine.
+void iterations(benchmark::internal::Benchmark* b, const Options& options, int fixed = 0, int repetitions = 1);
 
 // A figure in microseconds per iteration: the benchmark's real time, or its
 // "us" counter when it sets one (a reference that is computed, not timed).

@@ -13,7 +13,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -373,71 +375,120 @@ void inventoryAirTime(benchmark::State& state) {
     state.counters["us"] = (s.roundAirMs + s.tagAirMs * kInventoryTags) * 1000.0;
 }
 
-// ---- The bridge: the same call from Java, timed by the Java program ----
+// ---- The bridge: the same call from Java, and from C, each in a process of
+// its own (a responder in the caller's own process would spare the direct
+// call the switches between processes that the Java program pays) ----
 
-void bridgeCall(benchmark::State& state) {
-#ifdef MORVENT_BENCH_JAVA
-    const std::string calls = options.smoke ? "200" : "20000";
-    const std::string port = std::to_string(responder().port());
-    std::vector<std::string> args{MORVENT_BENCH_JAVA, "-XX:+UseSerialGC", "-Djava.library.path=" MORVENT_BENCH_JAVA_LIBRARY_PATH,
-                                  "-cp", MORVENT_BENCH_JAVA_CLASS_PATH, "BridgeBench", port, calls};
+// Runs a program that prints "us_per_call=X" and returns X; an empty
+// `failure` when it did.
+double timedProgram(std::vector<std::string> args, std::string& failure) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) {
+        failure = "no pipe";
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string text;
+    char chunk[256];
+    ssize_t n;
+    while ((n = ::read(out[0], chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 1;
+    if (spawned == 0) waitpid(pid, &status, 0);
+    const std::size_t at = text.find("us_per_call=");
+    if (spawned != 0 || status != 0 || at == std::string::npos) {
+        failure = args[0] + " failed: " + text;
+        return -1;
+    }
+    failure.clear();
+    return std::strtod(text.c_str() + at + 12, nullptr);
+}
+
+std::string bridgeCalls() { return options.smoke ? "200" : "20000"; }
+
+void timedCalls(benchmark::State& state, std::vector<std::string> args) {
     double us = -1;
     for (auto _ : state) {
-        int out[2];
-        if (pipe(out) != 0) break;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        std::string text;
-        char chunk[256];
-        ssize_t n;
-        while ((n = ::read(out[0], chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<std::size_t>(n));
-        close(out[0]);
-        int status = 1;
-        if (spawned == 0) waitpid(pid, &status, 0);
-        const std::size_t at = text.find("us_per_call=");
-        if (spawned != 0 || status != 0 || at == std::string::npos) {
-            state.SkipWithError(("the Java program failed: " + text).c_str());
+        std::string failure;
+        us = timedProgram(args, failure);
+        if (!failure.empty()) {
+            state.SkipWithError(failure.c_str());
             return;
         }
-        us = std::strtod(text.c_str() + at + 12, nullptr);
     }
     state.counters["us"] = us;
+}
+
+// The Java program's counterpart: this program run again as
+//   bench_link --bridge-reference PORT CALLS
+void bridgeC(benchmark::State& state) {
+    timedCalls(state, {"/proc/self/exe", "--bridge-reference", std::to_string(responder().port()), bridgeCalls()});
+}
+
+void bridgeJava(benchmark::State& state) {
+#ifdef MORVENT_BENCH_JAVA
+    timedCalls(state, {MORVENT_BENCH_JAVA, "-XX:+UseSerialGC", "-Djava.library.path=" MORVENT_BENCH_JAVA_LIBRARY_PATH,
+                       "-cp", MORVENT_BENCH_JAVA_CLASS_PATH, "BridgeBench", std::to_string(responder().port()),
+                       bridgeCalls()});
 #else
     state.SkipWithError("built without the Java bridge");
 #endif
 }
 
+// What BridgeBench.java does, through the C exports: open, warm up, time
+// CALLS calls, print the mean.
+int bridgeReference(int tcpPort, int calls) {
+    const int port = openNet(tcpPort);
+    if (port < 0) {
+        std::printf("cannot open 127.0.0.1:%d\n", tcpPort);
+        return 1;
+    }
+    for (int i = 0; i < std::max(calls / 4, 100); ++i)
+        if (!readerInformation(port)) return 1;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < calls; ++i)
+        if (!readerInformation(port)) return 1;
+    const std::chrono::duration<double, std::micro> spent = std::chrono::steady_clock::now() - start;
+    std::printf("us_per_call=%.3f\n", spent.count() / calls);
+    CloseNetPort(port);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--bridge-reference") == 0)
+        return bridgeReference(std::atoi(argv[2]), std::atoi(argv[3]));
     options = benchtable::start(argc, argv);
     using benchmark::RegisterBenchmark;
-    benchtable::iterations(RegisterBenchmark("tcp/transaction", tcpTransaction), options);
-    benchtable::iterations(RegisterBenchmark("tcp/raw", tcpRaw), options);
-    benchtable::iterations(RegisterBenchmark("pty/transaction", ptyTransaction), options);
-    benchtable::iterations(RegisterBenchmark("pty/raw", ptyRaw), options);
+    // Figures set beside a reference are repeated and interleaved at random
+    // with it, each taken as the median of its repetitions.
+    constexpr int kPairs = 9, kSlow = 3;
+    for (const auto& [name, fn] : {std::pair{"tcp/transaction", tcpTransaction}, std::pair{"tcp/raw", tcpRaw},
+                                   std::pair{"pty/transaction", ptyTransaction}, std::pair{"pty/raw", ptyRaw}})
+        benchtable::iterations(RegisterBenchmark(name, fn)->MinTime(0.2), options, 0, kPairs);
     for (const auto& [name, code, rate, com] :
          {std::tuple{"57600", 5, 57600u, 8}, std::tuple{"115200", 6, 115200u, 9}}) {
         benchtable::iterations(RegisterBenchmark((std::string("sim") + name + "/transaction").c_str(),
                                                  simTransaction, static_cast<unsigned char>(code), com),
-                               options, 300);
+                               options, 300, kSlow);
         benchtable::iterations(RegisterBenchmark((std::string("sim") + name + "/wire").c_str(), wireTime, rate),
                                options, 1);
     }
-    benchtable::iterations(RegisterBenchmark("inventory50/transaction", inventoryTransaction), options, 20);
+    benchtable::iterations(RegisterBenchmark("inventory50/transaction", inventoryTransaction), options, 20, kSlow);
     benchtable::iterations(RegisterBenchmark("inventory50/air", inventoryAirTime), options, 1);
-    // The direct call again, right before the Java program, for the bridge's ratio.
-    benchtable::iterations(RegisterBenchmark("bridge/c", tcpTransaction), options, 20000);
-    benchtable::iterations(RegisterBenchmark("bridge/java", bridgeCall), options, 1);
+    benchtable::iterations(RegisterBenchmark("bridge/c", bridgeC), options, 1, kSlow);
+    benchtable::iterations(RegisterBenchmark("bridge/java", bridgeJava), options, 1, kSlow);
 
     benchtable::Table table;
     table.ratio("TCP transaction vs raw socket exchange", "tcp/transaction", "tcp/raw", 1.10);
