@@ -143,13 +143,15 @@ Options start(int& argc, char** argv) {
     return options;
 }
 
-void iterations(benchmark::internal::Benchmark* b, const Options& options, int fixed, int repetitions) {
+void iterations(benchmark::internal::Benchmark* b, const Options& options, int fixed, int repetitions,
+                double minSeconds) {
     b->UseRealTime()->Unit(benchmark::kMicrosecond);
     if (options.smoke) {
         b->Iterations(3);
         return;
     }
     if (fixed > 0) b->Iterations(fixed);
+    else if (minSeconds > 0) b->MinTime(minSeconds);
     if (repetitions > 1) b->Repetitions(repetitions)->ReportAggregatesOnly(true);
 }
 

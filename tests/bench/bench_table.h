@@ -36,8 +36,10 @@ Options start(int& argc, char** argv);
 // smoke-testing (`slow` benchmarks get fewer still). With `repetitions` the
 // benchmark runs that many times, interleaved at random with the other
 // benchmarks' repetitions, and its figure is the median: a figure and its
-// reference then see the same moods of a shared machine.
-void iterations(benchmark::internal::Benchmark* b, const Options& options, int fixed = 0, int repetitions = 1);
+// reference then see the same moods of a shared machine. `minSeconds`: the
+// least time of one repetition, when the iterations are not fixed.
+void iterations(benchmark::internal::Benchmark* b, const Options& options, int fixed = 0, int repetitions = 1,
+                double minSeconds = 0);
 
 // A figure in microseconds per iteration: the benchmark's real time, or its
 // "us" counter when it sets one (a reference that is computed, not timed).

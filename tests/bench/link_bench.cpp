@@ -476,7 +476,7 @@ int main(int argc, char** argv) {
     constexpr int kPairs = 9, kSlow = 3;
     for (const auto& [name, fn] : {std::pair{"tcp/transaction", tcpTransaction}, std::pair{"tcp/raw", tcpRaw},
                                    std::pair{"pty/transaction", ptyTransaction}, std::pair{"pty/raw", ptyRaw}})
-        benchtable::iterations(RegisterBenchmark(name, fn)->MinTime(0.2), options, 0, kPairs);
+        benchtable::iterations(RegisterBenchmark(name, fn), options, 0, kPairs, 0.2);
     for (const auto& [name, code, rate, com] :
          {std::tuple{"57600", 5, 57600u, 8}, std::tuple{"115200", 6, 115200u, 9}}) {
         benchtable::iterations(RegisterBenchmark((std::string("sim") + name + "/transaction").c_str(),
