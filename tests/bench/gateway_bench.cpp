@@ -99,8 +99,9 @@ double percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
-// One morvent-sim process serving `readers` readers, each on its own TCP port.
-std::vector<int> startReaders(Process& sim, const std::string& dir, int readers, int tags) {
+// One morvent-sim process serving `readers` readers, each on its own TCP port,
+// `tagAirMs` of air time for each tag an inventory finds.
+std::vector<int> startReaders(Process& sim, const std::string& dir, int readers, int tags, const char* tagAirMs) {
     std::vector<std::string> argv{MORVENT_SIM_PATH, "--run-for", "900"};
     for (int i = 0; i < readers; ++i) {
         if (i) argv.push_back("--reader");
@@ -111,6 +112,7 @@ std::vector<int> startReaders(Process& sim, const std::string& dir, int readers,
         // not all at the same instant.
         argv.insert(argv.end(), {"--arrive-rate", std::to_string(4 * tags), "--stay", "100000", "--population-max",
                                  std::to_string(tags)});
+        argv.insert(argv.end(), {"--tag-air-ms", tagAirMs});
     }
     std::ofstream(dir + "/empty.json") << "{\"gen2\": []}";
     sim = Process(argv, dir, "sim" + std::to_string(readers));
@@ -195,7 +197,10 @@ int main(int argc, char** argv) {
         Broker broker(dir, 0, "max_inflight_messages 1000\nset_tcp_nodelay true\n");
         Counter counter(broker.port());
         Process sim;
-        const std::vector<int> ports = startReaders(sim, dir, 8, tags);
+        // A quicker air interface than the default 2 ms a tag: every tag must
+        // be read more often than it is reported (every 0.25 s), or the
+        // readers, not the gateway, would set the rate.
+        const std::vector<int> ports = startReaders(sim, dir, 8, tags, "0.5");
         const int http = freePort();
         // Each tag is reported every 0.25 s: 8 readers x tags x 4 events/s offered.
         Process gateway({MORVENTD_PATH, "--config", writeConfig(dir, "bench", broker.port(), http, ports, 0.25)}, dir, "morventd");
@@ -249,7 +254,7 @@ int main(int argc, char** argv) {
 
         // 32 readers on one host.
         Process sim32;
-        const std::vector<int> ports32 = startReaders(sim32, dir, 32, 20);
+        const std::vector<int> ports32 = startReaders(sim32, dir, 32, 20, "2");
         const int http32 = freePort();
         Process gateway32({MORVENTD_PATH, "--config", writeConfig(dir, "bench32", broker.port(), http32, ports32, 1)}, dir,
                           "morventd32");
