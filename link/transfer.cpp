@@ -62,7 +62,7 @@ bool inventoryRunEnded(const std::uint8_t* bytes, std::size_t count, bool) {
     while (at < count) {
         const std::size_t size = bytes[at] + 1u;
         const std::size_t left = count - at;
-        if (size > left) return false;
+        if (left < size) return false;
         if (size == left) return size > 3 && bytes[at + 3] != 0x03;
         at += size;
     }
