@@ -23,7 +23,7 @@ from typing import Iterator, List, Optional, Tuple, Union
 from . import _core
 
 #: The kit's version; the same as the core's MorventVersion() it was made with.
-__version__ = "0.2.0"
+__version__ = "0.3.0"
 
 __all__ = [
     "Bank", "LockArea", "LockMode", "WorkMode", "Mask", "Tag", "Tag6B", "ReaderInfo", "SystemParameters",
