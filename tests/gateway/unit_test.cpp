@@ -82,6 +82,14 @@ TEST(Config, GoodFileAndDefaults) {
     ASSERT_EQ(c.readers.size(), 1u);
     EXPECT_EQ(c.readers[0].tcpPort, 6000);
     EXPECT_FALSE(c.readers[0].active);
+    // http by name resolves to IPv4; "" is off, and the summary says only that.
+    const std::string readers = "[[reader]]\nname = \"a\"\ncom = 3\n";
+    const Config named = parseConfig("[gateway]\nid = \"g\"\nhttp = \"localhost:8781\"\n" + readers, "f");
+    EXPECT_EQ(named.httpAddress, "127.0.0.1");
+    EXPECT_TRUE(named.httpLoopback());
+    EXPECT_NE(named.summary().find("\nhttp localhost:8781 (127.0.0.1), writes open"), std::string::npos) << named.summary();
+    EXPECT_NE(parseConfig("[gateway]\nid = \"g\"\nhttp = \"\"\n" + readers, "f").summary().find("\nhttp off\n"),
+              std::string::npos);
 }
 
 TEST(Config, RefusedWithTheLineAtFault) {
@@ -101,7 +109,13 @@ TEST(Config, RefusedWithTheLineAtFault) {
         {head + "[[reader]]\nname=\"a\"\ncom=3\nmode=\"push\"\n", "f:6: mode must be"},
         {head + "[events]\ndepart_after_s = \"soon\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: 'depart_after_s' must be"},
         {head + "[mqtt]\nurl = \"http://x\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: url must start with"},
-        {head + "http = \"localhost\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: http 'localhost'"},
+        {head + "http = \"localhost\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: http 'localhost' is not HOST:PORT"},
+        {head + "http = \"nowhere.invalid:8780\"\n[[reader]]\nname=\"a\"\ncom=3\n",
+         "f:3: http 'nowhere.invalid:8780': nowhere.invalid has no IPv4 address"},
+        {head + "[events]\nreport_every_s = 0.001\n[[reader]]\nname=\"a\"\ncom=3\n",
+         "f:4: 'report_every_s' must be at least 0.01 (not 0.001)"},
+        {head + "[colour]\nred = 1\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: unknown table [colour]"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\n[reader.extra]\n", "f:6: unknown table [reader.extra]"},
         {head, "f: no [[reader]]"},
         {head + "[[reader]\n", "f:3: "},  // TOML syntax
     };
@@ -311,13 +325,12 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
 TEST(Dashboard, WhoMayChangeThings) {
     Config config;
     std::string message;
-    config.httpHost = "127.0.0.1";
     EXPECT_EQ(Dashboard(config).authorize("", &message), 0);
-    config.httpHost = "0.0.0.0";
+    config.httpAddress = "0.0.0.0";
     EXPECT_EQ(Dashboard(config).authorize("Bearer x", &message), 403);
     EXPECT_NE(message.find("no http_token"), std::string::npos);
     for (const char* host : {"127.0.0.1", "0.0.0.0"}) {
-        config.httpHost = host;
+        config.httpAddress = host;
         config.httpToken = "s3cret";
         Dashboard d(config);
         EXPECT_EQ(d.authorize("", &message), 401);
