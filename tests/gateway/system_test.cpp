@@ -323,6 +323,11 @@ TEST_F(GatewayTest, DashboardApi) {
     const auto settings = client.Get("/api/readers/door-a/settings");
     ASSERT_TRUE(settings);
     EXPECT_NE(settings->body.find("\"power\":17"), std::string::npos) << settings->body;
+
+    Process& second = startGateway(config("gw-2", {{"door-a", a.port()}}, "", http));
+    EXPECT_EQ(second.stop(0, 10000), 1);
+    EXPECT_NE(second.err().find("127.0.0.1:" + std::to_string(http) + ": Address already in use"), std::string::npos)
+        << second.err();
     EXPECT_EQ(g.stop(SIGTERM), 0);
 }
 
