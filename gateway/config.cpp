@@ -1,10 +1,14 @@
 #include "gateway/config.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <set>
 #include <sstream>
 
@@ -24,11 +28,17 @@ public:
         throw ConfigError(where + ": " + message);
     }
 
-    // Refuses every key of `table` not in `known`.
-    void onlyKeys(const toml::table& table, const std::string& section, std::initializer_list<const char*> known) const {
+    // Refuses every key of `table` not in `known`; a table is called a table
+    // by its header, as the file spells it (`path`: the enclosing table's).
+    void onlyKeys(const toml::table& table, const std::string& section, std::initializer_list<const char*> known,
+                  const std::string& path = "") const {
         for (const auto& [key, node] : table) {
             const bool ok = std::any_of(known.begin(), known.end(), [&](const char* k) { return key.str() == k; });
-            if (!ok) fail(&node, "unknown key '" + std::string(key.str()) + "' in " + section);
+            if (ok) continue;
+            const std::string name = path + std::string(key.str());
+            if (node.is_table()) fail(&node, "unknown table [" + name + "]");
+            if (node.is_array_of_tables()) fail(&node, "unknown table [[" + name + "]]");
+            fail(&node, "unknown key '" + std::string(key.str()) + "' in " + section);
         }
     }
 
@@ -65,25 +75,56 @@ public:
         if (const toml::node* n = t.get(key)) {
             if (!n->is_number()) fail(n, std::string("'") + key + "' must be a number of seconds");
             const double v = *n->value<double>();
-            if (!(v >= lo) || !std::isfinite(v)) fail(n, std::string("'") + key + "' must be at least " + std::to_string(lo));
+            if (!(v >= lo) || !std::isfinite(v))
+                fail(n, std::string("'") + key + "' must be at least " + numberText(lo) + " (not " + numberText(v) + ")");
             out = v;
         }
+    }
+
+    // A number as a person writes it: 0.01, not 0.010000.
+    static std::string numberText(double v) {
+        std::ostringstream out;
+        out << std::setprecision(15) << v;
+        return out.str();
     }
 
 private:
     std::string file_;
 };
 
-// "host:port" with a dotted IPv4 host.
-bool splitAddress(const std::string& text, std::string& host, int& port, int minPort) {
+// "host:port", the host not empty.
+bool splitHostPort(const std::string& text, std::string& host, int& port, int minPort) {
     const auto colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
     host = text.substr(0, colon);
     const std::string digits = text.substr(colon + 1);
     if (digits.empty() || digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), ::isdigit)) return false;
     port = std::stoi(digits);
+    return port >= minPort && port <= 65535;
+}
+
+// "host:port" with a dotted IPv4 host.
+bool splitAddress(const std::string& text, std::string& host, int& port, int minPort) {
     in_addr probe{};
-    return port >= minPort && port <= 65535 && inet_pton(AF_INET, host.c_str(), &probe) == 1;
+    return splitHostPort(text, host, port, minPort) && inet_pton(AF_INET, host.c_str(), &probe) == 1;
+}
+
+// The IPv4 address of `host` (a dotted address or a name), or "" and *why.
+// IPv4 only, since the listener is an IPv4 socket: "localhost" gives 127.0.0.1.
+std::string ipv4Of(const std::string& host, std::string* why) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || !found) {
+        *why = rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc);
+        return "";
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+    freeaddrinfo(found);
+    return text;
 }
 
 bool hexBytes(const std::string& text, std::vector<std::uint8_t>& out) {
@@ -100,7 +141,8 @@ bool hexBytes(const std::string& text, std::vector<std::uint8_t>& out) {
 void readReader(const Checker& c, const toml::table& t, const toml::node* where, ReaderConfig& r) {
     c.onlyKeys(t, "[[reader]]",
                {"name", "tcp", "com", "serial", "baud", "address", "mode", "tid", "tid_address", "tid_length", "mask_bank",
-                "mask_address", "mask_bits", "mask", "poll_interval_ms"});
+                "mask_address", "mask_bits", "mask", "poll_interval_ms"},
+               "reader.");
     c.text(t, "name", r.name);
     if (r.name.empty()) c.fail(where, "[[reader]] needs a name");
     if (!validName(r.name)) c.fail(t.get("name"), "reader name '" + r.name + "': use letters, digits, '-', '_' and '.'");
@@ -178,20 +220,28 @@ Config parseConfig(const std::string& text, const std::string& file) {
 
     const toml::table* gw = c.table(root, "gateway");
     if (!gw) c.fail(nullptr, "missing [gateway] with its id");
-    c.onlyKeys(*gw, "[gateway]", {"id", "spool", "http", "http_token"});
+    c.onlyKeys(*gw, "[gateway]", {"id", "spool", "http", "http_token"}, "gateway.");
     c.text(*gw, "id", cfg.id);
     if (!validName(cfg.id)) c.fail(gw->get("id") ? gw->get("id") : gw, "gateway id '" + cfg.id + "': use letters, digits, '-', '_' and '.'");
     c.text(*gw, "spool", cfg.spool);
     if (cfg.spool.empty()) c.fail(gw->get("spool"), "spool must name a file");
     std::string http = "127.0.0.1:8780";
     c.text(*gw, "http", http);
-    if (http.empty()) cfg.httpPort = 0;
-    else if (!splitAddress(http, cfg.httpHost, cfg.httpPort, 1))
-        c.fail(gw->get("http"), "http '" + http + "' is not IPv4:PORT (or \"\" to turn it off)");
+    if (http.empty()) {
+        cfg.httpPort = 0;
+    } else if (!splitHostPort(http, cfg.httpHost, cfg.httpPort, 1)) {
+        c.fail(gw->get("http"), "http '" + http + "' is not HOST:PORT (or \"\" to turn it off)");
+    } else {
+        std::string why;
+        cfg.httpAddress = ipv4Of(cfg.httpHost, &why);
+        if (cfg.httpAddress.empty())
+            c.fail(gw->get("http"), "http '" + http + "': " + cfg.httpHost + " has no IPv4 address (" + why + ")");
+    }
     c.text(*gw, "http_token", cfg.httpToken);
 
     if (const toml::table* m = c.table(root, "mqtt")) {
-        c.onlyKeys(*m, "[mqtt]", {"url", "prefix", "username", "password", "ca_file", "client_id", "keepalive_s", "inflight"});
+        c.onlyKeys(*m, "[mqtt]", {"url", "prefix", "username", "password", "ca_file", "client_id", "keepalive_s", "inflight"},
+                   "mqtt.");
         std::string url = "mqtt://127.0.0.1:1883";
         c.text(*m, "url", url);
         std::string rest;
@@ -221,13 +271,13 @@ Config parseConfig(const std::string& text, const std::string& file) {
     if (cfg.clientId.empty()) cfg.clientId = "morventd-" + cfg.id;
 
     if (const toml::table* e = c.table(root, "events")) {
-        c.onlyKeys(*e, "[events]", {"report_every_s", "depart_after_s", "arrive_after_reads"});
+        c.onlyKeys(*e, "[events]", {"report_every_s", "depart_after_s", "arrive_after_reads"}, "events.");
         c.seconds(*e, "report_every_s", cfg.reportEveryS, 0.01);
         c.seconds(*e, "depart_after_s", cfg.departAfterS, 0.05);
         c.integer(*e, "arrive_after_reads", cfg.arriveAfterReads, 1, 1000000);
     }
     if (const toml::table* s = c.table(root, "spool")) {
-        c.onlyKeys(*s, "[spool]", {"max_events", "commit_ms"});
+        c.onlyKeys(*s, "[spool]", {"max_events", "commit_ms"}, "spool.");
         c.integer(*s, "max_events", cfg.maxEvents, 100, std::int64_t(1) << 40);
         c.integer(*s, "commit_ms", cfg.commitMs, 1, 1000);
     }
@@ -262,10 +312,14 @@ std::string Config::summary() const {
         << " ms)\n";
     out << "mqtt " << (mqttTls ? "mqtts://" : "mqtt://") << mqttHost << ":" << mqttPort << " as " << clientId
         << (username.empty() ? "" : " user " + username) << ", topics " << prefix << "/" << id << "/...\n";
-    out << "http " << (httpPort ? httpHost + ":" + std::to_string(httpPort) : std::string("off"))
-        << (httpToken.empty() ? ", writes " + std::string(httpLoopback() ? "open (loopback only)" : "refused (no http_token)")
-                              : ", writes need the token")
-        << "\n";
+    if (!httpPort) {
+        out << "http off\n";
+    } else {
+        out << "http " << httpHost << ":" << httpPort << (httpHost != httpAddress ? " (" + httpAddress + ")" : "")
+            << (httpToken.empty() ? ", writes " + std::string(httpLoopback() ? "open (loopback only)" : "refused (no http_token)")
+                                  : ", writes need the token")
+            << "\n";
+    }
     out << "events: arrive after " << arriveAfterReads << " read(s), report every " << reportEveryS << " s, depart after "
         << departAfterS << " s\n";
     for (const ReaderConfig& r : readers) {
@@ -278,7 +332,7 @@ std::string Config::summary() const {
 }
 
 bool Config::httpLoopback() const {
-    return httpHost.rfind("127.", 0) == 0 || httpHost == "localhost";
+    return httpAddress.rfind("127.", 0) == 0;
 }
 
 }  // namespace morventd

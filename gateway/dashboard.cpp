@@ -1,10 +1,13 @@
 #include "gateway/dashboard.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <sstream>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -22,6 +25,14 @@ constexpr int kOperationWaitMs = 5000;  // a reader operation answers within thi
 
 std::string errorJson(const std::string& message) {
     return json{{"error", message}}.dump() + "\n";
+}
+
+// The words of `text`, split at spaces.
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) out.push_back(word);
+    return out;
 }
 
 bool isHex(const std::string& s) {
@@ -70,6 +81,34 @@ long intField(const json& body, const char* key, long lo, long hi, long fallback
     return v;
 }
 
+// Refuses every key of `body` not in `known`, by name: a misspelt key would
+// otherwise be taken for one left out.
+void onlyKeys(const json& body, const std::string& operation, std::initializer_list<const char*> known) {
+    for (const auto& [key, value] : body.items()) {
+        if (std::any_of(known.begin(), known.end(), [&](const char* k) { return key == k; })) continue;
+        std::string list;
+        for (const char* k : known) list += (list.empty() ? "" : ", ") + std::string(k);
+        throw std::invalid_argument("unknown key '" + key + "': " + operation + " takes " + list);
+    }
+}
+
+// The tag a request addresses: its current EPC, or "any" for whichever tag
+// answers. A change must name one or the other; a read may leave it out.
+std::string tagField(const json& body, const std::string& operation, bool change) {
+    bool any = false;
+    if (body.contains("any") && !body["any"].is_null()) {
+        if (!body["any"].is_boolean()) throw std::invalid_argument("any must be true or false");
+        any = body["any"].get<bool>();
+    }
+    const std::string epc = hexField(body, "epc", 30, false, 2);
+    if (epc != "-" && any) throw std::invalid_argument("give epc or \"any\": true, not both");
+    if (epc != "-") return epc;
+    if (!any && change)
+        throw std::invalid_argument(operation + " changes a tag: give its current EPC as \"epc\", or \"any\": true " +
+                                    "for whichever tag answers");
+    return "any";
+}
+
 std::string bankField(const json& body) {
     if (!body.contains("bank")) return "user";
     if (!body["bank"].is_string()) throw std::invalid_argument("bank must be reserved, epc, tid or user");
@@ -79,9 +118,43 @@ std::string bankField(const json& body) {
     return b;
 }
 
+std::string lowercase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A Host header (or an origin's authority): its name, lower case without a
+// trailing dot, and its port (80 when none is given). False when malformed.
+bool splitAuthority(const std::string& text, std::string& name, int& port) {
+    const std::string t = lowercase(text);
+    const std::size_t end = t.empty() ? 0 : t[0] == '[' ? t.find(']') + 1 : t.rfind(':');
+    if (t.empty() || end == 0) return false;  // none, or an unclosed '['
+    name = t.substr(0, end);
+    const std::string rest = end >= t.size() ? "" : t.substr(end);
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    port = 80;
+    if (rest.empty()) return !name.empty();
+    if (rest[0] != ':' || rest.size() < 2 || rest.size() > 6 ||
+        !std::all_of(rest.begin() + 1, rest.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        return false;
+    port = std::stoi(rest.substr(1));
+    return !name.empty();
+}
+
 }  // namespace
 
 Dashboard::Dashboard(const Config& config) : config_(config) {
+    // The names this gateway answers to. Any other Host is a page that got
+    // here by another name (DNS rebinding) or a misdirected request.
+    hostNames_ = {lowercase(config.httpHost), config.httpAddress};
+    if (config.httpLoopback()) hostNames_.insert("localhost");
+    if (config.httpAddress == "0.0.0.0") {
+        // Every interface: whatever address reaches it, and the machine's own names.
+        anyAddress_ = true;
+        hostNames_.insert("localhost");
+        char name[256] = {};
+        if (gethostname(name, sizeof name - 1) == 0 && name[0]) hostNames_.insert(lowercase(name));
+    }
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot make the dashboard's pipe");
     for (const ReaderConfig& r : config.readers) {
         Reader& reader = readers_[r.name];
@@ -259,7 +332,7 @@ std::string Dashboard::operate(const std::string& reader, const std::string& lin
         return errorJson("reader " + reader + " did not answer within " + std::to_string(kOperationWaitMs / 1000) + " s");
     }
     lock.unlock();
-    return answerJson(line.substr(0, line.find(' ')), pending->answer, status);
+    return answerJson(line, pending->answer, status);
 }
 
 std::string Dashboard::requestLine(const std::string& operation, const std::string& body, std::string* error) {
@@ -267,19 +340,24 @@ std::string Dashboard::requestLine(const std::string& operation, const std::stri
         const json j = body.empty() ? json::object() : json::parse(body);
         if (!j.is_object()) throw std::invalid_argument("the body must be a JSON object");
         if (operation == "read") {
-            return "read " + hexField(j, "epc", 30, false, 2) + " " + bankField(j) + " " +
+            onlyKeys(j, "tags/read", {"epc", "any", "bank", "pointer", "words", "password"});
+            return "read " + tagField(j, "tags/read", false) + " " + bankField(j) + " " +
                    std::to_string(intField(j, "pointer", 0, 255, 0, false)) + " " +
                    std::to_string(intField(j, "words", 1, 120, 4, false)) + " " + passwordField(j);
         }
         if (operation == "write") {
-            return "write " + hexField(j, "epc", 30, false, 2) + " " + bankField(j) + " " +
+            onlyKeys(j, "tags/write", {"epc", "any", "bank", "pointer", "data", "password"});
+            return "write " + tagField(j, "tags/write", true) + " " + bankField(j) + " " +
                    std::to_string(intField(j, "pointer", 0, 255, 0, false)) + " " + hexField(j, "data", 240, true, 2) +
                    " " + passwordField(j);
         }
         if (operation == "write-epc") {
-            return "write-epc " + hexField(j, "epc", 30, true, 2) + " " + passwordField(j);
+            onlyKeys(j, "tags/write-epc", {"epc", "any", "new_epc", "password"});
+            return "write-epc " + tagField(j, "tags/write-epc", true) + " " + hexField(j, "new_epc", 30, true, 2) + " " +
+                   passwordField(j);
         }
         if (operation == "set") {
+            onlyKeys(j, "settings", {"power", "scan_time", "region"});
             std::string line = "set";
             const long power = intField(j, "power", 0, 30, -1, false);
             const long scan = intField(j, "scan_time", 3, 255, -1, false);
@@ -295,9 +373,6 @@ std::string Dashboard::requestLine(const std::string& operation, const std::stri
                 line += " - -";
             }
             if (line == "set - - - -") throw std::invalid_argument("nothing to change: give power, scan_time or region");
-            for (const auto& [key, value] : j.items())
-                if (key != "power" && key != "scan_time" && key != "region")
-                    throw std::invalid_argument("unknown setting '" + key + "'");
             return line;
         }
         throw std::invalid_argument("unknown operation '" + operation + "'");
@@ -309,21 +384,24 @@ std::string Dashboard::requestLine(const std::string& operation, const std::stri
     return "";
 }
 
-std::string Dashboard::answerJson(const std::string& operation, const std::string& answer, int* status) {
+std::string Dashboard::answerJson(const std::string& line, const std::string& answer, int* status) {
+    const std::vector<std::string> request = words(line);
+    const std::string operation = request.empty() ? "" : request[0];
     if (answer.rfind("ok", 0) == 0) {
         *status = 200;
         json j{{"ok", true}};
-        std::vector<std::string> words;
-        for (std::size_t at = 3; at < answer.size();) {
-            const std::size_t end = std::min(answer.find(' ', at), answer.size());
-            words.push_back(answer.substr(at, end - at));
-            at = end + 1;
+        const std::vector<std::string> result = words(answer.substr(2));
+        // A change says which tag it changed, as the request named it.
+        if ((operation == "write" || operation == "write-epc") && request.size() > 2) {
+            if (request[1] == "any") j["any"] = true;
+            else j["epc"] = request[1];
+            if (operation == "write-epc") j["new_epc"] = request[2];
         }
-        if (operation == "read" && words.size() == 1) j["data"] = words[0];
-        if (operation == "get" && words.size() == 4) {
-            j["power"] = std::stoi(words[0]);
-            j["scan_time"] = std::stoi(words[1]);
-            j["region"] = {std::stoi(words[2]), std::stoi(words[3])};
+        if (operation == "read" && result.size() == 1) j["data"] = result[0];
+        if (operation == "get" && result.size() == 4) {
+            j["power"] = std::stoi(result[0]);
+            j["scan_time"] = std::stoi(result[1]);
+            j["region"] = {std::stoi(result[2]), std::stoi(result[3])};
         }
         return j.dump() + "\n";
     }
@@ -371,10 +449,60 @@ int Dashboard::authorize(const std::string& authorization, std::string* message)
     return 0;
 }
 
+int Dashboard::admitHost(const std::string& host, std::string* message) const {
+    std::string name;
+    int port = 0;
+    if (splitAuthority(host, name, port) && port == config_.httpPort) {
+        in_addr probe{};
+        if (hostNames_.count(name) || (anyAddress_ && inet_pton(AF_INET, name.c_str(), &probe) == 1)) return 0;
+    }
+    *message = (host.empty() ? std::string("a request without a Host header") : "Host '" + host + "'") +
+               " is not this gateway's address; use http://" +
+               (anyAddress_ ? std::string("<an address of this machine>") : config_.httpHost) + ":" +
+               std::to_string(config_.httpPort) + "/";
+    return 403;
+}
+
+int Dashboard::admitChange(const std::string& host, const std::string& origin, const std::string& contentType,
+                           std::string* message) {
+    // A browser names the page that sends a request; only the dashboard's
+    // own pages (served from the Host the request went to) may change things.
+    if (!origin.empty()) {
+        std::string name, ownName;
+        int port = 0, ownPort = 0;
+        const bool same = lowercase(origin).rfind("http://", 0) == 0 && splitAuthority(origin.substr(7), name, port) &&
+                          splitAuthority(host, ownName, ownPort) && name == ownName && port == ownPort;
+        if (!same) {
+            *message = "Origin '" + origin + "' is not this dashboard's (http://" + host + "): changes from other sites are refused";
+            return 403;
+        }
+    }
+    // A page elsewhere can send text/plain or a form without asking first;
+    // JSON it can only send after a preflight, which is never granted.
+    const std::string type = lowercase(contentType.substr(0, contentType.find(';')));
+    const std::size_t first = type.find_first_not_of(" \t"), last = type.find_last_not_of(" \t");
+    if (first == std::string::npos || type.substr(first, last - first + 1) != "application/json") {
+        *message = "a change needs Content-Type: application/json" +
+                   (contentType.empty() ? std::string(" (none given)") : " (not '" + contentType + "')");
+        return 415;
+    }
+    return 0;
+}
+
 // ---- HTTP ----
 
 void Dashboard::install(httplib::Server& server) {
     server.set_payload_max_length(kMaxBody);
+    // Every request, pages and GETs too, must be addressed to this gateway.
+    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        std::string message;
+        const int status = admitHost(req.get_header_value("Host"), &message);
+        if (!status) return httplib::Server::HandlerResponse::Unhandled;
+        res.status = status;
+        res.set_header("Connection", "close");  // its body, if any, was not read
+        res.set_content(errorJson(message), "application/json");
+        return httplib::Server::HandlerResponse::Handled;
+    });
     server.Get("/api/readers", [this](const httplib::Request&, httplib::Response& res) {
         std::lock_guard<std::mutex> lock(mutex_);
         std::string out = "[";
@@ -427,7 +555,9 @@ void Dashboard::install(httplib::Server& server) {
     });
     auto change = [this](const httplib::Request& req, httplib::Response& res, const std::string& operation) {
         std::string message;
-        int status = authorize(req.get_header_value("Authorization"), &message);
+        int status = admitChange(req.get_header_value("Host"), req.get_header_value("Origin"),
+                                 req.get_header_value("Content-Type"), &message);
+        if (!status) status = authorize(req.get_header_value("Authorization"), &message);
         if (status) {
             if (status == 401) res.set_header("WWW-Authenticate", "Bearer");
             res.status = status;

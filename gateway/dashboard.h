@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,12 +60,20 @@ public:
     void answer(std::uint64_t id, const std::string& answer);  // "ok ..." / "err ..."
     void failAll(const std::string& reader, const std::string& why);  // its worker went away
 
-    // Who may write: "" when allowed, else the HTTP status and message.
+    // Whether a request is addressed to this gateway, by its Host header: 0,
+    // or the HTTP status and *message.
+    int admitHost(const std::string& host, std::string* message) const;
+    // Whether a request that changes something may come from where it does:
+    // from the dashboard's own origin (or no browser at all), as JSON.
+    static int admitChange(const std::string& host, const std::string& origin, const std::string& contentType,
+                           std::string* message);
+    // Who may write: 0 when allowed, else the HTTP status and message.
     int authorize(const std::string& authorization, std::string* message) const;
     // A request from the API's JSON body; "" and *error set when it is refused.
     static std::string requestLine(const std::string& operation, const std::string& body, std::string* error);
-    // The JSON answer to the API and its HTTP status, from the worker's answer.
-    static std::string answerJson(const std::string& operation, const std::string& answer, int* status);
+    // The JSON answer to the API and its HTTP status, from the worker's
+    // answer to the request `line`.
+    static std::string answerJson(const std::string& line, const std::string& answer, int* status);
 
 private:
     struct Reader {
@@ -92,6 +101,8 @@ private:
     std::string operate(const std::string& reader, const std::string& line, int* status);
 
     const Config& config_;
+    std::set<std::string> hostNames_;  // lower case
+    bool anyAddress_ = false;          // listening on 0.0.0.0: any IPv4 address is ours
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::string, Reader> readers_;

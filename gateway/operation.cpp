@@ -41,9 +41,13 @@ morvent::Password passwordArg(const std::string& text) {
     return morvent::Password({b[0], b[1], b[2], b[3]});
 }
 
+// A tag is always named: an untargeted change must be asked for as "any",
+// so that nothing reaches a tag by a request that merely left it out.
 morvent::TagRef tagArg(const std::string& text) {
-    if (text == "-") return morvent::TagRef::any();
-    return morvent::TagRef::epc(morvent::fromHex(text));
+    if (text == "any") return morvent::TagRef::any();
+    const morvent::Bytes epc = morvent::fromHex(text);
+    if (epc.empty()) throw BadRequest("no tag named: give its EPC or \"any\"");
+    return morvent::TagRef::epc(epc);
 }
 
 std::string run(morvent::Reader& reader, const std::vector<std::string>& a) {
@@ -65,8 +69,8 @@ std::string run(morvent::Reader& reader, const std::vector<std::string>& a) {
         return "ok";
     }
     if (op == "write-epc") {
-        need(2);
-        reader.writeEpc(morvent::fromHex(a[1]), passwordArg(a[2]));
+        need(3);
+        reader.writeEpc(tagArg(a[1]), morvent::fromHex(a[2]), passwordArg(a[3]));
         return "ok";
     }
     if (op == "get") {

@@ -3,10 +3,11 @@
 //   C <id> <operation> <argument>...
 // and its answer
 //   A <id> ok [<result>...]      or      A <id> err <status> <tag error> <message>
-// Operations (hex without spaces, "-" for "not given"):
-//   read <epc> <bank> <word pointer> <word count> <password>   -> ok <data>
-//   write <epc> <bank> <word pointer> <data> <password>         -> ok
-//   write-epc <new epc> <password>                              -> ok
+// Operations (hex without spaces, "-" for "not given"); <tag> is the tag's
+// current EPC, or "any" for whichever tag answers, never left out:
+//   read <tag> <bank> <word pointer> <word count> <password>   -> ok <data>
+//   write <tag> <bank> <word pointer> <data> <password>         -> ok
+//   write-epc <tag> <new epc> <password>                        -> ok
 //   get                                  -> ok <power> <scan time> <region1> <region2>
 //   set <power> <scan time> <region1> <region2>                 -> ok
 #pragma once

@@ -1,6 +1,8 @@
 #include "gateway/supervisor.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -129,8 +131,28 @@ private:
     bool stopping_ = false;
 };
 
+// Why `address`:`port` cannot be bound (the server does not say): bound
+// again the same way, the system's reason.
+std::string bindFailure(const std::string& address, int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return std::strerror(errno);
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && listen(fd, 1) == 0;
+    const std::string why = bound ? "refused by the HTTP server" : std::strerror(errno);
+    close(fd);
+    return why;
+}
+
 void Supervisor::startHttp() {
-    if (!config_.httpPort) return;
+    if (!config_.httpPort) {
+        logLine("http off: no dashboard, API, metrics or health");
+        return;
+    }
     http_ = std::make_unique<httplib::Server>();
     // Event streams each hold a thread while a browser shows them.
     http_->new_task_queue = [] { return new httplib::ThreadPool(24); };
@@ -144,10 +166,17 @@ void Supervisor::startHttp() {
         res.set_content(pages_.health(&status), "application/json");
         res.status = status;
     });
-    if (!http_->bind_to_port(config_.httpHost.c_str(), config_.httpPort))
-        throw std::runtime_error("http: cannot listen on " + config_.httpHost + ":" + std::to_string(config_.httpPort));
+    // Without SO_REUSEPORT (the library's default): a second gateway on the
+    // same address must fail here instead of silently sharing the port.
+    http_->set_socket_options([](int fd) {
+        const int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    const std::string address = config_.httpHost + ":" + std::to_string(config_.httpPort);
+    if (!http_->bind_to_port(config_.httpAddress, config_.httpPort))
+        throw std::runtime_error("http: cannot listen on " + address + ": " + bindFailure(config_.httpAddress, config_.httpPort));
     httpThread_ = std::thread([this] { http_->listen_after_bind(); });
-    logLine("http: dashboard, API, metrics and health on http://" + config_.httpHost + ":" + std::to_string(config_.httpPort));
+    logLine("http: dashboard, API, metrics and health on http://" + address);
 }
 
 void Supervisor::start(Worker& w) {

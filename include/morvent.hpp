@@ -489,6 +489,19 @@ public:
         checkTag(WriteEPC_G2(&a, in(password), in(epc), words, &errorCode, openPort()), "WriteEPC_G2", errorCode);
     }
 
+    // Gives the tag `tag` the EPC `epc`: its PC word keeps its flags and takes
+    // the new length, and PC and EPC are written together. With
+    // TagRef::any() the reader gives it to whichever tag answers.
+    void writeEpc(const TagRef& tag, const Bytes& epc, const Password& password = {}) {
+        if (tag.kind() == TagRef::Kind::Any) return writeEpc(epc, password);
+        const unsigned char words = epcWords(epc, "WriteData_G2");
+        if (words == 0) throw Error(MORVENT_PARAM_RANGE, "WriteData_G2", -1, "a new EPC is 1 to 15 words");
+        const Bytes pc = read(tag, Bank::Epc, 1, 1, password);
+        Bytes data{static_cast<std::uint8_t>((words << 3) | (pc[0] & 0x07)), pc[1]};
+        data.insert(data.end(), epc.begin(), epc.end());
+        write(tag, Bank::Epc, 1, data, password);
+    }
+
     // ---- Gen2 protection ----
 
     void lock(const TagRef& tag, LockArea area, LockMode mode, const Password& password) {

@@ -305,16 +305,7 @@ int run_write_epc(Context& context, const Arguments& arguments) {
     Bytes epc = parse_epc(single_operand(arguments, "NEW_EPC"), "NEW_EPC");
     Addressing a{parse_change_target(arguments)};
     morvent::Password password = password_of(parse_password(arguments));
-    auto words = static_cast<std::uint8_t>(epc.size() / 2);
-    morvent::Reader& reader = context.reader();
-    if (a.any()) {
-        reader.writeEpc(epc, password);
-    } else {
-        Bytes pc = reader.read(a.tag(), morvent::Bank::Epc, 1, 1, password);
-        Bytes data{static_cast<std::uint8_t>((words << 3) | (pc[0] & 0x07)), pc[1]};
-        data.insert(data.end(), epc.begin(), epc.end());
-        reader.write(a.tag(), morvent::Bank::Epc, 1, data, password);
-    }
+    context.reader().writeEpc(a.tag(), epc, password);
     Document document;
     document.add("new_epc", Value::text(to_hex(epc)));
     report_tag(context, a.target, document);

@@ -212,10 +212,14 @@ function describe(a) {
   return s;
 }
 
-function report(target, answer, okText) {
+function say(target, ok, message) {
   const box = $(target);
-  box.className = "result " + (answer.ok ? "ok" : "failed");
-  box.textContent = answer.ok ? okText : describe(answer);
+  box.className = "result " + (ok ? "ok" : "failed");
+  box.textContent = message;
+}
+
+function report(target, answer, okText) {
+  say(target, answer.ok, answer.ok ? okText : describe(answer));
 }
 
 function tagTarget() {
@@ -224,6 +228,15 @@ function tagTarget() {
   if (form.epc.value.trim()) body.epc = form.epc.value.trim();
   if (form.password.value.trim()) body.password = form.password.value.trim();
   return { reader: form.reader.value, body };
+}
+
+// The tag the page shows, for a change: changes go to it by its EPC, never
+// to whichever tag happens to answer. Null (and said so) when none is shown.
+function shownTag() {
+  const target = tagTarget();
+  if (target.body.epc) return target;
+  say("#tag-result", false, "No tag chosen: click a tag on Live tags or enter its EPC; only reads go to any tag.");
+  return null;
 }
 
 $("#tag-form").addEventListener("submit", async (ev) => {
@@ -242,19 +255,21 @@ $("#tag-form").addEventListener("submit", async (ev) => {
 
 $("#write-form").addEventListener("submit", async (ev) => {
   ev.preventDefault();
-  const { reader, body } = tagTarget();
-  const form = ev.target;
-  const a = await call("POST", `/api/readers/${encodeURIComponent(reader)}/tags/write`,
-                       { ...body, bank: "user", pointer: Number(form.pointer.value), data: form.data.value.trim() });
-  report("#tag-result", a, "user memory written");
+  const shown = shownTag(), form = ev.target;
+  if (!shown) return;
+  const a = await call("POST", `/api/readers/${encodeURIComponent(shown.reader)}/tags/write`,
+                       { ...shown.body, bank: "user", pointer: Number(form.pointer.value), data: form.data.value.trim() });
+  report("#tag-result", a, `user memory of ${a.epc} written`);
 });
 
 $("#epc-form").addEventListener("submit", async (ev) => {
   ev.preventDefault();
-  const { reader, body } = tagTarget();
-  const a = await call("POST", `/api/readers/${encodeURIComponent(reader)}/tags/write-epc`,
-                       { password: body.password, epc: ev.target.epc.value.trim() });
-  report("#tag-result", a, "EPC written");
+  const shown = shownTag();
+  if (!shown) return;
+  const a = await call("POST", `/api/readers/${encodeURIComponent(shown.reader)}/tags/write-epc`,
+                       { ...shown.body, new_epc: ev.target.new_epc.value.trim() });
+  if (a.ok) $("#tag-form").epc.value = a.new_epc;  // the page goes on showing the same tag
+  report("#tag-result", a, `EPC of ${a.epc} changed to ${a.new_epc}`);
 });
 
 $("#settings-load").addEventListener("click", async () => {
@@ -279,6 +294,69 @@ $("#settings-form").addEventListener("submit", async (ev) => {
   report("#settings-result", a, "settings changed");
 });
 
+// ---- the gateway's presence ----
+// What the page shows of the readers is the gateway's word; once the gateway
+// is gone (stopped, crashed, unreachable) that word is stale, and the readers
+// are shown offline until it answers again.
+const SILENT_MS = 5000;  // the gateway sends read rates every second
+let source = null, heardAt = 0, gone = false;
+
+function gatewayGone(why) {
+  $("#stream").textContent = why;
+  $("#stream").className = "stream";
+  if (gone) return;
+  gone = true;
+  for (const r of readers.values()) Object.assign(r, { state: "offline", detail: why, reads_per_s: 0 });
+  renderReaders();
+}
+
+// The readers and the tags in view, as the gateway has them now.
+async function load() {
+  const fresh = await (await fetch("/api/readers")).json();
+  for (const r of fresh) readers.set(r.name, r);
+  renderReaders();
+  const inView = await (await fetch("/api/tags")).json();
+  const kept = new Set(inView.map((t) => t.reader + " " + t.epc));
+  for (const [key, t] of tags) if (!kept.has(key)) { t.row.remove(); tags.delete(key); }
+  for (const t of inView) tagEvent({ ...t, type: "report", total: t.count });
+}
+
+function connect() {
+  if (source) source.close();
+  source = new EventSource("/api/events");
+  heardAt = Date.now();
+  source.onopen = async () => {
+    heardAt = Date.now();
+    $("#stream").textContent = "live";
+    $("#stream").className = "stream live";
+    if (gone) {
+      gone = false;
+      try { await load(); } catch (err) { gatewayGone("the gateway is unreachable"); }
+    }
+  };
+  source.onerror = () => {
+    gatewayGone("the gateway is unreachable");
+    // Refused outright (not a lost connection): the browser gives up, so try again here.
+    if (source.readyState === EventSource.CLOSED) setTimeout(connect, 3000);
+  };
+  const heard = (handle) => (m) => { heardAt = Date.now(); handle(JSON.parse(m.data)); };
+  source.addEventListener("tag", heard((e) => { if (paused) held.push(e); else tagEvent(e); }));
+  source.addEventListener("reader", heard((r) => {
+    const old = readers.get(r.name) || {};
+    readers.set(r.name, { ...old, ...r, history: old.history });
+    renderReaders();
+  }));
+  source.addEventListener("rates", heard(rates));
+}
+
+// A gateway that hangs keeps the connection open but sends nothing.
+setInterval(() => {
+  if (source && source.readyState === EventSource.OPEN && Date.now() - heardAt > SILENT_MS) {
+    gatewayGone("the gateway is not answering");
+    connect();
+  }
+}, 1000);
+
 // ---- start ----
 async function start() {
   show();
@@ -286,21 +364,7 @@ async function start() {
   $("#gateway").textContent = config.gateway;
   $("#writes").textContent = { open: "changes allowed (loopback only)", token: "changes need the token",
                                refused: "changes refused (no token configured)" }[config.writes];
-  for (const r of await (await fetch("/api/readers")).json()) readers.set(r.name, r);
-  renderReaders();
-  for (const t of await (await fetch("/api/tags")).json()) tagEvent({ ...t, type: "report", total: t.count });
-  const source = new EventSource("/api/events");
-  source.onopen = () => { $("#stream").textContent = "live"; $("#stream").className = "stream live"; };
-  source.onerror = () => { $("#stream").textContent = "reconnecting…"; $("#stream").className = "stream"; };
-  source.addEventListener("tag", (m) => {
-    const e = JSON.parse(m.data);
-    if (paused) held.push(e); else tagEvent(e);
-  });
-  source.addEventListener("reader", (m) => {
-    const r = JSON.parse(m.data), old = readers.get(r.name) || {};
-    readers.set(r.name, { ...old, ...r, history: old.history });
-    renderReaders();
-  });
-  source.addEventListener("rates", (m) => rates(JSON.parse(m.data)));
+  await load();
+  connect();
 }
 start();

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The dashboard in a real headless Chromium, against morventd and two
 simulated readers: readers online, a moving tag shown live and greyed when it
-departs, the filter, a refused write, and a write of user memory read back
-through the CLI. Saves a screenshot of each page into ARTIFACTS.
+departs, the filter, a refused write, a write of user memory read back
+through the CLI, a new EPC given to the shown tag and to no other, and the
+readers shown offline once the gateway is gone. Saves a screenshot of each
+page into ARTIFACTS.
 
 usage: dashboard_browser_test.py MORVENTD MORVENT_SIM MORVENT ARTIFACTS
 Exits 77 (skipped) when Selenium, Chromium or its driver is missing."""
@@ -32,6 +34,8 @@ if not CHROMIUM or not DRIVER:
     sys.exit(77)
 
 TAG = "300011112222333344445555"  # a tag that stays in the simulated field
+OTHER = "E20034120123456789ABCDEF"  # the one an untargeted change would reach
+NEW_EPC = "3000111122223333444455556666"  # a word longer: the PC word changes too
 failures = []
 
 
@@ -186,7 +190,7 @@ poll_interval_ms = 20
         js("document.getElementById('tag-result').textContent = ''")
         form.find_element(By.CSS_SELECTOR, "button").click()
         done = wait(lambda: driver.find_element(By.ID, "tag-result").text, 10)
-        check(done == "user memory written", f"the form writes user memory: {done!r}")
+        check(done == f"user memory of {TAG} written", f"the form writes user memory of the shown tag: {done!r}")
         cli = subprocess.run([CLI, "--tcp", f"127.0.0.1:{port_b}", "read", "--epc", TAG, "--bank", "user", "--ptr", "2",
                               "--count", "2"], capture_output=True, text=True, timeout=20)
         check(re.search(r"data\s+BEEF1234", cli.stdout) is not None, "the CLI reads the written words back: " + cli.stdout.strip().replace("\n", "; "))
@@ -194,6 +198,22 @@ poll_interval_ms = 20
         banks = wait(lambda: js("return document.querySelectorAll('#banks tr').length") == 4, 15)
         user = js("const r = document.querySelector('#banks tr[data-bank=user]'); return r ? r.cells[1].textContent : ''")
         check(banks and user.startswith("0000 0000 BEEF 1234"), f"the banks read on the page show it: {user!r}")
+
+        # Write EPC: refused in the page without a tag; with one, only that tag is renamed, and the page says so.
+        epc_box, result = driver.find_element(By.NAME, "epc"), driver.find_element(By.ID, "tag-result")
+        epc_box.clear()
+        driver.find_element(By.NAME, "new_epc").send_keys(NEW_EPC)
+        driver.find_element(By.CSS_SELECTOR, "#epc-form button").click()
+        check(result.text.startswith("No tag chosen"), f"a new EPC without a chosen tag is not sent: {result.text!r}")
+        epc_box.send_keys(TAG)
+        driver.find_element(By.CSS_SELECTOR, "#epc-form button").click()
+        renamed = wait(lambda: result.text if "changed" in result.text else None, 10)
+        check(renamed == f"EPC of {TAG} changed to {NEW_EPC}" and epc_box.get_attribute("value") == NEW_EPC,
+              f"the shown tag gets the new EPC, and the page follows it: {renamed!r}")
+        field = subprocess.run([CLI, "--tcp", f"127.0.0.1:{port_b}", "inventory"], capture_output=True, text=True,
+                               timeout=20).stdout
+        check(NEW_EPC in field.split() and OTHER in field.split() and TAG not in field.split(),
+              "the reader's field has the new EPC and no other tag renamed: " + field.replace("\n", "; "))
         driver.save_screenshot(os.path.join(ARTIFACTS, "tag.png"))
 
         js("location.hash = '#rate'")
@@ -205,6 +225,12 @@ poll_interval_ms = 20
         loaded = wait(lambda: driver.find_element(By.ID, "settings-result").text, 10)
         check(loaded == "settings read", f"the reader page reads the settings: {loaded!r}")
         driver.save_screenshot(os.path.join(ARTIFACTS, "reader.png"))
+
+        # The gateway dies: what it said of its readers is stale, and the page shows them offline.
+        gateway.kill()
+        js("location.hash = '#readers'")
+        offline = wait(lambda: js("return document.querySelectorAll('#readers-table tr[data-state=offline]').length") == 2, 10)
+        check(offline, "with the gateway gone, the readers page shows both readers offline")
     finally:
         if driver:
             driver.quit()

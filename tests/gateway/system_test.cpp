@@ -259,7 +259,8 @@ TEST_F(GatewayTest, ActiveSerialAndPollTcpReadersSeeTagsComeAndGo) {
 // The dashboard's API with two simulated readers: both online, a moving tag
 // streamed as it arrives and listed while in view, user memory written
 // through a reader's worker and read back, and changes refused without the
-// token or with bad input, each by name.
+// token, without a named tag, with bad input or from another site, each by
+// name. A second gateway on the same http address does not start.
 TEST_F(GatewayTest, DashboardApi) {
     Sim a(dir_, {"--arrive-rate", "4", "--stay", "0.3-0.6"}), b(dir_);
     const int http = freePort();
@@ -306,7 +307,8 @@ TEST_F(GatewayTest, DashboardApi) {
     };
     EXPECT_EQ(post("/api/readers/door-b/tags/write", write, {}).first, 401);
     EXPECT_EQ(post("/api/readers/door-b/tags/write", write, {{"Authorization", "Bearer nope"}}).first, 403);
-    EXPECT_EQ(post("/api/readers/door-b/tags/write", write, token), std::make_pair(200, std::string("{\"ok\":true}\n")));
+    EXPECT_EQ(post("/api/readers/door-b/tags/write", write, token),
+              std::make_pair(200, std::string("{\"epc\":\"300011112222333344445555\",\"ok\":true}\n")));
     const auto back = post("/api/readers/door-b/tags/read",
                            R"({"epc":"300011112222333344445555","bank":"user","pointer":1,"words":2})", token);
     EXPECT_EQ(back, std::make_pair(200, std::string("{\"data\":\"CAFEF00D\",\"ok\":true}\n")));
@@ -314,7 +316,20 @@ TEST_F(GatewayTest, DashboardApi) {
     const auto absent = post("/api/readers/door-b/tags/read", R"({"epc":"DEAD","bank":"user"})", token);
     EXPECT_EQ(absent.first, 502);
     EXPECT_NE(absent.second.find("\"error\":\"MORVENT_"), std::string::npos) << absent.second;
-    EXPECT_EQ(post("/api/readers/door-b/tags/write", R"({"data":"XYZ!"})", token).first, 400);
+    EXPECT_EQ(post("/api/readers/door-b/tags/write", R"({"any":true,"data":"XYZ!"})", token).first, 400);
+    EXPECT_EQ(post("/api/readers/door-b/tags/write", R"({"bank":"user","data":"AABB"})", token).first, 400);
+    const auto unknown = post("/api/readers/door-b/tags/read", R"({"bank":"user","words":2,"extra":1})", token);
+    EXPECT_EQ(unknown.first, 400);
+    EXPECT_NE(unknown.second.find("unknown key 'extra'"), std::string::npos) << unknown.second;
+    // A page elsewhere posting text/plain, and any request by a foreign Host, are refused.
+    httplib::Headers crossSite = token;
+    crossSite.emplace("Origin", "http://evil.example");
+    const auto plain = client.Post("/api/readers/door-b/tags/write", crossSite, write, "text/plain");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->status, 403) << plain->body;
+    const auto rebound = client.Get("/api/tags", {{"Host", "evil.example:" + std::to_string(http)}});
+    ASSERT_TRUE(rebound);
+    EXPECT_EQ(rebound->status, 403) << rebound->body;
     EXPECT_EQ(post("/api/readers/nobody/tags/read", "{}", token).first, 404);
     EXPECT_EQ(post("/api/readers/door-b/tags/write", std::string(64 * 1024, ' '), token).first, 413);
     const auto put = client.Put("/api/readers/door-a/settings", token, R"({"power":17})", "application/json");
@@ -323,6 +338,11 @@ TEST_F(GatewayTest, DashboardApi) {
     const auto settings = client.Get("/api/readers/door-a/settings");
     ASSERT_TRUE(settings);
     EXPECT_NE(settings->body.find("\"power\":17"), std::string::npos) << settings->body;
+
+    Process& second = startGateway(config("gw-2", {{"door-a", a.port()}}, "", http));
+    EXPECT_EQ(second.stop(0, 10000), 1);
+    EXPECT_NE(second.err().find("127.0.0.1:" + std::to_string(http) + ": Address already in use"), std::string::npos)
+        << second.err();
     EXPECT_EQ(g.stop(SIGTERM), 0);
 }
 

@@ -82,6 +82,14 @@ TEST(Config, GoodFileAndDefaults) {
     ASSERT_EQ(c.readers.size(), 1u);
     EXPECT_EQ(c.readers[0].tcpPort, 6000);
     EXPECT_FALSE(c.readers[0].active);
+    // http by name resolves to IPv4; "" is off, and the summary says only that.
+    const std::string readers = "[[reader]]\nname = \"a\"\ncom = 3\n";
+    const Config named = parseConfig("[gateway]\nid = \"g\"\nhttp = \"localhost:8781\"\n" + readers, "f");
+    EXPECT_EQ(named.httpAddress, "127.0.0.1");
+    EXPECT_TRUE(named.httpLoopback());
+    EXPECT_NE(named.summary().find("\nhttp localhost:8781 (127.0.0.1), writes open"), std::string::npos) << named.summary();
+    EXPECT_NE(parseConfig("[gateway]\nid = \"g\"\nhttp = \"\"\n" + readers, "f").summary().find("\nhttp off\n"),
+              std::string::npos);
 }
 
 TEST(Config, RefusedWithTheLineAtFault) {
@@ -101,7 +109,13 @@ TEST(Config, RefusedWithTheLineAtFault) {
         {head + "[[reader]]\nname=\"a\"\ncom=3\nmode=\"push\"\n", "f:6: mode must be"},
         {head + "[events]\ndepart_after_s = \"soon\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: 'depart_after_s' must be"},
         {head + "[mqtt]\nurl = \"http://x\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: url must start with"},
-        {head + "http = \"localhost\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: http 'localhost'"},
+        {head + "http = \"localhost\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: http 'localhost' is not HOST:PORT"},
+        {head + "http = \"nowhere.invalid:8780\"\n[[reader]]\nname=\"a\"\ncom=3\n",
+         "f:3: http 'nowhere.invalid:8780': nowhere.invalid has no IPv4 address"},
+        {head + "[events]\nreport_every_s = 0.001\n[[reader]]\nname=\"a\"\ncom=3\n",
+         "f:4: 'report_every_s' must be at least 0.01 (not 0.001)"},
+        {head + "[colour]\nred = 1\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: unknown table [colour]"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\n[reader.extra]\n", "f:6: unknown table [reader.extra]"},
         {head, "f: no [[reader]]"},
         {head + "[[reader]\n", "f:3: "},  // TOML syntax
     };
@@ -259,11 +273,21 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
         const char* operation;
         std::string body, expected;  // a request line, or "!" and a part of the refusal
     } cases[] = {
-        {"read", R"({"bank":"tid","words":6})", "read - tid 0 6 -"},
+        {"read", R"({"bank":"tid","words":6})", "read any tid 0 6 -"},
         {"read", R"({"epc":"30 00 11 11","bank":"epc","pointer":2,"password":"0000abcd"})", "read 30001111 epc 2 4 0000ABCD"},
         {"write", R"({"epc":"1234","data":"AABBCCDD"})", "write 1234 user 0 AABBCCDD -"},
-        {"write-epc", R"({"epc":"300011112222"})", "write-epc 300011112222 -"},
+        {"write", R"({"any":true,"data":"AABB"})", "write any user 0 AABB -"},
+        {"write-epc", R"({"epc":"3000AAAABBBB","new_epc":"3000AAAABBBBDDDD"})", "write-epc 3000AAAABBBB 3000AAAABBBBDDDD -"},
         {"set", R"({"power":20,"region":[49,128]})", "set 20 - 49 128"},
+        // A change names its tag, or asks for any by name; the old form of write-epc is refused.
+        {"write", R"({"data":"AABB"})", "!give its current EPC as \"epc\", or \"any\": true"},
+        {"write", R"({"epc":"","any":false,"data":"AABB"})", "!tags/write changes a tag"},
+        {"write", R"({"epc":"1234","any":true,"data":"AABB"})", "!not both"},
+        {"write-epc", R"({"epc":"300011112222"})", "!new_epc is missing"},
+        // Unknown keys, by name, before anything else is judged.
+        {"read", R"({"bank":"user","words":2,"extra":1})", "!unknown key 'extra': tags/read takes epc, any, bank"},
+        {"write", R"({"epc":"1234","dta":"AABB"})", "!unknown key 'dta'"},
+        {"set", R"({"powr":25})", "!unknown key 'powr'"},
         {"read", R"({"bank":"tid","words":6)", "!not JSON"},
         {"read", R"(["tid"])", "!JSON object"},
         {"read", R"({"bank":"bogus"})", "!bank 'bogus'"},
@@ -271,15 +295,15 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
         {"read", R"({"epc":"123"})", "!is not whole words"},
         {"read", R"({"words":121})", "!words 121 is out of range 1..120"},
         {"read", R"({"words":"4; rm"})", "!words must be a whole number"},
-        {"write", R"({"data":"AABBCC"})", "!data 'AABBCC' is not whole words"},
-        {"write", R"({})", "!data is missing"},
-        {"write", R"({"data":"AABB","password":"1234"})", "!password"},
-        {"write-epc", R"({"epc":"0011223344556677889900112233445566778899AABBCCDDEEFF0011223344"})", "!at most 30 bytes"},
+        {"write", R"({"any":true,"data":"AABBCC"})", "!data 'AABBCC' is not whole words"},
+        {"write", R"({"any":true})", "!data is missing"},
+        {"write", R"({"any":true,"data":"AABB","password":"1234"})", "!password"},
+        {"write-epc", R"({"any":true,"new_epc":"0011223344556677889900112233445566778899AABBCCDDEEFF0011223344"})",
+         "!at most 30 bytes"},
         {"set", R"({"power":31})", "!power 31 is out of range 0..30"},
         {"set", R"({"scan_time":2})", "!scan_time 2 is out of range 3..255"},
         {"set", R"({"region":[1]})", "!region must be two numbers"},
         {"set", R"({})", "!nothing to change"},
-        {"set", R"({"power":10,"colour":1})", "!unknown setting 'colour'"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -296,6 +320,10 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
     EXPECT_EQ(status, 200);
     EXPECT_EQ(Dashboard::answerJson("get", "ok 30 10 49 128", &status),
               "{\"ok\":true,\"power\":30,\"region\":[49,128],\"scan_time\":10}\n");
+    // A change says which tag it changed.
+    EXPECT_EQ(Dashboard::answerJson("write-epc 3000AAAABBBB 3000AAAABBBBDDDD -", "ok", &status),
+              "{\"epc\":\"3000AAAABBBB\",\"new_epc\":\"3000AAAABBBBDDDD\",\"ok\":true}\n");
+    EXPECT_EQ(Dashboard::answerJson("write any user 0 AABB -", "ok", &status), "{\"any\":true,\"ok\":true}\n");
     const std::string failed = Dashboard::answerJson("write", "err " + std::to_string(MORVENT_TAG_ERROR) + " 4 lost", &status);
     EXPECT_EQ(status, 502);
     EXPECT_NE(failed.find(std::string("\"error\":\"") + MorventStatusName(MORVENT_TAG_ERROR)), std::string::npos) << failed;
@@ -311,13 +339,12 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
 TEST(Dashboard, WhoMayChangeThings) {
     Config config;
     std::string message;
-    config.httpHost = "127.0.0.1";
     EXPECT_EQ(Dashboard(config).authorize("", &message), 0);
-    config.httpHost = "0.0.0.0";
+    config.httpAddress = "0.0.0.0";
     EXPECT_EQ(Dashboard(config).authorize("Bearer x", &message), 403);
     EXPECT_NE(message.find("no http_token"), std::string::npos);
     for (const char* host : {"127.0.0.1", "0.0.0.0"}) {
-        config.httpHost = host;
+        config.httpAddress = host;
         config.httpToken = "s3cret";
         Dashboard d(config);
         EXPECT_EQ(d.authorize("", &message), 401);
@@ -326,4 +353,44 @@ TEST(Dashboard, WhoMayChangeThings) {
         EXPECT_EQ(d.authorize("bearer s3cret", &message), 403);
         EXPECT_EQ(d.authorize("Bearer s3cret", &message), 0);
     }
+}
+
+// Browsers cannot be turned against the gateway: a request must be addressed
+// to one of its names (no DNS rebinding), and a change must come from the
+// dashboard's own origin, or from no browser, as JSON.
+TEST(Dashboard, OnlyItsOwnNamesAndOriginMayChangeThings) {
+    Config config;
+    config.httpHost = "localhost";
+    config.httpPort = 8780;
+    const Dashboard loopback(config);
+    config.httpHost = config.httpAddress = "0.0.0.0";
+    const Dashboard everywhere(config);
+    std::string message;
+    const struct {
+        const Dashboard& dashboard;
+        const char* host;
+        int status;
+    } hosts[] = {{loopback, "localhost:8780", 0},       {loopback, "127.0.0.1:8780", 0},
+                 {loopback, "LocalHost.:8780", 0},      {loopback, "evil.example:8780", 403},
+                 {loopback, "127.0.0.1:8781", 403},     {loopback, "127.0.0.1", 403},
+                 {loopback, "", 403},                   {loopback, "[::1]:8780", 403},
+                 {everywhere, "192.0.2.7:8780", 0},     {everywhere, "localhost:8780", 0},
+                 {everywhere, "evil.example:8780", 403}};
+    for (const auto& h : hosts) EXPECT_EQ(h.dashboard.admitHost(h.host, &message), h.status) << h.host << ": " << message;
+    EXPECT_NE(message.find("Host 'evil.example:8780' is not this gateway's address"), std::string::npos) << message;
+
+    const struct {
+        const char *origin, *type;
+        int status;
+    } changes[] = {{"", "application/json", 0},
+                   {"http://localhost:8780", "application/json; charset=utf-8", 0},
+                   {"http://evil.example", "application/json", 403},
+                   {"http://localhost:8781", "application/json", 403},
+                   {"https://localhost:8780", "application/json", 403},
+                   {"null", "application/json", 403},
+                   {"", "text/plain", 415},
+                   {"", "", 415}};
+    for (const auto& c : changes)
+        EXPECT_EQ(Dashboard::admitChange("localhost:8780", c.origin, c.type, &message), c.status)
+            << c.origin << " " << c.type << ": " << message;
 }
