@@ -1,10 +1,51 @@
 #include "gateway/spool.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace morventd {
+
+SpoolLock::SpoolLock(const std::string& spool) {
+    const std::string path = spool + ".lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) throw SpoolError("spool " + spool + ": cannot open its lock file " + path + ": " + std::strerror(errno));
+    // A holder that ends between the refusal and the question leaves no
+    // lock to name: then it is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (fcntl(fd_, F_SETLK, &lock) == 0) {
+            // For whoever looks at the file; the lock itself is what counts.
+            const std::string pid = std::to_string(getpid()) + "\n";
+            if (ftruncate(fd_, 0) == 0) {
+                const ssize_t n = ::write(fd_, pid.data(), pid.size());
+                (void)n;
+            }
+            return;
+        }
+        if (errno != EACCES && errno != EAGAIN) break;
+        if (fcntl(fd_, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
+            ::close(fd_);
+            fd_ = -1;
+            throw SpoolError("spool " + spool + " is in use by another morventd, PID " + std::to_string(lock.l_pid) +
+                             " (one gateway per spool)");
+        }
+    }
+    const std::string why = std::strerror(errno);
+    ::close(fd_);
+    fd_ = -1;
+    throw SpoolError("spool " + spool + ": cannot lock " + path + ": " + why);
+}
+
+SpoolLock::~SpoolLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
 Spool::Spool(const std::string& path, std::int64_t maxEvents) : path_(path), maxEvents_(maxEvents) {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=

@@ -21,6 +21,21 @@ struct SpoolError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// One gateway per spool: an exclusive lock on "<spool>.lock", held while the
+// object lives. A POSIX record lock: the kernel drops it however its holder
+// ends, and tells a second process which PID holds it.
+class SpoolLock {
+public:
+    // Throws SpoolError naming the spool, and the PID that holds it.
+    explicit SpoolLock(const std::string& spool);
+    ~SpoolLock();
+    SpoolLock(const SpoolLock&) = delete;
+    SpoolLock& operator=(const SpoolLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 struct StoredEvent {
     std::uint64_t seq = 0;
     std::string reader;
