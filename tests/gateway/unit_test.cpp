@@ -159,6 +159,48 @@ TEST_F(SpoolTest, SeqIsNeverReusedAcrossReopen) {
     EXPECT_EQ(s.fetch(4, 100).size(), 1u);
 }
 
+// The tags in view go to the spool with the events that change them (a tag
+// only read waits for a full take), survive a reopen and carry on: no second
+// arrive, and a tag quiet for the depart time departs, its row with it.
+TEST_F(SpoolTest, TagsInViewCarryOverAReopen) {
+    const std::string path = dir_ + "/s.db";
+    std::vector<TagEvent> out;
+    {
+        Spool s(path, 100);
+        EventTracker t("r", {5000, 3000, 1});
+        std::vector<PresenceChange> changes;
+        t.read("AA", "", 10'000, out);
+        t.read("BB", "01", 10'000, out);
+        t.read("AA", "", 10'500, out);
+        t.takeChanges(false, changes);  // the arrivals, as the tags are now
+        ASSERT_EQ(changes.size(), 2u);
+        EXPECT_EQ(changes[0].tag.lastSeenMs, 10'500);
+        s.commit(out, "g", {}, 0, changes);
+        t.read("BB", "01", 11'000, out);
+        changes.clear();
+        t.takeChanges(false, changes);
+        EXPECT_TRUE(changes.empty());
+        t.takeChanges(true, changes);
+        ASSERT_EQ(changes.size(), 1u);
+        s.commit({}, "g", {}, 0, changes);
+    }
+    Spool s(path, 100);
+    EventTracker t("r", {5000, 3000, 1});
+    for (const PresenceChange& p : s.presence()) t.restore(p.tag);
+    out.clear();
+    t.read("BB", "01", 12'000, out);
+    t.tick(13'500, out);
+    EXPECT_EQ(kinds(out), "depart:AA:1 ");
+    std::vector<PresenceChange> changes;
+    t.takeChanges(true, changes);
+    s.commit(out, "g", {}, 0, changes);
+    const auto left = s.presence();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].tag.tid, "01");
+    EXPECT_EQ(left[0].tag.lastSeenMs, 12'000);
+    EXPECT_EQ(left[0].tag.reads, 2u);
+}
+
 TEST_F(SpoolTest, PastMaxEventsTheOldestAreDroppedAndCounted) {
     Spool s(dir_ + "/s.db", 100);
     s.commit(some(90), "g", {}, 0);
