@@ -27,6 +27,8 @@ TagEvent EventTracker::make(const Tag& tag, EventType type) const {
     return e;
 }
 
+// A tag that leaves Clean is listed for the next full take; one owed to an
+// event for the next take of any kind, and stays owed until then.
 void EventTracker::mark(const std::string& key, Tag& tag, Stored how) {
     if (tag.stored == how || tag.stored == Stored::Owed) return;
     if (tag.stored == Stored::Clean) stale_.push_back(key);
@@ -47,14 +49,14 @@ void EventTracker::read(const std::string& epc, const std::string& tid, std::int
     }
     tag.lastSeenMs = std::max(tag.lastSeenMs, atMs);
     ++tag.reads;
-    if (!tag.arrived) {
-        if (tag.reads < static_cast<std::uint64_t>(rules_.arriveAfterReads)) return mark(it->first, tag, Stored::Stale);
+    if (!tag.arrived && tag.reads >= static_cast<std::uint64_t>(rules_.arriveAfterReads)) {
         tag.arrived = true;
         out.push_back(make(tag, EventType::Arrive));
-    } else if (atMs - tag.lastEventMs >= rules_.reportEveryMs) {
+    } else if (tag.arrived && atMs - tag.lastEventMs >= rules_.reportEveryMs) {
         out.push_back(make(tag, EventType::Report));
     } else {
-        return mark(it->first, tag, Stored::Stale);
+        mark(it->first, tag, Stored::Stale);  // counted only
+        return;
     }
     tag.lastEventMs = atMs;
     tag.reads = 0;
