@@ -164,7 +164,7 @@ TEST_F(GatewayTest, KilledGatewayResendsWithOriginalSeq) {
     auto a = std::make_unique<Sim>(dir_), b = std::make_unique<Sim>(dir_);
     const std::string cfg = config("gw", {{"door-a", a->port()}, {"door-b", b->port()}});
     std::string text = slurp(cfg);
-    std::ofstream(cfg) << text.replace(text.find("depart_after_s = 1"), 18, "depart_after_s = 4");
+    std::ofstream(cfg) << text.replace(text.find("depart_after_s = 1"), 18, "depart_after_s = 5");
     Process& first = startGateway(cfg);
     ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw").size() > 50; }, 20000)) << first.err();
     first.stop(SIGKILL);
