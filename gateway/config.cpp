@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -192,6 +193,29 @@ void readReader(const Checker& c, const toml::table& t, const toml::node* where,
     }
 }
 
+// A serial device named by more than one reader is an RS-485 bus: one line
+// speed, and each reader answering to an address of its own. `r` joins the
+// bus whose first reader is readers[first].
+void checkBus(const Checker& c, const std::vector<ReaderConfig>& readers, std::size_t first, const ReaderConfig& r,
+              const toml::table& t, const toml::node* where) {
+    const ReaderConfig& f = readers[first];
+    const std::string both = "readers '" + f.name + "' and '" + r.name + "' share " + r.port();
+    if (!r.serial()) c.fail(where, "reader '" + r.name + "': " + r.port() + " is already used by reader '" + f.name + "'");
+    if (r.baud != f.baud)
+        c.fail(t.get("baud") ? t.get("baud") : where,
+               both + " at " + std::to_string(f.baud) + " and " + std::to_string(r.baud) + " baud: a bus has one line speed");
+    if (r.active || f.active)
+        c.fail(t.get("mode") && r.active ? t.get("mode") : where,
+               both + ": mode = \"active\" needs a device of its own (active readers on a bus talk over each other)");
+    if (r.address == 0xFF || f.address == 0xFF)
+        c.fail(t.get("address") ? t.get("address") : where,
+               both + ": give each an address 0..254 of its own (255 reaches every reader on the bus)");
+    for (std::size_t i = first; i < readers.size(); ++i)
+        if (readers[i].port() == r.port() && readers[i].address == r.address)
+            c.fail(t.get("address"), "reader '" + r.name + "': address " + std::to_string(r.address) + " on " + r.port() +
+                                         " is already reader '" + readers[i].name + "'");
+}
+
 }  // namespace
 
 bool validName(const std::string& name) {
@@ -286,16 +310,27 @@ Config parseConfig(const std::string& text, const std::string& file) {
     if (!readers) c.fail(nullptr, "no [[reader]]: nothing to read");
     if (!readers->is_array_of_tables()) c.fail(readers, "reader must be given as [[reader]] tables");
     std::set<std::string> names;
-    std::set<std::string> links;
+    std::map<std::string, std::size_t> ports;  // port -> its first reader
     for (const toml::node& node : *readers->as_array()) {
         ReaderConfig r;
-        readReader(c, *node.as_table(), &node, r);
+        const toml::table& t = *node.as_table();
+        readReader(c, t, &node, r);
         if (!names.insert(r.name).second) c.fail(&node, "duplicate reader name '" + r.name + "'");
-        if (!links.insert(r.link().substr(0, r.link().find(" at "))).second)
-            c.fail(&node, "reader '" + r.name + "': " + r.link() + " is already used by another reader");
+        const auto [first, alone] = ports.emplace(r.port(), cfg.readers.size());
+        if (!alone) checkBus(c, cfg.readers, first->second, r, t, &node);
         cfg.readers.push_back(std::move(r));
     }
     return cfg;
+}
+
+std::vector<std::vector<const ReaderConfig*>> Config::links() const {
+    std::vector<std::vector<const ReaderConfig*>> out;
+    for (const ReaderConfig& r : readers) {
+        const auto same = std::find_if(out.begin(), out.end(), [&](const auto& l) { return l[0]->port() == r.port(); });
+        if (same == out.end()) out.push_back({&r});
+        else same->push_back(&r);
+    }
+    return out;
 }
 
 Config loadConfig(const std::string& file) {
@@ -322,11 +357,17 @@ std::string Config::summary() const {
     }
     out << "events: arrive after " << arriveAfterReads << " read(s), report every " << reportEveryS << " s, depart after "
         << departAfterS << " s\n";
-    for (const ReaderConfig& r : readers) {
-        out << "reader " << r.name << ": " << r.link() << ", " << (r.active ? "active" : "poll") << " mode";
-        if (r.tid) out << ", tid words " << int(r.tidAddress) << "+" << int(r.tidLength);
-        if (r.mask) out << ", mask bank " << int(r.maskBank) << " bit " << r.maskAddress << " length " << int(r.maskBits);
-        out << "\n";
+    for (const std::vector<const ReaderConfig*>& link : links()) {
+        const bool bus = link.size() > 1;
+        if (bus) out << "bus " << link[0]->link() << ": one worker taking turns between " << link.size() << " readers\n";
+        for (const ReaderConfig* r : link) {
+            out << (bus ? "  reader " : "reader ") << r->name << ": " << (bus ? "" : r->link() + ", ");
+            if (r->address != 0xFF) out << "address " << int(r->address) << ", ";
+            out << (r->active ? "active" : "poll") << " mode";
+            if (r->tid) out << ", tid words " << int(r->tidAddress) << "+" << int(r->tidLength);
+            if (r->mask) out << ", mask bank " << int(r->maskBank) << " bit " << r->maskAddress << " length " << int(r->maskBits);
+            out << "\n";
+        }
     }
     return out.str();
 }

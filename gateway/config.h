@@ -44,6 +44,10 @@ struct Config {
     std::vector<ReaderConfig> readers;
 
     const ReaderConfig* reader(const std::string& name) const;
+    // The readers of each link, one worker each: a TCP reader alone, or the
+    // readers of one serial device (an RS-485 bus, which the worker serves
+    // in turns); in the order of the file.
+    std::vector<std::vector<const ReaderConfig*>> links() const;
     std::string summary() const;  // what the gateway would run, for --check-config
 };
 

@@ -27,6 +27,15 @@ TagEvent EventTracker::make(const Tag& tag, EventType type) const {
     return e;
 }
 
+// A tag that leaves Clean is listed for the next full take; one owed to an
+// event for the next take of any kind, and stays owed until then.
+void EventTracker::mark(const std::string& key, Tag& tag, Stored how) {
+    if (tag.stored == how || tag.stored == Stored::Owed) return;
+    if (tag.stored == Stored::Clean) stale_.push_back(key);
+    if (how == Stored::Owed) owed_.push_back(key);
+    tag.stored = how;
+}
+
 void EventTracker::read(const std::string& epc, const std::string& tid, std::int64_t atMs, std::vector<TagEvent>& out) {
     std::string key = epc;
     if (!tid.empty()) key += "/" + tid;
@@ -36,20 +45,22 @@ void EventTracker::read(const std::string& epc, const std::string& tid, std::int
         tag.epc = epc;
         tag.tid = tid;
         tag.firstSeenMs = atMs;
+        stale_.push_back(it->first);
     }
     tag.lastSeenMs = std::max(tag.lastSeenMs, atMs);
     ++tag.reads;
-    if (!tag.arrived) {
-        if (tag.reads < static_cast<std::uint64_t>(rules_.arriveAfterReads)) return;
+    if (!tag.arrived && tag.reads >= static_cast<std::uint64_t>(rules_.arriveAfterReads)) {
         tag.arrived = true;
         out.push_back(make(tag, EventType::Arrive));
-    } else if (atMs - tag.lastEventMs >= rules_.reportEveryMs) {
+    } else if (tag.arrived && atMs - tag.lastEventMs >= rules_.reportEveryMs) {
         out.push_back(make(tag, EventType::Report));
     } else {
+        mark(it->first, tag, Stored::Stale);  // counted only
         return;
     }
     tag.lastEventMs = atMs;
     tag.reads = 0;
+    mark(it->first, tag, Stored::Owed);
 }
 
 void EventTracker::tick(std::int64_t nowMs, std::vector<TagEvent>& out) {
@@ -62,8 +73,38 @@ void EventTracker::tick(std::int64_t nowMs, std::vector<TagEvent>& out) {
             continue;
         }
         if (it->second.arrived) out.push_back(make(it->second, EventType::Depart));
+        if (it->second.inSpool) gone_.push_back(it->second);
         it = tags_.erase(it);
     }
+}
+
+void EventTracker::restore(const TagInView& tag) {
+    std::string key = tag.epc;
+    if (!tag.tid.empty()) key += "/" + tag.tid;
+    Tag& t = tags_[std::move(key)];
+    static_cast<TagInView&>(t) = tag;
+    t.stored = Stored::Clean;
+    t.inSpool = true;
+}
+
+void EventTracker::takeChanges(bool all, std::vector<PresenceChange>& out) {
+    // Departures first: a tag that left and came back is deleted, then stored anew.
+    for (TagInView& tag : gone_) out.push_back({reader_, std::move(tag), true});
+    gone_.clear();
+    auto take = [&](std::vector<std::string>& keys, bool owedOnly) {
+        for (const std::string& key : keys) {
+            const auto it = tags_.find(key);
+            if (it == tags_.end()) continue;
+            Tag& tag = it->second;
+            if (tag.stored == Stored::Clean || (owedOnly && tag.stored != Stored::Owed)) continue;
+            out.push_back({reader_, tag, false});
+            tag.stored = Stored::Clean;
+            tag.inSpool = true;
+        }
+        keys.clear();
+    };
+    take(owed_, true);
+    if (all) take(stale_, false);
 }
 
 std::string rfc3339(std::int64_t unixMs) {

@@ -60,7 +60,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
+        // Before anything else: a second gateway on the same spool would
+        // hand out the same seqs and fight over the broker's client id.
+        const morventd::SpoolLock lock(config.spool);
         return morventd::runSupervisor(config, workerPath());
+    } catch (const morventd::SpoolError& e) {
+        morventd::logLine(e.what());
+        return 1;
     } catch (const std::exception& e) {
         morventd::logLine(std::string("fatal: ") + e.what());
         return 1;

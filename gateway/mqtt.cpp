@@ -129,21 +129,27 @@ bool Mqtt::publish(const std::string& topic, const std::string& payload, bool re
 void Mqtt::close(int waitMs) {
     if (!client_) return;
     if (connected_) {
-        int mid = 0;
         static const char offline[] = "offline";
-        mosquitto_publish(client_, &mid, statusTopic_.c_str(), sizeof offline - 1, offline, 1, true);
+        closingAcked_ = false;
+        mosquitto_publish(client_, &closingMid_, statusTopic_.c_str(), sizeof offline - 1, offline, 1, true);
+        // The broker acknowledges in order: once "offline" is acknowledged,
+        // so is everything published before it, and nothing is left unread.
+        // A socket closed with unread acknowledgements is reset, the broker
+        // takes that for a failure and publishes the last will as well.
         const std::int64_t until = steadyMs() + waitMs;
-        // Let what is queued go out (the acknowledgements of the last events included).
-        while (mosquitto_want_write(client_) && steadyMs() < until) {
-            pollfd p{mosquitto_socket(client_), POLLOUT, 0};
-            if (poll(&p, 1, 50) > 0 && mosquitto_loop_write(client_, 64) != MOSQ_ERR_SUCCESS) break;
+        while (!closingAcked_ && lost_.empty() && steadyMs() < until) {
+            pollfd p{mosquitto_socket(client_), static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0)), 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            if ((p.revents & POLLOUT) && mosquitto_loop_write(client_, 64) != MOSQ_ERR_SUCCESS) break;
+            if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && mosquitto_loop_read(client_, 64) != MOSQ_ERR_SUCCESS) break;
         }
-        mosquitto_disconnect(client_);
-        mosquitto_loop_write(client_, 1);
+        // A DISCONNECT the broker reads tells it to drop the last will.
+        if (lost_.empty()) mosquitto_disconnect(client_);
     }
     mosquitto_destroy(client_);
     client_ = nullptr;
     connected_ = false;
+    closingMid_ = -1;
 }
 
 // The callbacks only record what happened: calling back into the client
@@ -182,7 +188,8 @@ void Mqtt::disconnectCallback(mosquitto*, void* self, int rc) {
 
 void Mqtt::publishCallback(mosquitto*, void* self, int mid) {
     Mqtt& m = *static_cast<Mqtt*>(self);
-    if (m.onAcked) m.onAcked(mid);
+    if (mid == m.closingMid_) m.closingAcked_ = true;
+    else if (m.onAcked) m.onAcked(mid);
 }
 
 }  // namespace morventd

@@ -37,7 +37,9 @@ public:
     bool connected() const { return connected_; }
     // QoS 1 publish; false when there is no connection. *mid names its PUBACK.
     bool publish(const std::string& topic, const std::string& payload, bool retain, int* mid);
-    // Publishes the gateway's "offline" and disconnects, waiting at most `waitMs`.
+    // Publishes the gateway's "offline", waits for its acknowledgement (at
+    // most `waitMs`; acknowledgements of earlier messages still reach
+    // onAcked) and disconnects cleanly, so the broker drops the last will.
     void close(int waitMs);
 
     std::uint64_t connects() const { return connects_; }
@@ -63,6 +65,8 @@ private:
     std::string lost_;       // set by a callback: the connection is to be dropped
     bool accepted_ = false;  // set by the connect callback
     std::string statusTopic_;
+    int closingMid_ = -1;  // the "offline" of close(), whose acknowledgement ends it
+    bool closingAcked_ = false;
 };
 
 }  // namespace morventd

@@ -1,6 +1,6 @@
 // Operations on a reader asked for over HTTP and carried out by its worker,
 // between inventory rounds. On the supervisor's channel a request is one line
-//   C <id> <operation> <argument>...
+//   C <id> <reader> <operation> <argument>...
 // and its answer
 //   A <id> ok [<result>...]      or      A <id> err <status> <tag error> <message>
 // Operations (hex without spaces, "-" for "not given"); <tag> is the tag's

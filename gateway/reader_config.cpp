@@ -2,9 +2,13 @@
 
 namespace morventd {
 
-std::string ReaderConfig::link() const {
+std::string ReaderConfig::port() const {
     if (!serial()) return "tcp " + host + ":" + std::to_string(tcpPort);
-    return (device.empty() ? "com " + std::to_string(com) : "serial " + device) + " at " + std::to_string(baud);
+    return device.empty() ? "com " + std::to_string(com) : "serial " + device;
+}
+
+std::string ReaderConfig::link() const {
+    return serial() ? port() + " at " + std::to_string(baud) : port();
 }
 
 namespace {
@@ -23,9 +27,7 @@ long number(const std::string& text, long lo, long hi) {
     return v;
 }
 
-}  // namespace
-
-std::vector<std::string> workerArgs(const ReaderConfig& r) {
+std::vector<std::string> readerArgs(const ReaderConfig& r) {
     std::vector<std::string> a{"--name", r.name};
     if (!r.serial()) a.insert(a.end(), {"--tcp", r.host + ":" + std::to_string(r.tcpPort)});
     else if (!r.device.empty()) a.insert(a.end(), {"--serial", r.device});
@@ -39,13 +41,27 @@ std::vector<std::string> workerArgs(const ReaderConfig& r) {
     return a;
 }
 
-ReaderConfig fromWorkerArgs(const std::vector<std::string>& args) {
-    ReaderConfig r;
+}  // namespace
+
+std::vector<std::string> workerArgs(const std::vector<const ReaderConfig*>& readers) {
+    std::vector<std::string> a;
+    for (const ReaderConfig* r : readers) {
+        const std::vector<std::string> one = readerArgs(*r);
+        a.insert(a.end(), one.begin(), one.end());
+    }
+    return a;
+}
+
+std::vector<ReaderConfig> fromWorkerArgs(const std::vector<std::string>& args) {
+    std::vector<ReaderConfig> readers;
     if (args.size() % 2) throw std::invalid_argument("options come in pairs");
+    if (args.empty() || args[0] != "--name") throw std::invalid_argument("each reader starts with --name");
     for (std::size_t i = 0; i < args.size(); i += 2) {
         const std::string& flag = args[i];
         const std::string& value = args[i + 1];
-        if (flag == "--name") r.name = value;
+        if (flag == "--name") readers.emplace_back().name = value;
+        ReaderConfig& r = readers.back();
+        if (flag == "--name") continue;
         else if (flag == "--tcp") {
             const auto colon = value.rfind(':');
             if (colon == std::string::npos) throw std::invalid_argument("--tcp HOST:PORT");
@@ -80,8 +96,13 @@ ReaderConfig fromWorkerArgs(const std::vector<std::string>& args) {
             throw std::invalid_argument("unknown option " + flag);
         }
     }
-    if (r.name.empty() || (r.tcpPort == 0 && r.com == 0)) throw std::invalid_argument("--name and a link are needed");
-    return r;
+    for (const ReaderConfig& r : readers) {
+        if (r.name.empty() || (r.tcpPort == 0 && r.com == 0)) throw std::invalid_argument("--name and a link are needed");
+        // One worker, one link: a TCP reader alone, or the readers of one serial device.
+        if (r.port() != readers[0].port() || (!r.serial() && readers.size() > 1))
+            throw std::invalid_argument("readers of one worker share one serial device");
+    }
+    return readers;
 }
 
 }  // namespace morventd

@@ -32,12 +32,14 @@ struct ReaderConfig {
     int pollIntervalMs = 0;  // pause between two inventories in poll mode
 
     bool serial() const { return tcpPort == 0; }
+    std::string port() const;  // "tcp 10.0.0.5:6000", "com 3" or "serial /dev/ttyUSB0"
     std::string link() const;  // "tcp 10.0.0.5:6000" or "com 3 at 57600"
 };
 
-// The worker's command line for `reader`, and back; fromWorkerArgs throws
-// std::invalid_argument on anything it does not know.
-std::vector<std::string> workerArgs(const ReaderConfig& reader);
-ReaderConfig fromWorkerArgs(const std::vector<std::string>& args);
+// The worker's command line for the readers of one link (one TCP reader, or
+// the readers of a serial bus), each starting with its --name; and back.
+// fromWorkerArgs throws std::invalid_argument on anything it does not know.
+std::vector<std::string> workerArgs(const std::vector<const ReaderConfig*>& readers);
+std::vector<ReaderConfig> fromWorkerArgs(const std::vector<std::string>& args);
 
 }  // namespace morventd

@@ -1,7 +1,11 @@
 #include "gateway/reader_source.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "morvent.h"
@@ -87,36 +91,60 @@ ReaderSource::ReaderSource(const ReaderConfig& config) : config_(config) {
     options_.tidWords = config.tidLength;
 }
 
-bool ReaderSource::open() {
-    close();
+std::optional<morvent::Reader> openLink(const ReaderConfig& config, std::string* error) {
+    std::optional<morvent::Reader> link;
+    struct stat device {};
+    if (!config.device.empty() && stat(config.device.c_str(), &device) != 0) {
+        *error = "cannot open " + config.link() + ": " +
+                 (errno == ENOENT ? "no such device " + config.device : config.device + ": " + std::strerror(errno));
+        return link;
+    }
     try {
-        if (!config_.serial()) {
-            reader_.emplace(morvent::Reader::tcp(config_.host, config_.tcpPort, config_.address));
+        if (!config.serial()) {
+            link.emplace(morvent::Reader::tcp(config.host, config.tcpPort, config.address));
         } else {
-            int com = config_.com;
-            if (!config_.device.empty()) {
-                // This process holds one reader: its device is COM1.
+            int com = config.com;
+            if (!config.device.empty()) {
+                // This process holds one serial device: its device is COM1.
                 com = 1;
-                setenv("MORVENT_COM1", config_.device.c_str(), 1);
+                setenv("MORVENT_COM1", config.device.c_str(), 1);
             }
-            reader_.emplace(morvent::Reader::serial(com, config_.baud, config_.address));
+            link.emplace(morvent::Reader::serial(com, config.baud, config.address));
         }
     } catch (const morvent::Error& e) {
-        error_ = "cannot open " + config_.link() + ": " + e.what();
-        return false;
+        // The error's own detail names the port as the core knows it (COM1
+        // for a device path); the configured link says it as it was written.
+        *error = "cannot open " + config.link() + ": " + e.operation() + ": " + e.name() + ": " + e.meaning();
     }
+    return link;
+}
+
+bool ReaderSource::attach(morvent::Reader& link) {
+    detach();
     failures_ = 0;
     pending_.clear();
     lastDataMs_ = steadyMs();
+    // Opening asked whichever reader answers; on a bus each must answer at its own address.
+    if (config_.address != 0xFF) {
+        link.useAddress(config_.address);
+        try {
+            link.info();
+        } catch (const morvent::Error& e) {
+            error_ = "no answer at address " + std::to_string(config_.address) + " on " + config_.link() + ": " +
+                     e.name() + ": " + e.meaning();
+            return false;
+        }
+    }
+    link_ = &link;
     if (config_.active) {
         // Active mode sends what the stored mask and TID settings select.
         try {
-            reader_->setMask(options_.mask ? *options_.mask : morvent::Mask{morvent::Bank::Epc, 0, {}, 0});
-            reader_->setTidParameters(config_.tidAddress, config_.tid ? config_.tidLength : 0);
-            reader_->setWorkMode(morvent::WorkMode::Active);
+            link_->setMask(options_.mask ? *options_.mask : morvent::Mask{morvent::Bank::Epc, 0, {}, 0});
+            link_->setTidParameters(config_.tidAddress, config_.tid ? config_.tidLength : 0);
+            link_->setWorkMode(morvent::WorkMode::Active);
         } catch (const morvent::Error& e) {
             error_ = "cannot switch " + config_.link() + " to active mode: " + e.what();
-            close();
+            link_ = nullptr;
             return false;
         }
         activeSet_ = true;
@@ -124,26 +152,31 @@ bool ReaderSource::open() {
     return true;
 }
 
-void ReaderSource::close() {
-    if (!reader_) return;
+void ReaderSource::detach() {
+    if (!link_) return;
     if (activeSet_) {
         try {
-            reader_->setWorkMode(morvent::WorkMode::Answer);  // back to answering, as found
+            reader()->setWorkMode(morvent::WorkMode::Answer);  // back to answering, as found
         } catch (const morvent::Error&) {
         }
     }
     activeSet_ = false;
-    reader_.reset();
+    link_ = nullptr;
+}
+
+morvent::Reader* ReaderSource::reader() {
+    if (link_) link_->useAddress(config_.address);
+    return link_;
 }
 
 ReaderSource::Result ReaderSource::round(std::vector<TagRead>& reads) {
-    if (!reader_) return Result::LinkLost;
+    if (!reader()) return Result::LinkLost;
     return config_.active ? drain(reads) : poll(reads);
 }
 
 ReaderSource::Result ReaderSource::poll(std::vector<TagRead>& reads) {
     try {
-        for (const morvent::Tag& tag : reader_->inventory(options_))
+        for (const morvent::Tag& tag : link_->inventory(options_))
             reads.push_back({hex(tag.epc.data(), tag.epc.size()), hex(tag.tid.data(), tag.tid.size())});
         failures_ = 0;
         return reads.empty() ? Result::Quiet : Result::Ok;
@@ -162,7 +195,7 @@ ReaderSource::Result ReaderSource::drain(std::vector<TagRead>& reads) {
     morvent::Bytes data;
     bool waited = false;
     try {
-        data = reader_->readActiveModeData();
+        data = link_->readActiveModeData();
     } catch (const morvent::Error& e) {
         // On TCP the call waits a second for data: a quiet reader, not a failure.
         if (e.status() != MORVENT_COMM_ERROR || config_.serial()) {
@@ -196,7 +229,7 @@ ReaderSource::Result ReaderSource::drain(std::vector<TagRead>& reads) {
 
 bool ReaderSource::alive() {
     try {
-        reader_->info();
+        link_->info();
         return true;
     } catch (const morvent::Error& e) {
         if (!linkFailure(e.status())) return true;

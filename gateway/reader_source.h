@@ -1,6 +1,7 @@
-// One reader as the worker sees it: open the link, take one round of reads
-// (an inventory in poll mode, what the reader sent by itself in active
-// mode), close. Reaches the reader only through the public API.
+// One reader as the worker sees it: on an open link (its own, or a serial
+// bus shared with other readers, each at its own address), take one round
+// of reads (an inventory in poll mode, what the reader sent by itself in
+// active mode). Reaches the reader only through the public API.
 #pragma once
 
 #include <cstdint>
@@ -29,22 +30,33 @@ int parseTagRecords(const std::uint8_t* data, std::size_t size, bool withTid, st
 // stays in `pending` for the next call.
 void takeActiveFrames(std::vector<std::uint8_t>& pending, bool withTid, std::vector<TagRead>& out, int* bad);
 
+// Opens the link of `config`: its TCP connection, or its serial device.
+// Empty, with *error naming the link and the cause, when it cannot.
+std::optional<morvent::Reader> openLink(const ReaderConfig& config, std::string* error);
+
 class ReaderSource {
 public:
     explicit ReaderSource(const ReaderConfig& config);
-    ~ReaderSource() { close(); }
+    ~ReaderSource() { detach(); }
     ReaderSource(const ReaderSource&) = delete;
     ReaderSource& operator=(const ReaderSource&) = delete;
 
     enum class Result { Ok, Quiet, LinkLost };
 
-    bool open();  // false: lastError() says why
-    // One round: appends the reads. LinkLost: the link no longer answers.
+    // Starts reading this reader on `link`, which is open and on a bus
+    // shared with the other readers of its device: checks that the reader
+    // answers at its address, and sets its active mode when configured.
+    // false: lastError() says why.
+    bool attach(morvent::Reader& link);
+    // One round: appends the reads. LinkLost: the reader no longer answers.
     Result round(std::vector<TagRead>& reads);
-    void close();  // leaves active mode first, when it was set
+    void detach();  // leaves active mode first, when it was set
+    bool attached() const { return link_ != nullptr; }
     const std::string& lastError() const { return error_; }
-    // The open reader, for operations between rounds; null when closed.
-    morvent::Reader* reader() { return reader_ ? &*reader_ : nullptr; }
+    const ReaderConfig& config() const { return config_; }
+    // The link, addressed to this reader, for operations between rounds;
+    // null when detached.
+    morvent::Reader* reader();
 
 private:
     Result poll(std::vector<TagRead>& reads);
@@ -52,7 +64,7 @@ private:
     bool alive();
 
     const ReaderConfig& config_;
-    std::optional<morvent::Reader> reader_;
+    morvent::Reader* link_ = nullptr;
     morvent::InventoryOptions options_;
     bool activeSet_ = false;
     int failures_ = 0;

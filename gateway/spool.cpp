@@ -1,10 +1,51 @@
 #include "gateway/spool.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace morventd {
+
+SpoolLock::SpoolLock(const std::string& spool) {
+    const std::string path = spool + ".lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) throw SpoolError("spool " + spool + ": cannot open its lock file " + path + ": " + std::strerror(errno));
+    // A holder that ends between the refusal and the question leaves no
+    // lock to name: then it is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (fcntl(fd_, F_SETLK, &lock) == 0) {
+            // For whoever looks at the file; the lock itself is what counts.
+            const std::string pid = std::to_string(getpid()) + "\n";
+            if (ftruncate(fd_, 0) == 0) {
+                const ssize_t n = ::write(fd_, pid.data(), pid.size());
+                (void)n;
+            }
+            return;
+        }
+        if (errno != EACCES && errno != EAGAIN) break;
+        if (fcntl(fd_, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
+            ::close(fd_);
+            fd_ = -1;
+            throw SpoolError("spool " + spool + " is in use by another morventd, PID " + std::to_string(lock.l_pid) +
+                             " (one gateway per spool)");
+        }
+    }
+    const std::string why = std::strerror(errno);
+    ::close(fd_);
+    fd_ = -1;
+    throw SpoolError("spool " + spool + ": cannot lock " + path + ": " + why);
+}
+
+SpoolLock::~SpoolLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
 Spool::Spool(const std::string& path, std::int64_t maxEvents) : path_(path), maxEvents_(maxEvents) {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
@@ -22,6 +63,9 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents) : path_(path), max
         exec("CREATE TABLE IF NOT EXISTS events (seq INTEGER PRIMARY KEY, reader TEXT NOT NULL, "
              "payload TEXT NOT NULL, stored_ms INTEGER NOT NULL)");
         exec("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL)");
+        exec("CREATE TABLE IF NOT EXISTS presence (reader TEXT NOT NULL, epc TEXT NOT NULL, tid TEXT NOT NULL, "
+             "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
+             "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, PRIMARY KEY (reader, epc, tid)) WITHOUT ROWID");
         sqlite3_stmt* q = prepare(
             "SELECT max(coalesce((SELECT value FROM meta WHERE key = 'next_seq'), 1), "
             "coalesce((SELECT max(seq) + 1 FROM events), 1)), (SELECT count(*) FROM events)");
@@ -38,6 +82,8 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents) : path_(path), max
         mark_ = prepare("INSERT OR REPLACE INTO meta (key, value) VALUES ('next_seq', ?)");
         oldest_ = prepare("SELECT seq FROM events ORDER BY seq LIMIT 1 OFFSET ?");
         dropTo_ = prepare("DELETE FROM events WHERE seq <= ?");
+        keepTag_ = prepare("INSERT OR REPLACE INTO presence VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        forgetTag_ = prepare("DELETE FROM presence WHERE reader = ? AND epc = ? AND tid = ?");
     } catch (...) {
         close();
         throw;
@@ -49,8 +95,8 @@ Spool::~Spool() {
 }
 
 void Spool::close() {
-    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_}) sqlite3_finalize(s);
-    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = nullptr;
+    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_, keepTag_, forgetTag_}) sqlite3_finalize(s);
+    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = keepTag_ = forgetTag_ = nullptr;
     if (db_) sqlite3_close(db_);
     db_ = nullptr;
 }
@@ -75,9 +121,10 @@ sqlite3_stmt* Spool::prepare(const char* sql) {
 }
 
 Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::string& gateway,
-                            const std::vector<std::uint64_t>& acked, std::int64_t nowMs) {
+                            const std::vector<std::uint64_t>& acked, std::int64_t nowMs,
+                            const std::vector<PresenceChange>& presence) {
     Commit result;
-    if (events.empty() && acked.empty()) return result;
+    if (events.empty() && acked.empty() && presence.empty()) return result;
     std::uint64_t seq = nextSeq_;
     std::int64_t depth = depth_;
     auto step = [&](sqlite3_stmt* s, const char* what) {
@@ -98,6 +145,20 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
             result.stored.push_back(std::move(stored));
             ++seq;
             ++depth;
+        }
+        for (const PresenceChange& p : presence) {
+            sqlite3_stmt* s = p.gone ? forgetTag_ : keepTag_;
+            sqlite3_bind_text(s, 1, p.reader.c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(s, 2, p.tag.epc.c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(s, 3, p.tag.tid.c_str(), -1, SQLITE_STATIC);
+            if (!p.gone) {
+                sqlite3_bind_int64(s, 4, p.tag.firstSeenMs);
+                sqlite3_bind_int64(s, 5, p.tag.lastSeenMs);
+                sqlite3_bind_int64(s, 6, p.tag.lastEventMs);
+                sqlite3_bind_int64(s, 7, static_cast<sqlite3_int64>(p.tag.reads));
+                sqlite3_bind_int(s, 8, p.tag.arrived);
+            }
+            step(s, "keeping the tags in view");
         }
         for (std::uint64_t a : acked) {
             sqlite3_bind_int64(remove_, 1, static_cast<sqlite3_int64>(a));
@@ -150,6 +211,27 @@ std::vector<StoredEvent> Spool::fetch(std::uint64_t after, std::size_t limit) {
     }
     sqlite3_reset(fetch_);
     if (rc != SQLITE_DONE) fail("reading events");
+    return out;
+}
+
+std::vector<PresenceChange> Spool::presence() {
+    std::vector<PresenceChange> out;
+    sqlite3_stmt* q = prepare("SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived FROM presence");
+    int rc;
+    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+        PresenceChange p;
+        p.reader = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
+        p.tag.epc = reinterpret_cast<const char*>(sqlite3_column_text(q, 1));
+        p.tag.tid = reinterpret_cast<const char*>(sqlite3_column_text(q, 2));
+        p.tag.firstSeenMs = sqlite3_column_int64(q, 3);
+        p.tag.lastSeenMs = sqlite3_column_int64(q, 4);
+        p.tag.lastEventMs = sqlite3_column_int64(q, 5);
+        p.tag.reads = static_cast<std::uint64_t>(sqlite3_column_int64(q, 6));
+        p.tag.arrived = sqlite3_column_int(q, 7) != 0;
+        out.push_back(std::move(p));
+    }
+    sqlite3_finalize(q);
+    if (rc != SQLITE_DONE) fail("reading the tags in view");
     return out;
 }
 

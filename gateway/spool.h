@@ -3,6 +3,8 @@
 // acknowledged it. SQLite in WAL mode; one writer (the supervisor), group
 // commits. The sequence number never goes back, even when every stored event
 // has been acknowledged and deleted: its high-water mark is kept beside them.
+// The tags in view of each reader are kept here too, changed in the same
+// transaction as the events that change them.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,21 @@ namespace morventd {
 
 struct SpoolError : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// One gateway per spool: an exclusive lock on "<spool>.lock", held while the
+// object lives. A POSIX record lock: the kernel drops it however its holder
+// ends, and tells a second process which PID holds it.
+class SpoolLock {
+public:
+    // Throws SpoolError naming the spool, and the PID that holds it.
+    explicit SpoolLock(const std::string& spool);
+    ~SpoolLock();
+    SpoolLock(const SpoolLock&) = delete;
+    SpoolLock& operator=(const SpoolLock&) = delete;
+
+private:
+    int fd_ = -1;
 };
 
 struct StoredEvent {
@@ -41,14 +58,16 @@ public:
         std::int64_t dropped = 0;         // oldest events dropped to stay within max_events
         std::uint64_t firstDropped = 0, lastDropped = 0;
     };
-    // In one transaction: numbers and stores `events`, deletes the
-    // acknowledged `acked`, drops the oldest past max_events. On failure
-    // nothing changes and SpoolError says why.
+    // In one transaction: numbers and stores `events`, applies `presence`
+    // in order, deletes the acknowledged `acked`, drops the oldest past
+    // max_events. On failure nothing changes and SpoolError says why.
     Commit commit(const std::vector<TagEvent>& events, const std::string& gateway, const std::vector<std::uint64_t>& acked,
-                  std::int64_t nowMs);
+                  std::int64_t nowMs, const std::vector<PresenceChange>& presence = {});
 
     // Stored events with seq > after, in seq order.
     std::vector<StoredEvent> fetch(std::uint64_t after, std::size_t limit);
+    // The tags in view as last committed, reader by reader.
+    std::vector<PresenceChange> presence();
 
     std::int64_t depth() const { return depth_; }
     std::uint64_t nextSeq() const { return nextSeq_; }
@@ -66,6 +85,8 @@ private:
     sqlite3_stmt* mark_ = nullptr;
     sqlite3_stmt* oldest_ = nullptr;
     sqlite3_stmt* dropTo_ = nullptr;
+    sqlite3_stmt* keepTag_ = nullptr;
+    sqlite3_stmt* forgetTag_ = nullptr;
     std::string path_;
     std::int64_t maxEvents_;
     std::int64_t depth_ = 0;

@@ -54,16 +54,30 @@ constexpr std::int64_t kRestartMaxMs = 30000;
 constexpr std::int64_t kStableRunMs = 30000;  // a worker that ran this long restarts at once
 constexpr std::size_t kCommitBatch = 4000;     // commit early past this many waiting events
 
-struct Worker {
-    const ReaderConfig* reader = nullptr;
+// One reader as the supervisor keeps it: its events and its state.
+struct ReaderState {
+    const ReaderConfig* config = nullptr;
     std::unique_ptr<EventTracker> tracker;
+    std::string state = "connecting", detail = "starting";
+    std::int64_t sinceMs = 0;
+};
+
+// One worker process: a TCP reader, or the readers of one serial bus.
+struct Worker {
+    std::vector<ReaderState*> readers;
     pid_t pid = -1;
     int fd = -1;
     std::string input;
-    std::string state = "connecting", detail = "starting";
-    std::int64_t sinceMs = 0;
     std::int64_t startedMs = 0, restartAtMs = 0, backoffMs = kRestartMinMs;
-    bool wasOnline = false;
+
+    std::string name() const {
+        return readers.size() == 1 ? readers[0]->config->name : "bus " + readers[0]->config->port();
+    }
+    ReaderState* reader(const char* name, std::size_t size) const {
+        for (ReaderState* r : readers)
+            if (r->config->name.size() == size && r->config->name.compare(0, size, name, size) == 0) return r;
+        return nullptr;
+    }
 };
 
 class Supervisor {
@@ -74,14 +88,22 @@ public:
         rules.reportEveryMs = static_cast<std::int64_t>(config.reportEveryS * 1000);
         rules.departAfterMs = static_cast<std::int64_t>(config.departAfterS * 1000);
         rules.arriveAfterReads = config.arriveAfterReads;
-        for (const ReaderConfig& r : config.readers) {
-            Worker w;
-            w.reader = &r;
-            w.tracker = std::make_unique<EventTracker>(r.name, rules);
-            w.sinceMs = unixMs();
-            workers_.push_back(std::move(w));
-            metrics_.readers[r.name];
+        // A tag only read since it was stored is written again at most this
+        // often; a crash loses no more of its last reads.
+        presenceEveryMs_ = std::clamp<std::int64_t>(rules.departAfterMs / 10, config.commitMs, 1000);
+        readers_.reserve(config.readers.size());  // the workers point into it
+        for (const std::vector<const ReaderConfig*>& link : config.links()) {
+            Worker& w = workers_.emplace_back();
+            for (const ReaderConfig* r : link) {
+                ReaderState& state = readers_.emplace_back();
+                state.config = r;
+                state.tracker = std::make_unique<EventTracker>(r->name, rules);
+                state.sinceMs = unixMs();
+                w.readers.push_back(&state);
+                metrics_.readers[r->name];
+            }
         }
+        restorePresence(rules);
         mqtt_.onConnected = [this] { connected(); };
         mqtt_.onDisconnected = [this] { inflight_.clear(); };
         mqtt_.onAcked = [this](int mid) { acked(mid); };
@@ -91,12 +113,14 @@ public:
 
 private:
     void startHttp();
+    void restorePresence(const EventRules& rules);
+    ReaderState* reader(const std::string& name);
     void start(Worker& w);
     void reap();
     void input(Worker& w);
     void line(Worker& w, const char* text, std::size_t size);
-    void setState(Worker& w, const std::string& state, const std::string& detail);
-    void publishState(const Worker& w);
+    void setState(ReaderState& r, const std::string& state, const std::string& detail);
+    void publishState(const ReaderState& r);
     void connected();
     void acked(int mid);
     void commit(bool force);
@@ -110,8 +134,13 @@ private:
     std::string workerProgram_;
     Spool spool_;
     Mqtt mqtt_;
+    std::vector<ReaderState> readers_;
     std::vector<Worker> workers_;
     std::vector<TagEvent> waiting_;  // events not yet in the spool
+    std::vector<PresenceChange> presence_;  // changes to the tags in view not yet in the spool
+    std::int64_t presenceEveryMs_ = 1000;
+    std::int64_t presenceFlushedMs_ = 0;
+    std::size_t restored_ = 0;  // tags in view carried over from the last run
     std::int64_t waitingSinceMs_ = 0;
     std::int64_t committedMs_ = 0;
     std::vector<std::uint64_t> acked_;
@@ -179,6 +208,38 @@ void Supervisor::startHttp() {
     logLine("http: dashboard, API, metrics and health on http://" + address);
 }
 
+// The tags in view when the gateway stopped carry on: read again within the
+// depart time they continue without a second arrive, and those not read
+// again depart as if the gateway had never stopped. Tags of readers no longer
+// configured depart at once.
+void Supervisor::restorePresence(const EventRules& rules) {
+    std::map<std::string, std::unique_ptr<EventTracker>> retired;
+    for (const PresenceChange& p : spool_.presence()) {
+        if (ReaderState* r = reader(p.reader)) {
+            r->tracker->restore(p.tag);
+            ++restored_;
+            continue;
+        }
+        auto& tracker = retired[p.reader];
+        if (!tracker) tracker = std::make_unique<EventTracker>(p.reader, rules);
+        tracker->restore(p.tag);
+    }
+    for (auto& [name, tracker] : retired) {
+        const std::size_t before = waiting_.size();
+        tracker->tick(unixMs() + rules.departAfterMs, waiting_);
+        tracker->takeChanges(true, presence_);
+        logLine("reader " + name + " is no longer configured: its " + std::to_string(waiting_.size() - before) +
+                " tag(s) in view depart");
+    }
+    if (!waiting_.empty()) waitingSinceMs_ = steadyMs();
+}
+
+ReaderState* Supervisor::reader(const std::string& name) {
+    for (ReaderState& r : readers_)
+        if (r.config->name == name) return &r;
+    return nullptr;
+}
+
 void Supervisor::start(Worker& w) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
@@ -187,7 +248,9 @@ void Supervisor::start(Worker& w) {
         return;
     }
     // Everything the child needs is made before the fork: it only execs.
-    std::vector<std::string> args = workerArgs(*w.reader);
+    std::vector<const ReaderConfig*> configs;
+    for (const ReaderState* r : w.readers) configs.push_back(r->config);
+    std::vector<std::string> args = workerArgs(configs);
     args.insert(args.begin(), workerProgram_);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -232,11 +295,13 @@ void Supervisor::reap() {
             const std::int64_t now = steadyMs();
             if (now - w.startedMs > kStableRunMs) w.backoffMs = kRestartMinMs;
             w.restartAtMs = now + w.backoffMs;
-            logLine("worker of " + w.reader->name + " " + how + "; restarting in " + std::to_string(w.backoffMs) + " ms");
+            logLine("worker of " + w.name() + " " + how + "; restarting in " + std::to_string(w.backoffMs) + " ms");
             w.backoffMs = std::min(kRestartMaxMs, w.backoffMs * 2);
-            ++metrics_.readers[w.reader->name].restarts;
-            if (dash_) dash_->failAll(w.reader->name, "the reader's worker " + how);
-            setState(w, "offline", "worker " + how);
+            for (ReaderState* r : w.readers) {
+                ++metrics_.readers[r->config->name].restarts;
+                if (dash_) dash_->failAll(r->config->name, "the reader's worker " + how);
+                setState(*r, "offline", "worker " + how);
+            }
         }
     }
 }
@@ -263,72 +328,84 @@ void Supervisor::input(Worker& w) {
 }
 
 void Supervisor::line(Worker& w, const char* text, std::size_t size) {
-    if (size >= 2 && text[0] == 'R' && text[1] == ' ') {
-        // R <unix ms> <epc> <tid or ->
-        const char* end = text + size;
-        char* p = nullptr;
-        const long long atMs = std::strtoll(text + 2, &p, 10);
-        if (p >= end || *p != ' ') return;
-        const char* epc = p + 1;
-        const char* space = static_cast<const char*>(std::memchr(epc, ' ', static_cast<std::size_t>(end - epc)));
-        if (!space) return;
-        std::string tid(space + 1, end);
-        if (tid == "-") tid.clear();
-        if (waiting_.empty()) waitingSinceMs_ = steadyMs();
-        ++metrics_.readers[w.reader->name].reads;
-        w.tracker->read(std::string(epc, space), tid, atMs, waiting_);
-    } else if (size >= 2 && text[0] == 'S' && text[1] == ' ') {
-        const std::string rest(text + 2, size - 2);
-        const auto space = rest.find(' ');
-        const std::string state = rest.substr(0, space);
-        const std::string detail = space == std::string::npos ? "" : rest.substr(space + 1);
-        if (state == "connecting" && w.wasOnline) ++metrics_.readers[w.reader->name].reconnects;
-        if (state == "online") w.wasOnline = true;
-        if (state == "connecting" && w.state == "online") logLine("reader " + w.reader->name + ": " + detail);
-        setState(w, state, detail);
-    } else if (size >= 2 && text[0] == 'A' && text[1] == ' ' && dash_) {
+    // "<kind> <reader> ...": every line but an answer names its reader.
+    const char* end = text + size;
+    if (size < 2 || text[1] != ' ') return;
+    if (text[0] == 'A' && dash_) {
         // A <id> <answer>
         char* p = nullptr;
         const unsigned long long id = std::strtoull(text + 2, &p, 10);
-        const char* end = text + size;
         if (p < end && *p == ' ') dash_->answer(id, std::string(static_cast<const char*>(p) + 1, end));
+        return;
+    }
+    const char* name = text + 2;
+    const char* space = static_cast<const char*>(std::memchr(name, ' ', static_cast<std::size_t>(end - name)));
+    ReaderState* r = space ? w.reader(name, static_cast<std::size_t>(space - name)) : nullptr;
+    if (!r) return;
+    const char* rest = space + 1;
+    if (text[0] == 'R') {
+        // R <reader> <unix ms> <epc> <tid or ->
+        char* p = nullptr;
+        const long long atMs = std::strtoll(rest, &p, 10);
+        if (p >= end || *p != ' ') return;
+        const char* epc = p + 1;
+        const char* gap = static_cast<const char*>(std::memchr(epc, ' ', static_cast<std::size_t>(end - epc)));
+        if (!gap) return;
+        std::string tid(gap + 1, end);
+        if (tid == "-") tid.clear();
+        if (waiting_.empty()) waitingSinceMs_ = steadyMs();
+        ++metrics_.readers[r->config->name].reads;
+        r->tracker->read(std::string(epc, gap), tid, atMs, waiting_);
+    } else if (text[0] == 'S') {
+        // S <reader> <state> <detail>
+        const std::string line(rest, end);
+        const auto gap = line.find(' ');
+        const std::string state = line.substr(0, gap);
+        const std::string detail = gap == std::string::npos ? "" : line.substr(gap + 1);
+        // A link lost after being online; not each attempt to get it back.
+        if (state == "connecting" && r->state == "online") {
+            ++metrics_.readers[r->config->name].reconnects;
+            logLine("reader " + r->config->name + ": " + detail);
+        }
+        setState(*r, state, detail);
     }
 }
 
-// Operations asked for over HTTP go to their reader's worker, which runs them
-// between its rounds and answers on the same channel.
+// Operations asked for over HTTP go to the worker of their reader, which
+// runs them between its rounds and answers on the same channel.
 void Supervisor::forward() {
-    for (const Dashboard::Request& r : dash_->takeRequests()) {
-        Worker* w = nullptr;
-        for (Worker& candidate : workers_)
-            if (candidate.reader->name == r.reader) w = &candidate;
+    for (const Dashboard::Request& request : dash_->takeRequests()) {
+        const Worker* w = nullptr;
+        for (const Worker& candidate : workers_)
+            for (const ReaderState* r : candidate.readers)
+                if (r->config->name == request.reader) w = &candidate;
         if (!w || w->fd < 0) {
-            dash_->answer(r.id, "err -1 -1 the reader is not connected");
+            dash_->answer(request.id, "err -1 -1 the reader is not connected");
             continue;
         }
-        const std::string text = "C " + std::to_string(r.id) + " " + r.line + "\n";
+        const std::string text = "C " + std::to_string(request.id) + " " + request.reader + " " + request.line + "\n";
         const ssize_t n = ::send(w->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n != static_cast<ssize_t>(text.size())) dash_->answer(r.id, "err -1 -1 the reader's worker is busy; try again");
+        if (n != static_cast<ssize_t>(text.size())) dash_->answer(request.id, "err -1 -1 the reader's worker is busy; try again");
     }
 }
 
-void Supervisor::setState(Worker& w, const std::string& state, const std::string& detail) {
-    if (state == w.state && detail == w.detail) return;
-    if (state != w.state) w.sinceMs = unixMs();
-    w.state = state;
-    w.detail = detail;
-    if (dash_) dash_->readerState(w.reader->name, state, w.sinceMs, detail);
-    metrics_.readers[w.reader->name].state = state;
-    publishState(w);
+void Supervisor::setState(ReaderState& r, const std::string& state, const std::string& detail) {
+    if (state == r.state && detail == r.detail) return;
+    if (state != r.state) r.sinceMs = unixMs();
+    r.state = state;
+    r.detail = detail;
+    if (dash_) dash_->readerState(r.config->name, state, r.sinceMs, detail);
+    metrics_.readers[r.config->name].state = state;
+    publishState(r);
 }
 
-void Supervisor::publishState(const Worker& w) {
+void Supervisor::publishState(const ReaderState& r) {
     nlohmann::json j;
-    j["state"] = w.state;
-    j["since"] = rfc3339(w.sinceMs);
-    j["detail"] = w.detail;
+    j["state"] = r.state;
+    j["since"] = rfc3339(r.sinceMs);
+    j["detail"] = r.detail;
     int mid = 0;
-    mqtt_.publish(config_.prefix + "/" + config_.id + "/" + w.reader->name + "/status", j.dump(), true, &mid);
+    mqtt_.publish(config_.prefix + "/" + config_.id + "/" + r.config->name + "/status", j.dump(), true, &mid);
 }
 
 void Supervisor::connected() {
@@ -338,7 +415,9 @@ void Supervisor::connected() {
     commit(true);
     inflight_.clear();
     cursor_ = 0;
-    for (const Worker& w : workers_) publishState(w);
+    // Every reader's retained status anew: what a gateway that vanished
+    // left there is stale.
+    for (const ReaderState& r : readers_) publishState(r);
 }
 
 void Supervisor::acked(int mid) {
@@ -361,15 +440,21 @@ void Supervisor::count(const std::vector<TagEvent>& events) {
 }
 
 void Supervisor::commit(bool force) {
-    if (waiting_.empty() && acked_.empty()) return;
     const std::int64_t now = steadyMs();
+    // Tags only read since they were stored go along at most every presenceEveryMs_.
+    const bool presenceDue = now - presenceFlushedMs_ >= presenceEveryMs_;
+    bool presence = !presence_.empty();
+    for (const ReaderState& r : readers_) presence = presence || r.tracker->changed();
+    if (waiting_.empty() && acked_.empty() && !presence) return;
     if (!force) {
         const bool due = (!waiting_.empty() && (now - waitingSinceMs_ >= config_.commitMs || waiting_.size() >= kCommitBatch)) ||
-                         (!acked_.empty() && now - committedMs_ >= config_.commitMs);
+                         (!acked_.empty() && now - committedMs_ >= config_.commitMs) || (presence && presenceDue);
         if (!due || now < spoolRetryAtMs_) return;
     }
+    // Taken now, each event's change goes into the same transaction as the event.
+    for (ReaderState& r : readers_) r.tracker->takeChanges(force || presenceDue, presence_);
     try {
-        Spool::Commit c = spool_.commit(waiting_, config_.id, acked_, unixMs());
+        Spool::Commit c = spool_.commit(waiting_, config_.id, acked_, unixMs(), presence_);
         metrics_.commitSeconds += static_cast<double>(steadyMs() - now) / 1000.0;
         ++metrics_.commits;
         count(waiting_);
@@ -384,7 +469,9 @@ void Supervisor::commit(bool force) {
         metrics_.spoolError.clear();
         waiting_.clear();
         acked_.clear();
+        presence_.clear();
         committedMs_ = now;
+        if (force || presenceDue) presenceFlushedMs_ = now;
     } catch (const SpoolError& e) {
         ++metrics_.spoolErrors;
         if (metrics_.spoolError != e.what())
@@ -400,6 +487,16 @@ void Supervisor::commit(bool force) {
             metrics_.dropped += over;
             logLine("spool unwritable: dropped " + std::to_string(over) + " oldest unstored events");
         }
+        // Only the last change of each tag matters: the held changes stay
+        // as many as the tags, however long the spool stays unwritable.
+        std::unordered_map<std::string, std::size_t> last;
+        for (std::size_t i = 0; i < presence_.size(); ++i)
+            last[presence_[i].reader + ' ' + presence_[i].tag.epc + '/' + presence_[i].tag.tid] = i;
+        std::vector<PresenceChange> kept;
+        for (std::size_t i = 0; i < presence_.size(); ++i)
+            if (last[presence_[i].reader + ' ' + presence_[i].tag.epc + '/' + presence_[i].tag.tid] == i)
+                kept.push_back(std::move(presence_[i]));
+        presence_ = std::move(kept);
     }
     metrics_.spoolDepth = spool_.depth();
     metrics_.held = static_cast<std::int64_t>(waiting_.size());
@@ -440,9 +537,9 @@ void Supervisor::render(bool force) {
     pages_.set(metrics_.prometheus(config_.id), std::move(health), status);
     if (dash_) {
         std::map<std::string, Dashboard::Counters> counters;
-        for (const Worker& w : workers_) {
-            const ReaderMetrics& m = metrics_.readers[w.reader->name];
-            counters[w.reader->name] = {m.reads, m.reconnects, m.restarts, w.tracker->inView()};
+        for (const ReaderState& r : readers_) {
+            const ReaderMetrics& m = metrics_.readers[r.config->name];
+            counters[r.config->name] = {m.reads, m.reconnects, m.restarts, r.tracker->inView()};
         }
         dash_->sample(unixMs(), counters);
     }
@@ -458,9 +555,10 @@ int Supervisor::run() {
     sigaction(SIGCHLD, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     startHttp();
-    logLine("gateway " + config_.id + " starting: " + std::to_string(workers_.size()) + " reader(s), spool " +
+    logLine("gateway " + config_.id + " starting: " + std::to_string(readers_.size()) + " reader(s), " +
+            std::to_string(workers_.size()) + " worker(s), spool " +
             config_.spool + " holds " + std::to_string(spool_.depth()) + " unacknowledged event(s), next seq " +
-            std::to_string(spool_.nextSeq()));
+            std::to_string(spool_.nextSeq()) + ", " + std::to_string(restored_) + " tag(s) in view carried over");
     for (Worker& w : workers_) start(w);
     render(true);
 
@@ -504,9 +602,9 @@ int Supervisor::run() {
             if (mqtt_.socket() == mqttFd && (fds[mqttAt].revents & POLLOUT)) mqtt_.writable();
         }
         const std::int64_t now = unixMs();
-        for (Worker& w : workers_) {
+        for (ReaderState& r : readers_) {
             const std::size_t before = waiting_.size();
-            w.tracker->tick(now, waiting_);
+            r.tracker->tick(now, waiting_);
             if (before == 0 && !waiting_.empty()) waitingSinceMs_ = steadyMs();
         }
         mqtt_.service();
@@ -558,9 +656,10 @@ void Supervisor::shutdown() {
         }
         mqtt_.service();
     }
-    for (Worker& w : workers_) setState(w, "offline", "gateway stopped");
-    commit(true);
+    for (ReaderState& r : readers_) setState(r, "offline", "gateway stopped");
     mqtt_.close(1000);
+    // The acknowledgements that came in while closing, and the tags in view.
+    commit(true);
     if (http_) {
         dash_->stop();
         http_->stop();

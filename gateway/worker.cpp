@@ -1,14 +1,18 @@
 #include "gateway/worker.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <thread>
+#include <deque>
+#include <optional>
+#include <sstream>
 
 #include "gateway/log.h"
 #include "gateway/operation.h"
@@ -28,13 +32,22 @@ std::int64_t unixMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-// Sleeps up to `ms`, waking early when asked to stop.
-void rest(int ms) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!stopRequested && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(std::chrono::milliseconds(20),
-                                                                     until - std::chrono::steady_clock::now()));
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
+
+constexpr int kMinBackoffMs = 250;
+constexpr int kMaxBackoffMs = 30000;
+
+// One reader of the link, and where the worker stands with it.
+struct Turn {
+    explicit Turn(const ReaderConfig& config) : source(config) {}
+    ReaderSource source;
+    std::int64_t dueMs = 0;  // its next round, or its next attempt to reach it
+    int backoffMs = kMinBackoffMs;
+    bool tried = false;   // asked since the link was opened
+    std::string logged;   // the failure last logged: a reader away for long logs it once
+};
 
 class Channel {
 public:
@@ -50,16 +63,18 @@ public:
         }
         return true;
     }
-    bool state(const char* state, const std::string& detail) {
-        std::string line = std::string("S ") + state + " " + detail;
+    bool state(const Turn& turn, const char* state, const std::string& detail) {
+        std::string line = "S " + turn.source.config().name + " " + state + " " + detail;
         for (char& c : line)
             if (c == '\n') c = ' ';
         return send(line + "\n");
     }
 
-    // Requests the supervisor sent ("C <id> <request>"), answered at once:
-    // by `reader` when it is open, else refused as offline.
-    bool serve(morvent::Reader* reader, const char* refusal = "the reader is not connected") {
+    // Waits at most `ms` for requests ("C <id> <reader> <request>") and
+    // answers each at once, by its reader when that is attached.
+    bool serve(std::deque<Turn>& turns, int ms) {
+        pollfd p{fd_, POLLIN, 0};
+        if (ms > 0 && poll(&p, 1, ms) <= 0) return true;  // nothing, or a signal to look at
         char buffer[4096];
         for (;;) {
             const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -74,15 +89,13 @@ public:
         }
         std::size_t at = 0;
         for (std::size_t end; (end = input_.find('\n', at)) != std::string::npos; at = end + 1) {
-            const std::string request = input_.substr(at, end - at);
-            if (request.rfind("C ", 0) != 0) continue;
-            const std::size_t space = request.find(' ', 2);
-            if (space == std::string::npos) continue;
-            const std::string id = request.substr(2, space - 2);
-            std::string answer = reader ? runOperation(*reader, request.substr(space + 1))
-                                        : std::string("err -1 -1 ") + refusal;
-            for (char& c : answer)
-                if (c == '\n') c = ' ';
+            std::istringstream request(input_.substr(at, end - at));
+            std::string c, id, name, operation;
+            if (!(request >> c >> id >> name) || c != "C") continue;
+            std::getline(request >> std::ws, operation);
+            std::string answer = this->answer(turns, name, operation);
+            for (char& ch : answer)
+                if (ch == '\n') ch = ' ';
             if (!send("A " + id + " " + answer + "\n")) return false;
         }
         input_.erase(0, at);
@@ -90,14 +103,28 @@ public:
     }
 
 private:
+    static std::string answer(std::deque<Turn>& turns, const std::string& name, const std::string& operation) {
+        for (Turn& t : turns) {
+            if (t.source.config().name != name) continue;
+            if (!t.source.attached()) return "err -1 -1 the reader is not connected";
+            // In active mode the reader sends on its own; commands wait for poll mode.
+            if (t.source.config().active)
+                return "err -1 -1 the reader runs in active mode: tag and reader operations need mode = \"poll\"";
+            return runOperation(*t.source.reader(), operation);
+        }
+        return "err -1 -1 no reader " + name + " on this link";
+    }
+
     int fd_;
     std::string input_;
 };
 
 }  // namespace
 
-int runWorker(const ReaderConfig& reader, int fd) {
-    setLogTag("morventd[" + reader.name + "]");
+int runWorker(const std::vector<ReaderConfig>& readers, int fd) {
+    const ReaderConfig& first = readers.front();
+    const bool bus = readers.size() > 1;
+    setLogTag("morventd[" + (bus ? first.port() : first.name) + "]");
     struct sigaction stop {};
     stop.sa_handler = onStop;
     sigaction(SIGTERM, &stop, nullptr);
@@ -108,49 +135,93 @@ int runWorker(const ReaderConfig& reader, int fd) {
     if (getppid() == 1) return 1;
 
     Channel channel(fd);
-    ReaderSource source(reader);
+    std::deque<Turn> turns;
+    for (const ReaderConfig& r : readers) turns.emplace_back(r);
+    // On a bus every line of the log names its reader.
+    auto who = [&](const Turn& t) { return bus ? t.source.config().name + ": " : std::string(); };
+    std::optional<morvent::Reader> link;
+    std::int64_t linkRetryAtMs = 0;
+    int linkBackoffMs = kMinBackoffMs;
+    std::string linkLogged;
     std::vector<TagRead> reads;
     std::string line;
-    int backoffMs = 250;
-    std::string detail = reader.link();
-    std::string lastLogged;
+    for (const Turn& t : turns)
+        if (!channel.state(t, "connecting", first.link())) return 1;
     while (!stopRequested) {
-        if (!channel.state("connecting", detail)) return 1;
-        if (!source.open()) {
-            detail = source.lastError();
-            if (!channel.serve(nullptr)) return 1;
-            if (detail != lastLogged) logLine(detail + "; retrying");
-            lastLogged = detail;
-            rest(backoffMs);
-            backoffMs = std::min(30000, backoffMs * 2);
+        const std::int64_t now = steadyMs();
+        if (!link) {
+            if (now < linkRetryAtMs) {
+                if (!channel.serve(turns, static_cast<int>(std::min<std::int64_t>(100, linkRetryAtMs - now)))) return 1;
+                continue;
+            }
+            std::string error;
+            link = openLink(first, &error);
+            if (!link) {
+                if (error != linkLogged) logLine(error + "; retrying");
+                linkLogged = error;
+                for (const Turn& t : turns)
+                    if (!channel.state(t, "connecting", error)) return 1;
+                linkRetryAtMs = now + linkBackoffMs;
+                linkBackoffMs = std::min(kMaxBackoffMs, linkBackoffMs * 2);
+                continue;
+            }
+            linkLogged.clear();
+            for (Turn& t : turns) t.dueMs = now, t.backoffMs = kMinBackoffMs, t.tried = false;
+        }
+        // The reader whose turn is due first; on a tie, the first in the file.
+        Turn& t = *std::min_element(turns.begin(), turns.end(), [](const Turn& a, const Turn& b) { return a.dueMs < b.dueMs; });
+        if (t.dueMs > now) {
+            if (!channel.serve(turns, static_cast<int>(std::min<std::int64_t>(100, t.dueMs - now)))) return 1;
             continue;
         }
-        backoffMs = 250;
-        lastLogged.clear();
-        logLine("online: " + reader.link() + (reader.active ? ", active mode" : ", poll mode"));
-        if (!channel.state("online", reader.link())) return 1;
-        while (!stopRequested) {
+        const ReaderConfig& r = t.source.config();
+        if (!t.source.attached()) {
+            t.tried = true;
+            if (t.source.attach(*link)) {
+                t.backoffMs = kMinBackoffMs;
+                t.logged.clear();
+                logLine(who(t) + "online: " + r.link() + (r.address != 0xFF ? ", address " + std::to_string(r.address) : "") +
+                        (r.active ? ", active mode" : ", poll mode"));
+                if (!channel.state(t, "online", r.link())) return 1;
+            } else {
+                if (t.source.lastError() != t.logged) logLine(who(t) + t.source.lastError() + "; retrying");
+                t.logged = t.source.lastError();
+                if (!channel.state(t, "connecting", t.source.lastError())) return 1;
+                t.dueMs = now + t.backoffMs;
+                t.backoffMs = std::min(kMaxBackoffMs, t.backoffMs * 2);
+            }
+        } else {
             reads.clear();
-            const ReaderSource::Result result = source.round(reads);
+            const ReaderSource::Result result = t.source.round(reads);
             if (!reads.empty()) {
-                const std::string at = std::to_string(unixMs());
+                const std::string at = " " + std::to_string(unixMs()) + " ";
                 line.clear();
-                for (const TagRead& r : reads) line += "R " + at + " " + r.epc + " " + (r.tid.empty() ? "-" : r.tid) + "\n";
+                for (const TagRead& read : reads)
+                    line += "R " + r.name + at + read.epc + " " + (read.tid.empty() ? "-" : read.tid) + "\n";
                 if (!channel.send(line)) return 1;
             }
-            if (result == ReaderSource::Result::LinkLost) break;
-            // In active mode the reader sends on its own; commands wait for poll mode.
-            if (!(reader.active ? channel.serve(nullptr, "the reader runs in active mode: tag and reader operations need mode = \"poll\"")
-                                : channel.serve(source.reader())))
-                return 1;
-            if (!reader.active && reader.pollIntervalMs) rest(reader.pollIntervalMs);
+            if (result == ReaderSource::Result::LinkLost) {
+                const std::string detail = "link lost: " + t.source.lastError();
+                logLine(who(t) + detail + "; reconnecting");
+                t.source.detach();
+                if (!channel.state(t, "connecting", detail)) return 1;
+                t.dueMs = now + t.backoffMs;
+            } else {
+                // A link that works again retries at once when it is next lost.
+                linkBackoffMs = kMinBackoffMs;
+                t.dueMs = r.active ? now : steadyMs() + r.pollIntervalMs;
+            }
         }
-        if (stopRequested) break;
-        detail = "link lost: " + source.lastError();
-        logLine(detail + "; reconnecting");
-        source.close();
+        // No reader answers any more: the link itself is opened anew (a
+        // connection dropped, a device unplugged and back).
+        if (std::all_of(turns.begin(), turns.end(), [](const Turn& x) { return x.tried && !x.source.attached(); })) {
+            link.reset();
+            linkRetryAtMs = now + linkBackoffMs;
+            linkBackoffMs = std::min(kMaxBackoffMs, linkBackoffMs * 2);
+        }
+        if (!channel.serve(turns, 0)) return 1;
     }
-    source.close();
+    for (Turn& t : turns) t.source.detach();
     return 0;
 }
 

@@ -1,16 +1,23 @@
-// A worker: one process per reader, so that readers run in parallel (the
+// A worker: one process per link, so that readers run in parallel (the
 // core's link lock is per process) and a reader that hangs or crashes takes
-// nothing else with it. It opens its reader, reconnects with a capped
-// back-off, and sends the supervisor lines on `fd`:
-//   S <online|connecting|offline> <detail>
-//   R <unix ms> <epc hex> <tid hex or ->
+// nothing else with it. The link is one TCP reader, or one serial device
+// with one reader or several on an RS-485 bus, which the worker reads in
+// turns, each at its own address. It opens the link, reconnects with a
+// capped back-off, and sends the supervisor lines on `fd`, each naming the
+// reader it is about:
+//   S <reader> <online|connecting|offline> <detail>
+//   R <reader> <unix ms> <epc hex> <tid hex or ->
+// and answers the operations the supervisor forwards (see operation.h).
 #pragma once
+
+#include <vector>
 
 #include "gateway/reader_config.h"
 
 namespace morventd {
 
 // Runs until SIGTERM/SIGINT, or until the supervisor goes away. Exit status.
-int runWorker(const ReaderConfig& reader, int fd);
+// `readers` share one link (ReaderConfig::port()).
+int runWorker(const std::vector<ReaderConfig>& readers, int fd);
 
 }  // namespace morventd

@@ -75,13 +75,18 @@ SteadyClock::duration inventoryAirTime(const Settings& s, unsigned tags) {
     return std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double, std::milli>(ms));
 }
 
+void load(ReaderModel& model, const Scenario& scenario) {
+    model.gen2Tags() = scenario.gen2;
+    model.tags6B() = scenario.tags6B;
+    model.setPopulation(scenario.population);
+}
+
 }  // namespace
 
 ReaderHost::ReaderHost(HostOptions options)
     : options_(std::move(options)), model_(options_.scenario.settings), faults_(options_.scenario.faults) {
-    model_.gen2Tags() = options_.scenario.gen2;
-    model_.tags6B() = options_.scenario.tags6B;
-    model_.setPopulation(options_.scenario.population);
+    load(model_, options_.scenario);
+    for (const Scenario& other : options_.busReaders) load(busModels_.emplace_back(other.settings), other);
     lineBitRate_ = bitRateOfCode(options_.scenario.settings.baudCode);
     ptyLinkState_.pty = true;
     try {
@@ -268,8 +273,15 @@ void ReaderHost::serve(Link& link, const Request& request) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         reply = model_.handle(request);
+        const ReaderModel* answering = &model_;
+        for (ReaderModel& other : busModels_) {
+            if (!link.pty) break;
+            std::optional<Reply> r = other.handle(request);
+            if (!reply && r) reply = std::move(r), answering = &other;
+        }
         if (reply) chunks = faults_.shape(reply->wire);
-        if (reply && options_.pacing && isInventory(request.command)) airTime = inventoryAirTime(model_.settings(), reply->singulated);
+        if (reply && options_.pacing && isInventory(request.command))
+            airTime = inventoryAirTime(answering->settings(), reply->singulated);
     }
     if (!reply) return;
     const auto perByte = link.pty ? byteTime() : std::chrono::nanoseconds::zero();

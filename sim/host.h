@@ -7,9 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/scenario.h"
 
@@ -25,6 +27,11 @@ struct HostOptions {
     // byte, both ways) and an inventory takes its air time. Off, answers go
     // out at once, for tests that only look at content.
     bool pacing = false;
+    // More readers on the pty, as on an RS-485 bus: every reader hears every
+    // request and the one it addresses answers. A broadcast (0xFF) is acted
+    // on by all and answered by the first, where on a wire the answers would
+    // collide. Only the first sends active-mode rounds.
+    std::vector<Scenario> busReaders;
 };
 
 class ReaderHost {
@@ -77,6 +84,7 @@ private:
     HostOptions options_;
     std::mutex mutex_;
     ReaderModel model_;
+    std::deque<ReaderModel> busModels_;  // the other readers on the pty
     FaultInjector faults_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};

@@ -1,4 +1,5 @@
 // morvent-sim: simulated readers for development and tests without hardware.
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,8 @@ const char kUsage[] = R"(usage: morvent-sim [reader options] [--reader [reader o
 Runs simulated readers until interrupted. Each --reader starts the options of
 one more reader; the options before the first --reader describe the first.
 A reader given neither --tcp nor --pty gets both, on a free TCP port.
+Readers given the same --pty SYMLINK share that pty as an RS-485 bus: each
+needs its own --address, and only the first may have --tcp.
 
 Reader options:
   --tcp PORT            listen on 127.0.0.1:PORT (0 = a free port)
@@ -51,6 +54,7 @@ struct ReaderSpec {
     sim::HostOptions options;
     bool tcpGiven = false;
     bool ptyGiven = false;
+    std::size_t busOf = 0;  // shares the pty of reader busOf (from 1); 0: a host of its own
     // Flags win over the scenario file, whatever their order.
     std::vector<std::pair<std::string, std::string>> overrides;
 };
@@ -167,11 +171,28 @@ std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
         } else if (flag == "--scenario") spec.options.scenario = sim::loadScenario(value);
         else spec.overrides.emplace_back(flag, value);
     }
-    for (ReaderSpec& spec : specs) {
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        ReaderSpec& spec = specs[i];
         for (const auto& [flag, value] : spec.overrides) applyOverride(spec.options.scenario, flag, value);
         const bool neither = !spec.tcpGiven && !spec.ptyGiven;
         spec.options.tcp = spec.tcpGiven || neither;
         spec.options.pty = spec.ptyGiven || neither;
+        for (std::size_t j = 0; j < i && !spec.options.ptyLink.empty(); ++j) {
+            ReaderSpec& bus = specs[j];
+            if (bus.busOf || bus.options.ptyLink != spec.options.ptyLink) continue;
+            const std::string who = "reader " + std::to_string(i + 1) + " shares the pty of reader " + std::to_string(j + 1);
+            if (spec.tcpGiven) throw std::runtime_error(who + ": --tcp belongs to the first reader of a bus");
+            const sim::Settings& mine = spec.options.scenario.settings;
+            if (mine.baudCode != bus.options.scenario.settings.baudCode)
+                throw std::runtime_error(who + ": a bus has one line speed (--baud)");
+            std::vector<std::uint8_t> taken{bus.options.scenario.settings.address};
+            for (const sim::Scenario& other : bus.options.busReaders) taken.push_back(other.settings.address);
+            if (std::find(taken.begin(), taken.end(), mine.address) != taken.end())
+                throw std::runtime_error(who + ": its address is taken (give each reader on a bus its own --address)");
+            bus.options.busReaders.push_back(spec.options.scenario);
+            spec.busOf = j + 1;
+            break;
+        }
     }
     return specs;
 }
@@ -194,10 +215,16 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<sim::ReaderHost>> hosts;
     try {
         const std::vector<ReaderSpec> specs = parse(argc, argv, runFor);
+        std::vector<sim::ReaderHost*> hostOf;  // per reader
         for (std::size_t i = 0; i < specs.size(); ++i) {
-            hosts.push_back(std::make_unique<sim::ReaderHost>(specs[i].options));
-            std::cout << describe(i + 1, *hosts.back(), specs[i].options) << std::endl;
+            if (specs[i].busOf) {
+                hostOf.push_back(hostOf[specs[i].busOf - 1]);
+            } else {
+                hosts.push_back(std::make_unique<sim::ReaderHost>(specs[i].options));
+                hostOf.push_back(hosts.back().get());
+            }
         }
+        for (std::size_t i = 0; i < specs.size(); ++i) std::cout << describe(i + 1, *hostOf[i], specs[i].options) << std::endl;
     } catch (const std::exception& e) {
         std::cerr << "morvent-sim: " << e.what() << "\n";
         return 2;

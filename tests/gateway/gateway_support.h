@@ -52,6 +52,7 @@ public:
     int port() const { return port_; }
     void start();
     void stop();
+    std::string log() const { return process_.err(); }
 
 private:
     std::string dir_;

@@ -101,15 +101,25 @@ protected:
 };
 
 // Nothing fails: two gateways into one broker, each with two readers; every
-// event arrives exactly once, in order per reader, each gateway with its own seq.
+// event arrives exactly once, in order per reader, each gateway with its own
+// seq. A second instance on a spool in use is refused and disturbs nothing;
+// a clean stop leaves one "offline" and nothing amiss in the broker's log.
 TEST_F(GatewayTest, TwoGatewaysDeliverEveryEventExactlyOnceInOrder) {
     Subscriber sub(broker_->port(), "exactly-once");
     Sim a(dir_), b(dir_), c(dir_), d(dir_);
-    Process& g1 = startGateway(config("gw-1", {{"door-a", a.port()}, {"door-b", b.port()}}));
+    const std::string first = config("gw-1", {{"door-a", a.port()}, {"door-b", b.port()}});
+    Process& g1 = startGateway(first);
     Process& g2 = startGateway(config("gw-2", {{"shelf", c.port()}, {"gate", d.port()}}));
     ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw-1").size() > 100 && events(sub.messages(), "gw-2").size() > 100; },
                         20000))
         << g1.err() << g2.err();
+    Process again({MORVENTD_PATH, "--config", first}, dir_, "again");
+    EXPECT_EQ(again.stop(0, 10000), 1);
+    EXPECT_NE(again.err().find("spool " + spool("gw-1") + " is in use by another morventd, PID " + std::to_string(g1.pid())),
+              std::string::npos)
+        << again.err();
+    const std::size_t refused = events(sub.messages(), "gw-1").size();
+    EXPECT_TRUE(waitFor([&] { return events(sub.messages(), "gw-1").size() > refused + 50; }, 10000)) << g1.err();
     EXPECT_EQ(g1.stop(SIGTERM), 0) << g1.err();
     EXPECT_EQ(g2.stop(SIGTERM), 0) << g2.err();
     waitFor([] { return false; }, 300);  // the last messages reach the subscriber
@@ -120,10 +130,11 @@ TEST_F(GatewayTest, TwoGatewaysDeliverEveryEventExactlyOnceInOrder) {
     std::set<std::string> readers;
     for (const Event& e : events(messages, "gw-2")) readers.insert(e.reader);
     EXPECT_EQ(readers, (std::set<std::string>{"gate", "shelf"}));
-    std::string gatewayState;
+    std::string gatewayStates;
     for (const Message& m : messages)
-        if (m.topic == "t/gw-1/status") gatewayState = m.payload;
-    EXPECT_EQ(gatewayState, "offline");
+        if (m.topic == "t/gw-1/status") gatewayStates += m.payload + " ";
+    EXPECT_EQ(gatewayStates, "online offline ");
+    EXPECT_EQ(broker_->log().find("morventd-gw-1 disconnected due to"), std::string::npos) << broker_->log();
 }
 
 // The broker goes away for a while and comes back: events keep being spooled
@@ -145,27 +156,56 @@ TEST_F(GatewayTest, BrokerOutageLosesNothing) {
 }
 
 // SIGKILL mid-stream, then a restart: unacknowledged events go out again
-// with their original seq; no seq goes missing or names another event.
+// with their original seq; no seq goes missing or names another event. The
+// tags still in view continue without a second arrive, those that left
+// while the gateway was down depart, and every reader's status is new.
 TEST_F(GatewayTest, KilledGatewayResendsWithOriginalSeq) {
     Subscriber sub(broker_->port(), "killed");
-    Sim a(dir_), b(dir_);
-    const std::string cfg = config("gw", {{"door-a", a.port()}, {"door-b", b.port()}});
+    auto a = std::make_unique<Sim>(dir_), b = std::make_unique<Sim>(dir_);
+    const std::string cfg = config("gw", {{"door-a", a->port()}, {"door-b", b->port()}});
+    std::string text = slurp(cfg);
+    std::ofstream(cfg) << text.replace(text.find("depart_after_s = 1"), 18, "depart_after_s = 5");
     Process& first = startGateway(cfg);
     ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw").size() > 50; }, 20000)) << first.err();
     first.stop(SIGKILL);
     const std::uint64_t produced = readSpool(spool("gw")).nextSeq;
+    // Of door-b's five tags one stays.
+    const int port = b->port();
+    b.reset();
+    std::ofstream(dir_ + "/one.json") << R"({"gen2": [{"epc": "300011112222333344445555"}]})";
+    b = std::make_unique<Sim>(dir_, std::vector<std::string>{"--scenario", dir_ + "/one.json"}, port);
+    const std::size_t mark = sub.count();
     Process& second = startGateway(cfg);
+    // Seq by seq (a resent event counts once): reader/epc -> its event types.
+    auto types = [&] {
+        std::map<std::uint64_t, const Event*> bySeq;
+        const std::vector<Event> seen = events(sub.messages(), "gw");
+        for (const Event& e : seen) bySeq.emplace(e.seq, &e);
+        std::map<std::string, std::string> out;
+        for (const auto& [seq, e] : bySeq) {
+            const auto at = e->payload.find("\"epc\":\"") + 7;
+            out[e->reader + "/" + e->payload.substr(at, e->payload.find('"', at) - at)] += e->type.substr(0, 1);
+        }
+        return out;
+    };
     ASSERT_TRUE(waitFor(
         [&] {
-            for (const Event& e : events(sub.messages(), "gw"))
-                if (e.seq > produced + 20) return true;
-            return false;
+            std::size_t departed = 0;
+            for (const auto& [tag, t] : types()) departed += t.back() == 'd';
+            return readSpool(spool("gw")).nextSeq > produced + 20 && departed == 4;
         },
         20000))
         << second.err();
+    const auto m = sub.messages();
+    EXPECT_EQ(lastState(std::vector<Message>(m.begin() + static_cast<std::ptrdiff_t>(mark), m.end()), "t/gw/door-a/status"),
+              "online");
     EXPECT_EQ(second.stop(SIGTERM), 0);
     waitFor([] { return false; }, 300);
     expectNothingLost(events(sub.messages(), "gw"), "gw", false);
+    for (const auto& [tag, t] : types()) {
+        EXPECT_EQ(t.find('a', 1), std::string::npos) << tag << " arrived twice: " << t;
+        EXPECT_EQ(t.back() == 'd', tag.rfind("door-b/", 0) == 0 && tag != "door-b/300011112222333344445555") << tag << ": " << t;
+    }
 }
 
 // A worker killed is restarted and its reader comes back online; a reader
@@ -218,6 +258,9 @@ TEST_F(GatewayTest, WorkerAndReaderComeBack) {
     mark = sub.count();
     sim = std::make_unique<Sim>(dir_, std::vector<std::string>{}, port);
     ASSERT_TRUE(waitFor([&] { return lastState(since(), topic) == "online"; }, 40000)) << g.err();
+    // One link lost, however many attempts it took to get it back; a worker restart is not one.
+    page = client.Get("/metrics")->body;
+    EXPECT_NE(page.find("morventd_reader_reconnects_total{gateway=\"gw\",reader=\"door-a\"} 1\n"), std::string::npos) << page;
     EXPECT_EQ(g.stop(SIGTERM), 0);
 }
 
@@ -254,6 +297,40 @@ TEST_F(GatewayTest, ActiveSerialAndPollTcpReadersSeeTagsComeAndGo) {
         if (types.back() == 'd') ++complete;
     }
     EXPECT_GE(complete, 6u);
+}
+
+// Two readers at their own addresses on one pty, one worker taking turns:
+// each gives its own events and answers its own operations. A reader whose
+// device is missing says so by its configured path.
+TEST_F(GatewayTest, TwoAddressesOnOnePty) {
+    Subscriber sub(broker_->port(), "bus");
+    std::ofstream(dir_ + "/two.json") << R"({"gen2": [{"epc": "2222000000000002"}]})";
+    const std::string bus = dir_ + "/bus";
+    Sim sim(dir_, {"--pty", bus, "--address", "1", "--reader", "--pty", bus, "--address", "2", "--scenario", dir_ + "/two.json"});
+    const int http = freePort();
+    std::string readers;
+    for (const char* r : {"1", "2"})
+        readers += "[[reader]]\nname = \"bus-" + std::string(r) + "\"\nserial = \"" + bus + "\"\naddress = " + r + "\n";
+    Process& g = startGateway(config("gw", {}, readers + "[[reader]]\nname = \"gone\"\nserial = \"" + dir_ + "/nowhere\"\n", http));
+    auto epcs = [&](const std::string& reader) {
+        std::set<std::string> out;
+        for (const Event& e : events(sub.messages(), "gw")) {
+            const auto at = e.payload.find("\"epc\":\"") + 7;
+            if (e.reader == reader) out.insert(e.payload.substr(at, e.payload.find('"', at) - at));
+        }
+        return out;
+    };
+    ASSERT_TRUE(waitFor([&] { return epcs("bus-1").size() == 5 && epcs("bus-2").size() == 1; }, 20000)) << g.err();
+    EXPECT_EQ(epcs("bus-1").count("2222000000000002"), 0u);
+    EXPECT_EQ(epcs("bus-2"), std::set<std::string>{"2222000000000002"});
+    httplib::Client client("127.0.0.1", http);
+    const auto read = client.Post("/api/readers/bus-2/tags/read", R"({"bank":"epc","pointer":2,"words":4})", "application/json");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->body, "{\"data\":\"2222000000000002\",\"ok\":true}\n");
+    EXPECT_NE(g.err().find("cannot open serial " + dir_ + "/nowhere at 57600: no such device " + dir_ + "/nowhere"),
+              std::string::npos)
+        << g.err();
+    EXPECT_EQ(g.stop(SIGTERM), 0);
 }
 
 // The dashboard's API with two simulated readers: both online, a moving tag

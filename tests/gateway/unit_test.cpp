@@ -104,7 +104,14 @@ TEST(Config, RefusedWithTheLineAtFault) {
         {head + "[[reader]]\nname=\"a\"\ntcp=\"dock:6000\"\n", "f:5: reader 'a': tcp 'dock:6000'"},
         {head + "[[reader]]\nname=\"a\"\ncom=3\nbaud=12345\n", "f:6: baud must be"},
         {head + "[[reader]]\nname=\"a\"\ncom=3\ntcp=\"1.2.3.4:6000\"\n", "f:3: reader 'a' needs exactly one of"},
-        {head + "[[reader]]\nname=\"a\"\ncom=3\n[[reader]]\nname=\"b\"\ncom=3\n", "f:6: reader 'b': com 3 at 57600 is already used"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\n[[reader]]\nname=\"b\"\ncom=3\n",
+         "f:6: readers 'a' and 'b' share com 3: give each an address 0..254"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\naddress=1\n[[reader]]\nname=\"b\"\ncom=3\naddress=1\n",
+         "f:10: reader 'b': address 1 on com 3 is already reader 'a'"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\naddress=1\n[[reader]]\nname=\"b\"\ncom=3\naddress=2\nmode=\"active\"\n",
+         "f:11: readers 'a' and 'b' share com 3: mode = \"active\" needs a device of its own"},
+        {head + "[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:6000\"\n[[reader]]\nname=\"b\"\ntcp=\"1.2.3.4:6000\"\n",
+         "f:6: reader 'b': tcp 1.2.3.4:6000 is already used by reader 'a'"},
         {head + "[[reader]]\nname=\"a b\"\ncom=3\n", "f:4: reader name 'a b'"},
         {head + "[[reader]]\nname=\"a\"\ncom=3\nmode=\"push\"\n", "f:6: mode must be"},
         {head + "[events]\ndepart_after_s = \"soon\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: 'depart_after_s' must be"},
@@ -164,6 +171,48 @@ TEST_F(SpoolTest, SeqIsNeverReusedAcrossReopen) {
     ASSERT_EQ(rest.size(), 2u);
     EXPECT_EQ(rest[0].seq, 4u);
     EXPECT_EQ(s.fetch(4, 100).size(), 1u);
+}
+
+// The tags in view go to the spool with the events that change them (a tag
+// only read waits for a full take), survive a reopen and carry on: no second
+// arrive, and a tag quiet for the depart time departs, its row with it.
+TEST_F(SpoolTest, TagsInViewCarryOverAReopen) {
+    const std::string path = dir_ + "/s.db";
+    std::vector<TagEvent> out;
+    {
+        Spool s(path, 100);
+        EventTracker t("r", {5000, 3000, 1});
+        std::vector<PresenceChange> changes;
+        t.read("AA", "", 10'000, out);
+        t.read("BB", "01", 10'000, out);
+        t.read("AA", "", 10'500, out);
+        t.takeChanges(false, changes);  // the arrivals, as the tags are now
+        ASSERT_EQ(changes.size(), 2u);
+        EXPECT_EQ(changes[0].tag.lastSeenMs, 10'500);
+        s.commit(out, "g", {}, 0, changes);
+        t.read("BB", "01", 11'000, out);
+        changes.clear();
+        t.takeChanges(false, changes);
+        EXPECT_TRUE(changes.empty());
+        t.takeChanges(true, changes);
+        ASSERT_EQ(changes.size(), 1u);
+        s.commit({}, "g", {}, 0, changes);
+    }
+    Spool s(path, 100);
+    EventTracker t("r", {5000, 3000, 1});
+    for (const PresenceChange& p : s.presence()) t.restore(p.tag);
+    out.clear();
+    t.read("BB", "01", 12'000, out);
+    t.tick(13'500, out);
+    EXPECT_EQ(kinds(out), "depart:AA:1 ");
+    std::vector<PresenceChange> changes;
+    t.takeChanges(true, changes);
+    s.commit(out, "g", {}, 0, changes);
+    const auto left = s.presence();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].tag.tid, "01");
+    EXPECT_EQ(left[0].tag.lastSeenMs, 12'000);
+    EXPECT_EQ(left[0].tag.reads, 2u);
 }
 
 TEST_F(SpoolTest, PastMaxEventsTheOldestAreDroppedAndCounted) {
@@ -236,8 +285,9 @@ TEST(Records, InventoryRecordsAndActiveFrames) {
 
 namespace {
 
-// The supervisor hands each worker its reader on the command line.
-TEST(Config, WorkerArgumentsCarryTheWholeReader) {
+// The supervisor hands each worker the readers of its link on the command
+// line: a serial device named twice is one bus, one worker.
+TEST(Config, WorkerArgumentsCarryTheWholeBus) {
     const Config c = parseConfig(R"([gateway]
 id = "g"
 [[reader]]
@@ -245,7 +295,6 @@ name = "a"
 serial = "/dev/ttyUSB0"
 baud = 115200
 address = 3
-mode = "active"
 tid = true
 tid_address = 2
 tid_length = 4
@@ -254,14 +303,32 @@ mask_bank = "tid"
 mask_address = 8
 mask_bits = 12
 poll_interval_ms = 7
+[[reader]]
+name = "t"
+tcp = "10.0.0.5:6000"
+mode = "active"
+[[reader]]
+name = "b"
+serial = "/dev/ttyUSB0"
+baud = 115200
+address = 4
 )");
-    const ReaderConfig& r = c.readers.at(0);
-    const ReaderConfig back = fromWorkerArgs(workerArgs(r));
-    EXPECT_EQ(back.link(), r.link());
-    EXPECT_EQ(workerArgs(back), workerArgs(r));
-    EXPECT_EQ(back.maskBytes, (std::vector<std::uint8_t>{0xE2, 0xA0}));
-    EXPECT_EQ(back.maskBank, 2);
+    const auto links = c.links();
+    ASSERT_EQ(links.size(), 2u);
+    ASSERT_EQ(links[0].size(), 2u);
+    EXPECT_EQ(links[0][1]->name, "b");
+    const std::vector<ReaderConfig> back = fromWorkerArgs(workerArgs(links[0]));
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(workerArgs({&back[0], &back[1]}), workerArgs(links[0]));
+    EXPECT_EQ(back[0].maskBytes, (std::vector<std::uint8_t>{0xE2, 0xA0}));
+    EXPECT_EQ(back[0].maskBank, 2);
+    EXPECT_EQ(fromWorkerArgs(workerArgs(links[1])).at(0).active, true);
+    EXPECT_NE(c.summary().find("bus serial /dev/ttyUSB0 at 115200: one worker taking turns between 2 readers\n"
+                               "  reader a: address 3, poll mode, tid words 2+4"),
+              std::string::npos)
+        << c.summary();
     EXPECT_THROW(fromWorkerArgs({"--name", "a", "--tcp", "1.2.3.4:6000", "--colour", "red"}), std::invalid_argument);
+    EXPECT_THROW(fromWorkerArgs({"--name", "a", "--com", "3", "--name", "b", "--com", "4"}), std::invalid_argument);
 }
 
 }  // namespace
