@@ -109,7 +109,7 @@ bool decode(const std::uint8_t* epc, std::size_t size, Identity& id, Text& reaso
     if (size < least || size > most) {
         reason.add(scheme->name).add(" takes ").number(scheme->bits).add(" bits (").number(least);
         if (most != least) reason.add(" or ").number(most);
-        reason.add(" bytes); these are ").number(size).add(" bytes");
+        reason.add(" bytes); these are ").number(size).add(size == 1 ? " byte" : " bytes");
         return false;
     }
     id = Identity{};
