@@ -38,7 +38,7 @@
     X(WriteData_1G2) X(BlockWrite_1G2) X(WriteEPC_1G2) X(BlockErase_1G2) X(KillTag_1G2)                    \
     X(SetPrivacyByEPC_1G2) X(Lock_1G2) X(EASConfigure_1G2) X(BlockLock_1G2) X(SetPrivacyWithoutEPC_1G2)    \
     X(ResetPrivacy_1G2) X(CheckPrivacy_1G2) X(EASAlarm_1G2) X(InventorySingle_16B)                         \
-    X(InventoryMultiple_16B) X(ReadData_16B) X(WriteData_16B) X(Lock_16B) X(CheckLock_16B)
+    X(InventoryMultiple_16B) X(ReadData_16B) X(WriteData_16B) X(Lock_16B) X(CheckLock_16B) X(MorventEpcDecode)
 
 #define DECLARE_INT(name) JNIEXPORT jint JNICALL Java_Tessaly_##name(JNIEnv*, jclass, jintArray);
 #define DECLARE_ARRAY(name) JNIEXPORT jintArray JNICALL Java_Tessaly_##name(JNIEnv*, jclass, jintArray);
