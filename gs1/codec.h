@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "gs1/schemes.h"
 
@@ -25,12 +26,15 @@ public:
         }
         return *this;
     }
-    Text& add(const char* text) {
-        while (*text) add(*text++);
-        return *this;
-    }
+    Text& add(const char* text) { return add(text, std::strlen(text)); }
     Text& add(const char* text, std::size_t length) {
-        for (std::size_t i = 0; i < length; ++i) add(text[i]);
+        if (used_ + length < room_) {
+            std::memcpy(out_ + used_, text, length);
+            used_ += length;
+            out_[used_] = '\0';
+        } else {
+            for (std::size_t i = 0; i < length; ++i) add(text[i]);
+        }
         return *this;
     }
     Text& number(std::uint64_t value);
@@ -116,9 +120,11 @@ char checkDigit(const char* digits, std::size_t count);
 
 // 10^n for n up to 19.
 inline std::uint64_t pow10(unsigned n) {
-    std::uint64_t value = 1;
-    while (n-- > 0) value *= 10;
-    return value;
+    static constexpr std::uint64_t kPowers[20] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+        10000000ull, 100000000ull, 1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull,
+        10000000000000ull, 100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
+        1000000000000000000ull, 10000000000000000000ull};
+    return kPowers[n < 20 ? n : 19];
 }
 
 // "company prefix", or what a GID has in its place.

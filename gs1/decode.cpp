@@ -14,15 +14,15 @@ public:
     // The next `count` bits (at most 64) as a number; the caller keeps
     // within bits().
     std::uint64_t take(unsigned count) {
-        std::uint64_t value = 0;
-        while (count > 0) {
-            const unsigned offset = at_ & 7u, left = 8u - offset;
-            const unsigned n = count < left ? count : left;
-            const unsigned piece = (data_[at_ >> 3] >> (left - n)) & ((1u << n) - 1u);
-            value = value << n | piece;
-            count -= n;
-            at_ += n;
-        }
+        if (count == 0) return 0;
+        std::size_t byte = at_ >> 3;
+        const unsigned left = 8u - (at_ & 7u);  // bits of the first byte not yet read
+        at_ += count;
+        std::uint64_t value = data_[byte++] & (0xFFu >> (8u - left));
+        if (count <= left) return value >> (left - count);
+        count -= left;
+        for (; count >= 8; count -= 8) value = value << 8 | data_[byte++];
+        if (count > 0) value = value << count | data_[byte] >> (8u - count);
         return value;
     }
     // True when the bits up to `end` are all zero; reads them.

@@ -117,14 +117,13 @@ void addDigitalLink(Text& out, const Identity& id) {
 }  // namespace
 
 Text& Text::number(std::uint64_t value) {
-    char reversed[20];
-    unsigned n = 0;
+    char text[20];
+    unsigned at = sizeof text;
     do {
-        reversed[n++] = static_cast<char>('0' + value % 10);
+        text[--at] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    while (n > 0) add(reversed[--n]);
-    return *this;
+    return add(text + at, sizeof text - at);
 }
 
 Text& Text::digits(std::uint64_t value, unsigned count) {
