@@ -92,25 +92,17 @@ void addUri(Text& out, const Identity& id, bool tag) {
     }
 }
 
-void addElementString(Text& out, const Identity& id) {
+// The element string "(01)...(21)..." or the Digital Link
+// "https://id.gs1.org/01/.../21/...": the key's AI and value, then the serial's.
+void addAis(Text& out, const Identity& id, bool link) {
     const KeyInfo& key = id.key();
-    out.add('(').add(key.ai).add(')');
-    addKey(out, id, Escape::None);
-    if (key.serialJoined) addSerial(out, id, Escape::None);
+    const Escape escape = link ? Escape::Link : Escape::None;
+    out.add(link ? "https://id.gs1.org/" : "(").add(key.ai).add(link ? '/' : ')');
+    addKey(out, id, escape);
+    if (key.serialJoined) addSerial(out, id, escape);
     if (key.serialAi && serialShown(id)) {
-        out.add('(').add(key.serialAi).add(')');
-        addSerial(out, id, Escape::None);
-    }
-}
-
-void addDigitalLink(Text& out, const Identity& id) {
-    const KeyInfo& key = id.key();
-    out.add("https://id.gs1.org/").add(key.ai).add('/');
-    addKey(out, id, Escape::Link);
-    if (key.serialJoined) addSerial(out, id, Escape::Link);
-    if (key.serialAi && serialShown(id)) {
-        out.add('/').add(key.serialAi).add('/');
-        addSerial(out, id, Escape::Link);
+        out.add(link ? '/' : '(').add(key.serialAi).add(link ? '/' : ')');
+        addSerial(out, id, escape);
     }
 }
 
@@ -173,10 +165,10 @@ bool format(const Identity& id, Part part, Text& out) {
     case Part::Uri: addUri(out, id, false); return true;
     case Part::TagUri: addUri(out, id, true); return true;
     case Part::ElementString:
-        if (gs1Key) addElementString(out, id);
+        if (gs1Key) addAis(out, id, false);
         return gs1Key;
     case Part::DigitalLink:
-        if (gs1Key) addDigitalLink(out, id);
+        if (gs1Key) addAis(out, id, true);
         return gs1Key;
     case Part::KeyName:
         if (gs1Key) out.add(id.key().name);
