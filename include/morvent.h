@@ -528,8 +528,10 @@ MORVENT_API int TransparentCMD(unsigned char *readerAddress, unsigned char param
 /* ---- GS1 EPC identities ------------------------------------------------ */
 /* The EPC binary encodings of GS1 identities: SGTIN-96, SGTIN-198, SSCC-96,
  * SGLN-96, SGLN-195, GRAI-96, GRAI-170, GIAI-96, GIAI-202, GDTI-96,
- * GDTI-174, GSRN-96, GSRNP-96 and GID-96. These functions reach no reader:
- * they take no lock, allocate nothing and may be called from any thread.
+ * GDTI-174, GSRN-96, GSRNP-96 and GID-96 (the variable-length "+" schemes,
+ * SGTIN+ and the like, are not decoded: MORVENT_EPC_NOT_GS1). These
+ * functions reach no reader: they take no lock, allocate nothing and may be
+ * called from any thread.
  * Texts are ASCII and end with a zero byte, which the rooms count. Their
  * results are not reader statuses; their values lie above 0xFF. */
 
@@ -574,7 +576,8 @@ MORVENT_API int MorventEpcDecode(const unsigned char *epc, int epcBytes, int par
 
 /** Encodes `identity`: a pure-identity URI ("urn:epc:id:sgtin:0614141.812345.6789"),
  *  a tag URI ("urn:epc:tag:sgtin-96:3.0614141.812345.6789") or an element
- *  string ("(01)80614141123458(21)6789", spaces allowed between its AIs).
+ *  string ("(01)80614141123458(21)6789", spaces allowed between its AIs),
+ *  of at most 256 characters (spaces and line ends around it are dropped).
  *  `filter` 0..7, or -1 for the tag URI's (else 0); a GID takes -1 only.
  *  `bits` the scheme's length (96, 198, ...), or 0 for the tag URI's, else
  *  the shortest scheme that holds the identity. `companyPrefixDigits` 6..12
