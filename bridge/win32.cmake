@@ -11,7 +11,8 @@ add_library(tessaly_jni SHARED
   marshal.cpp
   port_methods.cpp
   config_methods.cpp
-  tag_methods.cpp)
+  tag_methods.cpp
+  epc_methods.cpp)
 # jni_md.h from cmake/jni-win64 comes before the JDK's own.
 target_include_directories(tessaly_jni PRIVATE
   ${PROJECT_SOURCE_DIR}/cmake/jni-win64 ${MORVENT_JNI_INCLUDE} ${PROJECT_SOURCE_DIR}/include)

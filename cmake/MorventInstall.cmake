@@ -15,6 +15,8 @@ install(TARGETS Morvent EXPORT MorventTargets
 install(TARGETS morvent_cpp EXPORT MorventTargets COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/morvent.h ${PROJECT_SOURCE_DIR}/include/morvent.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+# The C++ API's further headers (morvent/epc.hpp), which morvent.hpp includes.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/morvent DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 
 install(EXPORT MorventTargets NAMESPACE Morvent:: DESTINATION ${morvent_cmake_dir} COMPONENT dev)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/MorventConfig.cmake.in

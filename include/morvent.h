@@ -524,6 +524,77 @@ MORVENT_API int TransparentCMD(unsigned char *readerAddress, unsigned char param
                                unsigned char *responseLength, unsigned char *responseData,
                                int portIndex);
 
+
+/* ---- GS1 EPC identities ------------------------------------------------ */
+/* The EPC binary encodings of GS1 identities: SGTIN-96, SGTIN-198, SSCC-96,
+ * SGLN-96, SGLN-195, GRAI-96, GRAI-170, GIAI-96, GIAI-202, GDTI-96,
+ * GDTI-174, GSRN-96, GSRNP-96 and GID-96 (the variable-length "+" schemes,
+ * SGTIN+ and the like, are not decoded: MORVENT_EPC_NOT_GS1). These
+ * functions reach no reader: they take no lock, allocate nothing and may be
+ * called from any thread.
+ * Texts are ASCII and end with a zero byte, which the rooms count. Their
+ * results are not reader statuses; their values lie above 0xFF. */
+
+#define MORVENT_EPC_NOT_GS1  0x100 /**< decoding: the bytes are not a GS1 EPC; the text tells why */
+#define MORVENT_EPC_NO_PART  0x101 /**< decoding: the scheme has no such part (a GID has no element string); the text is empty */
+#define MORVENT_EPC_ROOM     0x102 /**< the text did not fit the room given; the text is empty */
+#define MORVENT_EPC_REFUSED  0x103 /**< encoding: the identity cannot be encoded; the message names the rule it breaks */
+
+/** A room that holds every text these functions write, zero byte included. */
+#define MORVENT_EPC_TEXT_ROOM  256
+/** The most bytes MorventEpcEncode writes: GIAI-202 in 13 words. */
+#define MORVENT_EPC_MAX_BYTES  26
+
+/* The parts of an identity (`part` of MorventEpcDecode), with the texts of
+ * the EPC 3074257BF7194E4000001A85. Raw parts (company prefix, reference,
+ * serial) are the values themselves; the URIs escape characters as %XX. */
+#define MORVENT_EPC_PART_SCHEME          0  /**< the scheme as tag URIs name it: "sgtin-96" */
+#define MORVENT_EPC_PART_FILTER          1  /**< the filter value: "3" (none: gid-96) */
+#define MORVENT_EPC_PART_URI             2  /**< the pure identity: "urn:epc:id:sgtin:0614141.812345.6789" */
+#define MORVENT_EPC_PART_TAG_URI         3  /**< "urn:epc:tag:sgtin-96:3.0614141.812345.6789" */
+#define MORVENT_EPC_PART_ELEMENT_STRING  4  /**< "(01)80614141123458(21)6789" (none: gid-96) */
+#define MORVENT_EPC_PART_DIGITAL_LINK    5  /**< "https://id.gs1.org/01/80614141123458/21/6789" (none: gid-96) */
+#define MORVENT_EPC_PART_KEY_NAME        6  /**< "GTIN"; also SSCC, GLN, GRAI, GIAI, GDTI, GSRN, GSRNP (none: gid-96) */
+#define MORVENT_EPC_PART_KEY             7  /**< the key, check digit included: "80614141123458" (a GRAI without its serial; none: gid-96) */
+#define MORVENT_EPC_PART_COMPANY_PREFIX  8  /**< "0614141"; gid-96: the general manager number */
+#define MORVENT_EPC_PART_REFERENCE       9  /**< "812345": item reference (indicator first), serial reference, location
+                                                 reference, asset type, individual asset reference, document type,
+                                                 service reference; gid-96: the object class */
+#define MORVENT_EPC_PART_SERIAL          10 /**< "6789"; an SGLN's extension (none: SSCC, GIAI, GSRN, GSRNP) */
+
+/** Decodes `epcBytes` bytes of an EPC (as an inventory gives them: the
+ *  scheme's bits, or the whole words that hold them) and writes one `part`
+ *  of its identity to `text` (room: `room` bytes; MORVENT_EPC_TEXT_ROOM
+ *  holds any part). Returns MORVENT_OK; MORVENT_EPC_NOT_GS1 with the reason
+ *  in `text` (an unknown header, a length that does not match the scheme,
+ *  a partition of 7, a field holding more digits than its partition allows,
+ *  a character GS1 does not allow, bits set where the scheme has none; cut
+ *  to the room); MORVENT_EPC_NO_PART; MORVENT_EPC_ROOM; MORVENT_PARAM_RANGE
+ *  for a null pointer, a negative epcBytes, a room below 1 or an unknown
+ *  part, with nothing written. */
+MORVENT_API int MorventEpcDecode(const unsigned char *epc, int epcBytes, int part, char *text, int room);
+
+/** Encodes `identity`: a pure-identity URI ("urn:epc:id:sgtin:0614141.812345.6789"),
+ *  a tag URI ("urn:epc:tag:sgtin-96:3.0614141.812345.6789") or an element
+ *  string ("(01)80614141123458(21)6789", spaces allowed between its AIs),
+ *  of at most 256 characters (spaces and line ends around it are dropped).
+ *  `filter` 0..7, or -1 for the tag URI's (else 0); a GID takes -1 only.
+ *  `bits` the scheme's length (96, 198, ...), or 0 for the tag URI's, else
+ *  the shortest scheme that holds the identity. `companyPrefixDigits` 6..12
+ *  says where an element string's company prefix ends; 0 for URIs (which
+ *  show it), else it must agree with the URI. On MORVENT_OK writes the EPC
+ *  in whole words to `epc` (room: MORVENT_EPC_MAX_BYTES), its size to
+ *  *epcBytes and an empty `message`. MORVENT_EPC_REFUSED: `message` (room:
+ *  `messageRoom` bytes, cut to it; MORVENT_EPC_TEXT_ROOM holds any message)
+ *  names the rule: a serial too long or too large, a leading zero a 96-bit
+ *  scheme cannot keep, a company prefix and reference of the wrong digits
+ *  together, a character outside GS1's set, a wrong check digit, a filter
+ *  or length that does not fit; `epc` and *epcBytes are not written.
+ *  MORVENT_PARAM_RANGE for a null pointer or a messageRoom below 1, with
+ *  nothing written. */
+MORVENT_API int MorventEpcEncode(const char *identity, int filter, int bits, int companyPrefixDigits,
+                                 unsigned char *epc, int *epcBytes, char *message, int messageRoom);
+
 #ifdef __cplusplus
 }
 #endif

@@ -17,6 +17,9 @@
 // inventory statuses and MORVENT_NO_TAG give a (possibly empty) tag list,
 // MORVENT_NO_DATA an empty byte vector. A command addressed to one tag that
 // is not in the field fails with MORVENT_NO_TAG.
+//
+// The GS1 identities of EPCs (morvent::Epc, decodeEpc, encodeEpc) are in
+// morvent/epc.hpp, included here; Tag::identity() leads to them.
 #ifndef MORVENT_HPP
 #define MORVENT_HPP
 
@@ -29,6 +32,7 @@
 #include <vector>
 
 #include "morvent.h"
+#include "morvent/epc.hpp"
 
 namespace morvent {
 
@@ -202,6 +206,8 @@ struct Tag {
     Bytes epc;
     Bytes tid;
     std::string epcHex() const { return hex(epc); }
+    // The GS1 identity of the EPC; tests false, with the reason, when the EPC is none.
+    Epc identity() const { return decodeEpc(epc); }
     bool operator==(const Tag& other) const { return epc == other.epc && tid == other.tid; }
 };
 

@@ -355,4 +355,31 @@ public final class Tessaly {
      * Result (2): status 0: {0, lock state}; otherwise {status, error code}.
      */
     public static native int[] CheckLock_6B(int[] in);
+
+    // ---- GS1 EPC identities (no reader involved) --------------------------
+
+    /**
+     * Decodes an EPC and gives one part of its GS1 identity.
+     * Input: {part, byte count N (0..255; more: null), the N EPC bytes}.
+     * Parts: 0 scheme, 1 filter, 2 pure-identity URI, 3 tag URI, 4 element
+     * string, 5 Digital Link, 6 key name, 7 key, 8 company prefix, 9
+     * reference, 10 serial.
+     * Result (2 + L): {status, text length L, the L ASCII characters}.
+     * Status 0: the part; 0x100 (256): not a GS1 EPC, the text is the
+     * reason; 0x101 (257): the scheme has no such part, no text; 0xFF: an
+     * unknown part.
+     */
+    public static native int[] MorventEpcDecode(int[] in);
+
+    /**
+     * Encodes a pure-identity URI, a tag URI or an element string.
+     * Input: {filter (0..7, -1: the tag URI's, else 0), bits (96, 198, ...;
+     * 0: the tag URI's, else the shortest scheme that holds it), company
+     * prefix digits (6..12 for an element string, else 0)}; {@code identity}:
+     * the text (characters beyond ASCII, and zero characters, are refused).
+     * Result (3 + N + L): {status, byte count N, the N EPC bytes, message
+     * length L, the L ASCII characters}. Status 0: the EPC in whole words;
+     * 0x103 (259): refused, the message names the rule the identity breaks.
+     */
+    public static native int[] MorventEpcEncode(int[] in, String identity);
 }

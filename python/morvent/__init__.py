@@ -20,7 +20,7 @@ import time
 from dataclasses import dataclass, field
 from typing import Iterator, List, Optional, Tuple, Union
 
-from . import _core
+from . import _core, epc
 
 #: The kit's version; the same as the core's MorventVersion() it was made with.
 __version__ = "0.3.0"
@@ -141,6 +141,14 @@ class Tag:
 
     def __str__(self) -> str:
         return self.epc.hex().upper()
+
+    @property
+    def identity(self) -> Optional["epc.Epc"]:
+        """The GS1 identity of the EPC (:mod:`morvent.epc`), or None when it is none."""
+        try:
+            return epc.decode(self.epc)
+        except epc.NotGs1Error:
+            return None
 
 
 class _Any:

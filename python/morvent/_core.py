@@ -58,6 +58,8 @@ _SIGNATURES = {
     "MorventTagErrorName": (i32,),
     "MorventTagErrorText": (i32,),
     "MorventVersion": (),
+    "MorventEpcDecode": (pu8, i32, i32, ctypes.c_char_p, i32),
+    "MorventEpcEncode": (text, i32, i32, i32, pu8, pi32, ctypes.c_char_p, i32),
 }
 _TEXT = {"MorventStatusName", "MorventStatusText", "MorventTagErrorName", "MorventTagErrorText", "MorventVersion"}
 

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/allocations.h"
 #include "bench/bench_table.h"
 #include "link/crc.h"
 #include "morvent.h"
@@ -32,54 +33,12 @@
 
 extern char** environ;
 
-// ---- Allocation hook: every malloc of the thread that calls the library ----
-
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void __libc_free(void*);
-}
-
-namespace {
-thread_local bool countingAllocations = false;
-std::atomic<long> allocations{0};
-}  // namespace
-
-extern "C" {
-void* malloc(std::size_t size) {
-    if (countingAllocations) allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t n, std::size_t size) {
-    if (countingAllocations) allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, size);
-}
-void* realloc(void* p, std::size_t size) {
-    if (countingAllocations) allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, size);
-}
-void free(void* p) {
-    __libc_free(p);
-}
-}
-
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using benchtable::AllocationCount;
 
 benchtable::Options options;
-
-// Counts the allocations made on this thread while alive.
-class AllocationCount {
-public:
-    AllocationCount() : start_(allocations.load()) { countingAllocations = true; }
-    ~AllocationCount() { countingAllocations = false; }
-    long sinceStart() const { return allocations.load() - start_; }
-
-private:
-    long start_;
-};
 
 Bytes frame(Bytes body) {
     body.insert(body.begin(), static_cast<std::uint8_t>(body.size() + 2));

@@ -124,7 +124,7 @@ SERIAL_PORT, NET_PORT = 0xF0, 0xF1
 # Int methods 0..21 take address, values, port; array methods follow.
 for sel in range(0, 22):
     write("fuzz_bridge", f"int-{sel:02d}", bytes([sel]) + elements(0, 1, 2, 3, NET_PORT))
-for sel in range(22, 51):
+for sel in range(22, 52):
     write("fuzz_bridge", f"array-{sel:02d}", bytes([sel]) + elements(0, 0, 1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, SERIAL_PORT)
           + bytes(range(12)))
 # ReadData_G2 with W = 6 and a mask of 96 bits; Inventory_G2 with L = 0.
@@ -133,3 +133,15 @@ write("fuzz_bridge", "readdata-w6", bytes([31]) + elements(0, 6, *range(12), 3, 
 write("fuzz_bridge", "inventory-l0", bytes([30]) + elements(0, 0, 0, 0, 0, 0, 0, 0, 0, SERIAL_PORT) + bytes(range(8)))
 write("fuzz_bridge", "short-array", bytes([31]) + elements(0, 6, 1, 2))
 write("fuzz_bridge", "null-array", bytes([35, 0xFF, 0xFF]))
+
+# GS1 codec: 0x00 and EPC bytes to decode; 0x01, filter, length index,
+# company prefix digits and a text to encode.
+for name, epc in [("sgtin-96", "3074257BF7194E4000001A85"), ("sgtin-198", "3674257BF6B7A659B2C2BF10" + "0" * 28),
+                  ("giai-202", "3874257BF59B2C2BF1" + "0" * 34), ("gid-96", "355AB1C60003039000000190"),
+                  ("partition-7", "307C257BF7194E4000001A85")]:
+    write("fuzz_epc", f"decode-{name}", bytes([0]) + bytes.fromhex(epc))
+for name, text, digits in [("uri", "urn:epc:id:sgtin:0614141.812345.32a%2Fb", 0),
+                           ("tag-uri", "urn:epc:tag:sgln-195:3.0614141.12345.32a%2Fb", 0),
+                           ("element-string", "(8003)0061414112345232a/b", 7),
+                           ("gid", "urn:epc:id:gid:95100000.12345.400", 0)]:
+    write("fuzz_epc", f"encode-{name}", bytes([1, 0, 0, digits]) + text.encode())

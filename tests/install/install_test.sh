@@ -14,7 +14,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
-for file in include/morvent.h include/morvent.hpp lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
+for file in include/morvent.h include/morvent.hpp include/morvent/epc.hpp lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
             lib/cmake/Morvent/MorventConfig.cmake; do
   [ -e "$prefix/$file" ] || fail "$file not installed"
 done
@@ -85,6 +85,21 @@ if [ -e "$prefix/share/java/MorventExample.jar" ]; then
     { cat "$scratch/java.out"; fail "the Java example did not read back what it wrote"; }
 fi
 
+# The GS1 identity examples (no reader needed) on the installed headers, package and jars.
+expect_identity() {
+  grep -q 'urn:epc:id:sgtin:0614141.812345.6789' "$1" && grep -q 'encoded *3074257BF7194E4000001A85' "$1" &&
+    grep -q 'refused' "$1" || { cat "$1"; fail "$2 did not decode, encode and refuse as the GS1 example should"; }
+}
+"$scratch/cmake-consumer/epc" >"$scratch/epc-c.out" && expect_identity "$scratch/epc-c.out" "the C GS1 example"
+"$scratch/cpp-consumer/epc" >"$scratch/epc-cpp.out" && expect_identity "$scratch/epc-cpp.out" "the C++ GS1 example"
+PYTHONPATH=$site /usr/bin/python3 "$source/examples/python/epc.py" >"$scratch/epc-python.out"
+expect_identity "$scratch/epc-python.out" "the Python GS1 example"
+if [ -e "$prefix/share/java/MorventExample.jar" ]; then
+  java -Djava.library.path="$prefix/lib" -cp "$prefix/share/java/Tessaly.jar:$prefix/share/java/MorventExample.jar" \
+       com.example.Identity >"$scratch/epc-java.out" 2>&1
+  expect_identity "$scratch/epc-java.out" "the Java GS1 example"
+fi
+
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 cc -o "$scratch/list_tags_pc" "$source/examples/c/list_tags.c" $(pkg-config --cflags --libs morvent) \
    -Wl,-rpath,"$(pkg-config --variable=libdir morvent)"
@@ -93,4 +108,4 @@ expect_tag "$scratch/pkgconfig.out" "the pkg-config build"
 
 "$prefix/bin/morvent" --tcp "127.0.0.1:$port" inventory >"$scratch/tool.out"
 expect_tag "$scratch/tool.out" "the installed morvent"
-echo "install test: the C and C++ CMake consumers, the pkg-config consumer, the Python package (installed and from pip), the Java example and the installed tool listed the tags"
+echo "install test: the C and C++ CMake consumers, the pkg-config consumer, the Python package (installed and from pip), the Java example and the installed tool listed the tags; the GS1 examples ran in C, C++, Python and Java"

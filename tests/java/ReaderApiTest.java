@@ -6,6 +6,7 @@ import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
 import org.morvent.Bank;
+import org.morvent.Epc;
 import org.morvent.Hex;
 import org.morvent.Mask;
 import org.morvent.MorventException;
@@ -33,6 +34,7 @@ public final class ReaderApiTest {
             if (!m.find()) throw new IllegalStateException("morvent-sim did not start");
             int port = Integer.parseInt(m.group(1));
             check.group("status table", ReaderApiTest::statusTable);
+            check.group("GS1 identity", ReaderApiTest::identity);
             check.group("open, close, reopen", () -> lifecycle(port));
             check.group("errors", () -> errors(port));
             check.group("inventory and addressing", () -> addressing(port));
@@ -50,6 +52,22 @@ public final class ReaderApiTest {
             return e.status();
         }
         return Status.OK;
+    }
+
+    static void identity() {
+        byte[] example = Hex.parse("3074257BF7194E4000001A85");
+        Epc id = new Tag(example, new byte[0]).identity().orElseThrow();
+        check.that("URI", id.uri().equals("urn:epc:id:sgtin:0614141.812345.6789"), id.uri());
+        check.that("element string", id.elementString().orElse("").equals("(01)80614141123458(21)6789"), id.toString());
+        check.that("GTIN and filter", id.gtin().orElse("").equals("80614141123458") && id.filter().getAsInt() == 3, "");
+        check.bytes("encoded", example, Epc.encode(id.uri(), 3, 96));
+        check.that("not GS1", new Tag(EPC1, new byte[0]).identity().isEmpty(), "EPC1 decoded");
+        try {
+            Epc.encode("(01)80614141123459(21)6789", 0, 0, 7);
+            check.that("refused", false, "a wrong check digit was encoded");
+        } catch (Epc.EncodingException e) {
+            check.that("refusal", e.getMessage().contains("check digit is 9, it should be 8"), e.getMessage());
+        }
     }
 
     static void statusTable() {

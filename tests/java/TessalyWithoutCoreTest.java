@@ -30,8 +30,10 @@ public final class TessalyWithoutCoreTest {
             check.equal("CloseComPort", -1, Tessaly.CloseComPort());
             check.equal("CloseNetPort", -1, Tessaly.CloseNetPort(6000));
             check.equal("CloseSpecComPort", -1, Tessaly.CloseSpecComPort(1));
+            check.that("MorventEpcEncode", Tessaly.MorventEpcEncode(new int[] {0, 0, 0}, "urn:epc:id:gid:1.2.3") == null,
+                       "expected null");
         });
-        check.equal("methods covered", 57, arrayMethods.size() + intMethods.size() + 4);
+        check.equal("methods covered", 59, arrayMethods.size() + intMethods.size() + 5);
         check.finish();
     }
 
@@ -53,7 +55,7 @@ public final class TessalyWithoutCoreTest {
             Tessaly::EASAlarm_G2, Tessaly::InventorySingle_6B,
             Tessaly::InventoryMultiple_6B, Tessaly::ReadData_6B,
             Tessaly::WriteData_6B, Tessaly::Lock_6B,
-            Tessaly::CheckLock_6B);
+            Tessaly::CheckLock_6B, Tessaly::MorventEpcDecode);
     }
 
     private static List<ToIntFunction<int[]>> intMethods() {

@@ -42,6 +42,8 @@ has_file libmorvent0 "$lib/libMorvent.so.0"
 has_file libmorvent-dev "$lib/libMorvent.so"
 grep -q "$lib/libMorvent.so -> " <<<"$(contents libmorvent0)" && fail "libmorvent0 carries the development link"
 has_file libmorvent-dev usr/include/morvent.h
+has_file libmorvent-dev usr/include/morvent.hpp
+has_file libmorvent-dev usr/include/morvent/epc.hpp
 has_file libmorvent-dev "$lib/pkgconfig/morvent.pc"
 has_file libmorvent-dev "$lib/cmake/Morvent/MorventConfig.cmake"
 depends_on libmorvent-dev libmorvent0

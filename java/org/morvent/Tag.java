@@ -1,6 +1,7 @@
 package org.morvent;
 
 import java.util.Arrays;
+import java.util.Optional;
 
 /** A Gen2 tag from an inventory: its EPC and, when asked, its TID bytes. */
 public final class Tag {
@@ -16,6 +17,14 @@ public final class Tag {
     public byte[] tid() { return tid.clone(); }
     /** The EPC in upper-case hex. */
     public String epcHex() { return Hex.of(epc); }
+    /** The GS1 identity of the EPC; empty when the EPC is none ({@link Epc#decode} says why). */
+    public Optional<Epc> identity() {
+        try {
+            return Optional.of(Epc.decode(epc));
+        } catch (Epc.NotGs1Exception e) {
+            return Optional.empty();
+        }
+    }
 
     @Override public String toString() { return epcHex(); }
     @Override public boolean equals(Object other) {
