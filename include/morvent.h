@@ -449,9 +449,10 @@ MORVENT_API int SetTIDParameter(unsigned char *readerAddress, unsigned char tid1
                                 unsigned char tid2, int portIndex);
 
 /** Delivers the bytes the reader sent by itself, unparsed. Serial: what is
- *  queued, at most 50 bytes (the rest is discarded; room: 50 bytes).
- *  Network: waits up to 1 s, at most 8000 bytes (room: 8000 bytes).
- *  MORVENT_NO_DATA when nothing was read. */
+ *  queued, at most 50 bytes a call (room: 50 bytes); the rest stays queued,
+ *  in order, for the next call, so call again until MORVENT_NO_DATA to take
+ *  everything. Network: waits up to 1 s, at most 8000 bytes (room: 8000
+ *  bytes). MORVENT_NO_DATA when nothing was read. */
 MORVENT_API int ReadActiveModeData(unsigned char *data, int *count, int portIndex);
 
 /* ---- Clock, tag buffer, relay and GPIO --------------------------------- */
