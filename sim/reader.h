@@ -159,6 +159,8 @@ private:
     Tag6B* find6B(const std::uint8_t* uid);
     void remember(const Bytes& id, std::uint8_t type);
     std::vector<Bytes> inventoryFrames(const std::vector<Bytes>& records, std::uint8_t cmd);
+    void admit(const Bytes& epc, std::chrono::steady_clock::time_point leaves);
+    void leaveBy(std::chrono::steady_clock::time_point when);
 
     Reply inventory(const Request&);
     Reply singleInventory(const Request&);
