@@ -25,6 +25,9 @@ struct HostOptions {
     // byte, both ways) and an inventory takes its air time. Off, answers go
     // out at once, for tests that only look at content.
     bool pacing = false;
+    // A multi-frame answer in one write, once its last frame is ready,
+    // instead of frame by frame.
+    bool burst = false;
 };
 
 class ReaderHost {

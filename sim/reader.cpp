@@ -350,8 +350,11 @@ Reply ReaderModel::inventory(const Request& r) {
     }
     if (records.empty()) return answer(r, kNoTag);
     Reply reply;
-    for (const Bytes& frame : inventoryFrames(records, r.command))
+    unsigned found = 0;
+    for (const Bytes& frame : inventoryFrames(records, r.command)) {
         reply.wire.insert(reply.wire.end(), frame.begin(), frame.end());
+        reply.tagsByFrame.push_back(found += frame[5]);  // the frame's tag count
+    }
     reply.singulated = static_cast<unsigned>(records.size());
     return reply;
 }

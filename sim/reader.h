@@ -92,6 +92,10 @@ struct Reply {
     unsigned delayMs = 0;
     std::optional<std::uint32_t> newBitRate;
     unsigned singulated = 0;  // tags an inventory found (its air time depends on them)
+    // A multi-frame inventory answer: the tags found by the time each frame
+    // of `wire` was full. A paced reader sends each frame once their air
+    // time has passed, so the first frame leaves long before the last.
+    std::vector<unsigned> tagsByFrame;
 };
 
 std::uint32_t bitRateOfCode(std::uint8_t code);  // 0 when the code names no rate
