@@ -117,21 +117,6 @@ TEST(Faults, EachFaultChangesTheAnswerAsDocumented) {
     EXPECT_GT(stray.size(), answer.size() + 1);
     EXPECT_EQ(std::search(stray.begin(), stray.end(), answer.begin(), answer.end()) - stray.begin() > 0, true);
 
-    // No chunk spans two frames, noise before the first moves the frame end,
-    // and each chunk names its frame.
-    plan = {};
-    plan.split = plan.strayBefore = 1;
-    chunks = sim::FaultInjector(plan).shape(cat({answer, answer}), {answer.size()});
-    std::size_t total = 0;
-    for (const sim::Chunk& c : chunks) total += c.bytes.size();
-    const std::size_t secondAt = total - answer.size();
-    std::size_t at = 0;
-    for (const sim::Chunk& c : chunks) {
-        EXPECT_EQ(c.frame, at < secondAt ? 0u : 1u);
-        EXPECT_TRUE(at >= secondAt || at + c.bytes.size() <= secondAt);
-        at += c.bytes.size();
-    }
-
     plan = {};
     plan.closeAfter = 2;
     sim::FaultInjector closer(plan);
@@ -284,13 +269,14 @@ TEST(HostPty, AnswersOnThePseudoTerminalAndFollowsBaudChanges) {
 
 // Paced, the reader keeps real time: an exchange on the pty lasts at least
 // the wire time of its bytes, and an inventory its air time, cut at the scan
-// time.
+// time, each frame leaving alone once its tags are found.
 TEST(HostPacing, ExchangeTakesItsWireTimeAndInventoryItsAirTime) {
     sim::HostOptions options;
     options.pty = true;
     options.pacing = true;
     options.scenario.settings.scanTime = 3;      // 300 ms
     options.scenario.settings.tagAirMs = 200.0;  // 5 tags: 1001 ms unbounded
+    options.scenario.settings.tagsPerFrame = 1;  // 91 bytes; the first 21 ready after 201 ms
     sim::ReaderHost host(options);
 
     const int serial = openSerial(host.ptyPath(), B57600);
@@ -304,41 +290,11 @@ TEST(HostPacing, ExchangeTakesItsWireTimeAndInventoryItsAirTime) {
     const int tcp = connectTo(host.tcpPort());
     start = Clock::now();
     writeAll(tcp, sim::requestFrame(0xFF, 0x01));
-    EXPECT_GT(readFor(tcp, 6, 2000).size(), 0u);
+    const std::size_t first = readFor(tcp, 1, 2000).size();
+    EXPECT_EQ(first, 21u);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(290));
+    EXPECT_EQ(readFor(tcp, 91 - first, 2000).size(), 91 - first);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(800));
     close(tcp);
-}
-
-// A long inventory answer leaves frame by frame, each frame once the air
-// time of its tags has passed, each in a write of its own; a burst holds the
-// whole answer until its last frame is ready. 40 tags at 10 ms each: frames
-// of 19, 19 and 2 tags (255, 255 and 34 bytes), ready after 191, 381 and
-// 401 ms.
-TEST(HostPacing, InventoryFramesLeaveWhenTheirTagsAreFoundUnlessBurst) {
-    for (bool burst : {false, true}) {
-        SCOPED_TRACE(burst ? "burst" : "frame by frame");
-        sim::HostOptions options;
-        options.pacing = true;
-        options.burst = burst;
-        options.scenario.settings.tagAirMs = 10.0;
-        options.scenario.gen2.clear();
-        for (int i = 0; i < 40; ++i) options.scenario.gen2.emplace_back(Bytes(12, static_cast<std::uint8_t>(i)), Bytes(4), Bytes());
-        sim::ReaderHost host(options);
-        const int tcp = connectTo(host.tcpPort());
-        const auto start = Clock::now();
-        writeAll(tcp, sim::requestFrame(0xFF, 0x01));
-        const Bytes first = readFor(tcp, 1, 2000);
-        const auto firstAt = Clock::now() - start;
-        const Bytes all = cat({first, readFor(tcp, 544 - first.size(), 2000)});
-        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(390));
-        EXPECT_EQ(sim::splitFrames(all).size(), 3u);
-        if (burst) {
-            EXPECT_GE(firstAt, std::chrono::milliseconds(390));
-        } else {
-            EXPECT_LT(firstAt, std::chrono::milliseconds(300));
-            EXPECT_EQ(first.size(), 255u) << "the first frame goes alone";
-        }
-        close(tcp);
-    }
 }

@@ -158,48 +158,5 @@ TEST(Stress, SimulatedReadersWithFaults) {
     EXPECT_EQ(fdsAfter, fdsBefore);
 }
 
-// Long inventories in a row against the reader in its default timing, each
-// frame sent as its tags are found: every inventory returns every tag of the
-// field, by EPC, and the command after it gets its own answer. A few rounds
-// a link here; `make soak` runs a hundred.
-TEST(Stress, LongInventoriesInARowReturnEveryTag) {
-    const int rounds = std::getenv("MORVENT_SOAK_MINUTES") ? 100 : 4;
-    sim::HostOptions options;
-    options.pacing = true;
-    options.pty = true;
-    options.scenario.gen2.clear();
-    std::vector<std::vector<unsigned char>> field;
-    for (int i = 0; i < 150; ++i) {
-        field.push_back({0xE2, 0x00, 0x50, 0x15, 0, 0, 0, 0, 0, 0, static_cast<unsigned char>(i >> 8),
-                         static_cast<unsigned char>(i)});
-        options.scenario.gen2.emplace_back(field.back(), sim::Bytes{0xE2, 0x80}, sim::Bytes(8, 0));
-    }
-    sim::ReaderHost host(options);
-    ComMapping com(kFirstCom + 3, host.ptyPath());
-    SimReader links[] = {{nullptr, nullptr, 0, 10, false, host.tcpPort()}, {nullptr, nullptr, 0, 10, true, kFirstCom + 3}};
-    for (SimReader& r : links) {
-        SCOPED_TRACE(r.serial ? "pty" : "TCP");
-        ASSERT_EQ(r.open(), MORVENT_OK);
-        int complete = 0;
-        for (int round = 0; round < rounds; ++round) {
-            unsigned char adr = 0xFF, maskAddress[2] = {}, frameInfo = 0, tags[5000];
-            int total = 0, count = 0;
-            const int status =
-                Inventory_G2(&adr, 0, maskAddress, 0, nullptr, 0, 0, 0, 0, tags, &frameInfo, &total, &count, r.port);
-            std::vector<std::vector<unsigned char>> epcs;
-            for (int at = 0; at < total; at += 1 + tags[at]) epcs.emplace_back(tags + at + 1, tags + at + 1 + tags[at]);
-            complete += status == 0x01 && epcs == field;
-            Tally next;
-            issueCommand(r, 0, next);
-            EXPECT_EQ(next.answered.load(), 1) << "round " << round;
-            EXPECT_EQ(next.crossTalk.load(), 0) << "round " << round;
-        }
-        std::printf("sim stress: %d of %d inventories of %zu tags over %s returned every tag\n", complete, rounds,
-                    field.size(), r.serial ? "the pty" : "TCP");
-        EXPECT_EQ(complete, rounds);
-        EXPECT_EQ(r.close(), MORVENT_OK);
-    }
-}
-
 }  // namespace
 }  // namespace mvtest
