@@ -29,8 +29,7 @@ TEST(ReadActiveModeData, SerialTakesAtMostFiftyQueuedBytesAndKeepsTheRest) {
   ASSERT_EQ(count, 50);
   EXPECT_EQ(Bytes(data.data(), data.data() + 50), activeBytes(50));
 
-  // The other 30 stayed queued for the next call; then an empty queue
-  // answers at once.
+  // The other 30 stayed queued, in order; then an empty queue answers at once.
   EXPECT_EQ(ReadActiveModeData(data.data(), &count, link.portIndex()), MORVENT_OK);
   ASSERT_EQ(count, 30);
   EXPECT_EQ(Bytes(data.data(), data.data() + 30), Bytes(all.begin() + 50, all.end()));

@@ -234,9 +234,8 @@ TEST_P(Gen2, TooManyEpcWordsIsRefusedBeforeSending) {
 INSTANTIATE_TEST_SUITE_P(Links, Gen2, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Serial" : "Tcp"; });
 
-// Frames of 35 tags sent as the tags are found (at 2 ms a tag, 70 ms apart,
-// longer than a frame takes on the line): all 200 tags come back, and the
-// next command gets its own answer, not a stray frame.
+// Frames of 35 tags sent 70 ms apart as their tags are found, longer than a frame takes on the line: all
+// 200 tags come back, and the next command gets its own answer, not a stray frame.
 class LongInventory : public ::testing::TestWithParam<bool> {};
 
 TEST_P(LongInventory, FramesArrivingApartAllCountAndTheNextCommandIsAnswered) {
