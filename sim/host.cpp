@@ -276,7 +276,7 @@ void ReaderHost::serve(Link& link, const Request& request) {
         if (!options_.burst) {
             std::size_t end = 0;
             for (const Bytes& frame : splitFrames(reply->wire)) frameEnds.push_back(end += frame.size());
-            frameEnds.pop_back();
+            if (!frameEnds.empty()) frameEnds.pop_back();  // the last frame ends with the answer
         }
         chunks = faults_.shape(reply->wire, frameEnds);
         const bool timed = options_.pacing && isInventory(request.command);

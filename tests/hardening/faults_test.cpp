@@ -123,8 +123,7 @@ TEST_F(Faults, InventoryCutShortByItsLimitKeepsTheTagsThatCame) {
             const std::uint32_t start = memdev::now();
             EXPECT_EQ(Inventory_G2(&adr, 0, maskAddress, 0, nullptr, 0, 0, 0, 0, records, &info, &length, &tags, port), 3);
             EXPECT_GT(since(start), port == kNet ? 1000u : 10000u);
-            ASSERT_EQ(length, 3) << "port " << port;
-            EXPECT_EQ(Bytes(records, records + 3), (Bytes{2, 0xE2, 0x01}));
+            EXPECT_EQ(Bytes(records, records + std::max(length, 0)), (Bytes{2, 0xE2, 0x01})) << "port " << port;
             expectNextCommandWorks(port);
         }
     }

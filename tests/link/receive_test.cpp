@@ -178,8 +178,7 @@ TEST_P(Receive, WholeAnswerEndsTheReadAtItsLastByte) {
   }
 }
 
-// A frame with status 0x03 announces more: the receive goes on, so a final
-// frame that comes apart from it still belongs to the same inventory.
+// A frame with status 0x03 announces more: a frame that comes apart from it still belongs to the answer.
 TEST_P(Receive, InventoryFrameAnnouncingMoreWaitsForTheRest) {
   const Bytes more = response(0x00, 0x01, 0x03, {0x01, 0x01, 0x0C, 0xE2, 0x00});
   const Bytes last = response(0x00, 0x01, 0x01, {0x01, 0x01, 0x0C, 0xE2, 0x01});

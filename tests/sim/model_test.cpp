@@ -399,7 +399,7 @@ TEST(Model, MovingTagsEnterAtTheRateAndLeaveAfterTheirStay) {
     EXPECT_EQ(epcs[3], hex("3500 0000 0000 0000 0000 0004"));
     now += std::chrono::milliseconds(1000);  // 4 more due: 1 entered, then 2 as the first two left
     EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)).size(), 5u);
-    now += std::chrono::milliseconds(600);  // the first four left, each making room for one more
+    now += std::chrono::milliseconds(600);  // the first four left; 2 more entered
     epcs = inventoriedEpcs(ask(model, 0x01));
     ASSERT_EQ(epcs.size(), 5u);
     EXPECT_EQ(epcs[0], hex("3500 0000 0000 0000 0000 0005"));
