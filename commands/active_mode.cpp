@@ -23,8 +23,9 @@ int deliver(int port, const std::uint8_t* bytes, std::size_t size, unsigned char
     return size > 0 ? MORVENT_OK : MORVENT_NO_DATA;
 }
 
-// Only what is already queued, so the call never waits; the rest of the
-// queue is dropped.
+// Only what is already queued, so the call never waits. Bytes beyond the
+// most one call hands over stay queued, in order, for the next call: they
+// are reads the reader made, so dropping them would lose tags.
 int readSerial(int port, unsigned char* data, int* count) {
     if (!link::serialSlotOpen(port)) return MORVENT_INVALID_PORT;
     link::clearReceive();
@@ -35,7 +36,6 @@ int readSerial(int port, unsigned char* data, int* count) {
     std::uint8_t* buffer = link::transfer().receive;
     std::size_t got = 0;
     if (wanted > 0 && !ops.read(handle, buffer, wanted, &got)) got = 0;
-    ops.purge(handle, true, true);
     return deliver(port, buffer, got, data, count);
 }
 

@@ -12,11 +12,14 @@ constexpr std::uint8_t kFlagSet = 1;  // a flag counts only when exactly 1
 constexpr std::uint8_t kTagFound = 0x01;
 
 // The frames of an inventory answer are neither CRC-checked nor matched
-// against the command code; a frame's status decides whether it counts.
+// against the command code; a frame's status decides whether it counts. An
+// answer whose frames announced more than came in time is walked all the
+// same: its last frame's status 0x03 tells the caller, and its tags are kept.
 Exchange inventoryExchange() {
     Exchange ex{0x01, WriteBack::Never, GetInventoryDataFromPort1};
     ex.checkCrc = false;
     ex.checkEcho = false;
+    ex.cutShort = MORVENT_INVENTORY_MORE;
     return ex;
 }
 

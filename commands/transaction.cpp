@@ -51,7 +51,7 @@ int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, i
     else
         SendDataToPort(frame + kHeader, static_cast<unsigned>(dataLength), portIndex);
     const int received = ex.receive(t.receive, &t.receiveCount, portIndex);
-    if (received != MORVENT_OK) return received;
+    if (received != MORVENT_OK && received != ex.cutShort) return received;
     response = Response{t.receive, static_cast<std::size_t>(t.receiveCount)};
     // Single-frame answers: a frame too short to hold a status byte and its
     // CRC is no answer (a network link accepts any Len as a whole frame).

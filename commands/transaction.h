@@ -33,6 +33,9 @@ struct Exchange {
     // False: only the request data go out, without Len, Adr, Cmd and CRC
     // (a bare byte the reader knows); the answer is an ordinary frame.
     bool framed = true;
+    // A receive result that still delivered an answer, cut short by its time
+    // limit, to be unpacked like a whole one (-1: none).
+    int cutShort = -1;
 };
 
 // The request's data fields, written into the transmit buffer after Len,

@@ -192,27 +192,33 @@ ReaderSource::Result ReaderSource::poll(std::vector<TagRead>& reads) {
 }
 
 ReaderSource::Result ReaderSource::drain(std::vector<TagRead>& reads) {
+    // Serial reads in one turn at most: enough to empty a full driver queue,
+    // few enough that a reader that never pauses cannot hold the turn.
+    constexpr int kSerialReadsPerTurn = 160;
     morvent::Bytes data;
-    bool waited = false;
+    bool waited = false, lost = false;
     try {
-        data = link_->readActiveModeData();
+        // A serial call hands over at most 50 bytes and leaves the rest
+        // queued: the turn calls again until the queue is empty.
+        for (int read = 0; read < kSerialReadsPerTurn; ++read) {
+            const morvent::Bytes got = link_->readActiveModeData();
+            data.insert(data.end(), got.begin(), got.end());
+            if (got.empty() || !config_.serial()) break;
+        }
     } catch (const morvent::Error& e) {
         // On TCP the call waits a second for data: a quiet reader, not a failure.
-        if (e.status() != MORVENT_COMM_ERROR || config_.serial()) {
-            error_ = e.what();
-            return Result::LinkLost;
-        }
+        lost = e.status() != MORVENT_COMM_ERROR || config_.serial();
+        if (lost) error_ = e.what();
         waited = true;
     }
     if (!data.empty()) {
         lastDataMs_ = steadyMs();
         pending_.insert(pending_.end(), data.begin(), data.end());
         int bad = 0;
-        takeActiveFrames(pending_, config_.tid, reads, &bad);
-        // A serial call hands over at most 50 bytes and drops the rest: call
-        // again at once.
-        return Result::Ok;
+        takeActiveFrames(pending_, config_.tid, reads, &bad);  // reads that came before a failure count too
     }
+    if (lost) return Result::LinkLost;
+    if (!data.empty()) return Result::Ok;
     if (!config_.serial() && !waited) {
         // Nothing, without waiting, on TCP: the reader closed the connection.
         error_ = "the reader closed the connection";

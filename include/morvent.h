@@ -59,7 +59,7 @@ extern "C" {
  * records under the four inventory statuses; MORVENT_NO_TAG is not a failure. */
 #define MORVENT_INVENTORY_DONE      0x01 /**< tag records; the inventory is complete */
 #define MORVENT_INVENTORY_TIMEOUT   0x02 /**< tag records; the scan time ended the inventory */
-#define MORVENT_INVENTORY_MORE      0x03 /**< tag records; more frames follow */
+#define MORVENT_INVENTORY_MORE      0x03 /**< tag records; more frames were announced but did not come in time */
 #define MORVENT_INVENTORY_FULL      0x04 /**< tag records; the reader could hold no more */
 #define MORVENT_NO_TAG              0xFB /**< no tag answered */
 #define MORVENT_READER_BAD_LENGTH   0xFD /**< the reader refused the request's length */
@@ -171,7 +171,11 @@ MORVENT_API int SendDataToPort(unsigned char *frame, unsigned int length, int po
 MORVENT_API int GetDataFromPort(unsigned char *buffer, int *count, int portIndex);
 
 /** Receives frames until the bytes received form a whole number of frames
- *  (serial: 10 s at most, 1 s without a byte; network: 1 s). Room as
+ *  and the last of them does not announce more (status 0x03: the reader is
+ *  still finding tags and sends the rest after a pause). Serial: 10 s at
+ *  most, 1 s without a byte; network: 1 s. When a limit passes after whole
+ *  frames announcing more came, those frames are delivered and the result
+ *  is 0x03 (MORVENT_INVENTORY_MORE) instead of 0x30. Room as
  *  GetDataFromPort. */
 MORVENT_API int GetInventoryDataFromPort1(unsigned char *buffer, int *count, int portIndex);
 
@@ -219,7 +223,9 @@ MORVENT_API int OpenNetPort(int tcpPort, const char *ipAddress, unsigned char *r
  *  of every frame are gathered into tagData, their size in *totalLength
  *  (room: 4840 bytes: an answer of at most 5000 bytes, in frames of at most
  *  256 bytes with 8 of them not records). Returns the status of the last frame looked at
- *  (0x01..0x04 with records; 0xFB: no tag). */
+ *  (0x01..0x04 with records; 0xFB: no tag). 0x03 (more frames follow) comes
+ *  back when the reader announced frames that did not arrive within the
+ *  time limit: the records of those that did are delivered. */
 MORVENT_API int Inventory_G2(unsigned char *readerAddress, unsigned char maskBank,
                              unsigned char *maskAddress, unsigned char maskBitLength,
                              unsigned char *mask, unsigned char maskFlag,
@@ -443,9 +449,10 @@ MORVENT_API int SetTIDParameter(unsigned char *readerAddress, unsigned char tid1
                                 unsigned char tid2, int portIndex);
 
 /** Delivers the bytes the reader sent by itself, unparsed. Serial: what is
- *  queued, at most 50 bytes (the rest is discarded; room: 50 bytes).
- *  Network: waits up to 1 s, at most 8000 bytes (room: 8000 bytes).
- *  MORVENT_NO_DATA when nothing was read. */
+ *  queued, at most 50 bytes a call (room: 50 bytes); the rest stays queued,
+ *  in order, for the next call, so call again until MORVENT_NO_DATA to take
+ *  everything. Network: waits up to 1 s, at most 8000 bytes (room: 8000
+ *  bytes). MORVENT_NO_DATA when nothing was read. */
 MORVENT_API int ReadActiveModeData(unsigned char *data, int *count, int portIndex);
 
 /* ---- Clock, tag buffer, relay and GPIO --------------------------------- */

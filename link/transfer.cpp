@@ -27,19 +27,6 @@ bool oneFrameComplete(const std::uint8_t* bytes, std::size_t count, bool serial)
     return bytes[0] + 1u == count && (!serial || bytes[0] > 3);
 }
 
-// A run of frames that ends exactly at the last byte received.
-bool frameRunComplete(const std::uint8_t* bytes, std::size_t count, bool) {
-    std::size_t at = 0;
-    while (at < count) {
-        const std::size_t size = bytes[at] + 1u;
-        const std::size_t left = count - at;
-        if (size > left) return false;
-        if (size == left) return true;
-        at += size;
-    }
-    return false;
-}
-
 // A run of frames closed by a frame whose status is 0x00. A frame's status
 // counts only once the frame has become the current one: the first frame's
 // while nothing after it has arrived, every later frame's once reached.
@@ -55,18 +42,37 @@ bool statusZeroReached(const std::uint8_t* bytes, std::size_t count, bool) {
     }
 }
 
-// The run is complete and its last frame says no frame follows: a status of
-// 0x03 announces more frames, so only then may the read end at the last byte.
+// An inventory frame with this status announces more frames of the answer.
+constexpr std::uint8_t kMoreFrames = MORVENT_INVENTORY_MORE;
+
+bool announcesMore(const std::uint8_t* frame, std::size_t size) { return size > 3 && frame[3] == kMoreFrames; }
+
+// The run is complete and its last frame says no frame follows: a reader
+// that is still finding tags sends a frame with status 0x03, pauses while it
+// reads on, then sends the next; a run that ends on such a frame is not whole.
 bool inventoryRunEnded(const std::uint8_t* bytes, std::size_t count, bool) {
     std::size_t at = 0;
     while (at < count) {
         const std::size_t size = bytes[at] + 1u;
         const std::size_t left = count - at;
         if (left < size) return false;
-        if (size == left) return size > 3 && bytes[at + 3] != 0x03;
+        if (size == left) return !announcesMore(bytes + at, size);
         at += size;
     }
     return false;
+}
+
+// What a limit leaves of an inventory answer: the whole frames received,
+// when the last of them announced more. Their tags are the caller's, so
+// they are delivered rather than lost with a time-out; 0 when there is
+// nothing of the kind (no whole frame, or a run that is merely malformed).
+std::size_t framesAnnouncingMore(const std::uint8_t* bytes, std::size_t count) {
+    std::size_t at = 0, last = 0;
+    while (at < count && bytes[at] + 1u <= count - at) {
+        last = at;
+        at += bytes[at] + 1u;
+    }
+    return at > 0 && announcesMore(bytes + last, at - last) ? at : 0;
 }
 
 struct ReceiveRule {
@@ -76,17 +82,19 @@ struct ReceiveRule {
     std::uint32_t serialTotalMs;
     std::uint32_t netIdleMs;     // kNoIdleWindow: none
     std::uint32_t netTotalMs;
+    // The answer is whole. A serial read also ends as soon as this holds,
+    // instead of waiting out the gap between bytes.
     CompleteFn complete;
-    // When a serial read may return at once instead of waiting out the gap
-    // between bytes: the answer is whole and nothing more is expected.
-    CompleteFn answerEnded;
+    // Bytes still delivered when a limit passes before the answer is whole
+    // (with the status kMoreFrames); nullptr: none, the wait failed.
+    std::size_t (*cutShort)(const std::uint8_t* bytes, std::size_t count);
 };
 
-constexpr ReceiveRule kSingleFrame{100, 300, 500, 1000, kNoIdleWindow, 1000, oneFrameComplete, oneFrameComplete};
-constexpr ReceiveRule kInventoryRun{100,   3000, 1000, 10000, kNoIdleWindow, 1000, frameRunComplete,
-                                    inventoryRunEnded};
-constexpr ReceiveRule kStatusZeroRun{100, 3000, 500, 5000, 500, 5000, statusZeroReached, statusZeroReached};
-constexpr ReceiveRule kAtModeFrame{100, 300, 7000, 10000, 7000, 10000, oneFrameComplete, oneFrameComplete};
+constexpr ReceiveRule kSingleFrame{100, 300, 500, 1000, kNoIdleWindow, 1000, oneFrameComplete, nullptr};
+constexpr ReceiveRule kInventoryRun{100,   3000, 1000, 10000, kNoIdleWindow, 1000, inventoryRunEnded,
+                                    framesAnnouncingMore};
+constexpr ReceiveRule kStatusZeroRun{100, 3000, 500, 5000, 500, 5000, statusZeroReached, nullptr};
+constexpr ReceiveRule kAtModeFrame{100, 300, 7000, 10000, 7000, 10000, oneFrameComplete, nullptr};
 
 // What a serial read needs to tell whether the receive buffer, with the
 // bytes of the read in progress, holds the whole answer.
@@ -98,7 +106,7 @@ struct AnswerSoFar {
 
 bool answerEnded(const void* context, const std::uint8_t*, std::size_t got) {
     const AnswerSoFar* a = static_cast<const AnswerSoFar*>(context);
-    return a->rule->answerEnded(a->start, a->before + got, true);
+    return a->rule->complete(a->start, a->before + got, true);
 }
 
 bool limitPassed(std::uint32_t start, std::uint32_t idleMs, std::uint32_t totalMs, int received) {
@@ -120,6 +128,18 @@ void deliver(std::uint8_t* buffer, int* count) {
     TransferState& t = transfer();
     if (buffer != t.receive) std::memcpy(buffer, t.receive, static_cast<std::size_t>(t.receiveCount));
     *count = t.receiveCount;
+}
+
+// A limit passed, or the buffer filled, before the answer was whole. What
+// the rule keeps of it is delivered with the status kMoreFrames; otherwise
+// the wait failed.
+int giveUp(const ReceiveRule& rule, std::uint8_t* buffer, int* count) {
+    TransferState& t = transfer();
+    const std::size_t kept = rule.cutShort ? rule.cutShort(t.receive, static_cast<std::size_t>(t.receiveCount)) : 0;
+    if (kept == 0) return MORVENT_COMM_ERROR;
+    t.receiveCount = static_cast<int>(kept);  // a partial frame after them is no part of it
+    deliver(buffer, count);
+    return kMoreFrames;
 }
 
 // Serial: chunks come from the device's read with its own time-outs. The
@@ -151,8 +171,9 @@ int receiveSerial(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int
         // A full buffer can never complete: more bytes only lengthen the run.
         if (static_cast<std::size_t>(t.receiveCount) >= kReceiveSize ||
             limitPassed(start, rule.serialIdleMs, rule.serialTotalMs, t.receiveCount)) {
-            deliver(buffer, count);
-            return MORVENT_COMM_ERROR;
+            const int status = giveUp(rule, buffer, count);
+            if (status == MORVENT_COMM_ERROR) deliver(buffer, count);
+            return status;
         }
         if (!ok) plat::sleepMs(kFailedWaitBackoffMs);
     }
@@ -185,7 +206,7 @@ int receiveNet(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int po
         }
         if (static_cast<std::size_t>(t.receiveCount) >= kReceiveSize ||
             limitPassed(start, rule.netIdleMs, rule.netTotalMs, t.receiveCount))
-            return MORVENT_COMM_ERROR;
+            return giveUp(rule, buffer, count);
         // A closed or failed connection is ready at once: do not spin on it.
         if (!progressed && ready != plat::Wait::TimedOut) plat::sleepMs(kFailedWaitBackoffMs);
     }

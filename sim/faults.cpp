@@ -1,5 +1,7 @@
 #include "sim/faults.h"
 
+#include <algorithm>
+
 #include "link/crc.h"
 
 namespace sim {
@@ -27,33 +29,52 @@ Bytes FaultInjector::noise() {
     return bytes;
 }
 
-std::vector<Chunk> FaultInjector::shape(Bytes answer) {
+std::vector<Chunk> FaultInjector::shape(Bytes answer, const std::vector<std::size_t>& frameEnds) {
     if (roll(plan_.drop) || answer.empty()) return {};
     if (roll(plan_.wrongEcho) && answer.size() >= 6) {
         answer[2] ^= 0x80;
         mv::appendCrc(answer.data(), answer[0] - 1u);  // the first frame stays intact otherwise
     }
     if (roll(plan_.corruptCrc)) answer.back() ^= 0x01;
+    std::size_t before = 0;  // noise ahead of the first frame moves every frame end
     if (roll(plan_.strayBefore)) {
         Bytes stray = noise();
+        before = stray.size();
         answer.insert(answer.begin(), stray.begin(), stray.end());
     }
     if (roll(plan_.strayAfter)) {
         Bytes stray = noise();
         answer.insert(answer.end(), stray.begin(), stray.end());
     }
-    std::vector<Chunk> chunks;
+    // Where the answer is cut: at frame ends, and in a split answer at its
+    // pieces, each after a gap.
+    struct Cut {
+        std::size_t at;
+        unsigned pauseMs;
+        bool frameEnd;
+    };
+    std::vector<Cut> cuts;
+    for (std::size_t end : frameEnds)
+        if (end + before < answer.size()) cuts.push_back({end + before, 0, true});
     if (roll(plan_.split) && answer.size() > 1) {
         const std::size_t pieces = std::min<std::size_t>(answer.size(), 3);
         const std::size_t step = (answer.size() + pieces - 1) / pieces;
-        for (std::size_t at = 0; at < answer.size(); at += step) {
-            const std::size_t end = std::min(answer.size(), at + step);
-            chunks.push_back({at == 0 ? 0u : plan_.splitGapMs, Bytes(answer.begin() + at, answer.begin() + end)});
-        }
-    } else {
-        chunks.push_back({0, std::move(answer)});
+        for (std::size_t at = step; at < answer.size(); at += step) cuts.push_back({at, plan_.splitGapMs, false});
     }
-    chunks.front().pauseMs += plan_.latencyMs;
+    std::stable_sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) { return a.at < b.at; });
+    cuts.push_back({answer.size(), 0, false});
+    std::vector<Chunk> chunks;
+    std::size_t from = 0, frame = 0;
+    unsigned pauseMs = plan_.latencyMs;
+    for (const Cut& cut : cuts) {
+        if (cut.at > from) {
+            chunks.push_back({pauseMs, Bytes(answer.begin() + static_cast<long>(from), answer.begin() + static_cast<long>(cut.at)), frame});
+            pauseMs = 0;
+            from = cut.at;
+        }
+        pauseMs += cut.pauseMs;
+        if (cut.frameEnd) ++frame;
+    }
     return chunks;
 }
 

@@ -26,9 +26,11 @@ struct FaultPlan {
 };
 
 // The bytes to send for one answer, as chunks each preceded by a pause.
+// A pause holds back the rest of the answer with it.
 struct Chunk {
     unsigned pauseMs = 0;
     Bytes bytes;
+    std::size_t frame = 0;  // the frame of the answer the bytes belong to
 };
 
 class FaultInjector {
@@ -37,7 +39,9 @@ public:
     void reset(const FaultPlan& plan);
     const FaultPlan& plan() const { return plan_; }
 
-    std::vector<Chunk> shape(Bytes answer);
+    // `frameEnds`: where each frame of the answer but the last ends; no
+    // chunk then spans two frames, so that each can go out on its own.
+    std::vector<Chunk> shape(Bytes answer, const std::vector<std::size_t>& frameEnds = {});
     // Counts one answer; true when the connection is to be closed after it.
     bool closeNow();
 

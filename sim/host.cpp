@@ -269,7 +269,7 @@ void ReaderHost::readFrom(Link& link) {
 void ReaderHost::serve(Link& link, const Request& request) {
     std::optional<Reply> reply;
     std::vector<Chunk> chunks;
-    auto airTime = SteadyClock::duration::zero();
+    std::vector<SteadyClock::duration> airTimes;  // by frame: when it may leave, after the request
     {
         std::lock_guard<std::mutex> lock(mutex_);
         reply = model_.handle(request);
@@ -279,24 +279,40 @@ void ReaderHost::serve(Link& link, const Request& request) {
             std::optional<Reply> r = other.handle(request);
             if (!reply && r) reply = std::move(r), answering = &other;
         }
-        if (reply) chunks = faults_.shape(reply->wire);
-        if (reply && options_.pacing && isInventory(request.command))
-            airTime = inventoryAirTime(answering->settings(), reply->singulated);
+        if (!reply) return;
+        // Frame by frame, as a reader that is still finding tags sends them:
+        // each frame once the air time of the tags it carries has passed.
+        // A burst sends the whole answer once the last frame is ready.
+        std::vector<std::size_t> frameEnds;
+        if (!options_.burst) {
+            std::size_t end = 0;
+            for (const Bytes& frame : splitFrames(reply->wire)) frameEnds.push_back(end += frame.size());
+            if (!frameEnds.empty()) frameEnds.pop_back();  // the last frame ends with the answer
+        }
+        chunks = faults_.shape(reply->wire, frameEnds);
+        const bool timed = options_.pacing && isInventory(request.command);
+        for (std::size_t frame = 0; frame <= frameEnds.size(); ++frame) {
+            const bool byFrame = !options_.burst && frame < reply->tagsByFrame.size();
+            const unsigned tags = byFrame ? reply->tagsByFrame[frame] : reply->singulated;
+            airTimes.push_back(timed ? inventoryAirTime(answering->settings(), tags) : SteadyClock::duration::zero());
+        }
     }
-    if (!reply) return;
     const auto perByte = link.pty ? byteTime() : std::chrono::nanoseconds::zero();
     // On the line the request took its wire time to arrive, counted from the
     // read that brought its bytes in; then the inventory's air time passes.
     const std::size_t requestBytes = request.rawSelfTest ? 1 : request.data.size() + 5;
-    if (!pauseUntil(link.lastInput + perByte * static_cast<long>(requestBytes) + airTime) || !pause(reply->delayMs))
-        return;
+    auto begin = link.lastInput + perByte * static_cast<long>(requestBytes) + std::chrono::milliseconds(reply->delayMs);
+    if (!pauseUntil(begin + airTimes.front())) return;
     // The answer goes out at the current speed. The reader switches right
     // after it, as the host does once it has read the answer; the new speed
     // is already in force when the host can see the answer.
     if (link.pty && !ptyInStep()) return;
     if (link.pty && reply->newBitRate) lineBitRate_ = *reply->newBitRate;
     for (const Chunk& chunk : chunks) {
-        if (!pause(chunk.pauseMs)) return;
+        if (!pauseUntil(begin + airTimes[chunk.frame]) || !pause(chunk.pauseMs)) return;
+        begin += std::chrono::milliseconds(chunk.pauseMs);  // a fault's pause holds back the rest too
+        // Each chunk is a write of its own: over TCP a long answer then
+        // arrives frame by frame, as real networks deliver it.
         const int fd = link.pty ? ptyMaster_ : connection_;
         if (fd < 0 || !writePaced(fd, chunk.bytes, perByte)) break;
     }

@@ -32,6 +32,9 @@ struct HostOptions {
     // on by all and answered by the first, where on a wire the answers would
     // collide. Only the first sends active-mode rounds.
     std::vector<Scenario> busReaders;
+    // A multi-frame answer in one write, once its last frame is ready,
+    // instead of frame by frame.
+    bool burst = false;
 };
 
 class ReaderHost {

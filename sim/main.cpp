@@ -31,6 +31,8 @@ Reader options:
   --at-delay MS         answer ChangeATMode after MS milliseconds
 Timing (by default the reader keeps real time):
   --no-pacing           answer at once: no line speed on the pty, no air time
+  --burst               send a multi-frame answer in one write once it is
+                        complete, instead of each frame when it is ready
   --tag-air-ms MS       inventory air time per tag found (default 2)
   --round-air-ms MS     inventory air time of one round (default 1)
 A moving tag field (besides the scenario's tags):
@@ -154,6 +156,10 @@ std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
         }
         if (flag == "--no-pacing") {
             spec.options.pacing = false;
+            continue;
+        }
+        if (flag == "--burst") {
+            spec.options.burst = true;
             continue;
         }
         if (flag == "--pty") {

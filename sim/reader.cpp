@@ -1,6 +1,7 @@
 #include "sim/reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <numeric>
 
@@ -193,12 +194,17 @@ void ReaderModel::setPopulation(const Population& population) {
     movedAt_ = clock_();
 }
 
-void ReaderModel::moveTags() {
-    if (population_.ratePerS <= 0) return;
-    const auto now = clock_();
-    // Those whose time is up leave the field.
+void ReaderModel::admit(const Bytes& epc, std::chrono::steady_clock::time_point leaves) {
+    Bytes tid{0xE2, 0x80, 0x11, 0x05, 0x20, 0x00};
+    for (int i = 3; i >= 0; --i) tid.push_back(static_cast<std::uint8_t>(entered_ >> (8 * i)));
+    gen2_.emplace_back(epc, tid, Bytes(8, 0));
+    moving_.push_back({epc, leaves});
+}
+
+// The moving tags whose stay is over by `when` leave the field.
+void ReaderModel::leaveBy(std::chrono::steady_clock::time_point when) {
     for (auto it = moving_.begin(); it != moving_.end();) {
-        if (it->leaves > now) {
+        if (it->leaves > when) {
             ++it;
             continue;
         }
@@ -207,9 +213,34 @@ void ReaderModel::moveTags() {
                     gen2_.end());
         it = moving_.erase(it);
     }
-    arrivals_ += population_.ratePerS * std::chrono::duration<double>(now - movedAt_).count();
-    movedAt_ = now;
-    for (; arrivals_ >= 1; arrivals_ -= 1) {
+}
+
+// The field keeps real time whether or not anyone reads it: each tag owed
+// since the last look entered at its own moment, and those before it whose
+// stay was over had left by then, so a field read after a long pause holds
+// only the tags still there.
+void ReaderModel::moveTags() {
+    if (population_.ratePerS <= 0) return;
+    using Seconds = std::chrono::duration<double>;
+    using Duration = std::chrono::steady_clock::duration;
+    const auto now = clock_();
+    // Tags that entered two longest stays ago have left, and so have those
+    // that could have kept them out of a full field: a long pause costs no
+    // more than that window. The tags before it came and went unseen.
+    const auto window = std::chrono::duration_cast<Duration>(Seconds(2 * population_.staySMax));
+    if (now - movedAt_ > window) {
+        const auto from = now - window;
+        arrivals_ += population_.ratePerS * Seconds(from - movedAt_).count();
+        arrivals_ -= std::floor(arrivals_);
+        movedAt_ = from;
+        leaveBy(from);
+    }
+    const double owed = arrivals_ + population_.ratePerS * Seconds(now - movedAt_).count();
+    const double due = std::floor(owed);
+    for (double k = 1; k <= due; ++k) {
+        // The k-th tag owed entered when the rate had owed it.
+        const auto entered = movedAt_ + std::chrono::duration_cast<Duration>(Seconds((k - arrivals_) / population_.ratePerS));
+        leaveBy(entered);
         if (moving_.size() >= population_.max) continue;
         random_ = random_ * 1664525u + 1013904223u;  // a fixed sequence per seed
         const double share = (random_ >> 8) / double(1u << 24);
@@ -219,12 +250,11 @@ void ReaderModel::moveTags() {
         epc[0] = 0x35;
         for (std::size_t i = 0; i < 8 && i + 2 < epc.size(); ++i)
             epc[epc.size() - 1 - i] = static_cast<std::uint8_t>(entered_ >> (8 * i));
-        Bytes tid{0xE2, 0x80, 0x11, 0x05, 0x20, 0x00};
-        for (int i = 3; i >= 0; --i) tid.push_back(static_cast<std::uint8_t>(entered_ >> (8 * i)));
-        gen2_.emplace_back(epc, tid, Bytes(8, 0));
-        moving_.push_back({epc, now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                          std::chrono::duration<double>(stay))});
+        admit(epc, entered + std::chrono::duration_cast<Duration>(Seconds(stay)));
     }
+    arrivals_ = owed - due;
+    movedAt_ = now;
+    leaveBy(now);
 }
 
 std::vector<Gen2Tag*> ReaderModel::visibleTags(const Mask* mask) {
@@ -320,8 +350,11 @@ Reply ReaderModel::inventory(const Request& r) {
     }
     if (records.empty()) return answer(r, kNoTag);
     Reply reply;
-    for (const Bytes& frame : inventoryFrames(records, r.command))
+    unsigned found = 0;
+    for (const Bytes& frame : inventoryFrames(records, r.command)) {
         reply.wire.insert(reply.wire.end(), frame.begin(), frame.end());
+        reply.tagsByFrame.push_back(found += frame[5]);  // the frame's tag count
+    }
     reply.singulated = static_cast<unsigned>(records.size());
     return reply;
 }

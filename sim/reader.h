@@ -92,6 +92,10 @@ struct Reply {
     unsigned delayMs = 0;
     std::optional<std::uint32_t> newBitRate;
     unsigned singulated = 0;  // tags an inventory found (its air time depends on them)
+    // A multi-frame inventory answer: the tags found by the time each frame
+    // of `wire` was full. A paced reader sends each frame once their air
+    // time has passed, so the first frame leaves long before the last.
+    std::vector<unsigned> tagsByFrame;
 };
 
 std::uint32_t bitRateOfCode(std::uint8_t code);  // 0 when the code names no rate
@@ -159,6 +163,8 @@ private:
     Tag6B* find6B(const std::uint8_t* uid);
     void remember(const Bytes& id, std::uint8_t type);
     std::vector<Bytes> inventoryFrames(const std::vector<Bytes>& records, std::uint8_t cmd);
+    void admit(const Bytes& epc, std::chrono::steady_clock::time_point leaves);
+    void leaveBy(std::chrono::steady_clock::time_point when);
 
     Reply inventory(const Request&);
     Reply singleInventory(const Request&);

@@ -420,24 +420,34 @@ void print_frame(const Context& context, const Bytes& frame) {
     std::cout << std::flush;
 }
 
-// One read of what the reader sent by itself: MORVENT_OK with bytes,
+// Serial reads in one turn at most: enough to empty a full driver queue,
+// few enough that a reader that never pauses still lets the frames show.
+constexpr int kSerialReadsPerTurn = 160;
+
+// One turn of reading what the reader sent by itself: MORVENT_OK with bytes,
 // MORVENT_NO_DATA for silence, else the link's failure.
-// Serial: a read takes what is queued, at most 50 bytes, and the core drops
-// the rest of the queue; so the next read follows at once after one that
-// brought bytes, and at most 1 ms after an empty one (50 bytes take 4.3 ms
-// at 115200 bit/s). Network: a read waits up to a second; a time-out is
+// Serial: a read takes what is queued, at most 50 bytes, and leaves the rest
+// queued in order; so a turn reads until the queue is empty (MORVENT_NO_DATA)
+// and the next turn follows at most 1 ms later (50 bytes take 4.3 ms at
+// 115200 bit/s). Network: a read waits up to a second; a time-out is
 // silence, while a closed connection reads as nothing at once.
 int read_active(Context& context, Bytes& data) {
+    data.clear();
+    bool drained = false;
     try {
-        data = context.reader().readActiveModeData();
+        for (int read = 0; read < kSerialReadsPerTurn && !drained; ++read) {
+            const Bytes got = context.reader().readActiveModeData();
+            data.insert(data.end(), got.begin(), got.end());
+            drained = got.empty() || context.network;
+        }
     } catch (const morvent::Error& error) {
+        if (!data.empty()) return MORVENT_OK;  // shown first; the failure comes back with the next read
         if (context.network && error.status() == MORVENT_COMM_ERROR) return MORVENT_NO_DATA;
         return error.status();
     }
-    if (!data.empty()) return MORVENT_OK;
-    if (context.network) return MORVENT_COMM_ERROR;
-    pause_one_millisecond();
-    return MORVENT_NO_DATA;
+    if (context.network) return data.empty() ? MORVENT_COMM_ERROR : MORVENT_OK;
+    if (drained) pause_one_millisecond();
+    return data.empty() ? MORVENT_NO_DATA : MORVENT_OK;
 }
 
 int run_active(Context& context, const Arguments& arguments) {

@@ -16,10 +16,11 @@ Bytes activeBytes(std::size_t size) {
   return bytes;
 }
 
-TEST(ReadActiveModeData, SerialTakesAtMostFiftyQueuedBytesAndDropsTheRest) {
+TEST(ReadActiveModeData, SerialTakesAtMostFiftyQueuedBytesAndKeepsTheRest) {
   ReaderLink link = openLink(LinkKind::Serial);
   ASSERT_EQ(link.openStatus(), MORVENT_OK);
-  link.reader().sendUnsolicited(activeBytes(80));
+  const Bytes all = activeBytes(80);
+  link.reader().sendUnsolicited(all);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
   GuardedBuffer data(50);
@@ -28,7 +29,10 @@ TEST(ReadActiveModeData, SerialTakesAtMostFiftyQueuedBytesAndDropsTheRest) {
   ASSERT_EQ(count, 50);
   EXPECT_EQ(Bytes(data.data(), data.data() + 50), activeBytes(50));
 
-  // The other 30 were purged; an empty queue answers at once.
+  // The other 30 stayed queued, in order; then an empty queue answers at once.
+  EXPECT_EQ(ReadActiveModeData(data.data(), &count, link.portIndex()), MORVENT_OK);
+  ASSERT_EQ(count, 30);
+  EXPECT_EQ(Bytes(data.data(), data.data() + 30), Bytes(all.begin() + 50, all.end()));
   const auto start = Clock::now();
   count = -1;
   EXPECT_EQ(ReadActiveModeData(data.data(), &count, link.portIndex()), MORVENT_NO_DATA);

@@ -233,3 +233,27 @@ TEST_P(Gen2, TooManyEpcWordsIsRefusedBeforeSending) {
 
 INSTANTIATE_TEST_SUITE_P(Links, Gen2, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Serial" : "Tcp"; });
+
+// Frames of 35 tags sent 70 ms apart as their tags are found, longer than a frame takes on the line: all
+// 200 tags come back, and the next command gets its own answer, not a stray frame.
+class LongInventory : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LongInventory, FramesArrivingApartAllCountAndTheNextCommandIsAnswered) {
+    sim::HostOptions options = bothLinks();
+    options.pacing = true;
+    options.scenario.gen2.clear();
+    std::vector<Bytes> field;
+    for (int i = 0; i < 200; ++i) {
+        field.push_back({0x30, 0x00, 0x20, 0x26, static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)});
+        options.scenario.gen2.emplace_back(field.back(), Bytes(), Bytes());
+    }
+    sim::ReaderHost host(options);
+    Link link = GetParam() ? Link::serial(host, 13) : Link::tcp(host);
+    ASSERT_TRUE(link.open());
+    const Inventory all = inventory(link.port);
+    EXPECT_EQ(all.epcs, field);
+    EXPECT_EQ(scanTimeOf(0xFF, link.port), 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, LongInventory, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Serial" : "Tcp"; });

@@ -110,6 +110,25 @@ TEST_F(Faults, LateAnswersJustInsideAndJustOutsideEveryLimit) {
     }
 }
 
+// Frames announcing more than comes in time: after the limit their tags come
+// with 0x03 (a partial frame after them dropped), not lost with a time-out.
+TEST_F(Faults, InventoryCutShortByItsLimitKeepsTheTagsThatCame) {
+    const Bytes more = response(0x07, 0x01, 0x03, {0x41, 1, 2, 0xE2, 0x01});
+    const std::vector<memdev::Chunk> answers[] = {{{more}}, {{more}, {Bytes(more.begin(), more.begin() + 5), 300}}};
+    for (int port : kBothLinks) {
+        for (const auto& answer : answers) {
+            device(port).answerNext(answer);
+            unsigned char adr = 0x11, maskAddress[2] = {}, info = 0, records[5000];
+            int length = -1, tags = -1;
+            const std::uint32_t start = memdev::now();
+            EXPECT_EQ(Inventory_G2(&adr, 0, maskAddress, 0, nullptr, 0, 0, 0, 0, records, &info, &length, &tags, port), 3);
+            EXPECT_GT(since(start), port == kNet ? 1000u : 10000u);
+            EXPECT_EQ(Bytes(records, records + std::max(length, 0)), (Bytes{2, 0xE2, 0x01})) << "port " << port;
+            expectNextCommandWorks(port);
+        }
+    }
+}
+
 TEST_F(Faults, SilenceAcrossTheTickWrapStillTimesOut) {
     for (int port : kBothLinks) {
         memdev::setNow(0xFFFFFF00u);

@@ -269,13 +269,14 @@ TEST(HostPty, AnswersOnThePseudoTerminalAndFollowsBaudChanges) {
 
 // Paced, the reader keeps real time: an exchange on the pty lasts at least
 // the wire time of its bytes, and an inventory its air time, cut at the scan
-// time.
+// time, each frame leaving alone once its tags are found.
 TEST(HostPacing, ExchangeTakesItsWireTimeAndInventoryItsAirTime) {
     sim::HostOptions options;
     options.pty = true;
     options.pacing = true;
     options.scenario.settings.scanTime = 3;      // 300 ms
     options.scenario.settings.tagAirMs = 200.0;  // 5 tags: 1001 ms unbounded
+    options.scenario.settings.tagsPerFrame = 1;  // 91 bytes; the first 21 ready after 201 ms
     sim::ReaderHost host(options);
 
     const int serial = openSerial(host.ptyPath(), B57600);
@@ -289,7 +290,10 @@ TEST(HostPacing, ExchangeTakesItsWireTimeAndInventoryItsAirTime) {
     const int tcp = connectTo(host.tcpPort());
     start = Clock::now();
     writeAll(tcp, sim::requestFrame(0xFF, 0x01));
-    EXPECT_GT(readFor(tcp, 6, 2000).size(), 0u);
+    const std::size_t first = readFor(tcp, 1, 2000).size();
+    EXPECT_EQ(first, 21u);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(290));
+    EXPECT_EQ(readFor(tcp, 91 - first, 2000).size(), 91 - first);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(800));
     close(tcp);

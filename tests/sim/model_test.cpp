@@ -397,11 +397,17 @@ TEST(Model, MovingTagsEnterAtTheRateAndLeaveAfterTheirStay) {
     ASSERT_EQ(epcs.size(), 4u);
     EXPECT_EQ(epcs[0], hex("3500 0000 0000 0000 0000 0001"));
     EXPECT_EQ(epcs[3], hex("3500 0000 0000 0000 0000 0004"));
-    now += std::chrono::milliseconds(1000);  // 4 more due, room for 1; the first four stay until 2.5 s
+    now += std::chrono::milliseconds(1000);  // 4 more due: 1 entered, then 2 as the first two left
     EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)).size(), 5u);
     now += std::chrono::milliseconds(600);  // the first four left; 2 more entered
     epcs = inventoriedEpcs(ask(model, 0x01));
-    ASSERT_EQ(epcs.size(), 3u);
+    ASSERT_EQ(epcs.size(), 5u);
     EXPECT_EQ(epcs[0], hex("3500 0000 0000 0000 0000 0005"));
-    EXPECT_EQ(model.tagsEntered(), 7u);
+    EXPECT_EQ(model.tagsEntered(), 9u);
+
+    // Unread for 8 s, the field holds the tags of the last stay, not all 40 owed.
+    p = {5, 1, 1};
+    model.setPopulation(p);
+    now += std::chrono::seconds(8);
+    EXPECT_NEAR(inventoriedEpcs(ask(model, 0x01)).size(), 5u, 1u);
 }

@@ -124,7 +124,7 @@ TEST(Win32Serial, SetBaudRateGivesTheDeviceTheNewRateAndItsOwnTimeouts) {
   }
 }
 
-TEST(Win32Serial, ActiveModeTakesAtMostFiftyQueuedBytesAndDropsTheRest) {
+TEST(Win32Serial, ActiveModeTakesAtMostFiftyQueuedBytesAndKeepsTheRest) {
   ReaderLink link(LinkKind::Serial, 47);
   ASSERT_EQ(link.openStatus(), MORVENT_OK);
   Bytes sent(80);
@@ -136,7 +136,9 @@ TEST(Win32Serial, ActiveModeTakesAtMostFiftyQueuedBytesAndDropsTheRest) {
   ASSERT_EQ(ReadActiveModeData(data, &count, 47), MORVENT_OK);
   ASSERT_EQ(count, 50);
   EXPECT_EQ(Bytes(data, data + 50), Bytes(sent.begin(), sent.begin() + 50));
-  // The other 30 were purged: nothing is queued now, and the call does not wait.
+  // The other 30 stayed queued, in order; then nothing is, and the call does not wait.
+  ASSERT_EQ(ReadActiveModeData(data, &count, 47), MORVENT_OK);
+  EXPECT_EQ(Bytes(data, data + count), Bytes(sent.begin() + 50, sent.end()));
   const auto start = Clock::now();
   EXPECT_EQ(ReadActiveModeData(data, &count, 47), MORVENT_NO_DATA);
   EXPECT_EQ(count, 0);
