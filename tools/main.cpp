@@ -11,7 +11,7 @@ using namespace morvent_cli;
 namespace {
 
 const Options kGlobal = {
-    {"tcp", "HOST:PORT", "network reader (HOST a dotted IPv4 address or localhost)"},
+    {"tcp", "HOST:PORT", "network reader (HOST a host name or dotted IPv4 address)"},
     {"com", "N", "serial reader on COMn: the device in $MORVENT_COM<n>, else /dev/ttyS<n-1> (Windows: COMn)"},
     {"device", "PATH", "serial reader on this device, e.g. /dev/ttyUSB0 (Windows: COMn)"},
     {"auto", nullptr, "look for a serial reader: /dev/ttyUSB*, /dev/ttyACM*, then COM1..COM12"},
@@ -48,12 +48,13 @@ std::vector<CommandSpec> all_commands() {
 void report_failure(const Context& context, const Failure& failure) {
     if (context.json) {
         Json object{{"error", failure.what}, {"status", status_json(failure.status)}};
+        if (!failure.reason.empty()) object["reason"] = failure.reason;
         for (const Field& field : failure.details.fields) object[field.key] = field.value.as_json();
         if (!failure.hint.empty()) object["hint"] = failure.hint;
         std::cout << object.dump(2) << "\n";
         return;
     }
-    std::cerr << "morvent: " << failure.what << ": " << status_line(failure.status) << "\n";
+    std::cerr << "morvent: " << failure.what << ": " << failure.cause() << "\n";
     for (const Field& field : failure.details.fields) {
         if (field.key == "tag_error") std::cerr << "  tag error " << field.value.as_text() << "\n";
     }
