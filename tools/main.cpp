@@ -61,6 +61,21 @@ void report_failure(const Context& context, const Failure& failure) {
     if (!failure.hint.empty()) std::cerr << "  " << failure.hint << "\n";
 }
 
+// --csv formats rows, so a command that prints one document has nothing
+// for it: refused rather than quietly printed as text.
+void check_csv(const Invocation& invocation, const std::vector<CommandSpec>& commands) {
+    const CommandSpec& command = *invocation.command;
+    const bool streams = command.stream && (!*command.stream || invocation.arguments.flag(command.stream));
+    if (!invocation.arguments.flag("csv") || streams) return;
+    std::string list;
+    for (const CommandSpec& c : commands) {
+        if (!c.stream) continue;
+        list += (list.empty() ? "" : ", ") + std::string(c.name) + (*c.stream ? std::string(" --") + c.stream : "");
+    }
+    const std::string which = command.stream ? std::string(command.name) + " without --" + command.stream : command.name;
+    throw UsageError("--csv: " + which + " prints no rows; --csv applies to " + list + " (--json fits every command)");
+}
+
 // Bad input under --json is a JSON object on stdout as well; the --json
 // option is looked for by hand because the command line may not parse.
 void report_usage(const std::vector<std::string>& args, const std::string& message) {
@@ -91,6 +106,7 @@ int main(int argc, char** argv) {
             std::cerr << "morvent: no command given\n";
             return 2;
         }
+        check_csv(invocation, commands);
         context.configure(invocation.arguments);
         context.command = invocation.command->name;
         return invocation.command->run(context, invocation.arguments);

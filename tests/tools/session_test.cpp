@@ -360,6 +360,7 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
         {{"kill", "--epc", "E200"}, "kill password"},
         {{"6b", "read", "--uid", "E004", "--start", "0", "--count", "1"}, "--uid: needs exactly 8 bytes"},
         {{"raw", "0G"}, "is not hex"},
+        {{"info", "--csv"}, "--csv: info prints no rows"},
         // Tag-changing commands that cannot pick their tag change none.
         {{"write", "--bank", "user", "--data", "ABCD"}, "no tag chosen: give --epc or --mask; give --any"},
         {{"erase", "--bank", "user", "--count", "1"}, "no tag chosen"},
