@@ -58,6 +58,8 @@ _SIGNATURES = {
     "MorventTagErrorName": (i32,),
     "MorventTagErrorText": (i32,),
     "MorventVersion": (),
+    "MorventSerialDevice": (i32, text, i32),
+    "MorventResolveHost": (text, text),
 }
 _TEXT = {"MorventStatusName", "MorventStatusText", "MorventTagErrorName", "MorventTagErrorText", "MorventVersion"}
 
