@@ -30,8 +30,10 @@ public final class TessalyWithoutCoreTest {
             check.equal("CloseComPort", -1, Tessaly.CloseComPort());
             check.equal("CloseNetPort", -1, Tessaly.CloseNetPort(6000));
             check.equal("CloseSpecComPort", -1, Tessaly.CloseSpecComPort(1));
+            check.that("MorventSerialDevice", Tessaly.MorventSerialDevice(1) == null, "expected null");
+            check.that("MorventResolveHost", Tessaly.MorventResolveHost("localhost") == null, "expected null");
         });
-        check.equal("methods covered", 57, arrayMethods.size() + intMethods.size() + 4);
+        check.equal("methods covered", 59, arrayMethods.size() + intMethods.size() + 6);
         check.finish();
     }
 
