@@ -1,7 +1,6 @@
 // TCP client on POSIX sockets.
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -10,7 +9,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 
 #include "platform/platform.h"
 
@@ -142,28 +140,5 @@ const NetOps posixNetOps = {posixStartup,      posixCleanup,      posixCreate, p
 }  // namespace
 
 const NetOps& systemNetOps() { return posixNetOps; }
-
-Lookup resolveIPv4(const char* host, std::uint8_t address[4]) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int r = getaddrinfo(host, nullptr, &hints, &found);
-    if (r != 0) {
-        // A resolver that answered "no" is told apart from one that could
-        // not answer: only the second may do better on the next try.
-        return r == EAI_AGAIN || r == EAI_FAIL || r == EAI_MEMORY || r == EAI_SYSTEM ? Lookup::Failed
-                                                                                   : Lookup::Unknown;
-    }
-    Lookup result = Lookup::Unknown;
-    for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
-        if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
-        std::memcpy(address, &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr, 4);
-        result = Lookup::Found;
-        break;
-    }
-    freeaddrinfo(found);
-    return result;
-}
 
 }  // namespace mv::plat

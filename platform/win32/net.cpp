@@ -1,8 +1,5 @@
 // TCP client on Windows Sockets 2.0.
 #include <winsock2.h>
-#include <ws2tcpip.h>
-
-#include <cstring>
 
 #include "platform/platform.h"
 
@@ -94,31 +91,5 @@ const NetOps win32NetOps = {win32Startup,      win32Cleanup,      win32Create, w
 }  // namespace
 
 const NetOps& systemNetOps() { return win32NetOps; }
-
-Lookup resolveIPv4(const char* host, std::uint8_t address[4]) {
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return Lookup::Failed;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int r = getaddrinfo(host, nullptr, &hints, &found);
-    Lookup result = Lookup::Unknown;
-    if (r != 0) {
-        // A resolver that answered "no" is told apart from one that could
-        // not answer: only the second may do better on the next try.
-        if (r == WSATRY_AGAIN || r == WSANO_RECOVERY || r == WSA_NOT_ENOUGH_MEMORY) result = Lookup::Failed;
-    } else {
-        for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
-            if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
-            std::memcpy(address, &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr, 4);
-            result = Lookup::Found;
-            break;
-        }
-        freeaddrinfo(found);
-    }
-    WSACleanup();
-    return result;
-}
 
 }  // namespace mv::plat
