@@ -77,6 +77,14 @@ inline Bytes fromHex(const std::string& text) {
     return bytes;
 }
 
+// The device serial port COM`com` opens: on POSIX the path in
+// $MORVENT_COM<n>, else /dev/ttyS<n-1>; on Windows \\.\COMn. "" for an
+// index outside 1..255.
+inline std::string serialDevice(int com) {
+    char device[512];
+    return MorventSerialDevice(com, device, sizeof device) == MORVENT_INVALID_PORT ? std::string() : device;
+}
+
 // True when `size` bytes of `frame` (a response frame with its two CRC
 // bytes at the end, at most 256 bytes in all) carry a CRC that checks.
 inline bool frameIntact(const std::uint8_t* frame, std::size_t size) {

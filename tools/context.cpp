@@ -25,15 +25,15 @@ namespace {
 // the usual rate first, then the fastest, then the rest.
 const std::uint8_t kBaudOrder[] = {5, 6, 2, 1, 0};
 
-// The device the library opens for COMn.
+// The device the library opens for COMn, and where it was named.
 std::string com_device(int number) {
-#ifdef _WIN32
-    return "\\\\.\\COM" + std::to_string(number);
-#else
-    std::string variable = "MORVENT_COM" + std::to_string(number);
+    std::string device = morvent::serialDevice(number);
+#ifndef _WIN32
+    const std::string variable = "MORVENT_COM" + std::to_string(number);
     const char* mapped = std::getenv(variable.c_str());
-    return mapped ? std::string(mapped) + " (" + variable + ")" : "/dev/ttyS" + std::to_string(number - 1);
+    if (mapped && *mapped) device += " (" + variable + ")";
 #endif
+    return device;
 }
 
 #ifndef _WIN32
