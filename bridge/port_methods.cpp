@@ -1,6 +1,8 @@
 // Native methods that open and close links and read the reader information.
 #include <jni.h>
 
+#include <cstring>
+
 #include "core_loader.h"
 #include "marshal.h"
 #include "morvent.h"
@@ -10,6 +12,16 @@ using namespace tessaly;
 namespace {
 
 constexpr int kMaxIpLength = 19;  // the IP text buffer holds 20 bytes with its terminator
+constexpr int kMaxHostLength = 253;  // the longest name the name service knows
+constexpr int kDeviceRoom = 512;
+constexpr int kDottedRoom = 16;
+
+// Adds the length of a NUL-terminated text, then its bytes.
+void add_text(Result& result, const char* text) {
+    const int length = static_cast<int>(std::strlen(text));
+    result.add(length);
+    result.add_bytes(reinterpret_cast<const unsigned char*>(text), length);
+}
 
 }  // namespace
 
@@ -84,6 +96,39 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_OpenNetPort(JNIEnv* env, jclass, jint /
     Result result(open(tcp_port, text, &address, &port_handle));
     result.add(address);
     result.add(port_handle);
+    return result.to_java(env);
+}
+
+// out: what is at the device (MORVENT_DEVICE_*, or 0x37), then the length
+// of its name and the name's bytes (length 0 for 0x37).
+JNIEXPORT jintArray JNICALL Java_Tessaly_MorventSerialDevice(JNIEnv* env, jclass, jint com_port) {
+    auto look = TESSALY_BIND(MorventSerialDevice);
+    if (look == nullptr) return nullptr;
+    char device[kDeviceRoom] = {};
+    Result result(look(com_port, device, kDeviceRoom));
+    add_text(result, device);
+    return result.to_java(env);
+}
+
+// A host name is ASCII: a longer name, or one with another character, is
+// refused with null rather than looked up as some other name.
+// out: status, then the length of the dotted address and its characters
+// (length 0 on failure).
+JNIEXPORT jintArray JNICALL Java_Tessaly_MorventResolveHost(JNIEnv* env, jclass, jstring host) {
+    auto resolve = TESSALY_BIND(MorventResolveHost);
+    if (resolve == nullptr || host == nullptr) return nullptr;
+    const jsize length = env->GetStringLength(host);
+    if (length > kMaxHostLength) return nullptr;
+    jchar units[kMaxHostLength] = {};
+    env->GetStringRegion(host, 0, length, units);
+    char text[kMaxHostLength + 1] = {};
+    for (jsize i = 0; i < length; ++i) {
+        if (units[i] == 0 || units[i] > 0x7F) return nullptr;
+        text[i] = static_cast<char>(units[i]);
+    }
+    char ip[kDottedRoom] = {};
+    Result result(resolve(text, ip));
+    add_text(result, ip);
     return result.to_java(env);
 }
 

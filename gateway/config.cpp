@@ -93,6 +93,15 @@ private:
     std::string file_;
 };
 
+// A name as host names are written: letters, digits, '-' and '.'. Digits
+// and dots alone are an address, which inet_pton judges.
+bool hostName(const std::string& host) {
+    const auto nameChar = [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '.'; };
+    const auto addressChar = [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)) || ch == '.'; };
+    return !host.empty() && host.size() <= 253 && host.front() != '-' && host.front() != '.' &&
+           std::all_of(host.begin(), host.end(), nameChar) && !std::all_of(host.begin(), host.end(), addressChar);
+}
+
 // "host:port", the host not empty.
 bool splitHostPort(const std::string& text, std::string& host, int& port, int minPort) {
     const auto colon = text.rfind(':');
@@ -104,10 +113,12 @@ bool splitHostPort(const std::string& text, std::string& host, int& port, int mi
     return port >= minPort && port <= 65535;
 }
 
-// "host:port" with a dotted IPv4 host.
-bool splitAddress(const std::string& text, std::string& host, int& port, int minPort) {
+// "host:port" with a dotted IPv4 host, or with `names` a host name, which
+// is looked up whenever the link opens.
+bool splitAddress(const std::string& text, std::string& host, int& port, int minPort, bool names = false) {
     in_addr probe{};
-    return splitHostPort(text, host, port, minPort) && inet_pton(AF_INET, host.c_str(), &probe) == 1;
+    return splitHostPort(text, host, port, minPort) &&
+           (inet_pton(AF_INET, host.c_str(), &probe) == 1 || (names && hostName(host)));
 }
 
 // The IPv4 address of `host` (a dotted address or a name), or "" and *why.
@@ -153,8 +164,9 @@ void readReader(const Checker& c, const toml::table& t, const toml::node* where,
     c.text(t, "serial", r.device);
     const int links = !tcp.empty() + (r.com != 0) + !r.device.empty();
     if (links != 1) c.fail(where, "reader '" + r.name + "' needs exactly one of tcp, com or serial");
-    if (!tcp.empty() && !splitAddress(tcp, r.host, r.tcpPort, 1024))
-        c.fail(t.get("tcp"), "reader '" + r.name + "': tcp '" + tcp + "' is not IPv4:PORT with PORT 1024..65535");
+    if (!tcp.empty() && !splitAddress(tcp, r.host, r.tcpPort, 1024, true))
+        c.fail(t.get("tcp"), "reader '" + r.name + "': tcp '" + tcp +
+                                 "' is not HOST:PORT (a host name or IPv4 address, PORT 1024..65535)");
     if (!r.device.empty() && r.device.front() != '/') c.fail(t.get("serial"), "serial: give the device's absolute path");
     c.integer(t, "baud", r.baud, 0, 115200);
     if (t.get("baud") && tcp.empty() == false) c.fail(t.get("baud"), "baud applies to serial readers only");

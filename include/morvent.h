@@ -531,6 +531,32 @@ MORVENT_API int TransparentCMD(unsigned char *readerAddress, unsigned char param
                                unsigned char *responseLength, unsigned char *responseData,
                                int portIndex);
 
+/* ---- What a link names ------------------------------------------------- */
+/* When an opening fails, these tell the cause that its status cannot: the
+ * device that is not there, the host name that has no address. */
+
+/* What MorventSerialDevice finds at a serial port's device. */
+#define MORVENT_DEVICE_PRESENT  0 /**< the device exists and this process may read and write it */
+#define MORVENT_DEVICE_MISSING  1 /**< there is no such device */
+#define MORVENT_DEVICE_DENIED   2 /**< the device exists; this process may not read and write it */
+
+/** Names the device that serial port `comPort` (1..255) opens: on POSIX the
+ *  path in $MORVENT_COM<n>, else /dev/ttyS<n-1>; on Windows \\.\COMn. The
+ *  name goes NUL-terminated to `device` (room: `room` bytes; a longer name
+ *  is cut to fit). Returns what is there, one of MORVENT_DEVICE_*, found
+ *  without opening the device; MORVENT_INVALID_PORT, with nothing written,
+ *  when comPort is outside 1..255, `device` is NULL or room < 1. */
+MORVENT_API int MorventSerialDevice(int comPort, char *device, int room);
+
+/** Looks up host name `host` ("localhost", "reader-7.example.net", or a
+ *  dotted IPv4 address, taken as it is) with the system's resolver and
+ *  writes its first IPv4 address, dotted and NUL-terminated, to `ipv4`
+ *  (room: 16 bytes), as OpenNetPort takes it. Returns 0;
+ *  MORVENT_PARAM_RANGE when the name has no IPv4 address (unknown, IPv6
+ *  only, empty or NULL); MORVENT_COMM_ERROR when the name service could not
+ *  be asked or did not answer. `ipv4` is written only on 0. Takes no lock;
+ *  waits as long as the system's resolver is configured to. */
+MORVENT_API int MorventResolveHost(const char *host, char *ipv4);
 
 /* ---- GS1 EPC identities ------------------------------------------------ */
 /* The EPC binary encodings of GS1 identities: SGTIN-96, SGTIN-198, SSCC-96,

@@ -81,6 +81,14 @@ inline Bytes fromHex(const std::string& text) {
     return bytes;
 }
 
+// The device serial port COM`com` opens: on POSIX the path in
+// $MORVENT_COM<n>, else /dev/ttyS<n-1>; on Windows \\.\COMn. "" for an
+// index outside 1..255.
+inline std::string serialDevice(int com) {
+    char device[512];
+    return MorventSerialDevice(com, device, sizeof device) == MORVENT_INVALID_PORT ? std::string() : device;
+}
+
 // True when `size` bytes of `frame` (a response frame with its two CRC
 // bytes at the end, at most 256 bytes in all) carry a CRC that checks.
 inline bool frameIntact(const std::uint8_t* frame, std::size_t size) {
@@ -102,6 +110,13 @@ public:
           tagError_(tagError),
           operation_(std::move(operation)) {}
 
+    // A failure whose cause is known better than its status tells, such as
+    // "no such device /dev/ttyUSB0": the message gives that reason in place
+    // of the status's meaning, and status() still gives the code.
+    static Error because(int status, std::string operation, std::string reason, const std::string& detail = {}) {
+        return Error(status, std::move(operation), std::move(reason), detail, Because{});
+    }
+
     int status() const noexcept { return status_; }
     const char* name() const noexcept { return MorventStatusName(status_); }
     const char* meaning() const noexcept { return MorventStatusText(status_); }
@@ -110,8 +125,18 @@ public:
     int tagError() const noexcept { return tagError_; }
     const char* tagErrorName() const noexcept { return MorventTagErrorName(tagError_); }
     const char* tagErrorMeaning() const noexcept { return MorventTagErrorText(tagError_); }
+    // The cause when it is known better than the status tells, else "".
+    const std::string& reason() const noexcept { return reason_; }
 
 private:
+    struct Because {};
+    Error(int status, std::string operation, std::string reason, const std::string& detail, Because)
+        : std::runtime_error(operation + ": " + reason + (detail.empty() ? "" : " (" + detail + ")")),
+          status_(status),
+          tagError_(-1),
+          operation_(std::move(operation)),
+          reason_(std::move(reason)) {}
+
     static std::string describe(int status, const std::string& operation, int tagError, const std::string& detail) {
         static const char digits[] = "0123456789ABCDEF";
         std::string text = operation + ": " + MorventStatusName(status) + " (0x" +
@@ -126,6 +151,7 @@ private:
     int status_;
     int tagError_;
     std::string operation_;
+    std::string reason_;
 };
 
 // ---- Values ----------------------------------------------------------------
@@ -323,8 +349,9 @@ using Clock = std::array<std::uint8_t, 6>;
 
 class Reader {
 public:
-    // Opens a network reader. `address` is the address the commands carry:
-    // 0xFF reaches whichever reader answers.
+    // Opens a network reader. `host` is a host name or a dotted IPv4
+    // address, looked up again at every opening. `address` is the address
+    // the commands carry: 0xFF reaches whichever reader answers.
     static Reader tcp(const std::string& host, int tcpPort, std::uint8_t address = 0xFF) {
         Reader reader;
         reader.link_ = Link::Tcp;
@@ -334,7 +361,8 @@ public:
         reader.reopen();
         return reader;
     }
-    // Opens serial port COM`com` at `baud` bit/s.
+    // Opens serial port COM`com` at `baud` bit/s. A device that is missing,
+    // or not this process's to use, is named in the Error's reason().
     static Reader serial(int com, int baud = 57600, std::uint8_t address = 0xFF) {
         Reader reader;
         reader.link_ = Link::Serial;
@@ -381,18 +409,19 @@ public:
         close();
         unsigned char answered = 0xFF;
         int handle = -1;
-        int status;
-        const char* operation;
         if (link_ == Link::Tcp) {
-            operation = "OpenNetPort";
-            status = OpenNetPort(number_, host_.c_str(), &answered, &handle);
+            const std::string ip = resolve(host_);
+            const int status = OpenNetPort(number_, ip.c_str(), &answered, &handle);
+            if (status != MORVENT_OK) {
+                const std::string where = host_ + ":" + std::to_string(number_);
+                throw Error(status, "OpenNetPort", -1, ip == host_ ? where : where + " at " + ip);
+            }
         } else if (link_ == Link::Serial) {
-            operation = "OpenComPort";
-            status = OpenComPort(number_, &answered, baudCode(baud_), &handle);
+            const int status = OpenComPort(number_, &answered, baudCode(baud_), &handle);
+            if (status != MORVENT_OK) throw serialFailure(status, "OpenComPort", number_);
         } else {
             throw Error(MORVENT_INVALID_PORT, "reopen", -1, "the Reader was moved from");
         }
-        if (status != MORVENT_OK) throw Error(status, operation, -1, where());
         port_ = handle;
         answered_ = answered;
     }
@@ -821,8 +850,31 @@ private:
         answered_ = answered;
     }
 
-    std::string where() const {
-        return link_ == Link::Tcp ? host_ + ":" + std::to_string(number_) : "COM" + std::to_string(number_);
+    // The dotted IPv4 address of `host` for OpenNetPort; an Error that
+    // names the host when it has none.
+    static std::string resolve(const std::string& host) {
+        char ip[16];
+        const int status = MorventResolveHost(host.c_str(), ip);
+        if (status == MORVENT_OK) return ip;
+        throw Error::because(status, "MorventResolveHost",
+                             status == MORVENT_COMM_ERROR
+                                 ? "cannot look up host '" + host + "': the name service did not answer"
+                                 : "unknown host '" + host + "' (no IPv4 address)");
+    }
+
+    // The Error for a failed opening of COM`com`: the core's status says
+    // "not openable" for a missing device and a silent reader alike, so the
+    // device is looked at to name the cause.
+    static Error serialFailure(int status, const char* operation, int com) {
+        const std::string port = "COM" + std::to_string(com);
+        char device[512];
+        const int found = status == MORVENT_PORT_OPEN ? MORVENT_INVALID_PORT
+                                                      : MorventSerialDevice(com, device, sizeof device);
+        if (found == MORVENT_DEVICE_MISSING)
+            return Error::because(status, operation, "no such device " + std::string(device), port);
+        if (found == MORVENT_DEVICE_DENIED)
+            return Error::because(status, operation, "no permission to read and write " + std::string(device), port);
+        return Error(status, operation, -1, found == MORVENT_DEVICE_PRESENT ? port + " at " + device : port);
     }
 
     int openPort() const {

@@ -77,6 +77,25 @@ public final class Tessaly {
     public static native int CloseNetPort(int portIndex);
 
     /**
+     * Names the device that serial port {@code comPort} (1..255) opens, and
+     * looks at it without opening it.
+     * Result (2 + n): {what is there: 0 present, 1 missing, 2 present but not
+     * this process's to read and write, 0x37 no such port index; the length n
+     * of the device's name; its n bytes}.
+     */
+    public static native int[] MorventSerialDevice(int comPort);
+
+    /**
+     * Looks up the IPv4 address of a host name (or takes a dotted address as
+     * it is), for {@link #OpenNetPort}. {@code host} is ASCII, at most 253
+     * characters (otherwise null).
+     * Result (2 + n): {status: 0, 0xFF the name has no IPv4 address, 0x30 the
+     * name service failed; the length n of the dotted address (0 on failure);
+     * its n characters}.
+     */
+    public static native int[] MorventResolveHost(String host);
+
+    /**
      * Reads the reader information.
      * Input: {address, port}.
      * Result (12): {status, information bytes 0 to 10}; byte 7 is the

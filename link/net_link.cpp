@@ -1,5 +1,8 @@
 #include "link/net_link.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "link/ports.h"
 #include "morvent.h"
 #include "platform/platform.h"
@@ -64,6 +67,27 @@ void closeNetLink(int port) {
 
 }  // namespace mv::link
 
+namespace {
+
+// Four decimal numbers 0..255 of one to three digits, separated by dots.
+bool isDottedQuad(const char* text) {
+    int parts = 0, digits = 0, value = 0;
+    for (const char* c = text;; ++c) {
+        if (*c == '.' || *c == '\0') {
+            if (digits == 0 || value > 255 || ++parts > 4) return false;
+            if (*c == '\0') return parts == 4;
+            digits = value = 0;
+        } else if (*c >= '0' && *c <= '9' && digits < 3) {
+            value = value * 10 + (*c - '0');
+            ++digits;
+        } else {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
 using namespace mv::link;
 namespace plat = mv::plat;
 
@@ -110,6 +134,23 @@ MORVENT_API int CloseNetPort(int portIndex) {
     if (!isNetPort(portIndex)) return MORVENT_OK;
     LinkGuard guard(linkLock());
     if (isOpen(portIndex)) closeNetLink(portIndex);
+    return MORVENT_OK;
+}
+
+// Outside the link lock: a lookup may wait seconds for the name service,
+// and every other link would wait with it.
+MORVENT_API int MorventResolveHost(const char* host, char* ipv4) {
+    if (host == nullptr || *host == '\0' || ipv4 == nullptr) return MORVENT_PARAM_RANGE;
+    // Resolvers read "10.1.5" as 10.1.0.5: a mistyped address would reach
+    // another machine. Digits and dots alone must be four numbers.
+    if (std::strspn(host, "0123456789.") == std::strlen(host) && !isDottedQuad(host)) return MORVENT_PARAM_RANGE;
+    std::uint8_t address[4];
+    switch (plat::resolveIPv4(host, address)) {
+    case plat::Lookup::Found: break;
+    case plat::Lookup::Unknown: return MORVENT_PARAM_RANGE;
+    case plat::Lookup::Failed: return MORVENT_COMM_ERROR;
+    }
+    std::snprintf(ipv4, 16, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
     return MORVENT_OK;
 }
 

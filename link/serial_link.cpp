@@ -81,4 +81,15 @@ MORVENT_API int CloseSpecComPort(int comPort) {
     return closeSerialPort(comPort) ? MORVENT_OK : MORVENT_COMM_ERROR;
 }
 
+// Touches no port table: it looks at the machine, not at a link.
+MORVENT_API int MorventSerialDevice(int comPort, char* device, int room) {
+    if (!isSerialPort(comPort) || device == nullptr || room < 1) return MORVENT_INVALID_PORT;
+    switch (mv::plat::serialDevice(comPort, device, static_cast<std::size_t>(room))) {
+    case mv::plat::DeviceState::Present: return MORVENT_DEVICE_PRESENT;
+    case mv::plat::DeviceState::Missing: return MORVENT_DEVICE_MISSING;
+    case mv::plat::DeviceState::Denied: return MORVENT_DEVICE_DENIED;
+    }
+    return MORVENT_DEVICE_PRESENT;
+}
+
 }

@@ -102,6 +102,33 @@ struct NetOps {
 const NetOps& net();
 void setNetOps(const NetOps* ops);
 
+// ---- Names of devices and hosts ------------------------------------------
+// The system's own, whatever backend is installed: they look at the machine,
+// not at a link.
+
+// What is at the device a serial port opens, found without opening it: an
+// opening may toggle the modem lines, which resets some readers.
+enum class DeviceState {
+    Present,  // it exists, and this process may read and write it
+    Missing,  // there is no such device
+    Denied,   // it exists, but this process may not read and write it
+};
+
+// Writes the name of the device that serial port COM`comNumber` opens to
+// `name` (at most `size` bytes with the NUL, cut to fit; size > 0) and tells
+// what is there.
+DeviceState serialDevice(int comNumber, char* name, std::size_t size);
+
+enum class Lookup {
+    Found,    // `address` holds the first IPv4 address of the name
+    Unknown,  // the name has no IPv4 address
+    Failed,   // the name service could not be asked, or did not answer
+};
+
+// Looks `host` up with the system's resolver, for IPv4 only; the address in
+// network order. Waits as long as the resolver is configured to.
+Lookup resolveIPv4(const char* host, std::uint8_t address[4]);
+
 // ---- Time, threads, files --------------------------------------------------
 
 // Milliseconds since an arbitrary start, wrapping at 2^32: measure elapsed

@@ -25,15 +25,15 @@ namespace {
 // the usual rate first, then the fastest, then the rest.
 const std::uint8_t kBaudOrder[] = {5, 6, 2, 1, 0};
 
-// The device the library opens for COMn.
+// The device the library opens for COMn, and where it was named.
 std::string com_device(int number) {
-#ifdef _WIN32
-    return "\\\\.\\COM" + std::to_string(number);
-#else
-    std::string variable = "MORVENT_COM" + std::to_string(number);
+    std::string device = morvent::serialDevice(number);
+#ifndef _WIN32
+    const std::string variable = "MORVENT_COM" + std::to_string(number);
     const char* mapped = std::getenv(variable.c_str());
-    return mapped ? std::string(mapped) + " (" + variable + ")" : "/dev/ttyS" + std::to_string(number - 1);
+    if (mapped && *mapped) device += " (" + variable + ")";
 #endif
+    return device;
 }
 
 #ifndef _WIN32
@@ -141,17 +141,21 @@ void Context::configure(const Arguments& arguments) {
     yes = arguments.flag("yes");
 }
 
+std::string Failure::cause() const { return reason.empty() ? status_line(status) : reason; }
+
 morvent::Reader& Context::reader() {
     if (link_reader) return *link_reader;
     int status = MORVENT_COMM_ERROR;
-    std::string hint;
-    // Tries one opening, keeping the reader or the failure's status.
+    std::string hint, reason;
+    // Tries one opening, keeping the reader or the failure's status and,
+    // when the library found it, its cause.
     auto attempt = [&](auto&& open) {
         try {
             link_reader.emplace(open());
             return true;
         } catch (const morvent::Error& error) {
             status = error.status();
+            reason = error.reason();
             return false;
         }
     };
@@ -180,7 +184,8 @@ morvent::Reader& Context::reader() {
                 serial_com = number;
                 return true;
             }
-            if (status == MORVENT_PORT_OPEN || status == MORVENT_INVALID_PORT) break;
+            // Another rate cannot help a port that is taken or a device that is not there.
+            if (status == MORVENT_PORT_OPEN || status == MORVENT_INVALID_PORT || !reason.empty()) break;
         }
         return false;
     };
@@ -237,11 +242,11 @@ morvent::Reader& Context::reader() {
     } else {
         throw UsageError("no reader link: give --tcp HOST:PORT, --com N or --auto (or --device PATH)");
     }
-    if (status != MORVENT_OK && !network && !baud_given) {
+    if (status != MORVENT_OK && !network && !baud_given && reason.empty()) {
         hint = "no reader answered at " + rate_text(baud_code) +
                "; if its rate was changed (config set baud), give --baud RATE or --baud auto";
     }
-    if (status != MORVENT_OK || !link_reader) throw Failure{status, "cannot open " + link, {}, hint};
+    if (status != MORVENT_OK || !link_reader) throw Failure{status, "cannot open " + link, {}, hint, reason};
     link_reader->useAddress(address_option.value_or(link_reader->answeredAddress()));
     return *link_reader;
 }
@@ -259,7 +264,7 @@ bool Context::reconnect(int status) {
             warn("reconnected to " + link + (attempt > 1 ? " after " + std::to_string(attempt) + " attempts" : ""));
             return true;
         } catch (const Failure& failure) {
-            warn("reconnecting: " + status_line(failure.status) + "; next attempt in " +
+            warn("reconnecting: " + failure.cause() + "; next attempt in " +
                  std::to_string(wait_ms) + " ms");
         }
         pause_unless_interrupted(wait_ms);
@@ -280,7 +285,7 @@ Failure Context::failure(const morvent::Error& error, const std::string& what) c
         details.add("tag_error", Value::custom(Json{{"code", code}, {"name", info.name}, {"meaning", info.meaning}},
                                                tag_error_line(code)));
     }
-    return Failure{error.status(), what.empty() ? command : what, std::move(details), {}};
+    return Failure{error.status(), what.empty() ? command : what, std::move(details), {}, error.reason()};
 }
 
 void Context::emit(const Document& document) const {

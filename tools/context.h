@@ -20,6 +20,12 @@ struct Failure {
     std::string what;  // "read", "cannot open 127.0.0.1:6000"
     Document details;  // extra fields, e.g. the tag's error code
     std::string hint;  // what the user may try, "" when nothing useful
+    // The cause when it is known better than the status tells ("no such
+    // device /dev/ttyUSB0"), else "".
+    std::string reason = {};
+
+    // The reason, or else the status by name, number and meaning.
+    std::string cause() const;
 };
 
 enum class Format { Text, Json, Csv };

@@ -11,7 +11,7 @@ using namespace morvent_cli;
 namespace {
 
 const Options kGlobal = {
-    {"tcp", "HOST:PORT", "network reader (HOST a dotted IPv4 address or localhost)"},
+    {"tcp", "HOST:PORT", "network reader (HOST a host name or dotted IPv4 address)"},
     {"com", "N", "serial reader on COMn: the device in $MORVENT_COM<n>, else /dev/ttyS<n-1> (Windows: COMn)"},
     {"device", "PATH", "serial reader on this device, e.g. /dev/ttyUSB0 (Windows: COMn)"},
     {"auto", nullptr, "look for a serial reader: /dev/ttyUSB*, /dev/ttyACM*, then COM1..COM12"},
@@ -29,8 +29,8 @@ const char* const kIntro =
     "Talks to a UHF RFID reader over TCP or a serial line: lists tags, reads and\n"
     "writes them, changes the reader's settings. LINK is --tcp HOST:PORT, --com N,\n"
     "--device PATH or --auto. Example, against the simulated reader:\n"
-    "  morvent-sim --tcp 6000 &\n"
-    "  morvent --tcp 127.0.0.1:6000 inventory\n"
+    "  $ morvent-sim --tcp 6000 &\n"
+    "  $ morvent --tcp localhost:6000 inventory\n"
     "\n"
     "Commands that change or kill a tag need --epc or --mask to pick it, or --any\n"
     "to act on whichever tag answers.\n"
@@ -48,16 +48,32 @@ std::vector<CommandSpec> all_commands() {
 void report_failure(const Context& context, const Failure& failure) {
     if (context.json) {
         Json object{{"error", failure.what}, {"status", status_json(failure.status)}};
+        if (!failure.reason.empty()) object["reason"] = failure.reason;
         for (const Field& field : failure.details.fields) object[field.key] = field.value.as_json();
         if (!failure.hint.empty()) object["hint"] = failure.hint;
         std::cout << object.dump(2) << "\n";
         return;
     }
-    std::cerr << "morvent: " << failure.what << ": " << status_line(failure.status) << "\n";
+    std::cerr << "morvent: " << failure.what << ": " << failure.cause() << "\n";
     for (const Field& field : failure.details.fields) {
         if (field.key == "tag_error") std::cerr << "  tag error " << field.value.as_text() << "\n";
     }
     if (!failure.hint.empty()) std::cerr << "  " << failure.hint << "\n";
+}
+
+// --csv formats rows, so a command that prints one document has nothing
+// for it: refused rather than quietly printed as text.
+void check_csv(const Invocation& invocation, const std::vector<CommandSpec>& commands) {
+    const CommandSpec& command = *invocation.command;
+    const bool streams = command.stream && (!*command.stream || invocation.arguments.flag(command.stream));
+    if (!invocation.arguments.flag("csv") || streams) return;
+    std::string list;
+    for (const CommandSpec& c : commands) {
+        if (!c.stream) continue;
+        list += (list.empty() ? "" : ", ") + std::string(c.name) + (*c.stream ? std::string(" --") + c.stream : "");
+    }
+    const std::string which = command.stream ? std::string(command.name) + " without --" + command.stream : command.name;
+    throw UsageError("--csv: " + which + " prints no rows; --csv applies to " + list + " (--json fits every command)");
 }
 
 // Bad input under --json is a JSON object on stdout as well; the --json
@@ -90,6 +106,7 @@ int main(int argc, char** argv) {
             std::cerr << "morvent: no command given\n";
             return 2;
         }
+        check_csv(invocation, commands);
         context.configure(invocation.arguments);
         context.command = invocation.command->name;
         return invocation.command->run(context, invocation.arguments);

@@ -531,7 +531,7 @@ const std::vector<CommandSpec>& reader_commands() {
          "Frames are cut by their length byte; each is printed with the time it arrived\n"
          "and, for a Gen2 tag, its EPC. With --json one JSON object per line, with\n"
          "--csv one CSV row. A link that fails is reopened and the command goes on.",
-         run_active},
+         run_active, ""},
         {"raw", "HEX", "pass bytes to the reader (transparent command) and print its answer",
          {{"param", "P", "the parameter byte sent before the bytes (default 0)"}}, "", run_raw},
     };

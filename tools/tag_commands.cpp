@@ -481,7 +481,7 @@ const std::vector<CommandSpec>& tag_commands() {
          "ends the watch), with --csv one CSV row; otherwise the table is printed\n"
          "once when the watch ends. A link that fails is reopened and the watch\n"
          "goes on; failed rounds are counted.",
-         run_inventory},
+         run_inventory, "watch"},
         {"read", "", "read words of a Gen2 tag's memory",
          join({kTargetOptions, kMemory, {{"count", "N", "number of words (1..120)"}}, kPassword}), kTargetHelp,
          run_read},

@@ -1,5 +1,5 @@
 /* Lists the Gen2 tags a network reader sees.
- * Usage: list_tags HOST PORT   (e.g. list_tags 127.0.0.1 6000) */
+ * Usage: list_tags HOST PORT   (e.g. list_tags localhost 6000) */
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -9,11 +9,19 @@ int main(int argc, char **argv) {
     const char *host = argc > 1 ? argv[1] : "127.0.0.1";
     int tcp_port = argc > 2 ? atoi(argv[2]) : 6000;
 
+    /* OpenNetPort takes a dotted address; a host name is looked up first. */
+    char ip[16];
+    int status = MorventResolveHost(host, ip);
+    if (status != MORVENT_OK) {
+        fprintf(stderr, "unknown host %s (status 0x%02X)\n", host, status);
+        return 1;
+    }
+
     /* Opening handshakes with whichever reader answers: its address and the
      * port index for every later call come back through the pointers. */
     unsigned char address = 0xFF;
     int port = -1;
-    int status = OpenNetPort(tcp_port, host, &address, &port);
+    status = OpenNetPort(tcp_port, ip, &address, &port);
     if (status != MORVENT_OK) {
         fprintf(stderr, "cannot open %s:%d: status 0x%02X\n", host, tcp_port, status);
         return 1;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -207,5 +208,15 @@ const SerialOps posixSerialOps = {posixOpen,  posixConfigure, posixSetTimeouts, 
 }  // namespace
 
 const SerialOps& systemSerialOps() { return posixSerialOps; }
+
+DeviceState serialDevice(int comNumber, char* name, std::size_t size) {
+    char path[512];
+    devicePath(comNumber, path, sizeof path);
+    std::snprintf(name, size, "%s", path);
+    struct stat info {};
+    if (::stat(path, &info) != 0) return errno == EACCES ? DeviceState::Denied : DeviceState::Missing;
+    // The effective ids decide, as they will when the device is opened.
+    return faccessat(AT_FDCWD, path, R_OK | W_OK, AT_EACCESS) == 0 ? DeviceState::Present : DeviceState::Denied;
+}
 
 }  // namespace mv::plat

@@ -3,6 +3,7 @@
 // as they are; the driver applies them.
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 
 #include "platform/platform.h"
@@ -87,5 +88,14 @@ const SerialOps win32SerialOps = {win32Open,  win32Configure, win32SetTimeouts, 
 }  // namespace
 
 const SerialOps& systemSerialOps() { return win32SerialOps; }
+
+DeviceState serialDevice(int comNumber, char* name, std::size_t size) {
+    std::snprintf(name, size, "\\\\.\\COM%d", comNumber);
+    // COMn is a DOS device name; the system knows it without an opening.
+    char dosName[16], target[512];
+    std::snprintf(dosName, sizeof dosName, "COM%d", comNumber);
+    if (QueryDosDeviceA(dosName, target, sizeof target) != 0) return DeviceState::Present;
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? DeviceState::Missing : DeviceState::Present;
+}
 
 }  // namespace mv::plat

@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import ctypes
 import enum
+import os
 import time
 from dataclasses import dataclass, field
 from typing import Iterator, List, Optional, Tuple, Union
@@ -35,10 +36,14 @@ OK = 0x00
 INVENTORY_DONE, INVENTORY_TIMEOUT, INVENTORY_MORE, INVENTORY_FULL = 0x01, 0x02, 0x03, 0x04
 NO_DATA = 0x0E
 COMM_ERROR = 0x30
+PORT_OPEN = 0x35
 INVALID_PORT = 0x37
 NO_TAG = 0xFB
 TAG_ERROR = 0xFC
 PARAM_RANGE = 0xFF
+
+# What MorventSerialDevice finds at a serial port's device.
+DEVICE_PRESENT, DEVICE_MISSING, DEVICE_DENIED = 0, 1, 2
 
 _BAUD_CODES = {9600: 0, 19200: 1, 38400: 2, 57600: 5, 115200: 6}
 
@@ -101,16 +106,21 @@ class MorventError(Exception):
     ``status`` is the status code, ``name`` and ``meaning`` its name and
     meaning, ``operation`` the C function that failed, and ``tag_error`` the
     tag's error code when the status is MORVENT_TAG_ERROR (else ``None``).
+    ``reason`` is the cause when it is known better than the status tells,
+    such as ``"no such device /dev/ttyUSB0"`` (else ``""``); the message then
+    gives it in place of the status's meaning.
     """
 
-    def __init__(self, status: int, operation: str, tag_error: Optional[int] = None, detail: str = "") -> None:
+    def __init__(self, status: int, operation: str, tag_error: Optional[int] = None, detail: str = "",
+                 reason: str = "") -> None:
         self.status = status
         self.operation = operation
         self.name = status_name(status)
         self.meaning = status_text(status)
         self.tag_error = tag_error
         self.tag_error_name = tag_error_name(tag_error) if tag_error is not None else None
-        message = f"{operation}: {self.name} (0x{status & 0xFF:02X}): {self.meaning}"
+        self.reason = reason
+        message = f"{operation}: {reason}" if reason else f"{operation}: {self.name} (0x{status & 0xFF:02X}): {self.meaning}"
         if tag_error is not None:
             message += f"; tag error {self.tag_error_name}: {_core.lib().MorventTagErrorText(tag_error).decode()}"
         if detail:
@@ -284,6 +294,32 @@ def _epc_words(epc: bytes, operation: str) -> int:
     return len(epc) // 2
 
 
+def _resolve(host: str) -> str:
+    """The dotted IPv4 address of ``host`` for OpenNetPort; MorventError naming the host when it has none."""
+    ip = ctypes.create_string_buffer(16)
+    status = _core.lib().MorventResolveHost(host.encode(), ip)
+    if status == OK:
+        return ip.value.decode()
+    if status == COMM_ERROR:
+        raise MorventError(status, "MorventResolveHost",
+                           reason=f"cannot look up host '{host}': the name service did not answer")
+    raise MorventError(status, "MorventResolveHost", reason=f"unknown host '{host}' (no IPv4 address)")
+
+
+def _serial_failure(status: int, operation: str, com: int) -> MorventError:
+    """The error for a failed opening of COM``com``: the core's status says "not openable" for a
+    missing device and a silent reader alike, so the device is looked at to name the cause."""
+    port = f"COM{com}"
+    device = ctypes.create_string_buffer(512)
+    found = INVALID_PORT if status == PORT_OPEN else _core.lib().MorventSerialDevice(com, device, len(device))
+    name = os.fsdecode(device.value)
+    if found == DEVICE_MISSING:
+        return MorventError(status, operation, detail=port, reason=f"no such device {name}")
+    if found == DEVICE_DENIED:
+        return MorventError(status, operation, detail=port, reason=f"no permission to read and write {name}")
+    return MorventError(status, operation, detail=f"{port} at {name}" if found == DEVICE_PRESENT else port)
+
+
 class Reader:
     """One open link to a reader; closed by ``close()``, at the end of a
     ``with`` block, or when the object is collected."""
@@ -300,14 +336,16 @@ class Reader:
 
     @classmethod
     def tcp(cls, host: str, port: int, address: int = 0xFF) -> "Reader":
-        """Opens a network reader; ``address`` is what commands carry (0xFF: whichever reader answers)."""
+        """Opens a network reader at ``host``, a host name or dotted IPv4 address, looked up
+        again at every opening; ``address`` is what commands carry (0xFF: whichever reader answers)."""
         reader = cls._new("tcp", port, host=host, address=address)
         reader.reopen()
         return reader
 
     @classmethod
     def serial(cls, com: int, baud: int = 57600, address: int = 0xFF) -> "Reader":
-        """Opens serial port COM``com`` at ``baud`` bit/s."""
+        """Opens serial port COM``com`` at ``baud`` bit/s; a device that is missing, or not this
+        process's to use, is named in the error's ``reason``."""
         reader = cls._new("serial", com, baud=baud, address=address)
         reader.reopen()
         return reader
@@ -331,17 +369,16 @@ class Reader:
         self.close()
         answered, port = ctypes.c_ubyte(0xFF), ctypes.c_int(-1)
         if self._kind == "tcp":
-            operation = "OpenNetPort"
-            status = _core.lib().OpenNetPort(self._number, self._host.encode(), ctypes.byref(answered),
-                                             ctypes.byref(port))
-            where = f"{self._host}:{self._number}"
+            ip = _resolve(self._host)
+            status = _core.lib().OpenNetPort(self._number, ip.encode(), ctypes.byref(answered), ctypes.byref(port))
+            if status != OK:
+                where = f"{self._host}:{self._number}"
+                raise MorventError(status, "OpenNetPort", detail=where if ip == self._host else f"{where} at {ip}")
         else:
-            operation = "OpenComPort"
             status = _core.lib().OpenComPort(self._number, ctypes.byref(answered), _baud_code(self._baud),
                                              ctypes.byref(port))
-            where = f"COM{self._number}"
-        if status != OK:
-            raise MorventError(status, operation, detail=where)
+            if status != OK:
+                raise _serial_failure(status, "OpenComPort", self._number)
         self._port, self.answered_address = port.value, answered.value
 
     def close(self) -> None:

@@ -60,6 +60,8 @@ _SIGNATURES = {
     "MorventVersion": (),
     "MorventEpcDecode": (pu8, i32, i32, ctypes.c_char_p, i32),
     "MorventEpcEncode": (text, i32, i32, i32, pu8, pi32, ctypes.c_char_p, i32),
+    "MorventSerialDevice": (i32, text, i32),
+    "MorventResolveHost": (text, text),
 }
 _TEXT = {"MorventStatusName", "MorventStatusText", "MorventTagErrorName", "MorventTagErrorText", "MorventVersion"}
 

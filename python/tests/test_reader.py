@@ -21,7 +21,7 @@ def test_status_names_come_from_the_core():
 
 
 def test_reader_closes_and_reopens(sim):
-    with Reader.tcp("127.0.0.1", sim.port) as reader:
+    with Reader.tcp("localhost", sim.port) as reader:
         assert reader.is_open and reader.port == sim.port
         with pytest.raises(MorventError) as opened_twice:
             Reader.tcp("127.0.0.1", sim.port)
@@ -40,7 +40,7 @@ def test_reader_closes_and_reopens(sim):
     Reader.tcp("127.0.0.1", sim.port).close()
 
 
-def test_errors_carry_status_name_and_tag_error(sim):
+def test_errors_carry_status_name_and_tag_error(sim, monkeypatch, tmp_path):
     with Reader.tcp("127.0.0.1", sim.port) as reader:
         with pytest.raises(MorventError) as wrong:
             reader.read(EPC2, Bank.RESERVED, 2, 2, password=0x11111111)
@@ -64,6 +64,11 @@ def test_errors_carry_status_name_and_tag_error(sim):
     with pytest.raises(MorventError) as nobody:
         Reader.tcp("127.0.0.1", port)
     assert nobody.value.status == morvent.COMM_ERROR
+    # The configured device is named, not the COM number alone.
+    monkeypatch.setenv("MORVENT_COM34", str(tmp_path / "ttyUSB9"))
+    with pytest.raises(MorventError) as missing:
+        Reader.serial(34)
+    assert str(missing.value) == f"OpenComPort: no such device {tmp_path / 'ttyUSB9'} (COM34)"
 
 
 def test_inventory_counts_every_frame_and_reads_tid(simulator):

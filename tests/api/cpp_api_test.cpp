@@ -9,6 +9,7 @@
 
 #include "morvent.hpp"
 #include "sim/host.h"
+#include "support/fake_reader.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ TEST(CppApi, ReaderOwnsItsLinkAndCanBeReopened) {
 
 TEST(CppApi, ErrorsCarryStatusNameAndTagError) {
     sim::ReaderHost host(tcpOnly());
-    Reader reader = Reader::tcp("127.0.0.1", host.tcpPort());
+    Reader reader = Reader::tcp("localhost", host.tcpPort());
     try {
         reader.read(TagRef::epc(kEpc2), Bank::Reserved, 2, 2, 0x11111111);
         FAIL() << "a wrong password must throw";
@@ -106,6 +107,15 @@ TEST(CppApi, ErrorsCarryStatusNameAndTagError) {
     host.stop();
     reader.close();
     EXPECT_EQ(statusOf([&] { Reader::tcp("127.0.0.1", closedPort); }), MORVENT_COMM_ERROR);
+    // A device that is not there is named as such, not as a silent reader.
+    auto missing = mvtest::mapComToMissing(34);
+    try {
+        Reader::serial(34);
+        FAIL() << "a missing device must throw";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.status(), MORVENT_COMM_ERROR);
+        EXPECT_STREQ(error.what(), "OpenComPort: no such device /nonexistent/morvent-test-com34 (COM34)");
+    }
 }
 
 TEST(CppApi, InventoryCountsTheRecordsOfEveryFrame) {

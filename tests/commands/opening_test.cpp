@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "morvent.h"
 #include "support/reader_link.h"
@@ -129,6 +130,35 @@ TEST(OpenComPort, ComNumberOutsideTheRangeFailsAfterItsAttempts) {
   int handle = 0;
   EXPECT_EQ(OpenComPort(256, &address, 9, &handle), MORVENT_COMM_ERROR);
   EXPECT_EQ(handle, -1);
+}
+
+// What the status of a failed opening cannot tell apart from a silent
+// reader: a device that is not there, a host name and its address.
+TEST(OpeningCauses, DevicesAndHostNamesAreLookedUp) {
+  char device[64];
+#ifdef _WIN32
+  EXPECT_EQ(MorventSerialDevice(200, device, sizeof device), MORVENT_DEVICE_MISSING);
+  EXPECT_STREQ(device, "\\\\.\\COM200");
+#else
+  auto missing = mapComToMissing(34);
+  EXPECT_EQ(MorventSerialDevice(34, device, sizeof device), MORVENT_DEVICE_MISSING);
+  EXPECT_STREQ(device, "/nonexistent/morvent-test-com34");
+  auto reader = FakeReader::pty();
+  reader->mapCom(35);
+  EXPECT_EQ(MorventSerialDevice(35, device, 8), MORVENT_DEVICE_PRESENT);
+  EXPECT_EQ(std::string(device), reader->slavePath().substr(0, 7));  // cut to its room
+#endif
+  EXPECT_EQ(MorventSerialDevice(256, device, sizeof device), MORVENT_INVALID_PORT);
+
+  char ip[16] = "untouched";
+  EXPECT_EQ(MorventResolveHost("10.1.5", ip), MORVENT_PARAM_RANGE);  // never read as 10.1.0.5
+  EXPECT_EQ(MorventResolveHost("", ip), MORVENT_PARAM_RANGE);
+  EXPECT_NE(MorventResolveHost("no-such-host.invalid", ip), MORVENT_OK);
+  EXPECT_STREQ(ip, "untouched");
+  ASSERT_EQ(MorventResolveHost("localhost", ip), MORVENT_OK);
+  EXPECT_STREQ(ip, "127.0.0.1");
+  ASSERT_EQ(MorventResolveHost("192.168.0.255", ip), MORVENT_OK);
+  EXPECT_STREQ(ip, "192.168.0.255");
 }
 
 // COM1..COM12 other than the reader's are mapped to missing devices so that

@@ -70,7 +70,7 @@ spool = "/tmp/x.db"
 url = "mqtt://10.0.0.2"
 [[reader]]
 name = "a"
-tcp = "10.0.0.5:6000"
+tcp = "reader-5.dock:6000"
 )";
 
 TEST(Config, GoodFileAndDefaults) {
@@ -80,6 +80,7 @@ TEST(Config, GoodFileAndDefaults) {
     EXPECT_EQ(c.mqttPort, 1883);
     EXPECT_EQ(c.httpPort, 8780);
     ASSERT_EQ(c.readers.size(), 1u);
+    EXPECT_EQ(c.readers[0].host, "reader-5.dock");  // looked up as the link opens
     EXPECT_EQ(c.readers[0].tcpPort, 6000);
     EXPECT_FALSE(c.readers[0].active);
     // http by name resolves to IPv4; "" is off, and the summary says only that.
@@ -100,8 +101,8 @@ TEST(Config, RefusedWithTheLineAtFault) {
         {head + "colour = 1\n[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:6000\"\n", "f:3: unknown key 'colour' in [gateway]"},
         {head + "[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:6000\"\n[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:6001\"\n",
          "f:6: duplicate reader name 'a'"},
-        {head + "[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:80\"\n", "f:5: reader 'a': tcp '1.2.3.4:80' is not IPv4:PORT"},
-        {head + "[[reader]]\nname=\"a\"\ntcp=\"dock:6000\"\n", "f:5: reader 'a': tcp 'dock:6000'"},
+        {head + "[[reader]]\nname=\"a\"\ntcp=\"1.2.3.4:80\"\n", "f:5: reader 'a': tcp '1.2.3.4:80' is not HOST:PORT"},
+        {head + "[[reader]]\nname=\"a\"\ntcp=\"10.1.5:6000\"\n", "f:5: reader 'a': tcp '10.1.5:6000'"},
         {head + "[[reader]]\nname=\"a\"\ncom=3\nbaud=12345\n", "f:6: baud must be"},
         {head + "[[reader]]\nname=\"a\"\ncom=3\ntcp=\"1.2.3.4:6000\"\n", "f:3: reader 'a' needs exactly one of"},
         {head + "[[reader]]\nname=\"a\"\ncom=3\n[[reader]]\nname=\"b\"\ncom=3\n",

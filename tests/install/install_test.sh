@@ -50,7 +50,7 @@ expect_tag() { grep -q 'E20034120123456789ABCDEF' "$1" || { cat "$1"; fail "$2 d
 
 cmake -S "$source/examples/c" -B "$scratch/cmake-consumer" -DCMAKE_PREFIX_PATH="$prefix" >"$scratch/consumer.log"
 cmake --build "$scratch/cmake-consumer" >>"$scratch/consumer.log"
-"$scratch/cmake-consumer/list_tags" 127.0.0.1 "$port" >"$scratch/cmake.out"
+"$scratch/cmake-consumer/list_tags" localhost "$port" >"$scratch/cmake.out"
 expect_tag "$scratch/cmake.out" "the find_package(Morvent) build"
 
 cmake -S "$source/examples/cpp" -B "$scratch/cpp-consumer" -DCMAKE_PREFIX_PATH="$prefix" >"$scratch/cpp-consumer.log"

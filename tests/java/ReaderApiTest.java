@@ -77,7 +77,7 @@ public final class ReaderApiTest {
     }
 
     static void lifecycle(int port) {
-        Reader reader = Reader.tcp("127.0.0.1", port);
+        Reader reader = Reader.tcp("localhost", port);
         check.equal("port index", port, reader.port());
         check.equal("opened twice", Status.PORT_OPEN, statusOf(() -> Reader.tcp("127.0.0.1", port)));
         reader.close();
@@ -107,6 +107,14 @@ public final class ReaderApiTest {
                         statusOf(() -> reader.read(TagRef.any(), Bank.USER, 0, 1, new byte[2])));
             check.equal("absent tag", Status.NO_TAG,
                         statusOf(() -> reader.read(TagRef.epc(new byte[] {1, 2}), Bank.USER, 0, 1)));
+        }
+        // COM1 names a missing device (see the test's environment).
+        try {
+            Reader.serial(1);
+            check.that("missing device throws", false, "no exception");
+        } catch (MorventException e) {
+            String named = "OpenComPort: no such device " + System.getenv("MORVENT_COM1") + " (COM1)";
+            check.that("missing device named", named.equals(e.getMessage()), e.getMessage());
         }
     }
 

@@ -128,6 +128,11 @@ public final class TessalyTest {
                 check.equal("CloseNetPort", 0, Tessaly.CloseNetPort(otherPort));
             }
         }
+        // Names: text results carry their length, then their characters.
+        check.array("MorventResolveHost", new int[] {0, 9, '1', '2', '7', '.', '0', '.', '0', '.', '1'},
+                    Tessaly.MorventResolveHost("localhost"));
+        check.array("MorventResolveHost not ASCII", null, Tessaly.MorventResolveHost("r\u00e9ader"));
+        check.array("MorventSerialDevice out of range", new int[] {0x37, 0}, Tessaly.MorventSerialDevice(256));
     }
 
     private static void readerInformation() throws Exception {

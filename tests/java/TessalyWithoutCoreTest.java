@@ -32,8 +32,10 @@ public final class TessalyWithoutCoreTest {
             check.equal("CloseSpecComPort", -1, Tessaly.CloseSpecComPort(1));
             check.that("MorventEpcEncode", Tessaly.MorventEpcEncode(new int[] {0, 0, 0}, "urn:epc:id:gid:1.2.3") == null,
                        "expected null");
+            check.that("MorventSerialDevice", Tessaly.MorventSerialDevice(1) == null, "expected null");
+            check.that("MorventResolveHost", Tessaly.MorventResolveHost("localhost") == null, "expected null");
         });
-        check.equal("methods covered", 59, arrayMethods.size() + intMethods.size() + 5);
+        check.equal("methods covered", 61, arrayMethods.size() + intMethods.size() + 7);
         check.finish();
     }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Keeps README.md honest: every block marked <!-- from: PATH --> must stand
 # verbatim in PATH (which the build compiles), and every command of the block
-# marked <!-- run: cli --> must succeed against the simulated reader.
+# marked <!-- run: cli -->, like every network example of morvent(1), must
+# succeed against the simulated reader.
 # Arguments: SOURCE_DIR MORVENT MORVENT_SIM SCRATCH_DIR
 set -euo pipefail
 source=$1 tool=$2 sim=$3 scratch=$4
@@ -51,6 +52,15 @@ while read -r command; do
   fi
 done < <(grep '^\$ ' "$scratch/cli")
 [ "$commands" -ge 5 ] || fail "found only $commands commands"
+# So must the network examples of morvent(1).
+examples=0
+while read -r command; do
+  examples=$((examples + 1))
+  line=" ${command//localhost:6000/localhost:$port}"
+  timeout 60 bash -c "cd '$scratch' && ${line// morvent / $tool }" >"$scratch/out" 2>&1 ||
+    { fail "morvent(1) example failed: $command"; cat "$scratch/out" >&2; }
+done < <(sed -n 's/\\-/-/g; s/^  \(morvent --tcp .*\)$/\1/p' "$source/docs/man/morvent.h2m")
+[ "$examples" -ge 3 ] || fail "found only $examples examples in morvent(1)"
 # The scenario example loads and gives the reader and tag it describes.
 block_after "$(grep -n '^<!-- scenario -->' "$readme" | cut -d: -f1)" "$scratch/scenario.json"
 "$sim" --tcp 0 --scenario "$scratch/scenario.json" --run-for 600 >"$scratch/scenario.out" 2>&1 &
@@ -68,5 +78,5 @@ fi
 kill -TERM "$scenario_pid" 2>/dev/null || true
 wait "$scenario_pid" 2>/dev/null || true
 
-echo "README: $blocks example blocks, $commands commands and the scenario checked, $failures failures"
+echo "README: $blocks example blocks, $commands commands, $examples manual examples and the scenario checked, $failures failures"
 [ "$failures" -eq 0 ]

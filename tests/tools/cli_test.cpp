@@ -81,14 +81,12 @@ TEST(CliNumbers, BanksBaudsAndEndpoints) {
     EXPECT_FALSE(usage_error([] { parse_baud("4800"); }).empty());
     EXPECT_EQ(baud_rate_of_code(6), 115200);
 
-    Endpoint local = parse_endpoint("localhost:6000");
-    EXPECT_EQ(local.host, "127.0.0.1");
+    // Host names are looked up when the link opens.
+    Endpoint local = parse_endpoint("reader.lan:6000");
+    EXPECT_EQ(local.host, "reader.lan");
     EXPECT_EQ(local.port, 6000);
     EXPECT_EQ(parse_endpoint("192.168.0.255:65535").host, "192.168.0.255");
-    for (const char* bad : {"reader.lan:6000", "256.0.0.1:6000", "1.2.3:6000", "1.2.3.4.5:6000", "1..3.4:6000",
-                            "1.2.3.4 :6000"}) {
-        EXPECT_TRUE(contains(usage_error([&] { parse_endpoint(bad); }), "not a dotted IPv4")) << bad;
-    }
+    EXPECT_TRUE(contains(usage_error([] { parse_endpoint(":6000"); }), "names no host"));
     EXPECT_TRUE(contains(usage_error([] { parse_endpoint("127.0.0.1:80"); }), "out of range 1024..65535"));
     EXPECT_TRUE(contains(usage_error([] { parse_endpoint("127.0.0.1"); }), "HOST:PORT"));
 }

@@ -95,7 +95,9 @@ TEST_F(Session, InventoryOverTcpAndSerialListsTheSameField) {
     EXPECT_TRUE(contains(masked.out, "tag count  2")) << masked.out;
     EXPECT_FALSE(contains(masked.out, kFirstTag)) << masked.out;
 
-    Outcome iso6b = tool({"inventory", "--6b"});
+    // A host name is looked up.
+    Outcome iso6b = clitest::run({MORVENT_TOOL_PATH, "--tcp", "localhost:" + std::to_string(sim_->tcp_port()),
+                                  "inventory", "--6b"});
     ASSERT_EQ(iso6b.exit_code, 0) << iso6b.err;
     EXPECT_TRUE(contains(iso6b.out, "E004010012345678")) << iso6b.out;
 }
@@ -358,6 +360,7 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
         {{"kill", "--epc", "E200"}, "kill password"},
         {{"6b", "read", "--uid", "E004", "--start", "0", "--count", "1"}, "--uid: needs exactly 8 bytes"},
         {{"raw", "0G"}, "is not hex"},
+        {{"info", "--csv"}, "--csv: info prints no rows"},
         // Tag-changing commands that cannot pick their tag change none.
         {{"write", "--bank", "user", "--data", "ABCD"}, "no tag chosen: give --epc or --mask; give --any"},
         {{"erase", "--bank", "user", "--count", "1"}, "no tag chosen"},
@@ -398,6 +401,11 @@ TEST(CliBadInput, LinkProblemsAreExplained) {
     EXPECT_EQ(refused.exit_code, 1);
     EXPECT_TRUE(contains(refused.err, "cannot open TCP " + closed_port + ": MORVENT_COMM_ERROR (0x30, 48)"))
         << refused.err;
+
+    // A missing device is named, with no word of baud rates.
+    Outcome missing = clitest::run({MORVENT_TOOL_PATH, "--device", "/dev/no-such-reader", "info"});
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.err, "morvent: cannot open /dev/no-such-reader: no such device /dev/no-such-reader\n");
 
     Outcome low_port = clitest::run({MORVENT_TOOL_PATH, "--tcp", "127.0.0.1:80", "info"});
     EXPECT_EQ(low_port.exit_code, 2);

@@ -29,6 +29,9 @@ struct CommandSpec {
     Options options;
     const char* details;   // further help text, may be ""
     Handler run;
+    // When the command prints a stream of rows, which --csv formats: "" for
+    // always, else the option that makes it stream; nullptr for never.
+    const char* stream = nullptr;
 };
 
 class Arguments {

@@ -49,11 +49,11 @@ std::uint8_t parse_baud(const std::string& text);
 long baud_rate_of_code(std::uint8_t code);  // 0 for codes without a rate
 
 struct Endpoint {
-    std::string host;  // dotted IPv4
+    std::string host;  // a host name or dotted IPv4 address, as given
     int port;
 };
 
-// HOST:PORT, HOST a dotted IPv4 address or "localhost"; PORT 1024..65535.
+// HOST:PORT, HOST a host name or dotted IPv4 address; PORT 1024..65535.
 Endpoint parse_endpoint(const std::string& text);
 
 std::string to_hex(const std::uint8_t* bytes, std::size_t count, const char* separator = "");

@@ -6,6 +6,7 @@ public class MorventException extends RuntimeException {
     private final int status;
     private final int tagError;
     private final String operation;
+    private final String reason;
 
     public MorventException(int status, String operation) {
         this(status, operation, -1, "");
@@ -18,6 +19,24 @@ public class MorventException extends RuntimeException {
         this.status = status;
         this.tagError = tagError;
         this.operation = operation;
+        this.reason = "";
+    }
+
+    private MorventException(int status, String operation, String reason, String detail) {
+        super(operation + ": " + reason + (detail.isEmpty() ? "" : " (" + detail + ")"));
+        this.status = status;
+        this.tagError = -1;
+        this.operation = operation;
+        this.reason = reason;
+    }
+
+    /**
+     * A failure whose cause is known better than its status tells, such as
+     * "no such device /dev/ttyUSB0": the message gives that reason in place of
+     * the status's meaning, and {@link #status()} still gives the code.
+     */
+    public static MorventException because(int status, String operation, String reason, String detail) {
+        return new MorventException(status, operation, reason, detail);
     }
 
     public int status() { return status; }
@@ -27,4 +46,6 @@ public class MorventException extends RuntimeException {
     /** The tag's error code with {@link Status#TAG_ERROR}, else -1. */
     public int tagError() { return tagError; }
     public String tagErrorName() { return Status.tagErrorName(tagError); }
+    /** The cause when it is known better than the status tells, else "". */
+    public String reason() { return reason; }
 }

@@ -3,6 +3,7 @@ package org.morvent;
 import java.lang.invoke.MethodHandle;
 import java.lang.invoke.MethodHandles;
 import java.lang.invoke.MethodType;
+import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.HashMap;
 import java.util.List;
@@ -28,6 +29,12 @@ public final class Reader implements AutoCloseable {
     private static final Map<String, MethodHandle> NATIVES = new HashMap<>();
     private static final MethodHandle CLOSE_NET;
     private static final MethodHandle CLOSE_COM;
+    private static final MethodHandle SERIAL_DEVICE;
+    private static final MethodHandle RESOLVE_HOST;
+    // What the bridge's MorventSerialDevice finds at a device.
+    private static final int DEVICE_PRESENT = 0;
+    private static final int DEVICE_MISSING = 1;
+    private static final int DEVICE_DENIED = 2;
 
     // The bridge's class lives in the unnamed package, which named packages
     // cannot name: its methods are looked up once, here.
@@ -46,6 +53,8 @@ public final class Reader implements AutoCloseable {
             }
             CLOSE_NET = lookup.findStatic(bridge, "CloseNetPort", MethodType.methodType(int.class, int.class));
             CLOSE_COM = lookup.findStatic(bridge, "CloseSpecComPort", MethodType.methodType(int.class, int.class));
+            SERIAL_DEVICE = lookup.findStatic(bridge, "MorventSerialDevice", MethodType.methodType(int[].class, int.class));
+            RESOLVE_HOST = lookup.findStatic(bridge, "MorventResolveHost", MethodType.methodType(int[].class, String.class));
         } catch (ReflectiveOperationException e) {
             throw new ExceptionInInitializerError("the class Tessaly (Tessaly.jar) is not on the class path: " + e);
         }
@@ -66,7 +75,11 @@ public final class Reader implements AutoCloseable {
         this.address = address & 0xFF;
     }
 
-    /** Opens a network reader; commands carry {@code address} (0xFF: whichever reader answers). */
+    /**
+     * Opens a network reader at {@code host}, a host name or dotted IPv4
+     * address, looked up again at every opening; commands carry
+     * {@code address} (0xFF: whichever reader answers).
+     */
     public static Reader tcp(String host, int tcpPort, int address) {
         Reader reader = new Reader(true, host, tcpPort, 57600, address);
         reader.reopen();
@@ -75,7 +88,11 @@ public final class Reader implements AutoCloseable {
 
     public static Reader tcp(String host, int tcpPort) { return tcp(host, tcpPort, 0xFF); }
 
-    /** Opens serial port COM{@code com} at {@code baud} bit/s. */
+    /**
+     * Opens serial port COM{@code com} at {@code baud} bit/s; a device that is
+     * missing, or not this process's to use, is named in the exception's
+     * {@link MorventException#reason()}.
+     */
     public static Reader serial(int com, int baud, int address) {
         Reader reader = new Reader(false, "", com, baud, address);
         reader.reopen();
@@ -98,16 +115,67 @@ public final class Reader implements AutoCloseable {
     public void reopen() {
         close();
         int[] r;
+        String ip = tcp ? resolve(host) : "";
         try {
-            r = tcp ? (int[]) NATIVES.get("OpenNetPort").invokeExact(0, number, host)
+            r = tcp ? (int[]) NATIVES.get("OpenNetPort").invokeExact(0, number, ip)
                     : (int[]) NATIVES.get("OpenComPort").invokeExact(new int[] {number, 0xFF, baudCode(baud)});
         } catch (Throwable e) {
             throw rethrow(e);
         }
         String operation = tcp ? "OpenNetPort" : "OpenComPort";
         if (r == null) throw new MorventException(Status.PARAM_RANGE, operation, -1, "refused by the bridge");
-        if (r[0] != Status.OK) throw new MorventException(r[0], operation, -1, tcp ? host + ":" + number : "COM" + number);
+        if (r[0] != Status.OK && !tcp) throw serialFailure(r[0], operation, number);
+        String where = host + ":" + number;
+        if (r[0] != Status.OK) throw new MorventException(r[0], operation, -1, ip.equals(host) ? where : where + " at " + ip);
         port = r[2];
+    }
+
+    /** The dotted IPv4 address of {@code host} for OpenNetPort; an exception naming the host when it has none. */
+    private static String resolve(String host) {
+        int[] r;
+        try {
+            r = (int[]) RESOLVE_HOST.invokeExact(host);
+        } catch (Throwable e) {
+            throw rethrow(e);
+        }
+        if (r == null) {
+            throw MorventException.because(Status.PARAM_RANGE, "MorventResolveHost",
+                                           "'" + host + "' is not a host name (ASCII, at most 253 characters)", "");
+        }
+        if (r[0] == Status.OK) return text(r);
+        throw MorventException.because(r[0], "MorventResolveHost", r[0] == Status.COMM_ERROR
+            ? "cannot look up host '" + host + "': the name service did not answer"
+            : "unknown host '" + host + "' (no IPv4 address)", "");
+    }
+
+    /**
+     * The exception for a failed opening of COM{@code com}: the core's status
+     * says "not openable" for a missing device and a silent reader alike, so
+     * the device is looked at to name the cause.
+     */
+    private static MorventException serialFailure(int status, String operation, int com) {
+        String port = "COM" + com;
+        int[] r = null;
+        if (status != Status.PORT_OPEN) {
+            try {
+                r = (int[]) SERIAL_DEVICE.invokeExact(com);
+            } catch (Throwable e) {
+                throw rethrow(e);
+            }
+        }
+        int found = r == null ? Status.INVALID_PORT : r[0];
+        if (found == DEVICE_MISSING) return MorventException.because(status, operation, "no such device " + text(r), port);
+        if (found == DEVICE_DENIED) {
+            return MorventException.because(status, operation, "no permission to read and write " + text(r), port);
+        }
+        return new MorventException(status, operation, -1, found == DEVICE_PRESENT ? port + " at " + text(r) : port);
+    }
+
+    /** The text of a result {status, length n, n bytes}. */
+    private static String text(int[] r) {
+        byte[] bytes = new byte[Math.min(r[1], r.length - 2)];
+        for (int i = 0; i < bytes.length; ++i) bytes[i] = (byte) r[2 + i];
+        return new String(bytes, StandardCharsets.UTF_8);
     }
 
     /** Closes the link; closing twice does nothing. */
