@@ -120,6 +120,8 @@ TEST(Config, RefusedWithTheLineAtFault) {
         {head + "http = \"localhost\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: http 'localhost' is not HOST:PORT"},
         {head + "http = \"nowhere.invalid:8780\"\n[[reader]]\nname=\"a\"\ncom=3\n",
          "f:3: http 'nowhere.invalid:8780': nowhere.invalid has no IPv4 address"},
+        {head + "http = \"127.1:8780\"\n[[reader]]\nname=\"a\"\ncom=3\n",  // never read as 127.0.0.1
+         "f:3: http '127.1:8780': 127.1 is not an IPv4 address"},
         {head + "[events]\nreport_every_s = 0.001\n[[reader]]\nname=\"a\"\ncom=3\n",
          "f:4: 'report_every_s' must be at least 0.01 (not 0.001)"},
         {head + "[colour]\nred = 1\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: unknown table [colour]"},
