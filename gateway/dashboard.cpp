@@ -172,13 +172,15 @@ Dashboard::~Dashboard() {
 void Dashboard::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
-    for (auto& [id, p] : pending_) p->done = true, p->answer = Answer::refused(Outcome::Unavailable, "the gateway is stopping");
+    for (auto& [id, p] : pending_)
+        p->done = true, p->answer = Answer::refused(Outcome::Unavailable, "the gateway is stopping");
     changed_.notify_all();
 }
 
 // ---- state fed by the supervisor ----
 
-void Dashboard::readerState(const std::string& name, ReaderState state, std::int64_t sinceMs, const std::string& detail) {
+void Dashboard::readerState(const std::string& name, ReaderState state, std::int64_t sinceMs,
+                            const std::string& detail) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = readers_.find(name);
     if (it == readers_.end()) return;
@@ -187,7 +189,8 @@ void Dashboard::readerState(const std::string& name, ReaderState state, std::int
     r.sinceMs = sinceMs;
     r.detail = detail;
     // What went wrong, by name; not the plain note naming the link it is reaching.
-    if (state != ReaderState::Online && !detail.empty() && detail != "starting" && detail != r.link) r.lastError = detail;
+    if (state != ReaderState::Online && !detail.empty() && detail != "starting" && detail != r.link)
+        r.lastError = detail;
     pushLocked("reader", readerJsonLocked(r, false));
 }
 
@@ -320,6 +323,7 @@ std::string Dashboard::operate(const std::string& reader, const std::string& lin
     pending->reader = reader;
     pending_[id] = pending;
     requests_.push_back({id, reader, line});
+    // Unchecked: a pipe too full for this byte wakes the loop all the same.
     const char c = 'r';
     ssize_t n = write(wake_[1], &c, 1);
     (void)n;

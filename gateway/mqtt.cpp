@@ -100,6 +100,7 @@ void Mqtt::drop(std::string why) {
     client_ = nullptr;
     connected_ = connecting_ = accepted_ = false;
     lost_.clear();
+    // A broker away for long is logged once; a connection lost, each time.
     if (why != lastError_ || was) logLine("mqtt: broker " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) +
                                           " " + (was ? "lost" : "not reached") + ": " + why);
     lastError_ = why;
@@ -126,6 +127,8 @@ void Mqtt::service() {
     }
     const int rc = mosquitto_loop_misc(client_);
     if (lost_.empty() && rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) lost_ = mosquitto_strerror(rc);
+    // No connection while neither connecting nor holding a CONNACK to
+    // settle: the socket closed without a callback to say so.
     else if (lost_.empty() && rc == MOSQ_ERR_NO_CONN && !connecting_ && !accepted_) lost_ = "connection closed";
     settle();
 }

@@ -100,8 +100,8 @@ private:
             if (!t.source.attached()) return notConnected();
             // In active mode the reader sends on its own; commands wait for poll mode.
             if (t.source.config().active)
-                return Answer::refused(Outcome::ActiveMode,
-                                       "the reader runs in active mode: tag and reader operations need mode = \"poll\"");
+                return Answer::refused(Outcome::ActiveMode, "the reader runs in active mode: tag and reader "
+                                                            "operations need mode = \"poll\"");
             return runOperation(*t.source.reader(), request.operation);
         }
         return Answer::refused(Outcome::Invalid, "no reader " + request.reader + " on this link");
@@ -144,7 +144,8 @@ int runWorker(const std::vector<ReaderConfig>& readers, int fd) {
         const std::int64_t now = steadyMs();
         if (!link) {
             if (now < linkRetryAtMs) {
-                if (!supervisor.serve(turns, static_cast<int>(std::min<std::int64_t>(100, linkRetryAtMs - now)))) return 1;
+                const int waitMs = static_cast<int>(std::min<std::int64_t>(100, linkRetryAtMs - now));
+                if (!supervisor.serve(turns, waitMs)) return 1;
                 continue;
             }
             std::string error;

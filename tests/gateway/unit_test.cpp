@@ -397,7 +397,8 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
     // A change says which tag it changed.
     EXPECT_EQ(Dashboard::answerJson("write-epc 3000AAAABBBB 3000AAAABBBBDDDD -", Answer::done({}), &status),
               "{\"epc\":\"3000AAAABBBB\",\"new_epc\":\"3000AAAABBBBDDDD\",\"ok\":true}\n");
-    EXPECT_EQ(Dashboard::answerJson("write any user 0 AABB -", Answer::done({}), &status), "{\"any\":true,\"ok\":true}\n");
+    EXPECT_EQ(Dashboard::answerJson("write any user 0 AABB -", Answer::done({}), &status),
+              "{\"any\":true,\"ok\":true}\n");
     const std::string failed = Dashboard::answerJson("write", Answer::failed(MORVENT_TAG_ERROR, 4, "lost"), &status);
     EXPECT_EQ(status, 502);
     EXPECT_NE(failed.find(std::string("\"error\":\"") + MorventStatusName(MORVENT_TAG_ERROR)), std::string::npos) << failed;
@@ -407,7 +408,7 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
     Dashboard::answerJson("read", Answer::refused(Outcome::ActiveMode, "the reader runs in active mode: ..."), &status);
     EXPECT_EQ(status, 409);
     // A worker busy or gone, or a gateway stopping: to be asked again later, not a bad request.
-    Dashboard::answerJson("read", Answer::refused(Outcome::Unavailable, "the reader's worker is busy; try again"), &status);
+    Dashboard::answerJson("read", Answer::refused(Outcome::Unavailable, "the reader's worker is busy"), &status);
     EXPECT_EQ(status, 503);
 }
 
