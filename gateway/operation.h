@@ -6,10 +6,10 @@
 // current EPC, or "any" for whichever tag answers, never left out. The
 // results are those of a done answer:
 //   read <tag> <bank> <word pointer> <word count> <password>   -> <data>
-//   write <tag> <bank> <word pointer> <data> <password>         ->
-//   write-epc <tag> <new epc> <password>                        ->
+//   write <tag> <bank> <word pointer> <data> <password>         -> none
+//   write-epc <tag> <new epc> <password>                        -> none
 //   get                                  -> <power> <scan time> <region1> <region2>
-//   set <power> <scan time> <region1> <region2>                 ->
+//   set <power> <scan time> <region1> <region2>                 -> none
 #pragma once
 
 #include <string>
