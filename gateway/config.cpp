@@ -1,12 +1,9 @@
 #include "gateway/config.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <map>
@@ -14,6 +11,8 @@
 #include <sstream>
 
 #include <toml++/toml.h>
+
+#include "morvent.h"
 
 namespace morventd {
 
@@ -121,22 +120,20 @@ bool splitAddress(const std::string& text, std::string& host, int& port, int min
            (inet_pton(AF_INET, host.c_str(), &probe) == 1 || (names && hostName(host)));
 }
 
-// The IPv4 address of `host` (a dotted address or a name), or "" and *why.
+// The IPv4 address of `host` (a dotted address or a name), looked up by the
+// core as reader links are; or "" and *why, which follows the host's name.
 // IPv4 only, since the listener is an IPv4 socket: "localhost" gives 127.0.0.1.
 std::string ipv4Of(const std::string& host, std::string* why) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (rc != 0 || !found) {
-        *why = rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc);
-        return "";
-    }
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
-    freeaddrinfo(found);
-    return text;
+    char address[16];
+    const int status = MorventResolveHost(host.c_str(), address);
+    if (status == MORVENT_OK) return address;
+    // Digits and dots that are not four numbers are refused unlooked-up: the
+    // system would take "10.1.5" for 10.1.0.5, another machine's address.
+    const bool dotted = host.find_first_not_of("0123456789.") == std::string::npos;
+    *why = status == MORVENT_COMM_ERROR ? "cannot be looked up: the name service did not answer"
+           : dotted                     ? "is not an IPv4 address (four numbers a.b.c.d)"
+                                        : "has no IPv4 address (no such host, or IPv6 only)";
+    return "";
 }
 
 bool hexBytes(const std::string& text, std::vector<std::uint8_t>& out) {
@@ -271,7 +268,7 @@ Config parseConfig(const std::string& text, const std::string& file) {
         std::string why;
         cfg.httpAddress = ipv4Of(cfg.httpHost, &why);
         if (cfg.httpAddress.empty())
-            c.fail(gw->get("http"), "http '" + http + "': " + cfg.httpHost + " has no IPv4 address (" + why + ")");
+            c.fail(gw->get("http"), "http '" + http + "': " + cfg.httpHost + " " + why);
     }
     c.text(*gw, "http_token", cfg.httpToken);
 

@@ -172,13 +172,14 @@ Dashboard::~Dashboard() {
 void Dashboard::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
-    for (auto& [id, p] : pending_) p->done = true, p->answer = "err -1 -1 the gateway is stopping";
+    for (auto& [id, p] : pending_)
+        p->done = true, p->answer = Answer::refused(Outcome::Unavailable, "the gateway is stopping");
     changed_.notify_all();
 }
 
 // ---- state fed by the supervisor ----
 
-void Dashboard::readerState(const std::string& name, const std::string& state, std::int64_t sinceMs,
+void Dashboard::readerState(const std::string& name, ReaderState state, std::int64_t sinceMs,
                             const std::string& detail) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = readers_.find(name);
@@ -187,8 +188,9 @@ void Dashboard::readerState(const std::string& name, const std::string& state, s
     r.state = state;
     r.sinceMs = sinceMs;
     r.detail = detail;
-    // What went wrong, by name; not the plain "connecting to <link>" note.
-    if (state != "online" && !detail.empty() && detail != "starting" && detail != r.link) r.lastError = detail;
+    // What went wrong, by name; not the plain note naming the link it is reaching.
+    if (state != ReaderState::Online && !detail.empty() && detail != "starting" && detail != r.link)
+        r.lastError = detail;
     pushLocked("reader", readerJsonLocked(r, false));
 }
 
@@ -246,7 +248,7 @@ void Dashboard::sample(std::int64_t nowMs, const std::map<std::string, Counters>
 std::string Dashboard::readerJsonLocked(const Reader& r, bool history) const {
     json j{{"name", r.name},
            {"link", r.link},
-           {"state", r.state},
+           {"state", stateName(r.state)},
            {"since", r.sinceMs ? json(rfc3339(r.sinceMs)) : json(nullptr)},
            {"detail", r.detail},
            {"last_error", r.lastError.empty() ? json(nullptr) : json(r.lastError)},
@@ -279,7 +281,7 @@ void Dashboard::pushLocked(const std::string& event, const std::string& data) {
 
 // ---- operations ----
 
-std::vector<Dashboard::Request> Dashboard::takeRequests() {
+std::vector<Request> Dashboard::takeRequests() {
     char drain[256];
     while (read(wake_[0], drain, sizeof drain) > 0) {
     }
@@ -289,9 +291,9 @@ std::vector<Dashboard::Request> Dashboard::takeRequests() {
     return out;
 }
 
-void Dashboard::answer(std::uint64_t id, const std::string& answer) {
+void Dashboard::answer(const Answer& answer) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = pending_.find(id);
+    const auto it = pending_.find(answer.id);
     if (it == pending_.end()) return;  // its caller gave up waiting
     it->second->done = true;
     it->second->answer = answer;
@@ -301,7 +303,7 @@ void Dashboard::answer(std::uint64_t id, const std::string& answer) {
 void Dashboard::failAll(const std::string& reader, const std::string& why) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& [id, p] : pending_)
-        if (p->reader == reader && !p->done) p->done = true, p->answer = "err -1 -1 " + why;
+        if (p->reader == reader && !p->done) p->done = true, p->answer = Answer::refused(Outcome::Unavailable, why);
     changed_.notify_all();
 }
 
@@ -312,15 +314,16 @@ std::string Dashboard::operate(const std::string& reader, const std::string& lin
         *status = 404;
         return errorJson("no reader named '" + reader + "'");
     }
-    if (r->second.state != "online") {
+    if (r->second.state != ReaderState::Online) {
         *status = 503;
-        return errorJson("reader " + reader + " is " + r->second.state + ": " + r->second.detail);
+        return errorJson("reader " + reader + " is " + stateName(r->second.state) + ": " + r->second.detail);
     }
     const std::uint64_t id = nextRequest_++;
     auto pending = std::make_shared<Pending>();
     pending->reader = reader;
     pending_[id] = pending;
     requests_.push_back({id, reader, line});
+    // Unchecked: a pipe too full for this byte wakes the loop all the same.
     const char c = 'r';
     ssize_t n = write(wake_[1], &c, 1);
     (void)n;
@@ -384,13 +387,13 @@ std::string Dashboard::requestLine(const std::string& operation, const std::stri
     return "";
 }
 
-std::string Dashboard::answerJson(const std::string& line, const std::string& answer, int* status) {
+std::string Dashboard::answerJson(const std::string& line, const Answer& answer, int* status) {
     const std::vector<std::string> request = words(line);
     const std::string operation = request.empty() ? "" : request[0];
-    if (answer.rfind("ok", 0) == 0) {
+    if (answer.outcome == Outcome::Done) {
         *status = 200;
         json j{{"ok", true}};
-        const std::vector<std::string> result = words(answer.substr(2));
+        const std::vector<std::string>& result = answer.result;
         // A change says which tag it changed, as the request named it.
         if ((operation == "write" || operation == "write-epc") && request.size() > 2) {
             if (request[1] == "any") j["any"] = true;
@@ -405,25 +408,23 @@ std::string Dashboard::answerJson(const std::string& line, const std::string& an
         }
         return j.dump() + "\n";
     }
-    // err <status> <tag error> <message>
-    int code = -1, tagError = -1, used = 0;
-    if (std::sscanf(answer.c_str(), "err %d %d %n", &code, &tagError, &used) < 2) used = 0;
-    json j{{"ok", false}, {"message", used ? answer.substr(static_cast<std::size_t>(used)) : answer}};
-    if (code >= 0) {
-        j["error"] = MorventStatusName(code);
-        j["meaning"] = MorventStatusText(code);
-        j["status"] = code;
-        if (tagError >= 0) {
-            j["tag_error"] = MorventTagErrorName(tagError);
-            j["tag_meaning"] = MorventTagErrorText(tagError);
+    json j{{"ok", false}, {"message", answer.message}};
+    switch (answer.outcome) {
+    case Outcome::Failed:
+        j["error"] = MorventStatusName(answer.status);
+        j["meaning"] = MorventStatusText(answer.status);
+        j["status"] = answer.status;
+        if (answer.tagError >= 0) {
+            j["tag_error"] = MorventTagErrorName(answer.tagError);
+            j["tag_meaning"] = MorventTagErrorText(answer.tagError);
         }
         *status = 502;  // the reader (or the tag) refused
-    } else {
-        j["error"] = j["message"];
-        *status = answer.find("not connected") != std::string::npos ? 503
-                  : answer.find("active mode") != std::string::npos  ? 409
-                                                                     : 400;
+        break;
+    case Outcome::Unavailable: *status = 503; break;
+    case Outcome::ActiveMode: *status = 409; break;
+    default: *status = 400; break;
     }
+    if (answer.outcome != Outcome::Failed) j["error"] = answer.message;
     return j.dump() + "\n";
 }
 

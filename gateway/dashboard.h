@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/channel.h"
 #include "gateway/config.h"
 #include "gateway/events.h"
 
@@ -42,7 +43,7 @@ public:
     void stop();  // ends the event streams and fails waiting operations
 
     // ---- fed by the supervisor's loop ----
-    void readerState(const std::string& reader, const std::string& state, std::int64_t sinceMs, const std::string& detail);
+    void readerState(const std::string& reader, ReaderState state, std::int64_t sinceMs, const std::string& detail);
     void events(const std::vector<TagEvent>& events);
     struct Counters {
         std::uint64_t reads = 0, reconnects = 0, restarts = 0;
@@ -51,13 +52,9 @@ public:
     // Called often; takes a read-rate sample once a second.
     void sample(std::int64_t nowMs, const std::map<std::string, Counters>& counters);
 
-    struct Request {
-        std::uint64_t id;
-        std::string reader, line;  // line: "<operation> <argument>..."
-    };
     int wakeFd() const { return wake_[0]; }
-    std::vector<Request> takeRequests();        // drains the wake pipe too
-    void answer(std::uint64_t id, const std::string& answer);  // "ok ..." / "err ..."
+    std::vector<Request> takeRequests();  // drains the wake pipe too
+    void answer(const Answer& answer);    // to the request answer.id
     void failAll(const std::string& reader, const std::string& why);  // its worker went away
 
     // Whether a request is addressed to this gateway, by its Host header: 0,
@@ -72,12 +69,14 @@ public:
     // A request from the API's JSON body; "" and *error set when it is refused.
     static std::string requestLine(const std::string& operation, const std::string& body, std::string* error);
     // The JSON answer to the API and its HTTP status, from the worker's
-    // answer to the request `line`.
-    static std::string answerJson(const std::string& line, const std::string& answer, int* status);
+    // answer to the operation `line`.
+    static std::string answerJson(const std::string& line, const Answer& answer, int* status);
 
 private:
     struct Reader {
-        std::string name, link, state = "connecting", detail, lastError;
+        std::string name, link;
+        ReaderState state = ReaderState::Connecting;
+        std::string detail, lastError;
         std::int64_t sinceMs = 0;
         Counters counters;
         std::uint64_t sampledReads = 0;
@@ -91,7 +90,7 @@ private:
     };
     struct Pending {
         bool done = false;
-        std::string answer;
+        Answer answer;
         std::string reader;
     };
 

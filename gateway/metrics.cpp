@@ -45,8 +45,8 @@ std::string Metrics::prometheus(const std::string& gateway) const {
     o << "morventd_mqtt_connects_total{" << gw << "} " << mqttConnects << "\n";
     head("morventd_reader_state", "gauge", "1 for the state each reader is in.");
     for (const auto& [name, r] : readers)
-        for (const char* s : {"online", "connecting", "offline"})
-            o << "morventd_reader_state{" << gw << ",reader=\"" << name << "\",state=\"" << s << "\"} "
+        for (const ReaderState s : kReaderStates)
+            o << "morventd_reader_state{" << gw << ",reader=\"" << name << "\",state=\"" << stateName(s) << "\"} "
               << (r.state == s ? 1 : 0) << "\n";
     head("morventd_reader_reconnects_total", "counter", "Times a reader's link was lost after being online.");
     for (const auto& [name, r] : readers)
@@ -77,7 +77,7 @@ std::string Metrics::health(const std::string& gateway, int* httpStatus) const {
     j["mqtt"] = mqttConnected ? "connected" : "disconnected";
     j["spool"] = ok ? "ok" : spoolError;
     j["spool_depth"] = spoolDepth;
-    for (const auto& [name, r] : readers) j["readers"][name] = r.state;
+    for (const auto& [name, r] : readers) j["readers"][name] = stateName(r.state);
     *httpStatus = ok ? 200 : 503;
     return j.dump() + "\n";
 }

@@ -9,10 +9,12 @@
 #include <mutex>
 #include <string>
 
+#include "gateway/channel.h"
+
 namespace morventd {
 
 struct ReaderMetrics {
-    std::string state = "connecting";
+    ReaderState state = ReaderState::Connecting;
     std::uint64_t reads = 0, reconnects = 0, restarts = 0;
 };
 

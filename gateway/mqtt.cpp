@@ -3,21 +3,24 @@
 #include <mosquitto.h>
 #include <poll.h>
 
-#include <chrono>
-#include <iostream>
+#include <algorithm>
+#include <cstring>
 
+#include "gateway/channel.h"
 #include "gateway/log.h"
 
 namespace morventd {
 
+using morvent_common::steadyMs;
+
 namespace {
 
-std::int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-constexpr std::int64_t kMaxBackoffMs = 10000;
 constexpr std::int64_t kConnectTimeoutMs = 10000;
+
+// The gateway's own status, retained on <prefix>/<id>/status, in the words
+// of its readers' states.
+constexpr const char* kOnline = stateName(ReaderState::Online);
+constexpr const char* kOffline = stateName(ReaderState::Offline);
 
 }  // namespace
 
@@ -40,8 +43,7 @@ void Mqtt::create() {
     mosquitto_connect_callback_set(client_, &Mqtt::connectCallback);
     mosquitto_disconnect_callback_set(client_, &Mqtt::disconnectCallback);
     mosquitto_publish_callback_set(client_, &Mqtt::publishCallback);
-    static const char offline[] = "offline";
-    mosquitto_will_set(client_, statusTopic_.c_str(), sizeof offline - 1, offline, 1, true);
+    mosquitto_will_set(client_, statusTopic_.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline, 1, true);
     if (!config_.username.empty())
         mosquitto_username_pw_set(client_, config_.username.c_str(),
                                   config_.password.empty() ? nullptr : config_.password.c_str());
@@ -57,6 +59,24 @@ int Mqtt::socket() const {
 
 bool Mqtt::wantWrite() const {
     return client_ && mosquitto_want_write(client_);
+}
+
+pollfd Mqtt::watch() const {
+    return {socket(), static_cast<short>(POLLIN | (wantWrite() ? POLLOUT : 0)), 0};
+}
+
+void Mqtt::serve(const pollfd& polled) {
+    // Since the poll a failed publish or a lost connection may have dropped
+    // the client, and a new one may have been made: the readiness found
+    // belongs to the socket that was polled, and to no other.
+    if (polled.fd < 0 || socket() != polled.fd) return;
+    if (polled.revents & (POLLIN | POLLHUP | POLLERR)) readable();
+    // Reading may have dropped it in turn (the broker went away).
+    if (socket() == polled.fd && (polled.revents & POLLOUT)) writable();
+}
+
+void Mqtt::flush() {
+    if (wantWrite()) writable();
 }
 
 void Mqtt::readable() {
@@ -80,11 +100,11 @@ void Mqtt::drop(std::string why) {
     client_ = nullptr;
     connected_ = connecting_ = accepted_ = false;
     lost_.clear();
+    // A broker away for long is logged once; a connection lost, each time.
     if (why != lastError_ || was) logLine("mqtt: broker " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) +
                                           " " + (was ? "lost" : "not reached") + ": " + why);
     lastError_ = why;
-    retryAtMs_ = steadyMs() + backoffMs_;
-    backoffMs_ = std::min(kMaxBackoffMs, backoffMs_ * 2);
+    retryAtMs_ = steadyMs() + backoff_.next();
     if (was && onDisconnected) onDisconnected();
 }
 
@@ -107,6 +127,8 @@ void Mqtt::service() {
     }
     const int rc = mosquitto_loop_misc(client_);
     if (lost_.empty() && rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) lost_ = mosquitto_strerror(rc);
+    // No connection while neither connecting nor holding a CONNACK to
+    // settle: the socket closed without a callback to say so.
     else if (lost_.empty() && rc == MOSQ_ERR_NO_CONN && !connecting_ && !accepted_) lost_ = "connection closed";
     settle();
 }
@@ -129,10 +151,10 @@ bool Mqtt::publish(const std::string& topic, const std::string& payload, bool re
 void Mqtt::close(int waitMs) {
     if (!client_) return;
     if (connected_) {
-        static const char offline[] = "offline";
         closingAcked_ = false;
-        mosquitto_publish(client_, &closingMid_, statusTopic_.c_str(), sizeof offline - 1, offline, 1, true);
-        // The broker acknowledges in order: once "offline" is acknowledged,
+        mosquitto_publish(client_, &closingMid_, statusTopic_.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline,
+                          1, true);
+        // The broker acknowledges in order: once this status is acknowledged,
         // so is everything published before it, and nothing is left unread.
         // A socket closed with unread acknowledgements is reset, the broker
         // takes that for a failure and publishes the last will as well.
@@ -170,12 +192,11 @@ void Mqtt::settle() {
     if (!accepted_) return;
     accepted_ = false;
     connected_ = true;
-    backoffMs_ = 250;
+    backoff_.reset();
     ++connects_;
     lastError_.clear();
     logLine("mqtt: connected to " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) + " as " + config_.clientId);
-    static const char online[] = "online";
-    mosquitto_publish(client_, nullptr, statusTopic_.c_str(), sizeof online - 1, online, 1, true);
+    mosquitto_publish(client_, nullptr, statusTopic_.c_str(), static_cast<int>(std::strlen(kOnline)), kOnline, 1, true);
     if (onConnected) onConnected();
 }
 

@@ -50,7 +50,7 @@ morvent::TagRef tagArg(const std::string& text) {
     return morvent::TagRef::epc(epc);
 }
 
-std::string run(morvent::Reader& reader, const std::vector<std::string>& a) {
+Answer run(morvent::Reader& reader, const std::vector<std::string>& a) {
     const std::string& op = a.at(0);
     auto need = [&](std::size_t n) {
         if (a.size() != n + 1) throw BadRequest(op + " takes " + std::to_string(n) + " arguments");
@@ -59,50 +59,50 @@ std::string run(morvent::Reader& reader, const std::vector<std::string>& a) {
         need(5);
         const morvent::Bytes data =
             reader.read(tagArg(a[1]), bankArg(a[2]), byteArg(a[3], 255), byteArg(a[4], 120), passwordArg(a[5]));
-        return "ok " + morvent::hex(data);
+        return Answer::done({morvent::hex(data)});
     }
     if (op == "write") {
         need(5);
         const morvent::Bytes data = morvent::fromHex(a[4]);
         if (data.empty() || data.size() % 2) throw BadRequest("data must be whole words (4 hex digits each)");
         reader.write(tagArg(a[1]), bankArg(a[2]), byteArg(a[3], 255), data, passwordArg(a[5]));
-        return "ok";
+        return Answer::done({});
     }
     if (op == "write-epc") {
         need(3);
         reader.writeEpc(tagArg(a[1]), morvent::fromHex(a[2]), passwordArg(a[3]));
-        return "ok";
+        return Answer::done({});
     }
     if (op == "get") {
         need(0);
         const morvent::ReaderInfo info = reader.info();
-        return "ok " + std::to_string(info.power()) + " " + std::to_string(info.scanTime()) + " " +
-               std::to_string(info.region()[0]) + " " + std::to_string(info.region()[1]);
+        return Answer::done({std::to_string(info.power()), std::to_string(info.scanTime()),
+                             std::to_string(info.region()[0]), std::to_string(info.region()[1])});
     }
     if (op == "set") {
         need(4);
         if (a[1] != "-") reader.setPower(byteArg(a[1], 255));
         if (a[2] != "-") reader.setScanTime(byteArg(a[2], 255));
         if (a[3] != "-" || a[4] != "-") reader.setRegion(byteArg(a[3], 255), byteArg(a[4], 255));
-        return "ok";
+        return Answer::done({});
     }
     throw BadRequest("unknown operation '" + op + "'");
 }
 
 }  // namespace
 
-std::string runOperation(morvent::Reader& reader, const std::string& request) {
-    std::istringstream in(request);
+Answer runOperation(morvent::Reader& reader, const std::string& operation) {
+    std::istringstream in(operation);
     std::vector<std::string> args;
     for (std::string word; in >> word;) args.push_back(word);
     try {
         if (args.empty()) throw BadRequest("empty request");
         return run(reader, args);
     } catch (const morvent::Error& e) {
-        return "err " + std::to_string(e.status()) + " " + std::to_string(e.tagError()) + " " + e.what();
+        return Answer::failed(e.status(), e.tagError(), e.what());
     } catch (const std::exception& e) {
         // Refused before the reader was asked (bad hex, out of range).
-        return std::string("err -1 -1 ") + e.what();
+        return Answer::refused(Outcome::Invalid, e.what());
     }
 }
 

@@ -1,18 +1,20 @@
 // Operations on a reader asked for over HTTP and carried out by its worker,
-// between inventory rounds. On the supervisor's channel a request is one line
-//   C <id> <reader> <operation> <argument>...
-// and its answer
-//   A <id> ok [<result>...]      or      A <id> err <status> <tag error> <message>
+// between inventory rounds. They travel on the supervisor's channel as a
+// request and its answer (channel.h); this is the operation's own text:
+//   <operation> <argument>...
 // Operations (hex without spaces, "-" for "not given"); <tag> is the tag's
-// current EPC, or "any" for whichever tag answers, never left out:
-//   read <tag> <bank> <word pointer> <word count> <password>   -> ok <data>
-//   write <tag> <bank> <word pointer> <data> <password>         -> ok
-//   write-epc <tag> <new epc> <password>                        -> ok
-//   get                                  -> ok <power> <scan time> <region1> <region2>
-//   set <power> <scan time> <region1> <region2>                 -> ok
+// current EPC, or "any" for whichever tag answers, never left out. The
+// results are those of a done answer:
+//   read <tag> <bank> <word pointer> <word count> <password>   -> <data>
+//   write <tag> <bank> <word pointer> <data> <password>         -> none
+//   write-epc <tag> <new epc> <password>                        -> none
+//   get                                  -> <power> <scan time> <region1> <region2>
+//   set <power> <scan time> <region1> <region2>                 -> none
 #pragma once
 
 #include <string>
+
+#include "gateway/channel.h"
 
 namespace morvent {
 class Reader;
@@ -20,8 +22,8 @@ class Reader;
 
 namespace morventd {
 
-// Runs one operation (the line after "C <id> ") on `reader`; the answer after
-// "A <id> ". Never throws: malformed requests are answered with an error.
-std::string runOperation(morvent::Reader& reader, const std::string& request);
+// Runs one operation (a request's `operation`) on `reader`; its answer, whose
+// id the caller sets. Never throws: a malformed request is answered Invalid.
+Answer runOperation(morvent::Reader& reader, const std::string& operation);
 
 }  // namespace morventd

@@ -8,18 +8,17 @@
 #include <cstring>
 #include <thread>
 
+#include "common/clock.h"
 #include "morvent.h"
 
 namespace morventd {
+
+using morvent_common::steadyMs;
 
 namespace {
 
 constexpr std::uint8_t kActiveFrameCmd = 0xEE;
 constexpr std::size_t kMinFrame = 6;  // Len Adr Cmd Status CRC CRC
-
-std::int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 std::string hex(const std::uint8_t* data, std::size_t n) {
     static const char digits[] = "0123456789ABCDEF";

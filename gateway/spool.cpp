@@ -166,6 +166,8 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
             depth -= sqlite3_changes(db_);
         }
         if (depth > maxEvents_) {
+            // The (depth - max_events) oldest go: the last of them is the
+            // event at that offset less one, and all up to its seq go with it.
             sqlite3_bind_int64(oldest_, 1, depth - maxEvents_ - 1);
             std::uint64_t last = 0;
             if (sqlite3_step(oldest_) == SQLITE_ROW) last = static_cast<std::uint64_t>(sqlite3_column_int64(oldest_, 0));
@@ -175,6 +177,10 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
             result.dropped = sqlite3_changes(db_);
             depth -= result.dropped;
             result.lastDropped = last;
+            // The stored seqs are one run without gaps: events are numbered
+            // in order and acknowledged in the order they were sent, each
+            // connection starting again from the oldest. So the dropped ones
+            // are the `dropped` seqs that end at `last`.
             result.firstDropped = last + 1 - static_cast<std::uint64_t>(result.dropped);
         }
         if (seq != nextSeq_) {

@@ -13,21 +13,17 @@
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <memory>
-#include <thread>
-#include <unordered_map>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include "gateway/dashboard.h"
-#include "gateway/events.h"
+#include "common/clock.h"
 #include "gateway/log.h"
-#include "gateway/metrics.h"
-#include "gateway/mqtt.h"
-#include "gateway/spool.h"
 
 namespace morventd {
+
+using morvent_common::steadyMs;
+using morvent_common::unixMs;
 
 namespace {
 
@@ -41,124 +37,8 @@ void onSignal(int signal) {
     errno = saved;
 }
 
-std::int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-std::int64_t unixMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-constexpr std::int64_t kRestartMinMs = 250;
-constexpr std::int64_t kRestartMaxMs = 30000;
 constexpr std::int64_t kStableRunMs = 30000;  // a worker that ran this long restarts at once
 constexpr std::size_t kCommitBatch = 4000;     // commit early past this many waiting events
-
-// One reader as the supervisor keeps it: its events and its state.
-struct ReaderState {
-    const ReaderConfig* config = nullptr;
-    std::unique_ptr<EventTracker> tracker;
-    std::string state = "connecting", detail = "starting";
-    std::int64_t sinceMs = 0;
-};
-
-// One worker process: a TCP reader, or the readers of one serial bus.
-struct Worker {
-    std::vector<ReaderState*> readers;
-    pid_t pid = -1;
-    int fd = -1;
-    std::string input;
-    std::int64_t startedMs = 0, restartAtMs = 0, backoffMs = kRestartMinMs;
-
-    std::string name() const {
-        return readers.size() == 1 ? readers[0]->config->name : "bus " + readers[0]->config->port();
-    }
-    ReaderState* reader(const char* name, std::size_t size) const {
-        for (ReaderState* r : readers)
-            if (r->config->name.size() == size && r->config->name.compare(0, size, name, size) == 0) return r;
-        return nullptr;
-    }
-};
-
-class Supervisor {
-public:
-    Supervisor(const Config& config, std::string workerProgram)
-        : config_(config), workerProgram_(std::move(workerProgram)), spool_(config.spool, config.maxEvents), mqtt_(config) {
-        EventRules rules;
-        rules.reportEveryMs = static_cast<std::int64_t>(config.reportEveryS * 1000);
-        rules.departAfterMs = static_cast<std::int64_t>(config.departAfterS * 1000);
-        rules.arriveAfterReads = config.arriveAfterReads;
-        // A tag only read since it was stored is written again at most this
-        // often; a crash loses no more of its last reads.
-        presenceEveryMs_ = std::clamp<std::int64_t>(rules.departAfterMs / 10, config.commitMs, 1000);
-        readers_.reserve(config.readers.size());  // the workers point into it
-        for (const std::vector<const ReaderConfig*>& link : config.links()) {
-            Worker& w = workers_.emplace_back();
-            for (const ReaderConfig* r : link) {
-                ReaderState& state = readers_.emplace_back();
-                state.config = r;
-                state.tracker = std::make_unique<EventTracker>(r->name, rules);
-                state.sinceMs = unixMs();
-                w.readers.push_back(&state);
-                metrics_.readers[r->name];
-            }
-        }
-        restorePresence(rules);
-        mqtt_.onConnected = [this] { connected(); };
-        mqtt_.onDisconnected = [this] { inflight_.clear(); };
-        mqtt_.onAcked = [this](int mid) { acked(mid); };
-    }
-
-    int run();
-
-private:
-    void startHttp();
-    void restorePresence(const EventRules& rules);
-    ReaderState* reader(const std::string& name);
-    void start(Worker& w);
-    void reap();
-    void input(Worker& w);
-    void line(Worker& w, const char* text, std::size_t size);
-    void setState(ReaderState& r, const std::string& state, const std::string& detail);
-    void publishState(const ReaderState& r);
-    void connected();
-    void acked(int mid);
-    void commit(bool force);
-    void publish();
-    void count(const std::vector<TagEvent>& events);
-    void render(bool force);
-    void shutdown();
-    void forward();
-
-    const Config& config_;
-    std::string workerProgram_;
-    Spool spool_;
-    Mqtt mqtt_;
-    std::vector<ReaderState> readers_;
-    std::vector<Worker> workers_;
-    std::vector<TagEvent> waiting_;  // events not yet in the spool
-    std::vector<PresenceChange> presence_;  // changes to the tags in view not yet in the spool
-    std::int64_t presenceEveryMs_ = 1000;
-    std::int64_t presenceFlushedMs_ = 0;
-    std::size_t restored_ = 0;  // tags in view carried over from the last run
-    std::int64_t waitingSinceMs_ = 0;
-    std::int64_t committedMs_ = 0;
-    std::vector<std::uint64_t> acked_;
-    struct InFlight {
-        std::uint64_t seq;
-        std::int64_t storedMs;
-    };
-    std::unordered_map<int, InFlight> inflight_;
-    std::uint64_t cursor_ = 0;  // the last seq handed to the broker on this connection
-    std::int64_t spoolRetryAtMs_ = 0;
-    Metrics metrics_;
-    Pages pages_;
-    std::int64_t renderedAtMs_ = 0;
-    std::unique_ptr<Dashboard> dash_;
-    std::unique_ptr<httplib::Server> http_;
-    std::thread httpThread_;
-    bool stopping_ = false;
-};
 
 // Why `address`:`port` cannot be bound (the server does not say): bound
 // again the same way, the system's reason.
@@ -176,6 +56,284 @@ std::string bindFailure(const std::string& address, int port) {
     close(fd);
     return why;
 }
+
+}  // namespace
+
+Supervisor::Supervisor(const Config& config, std::string workerProgram)
+    : config_(config), workerProgram_(std::move(workerProgram)), spool_(config.spool, config.maxEvents), mqtt_(config) {
+    EventRules rules;
+    rules.reportEveryMs = static_cast<std::int64_t>(config.reportEveryS * 1000);
+    rules.departAfterMs = static_cast<std::int64_t>(config.departAfterS * 1000);
+    rules.arriveAfterReads = config.arriveAfterReads;
+    // A tag only read since it was stored is written again at most this
+    // often; a crash loses no more of its last reads.
+    presenceEveryMs_ = std::clamp<std::int64_t>(rules.departAfterMs / 10, config.commitMs, 1000);
+    readers_.reserve(config.readers.size());  // the workers point into it
+    for (const std::vector<const ReaderConfig*>& link : config.links()) {
+        Worker& w = workers_.emplace_back();
+        for (const ReaderConfig* r : link) {
+            Reader& reader = readers_.emplace_back();
+            reader.config = r;
+            reader.tracker = std::make_unique<EventTracker>(r->name, rules);
+            reader.sinceMs = unixMs();
+            w.readers.push_back(&reader);
+            metrics_.readers[r->name];
+        }
+    }
+    restorePresence(rules);
+    mqtt_.onConnected = [this] { connected(); };
+    mqtt_.onDisconnected = [this] { inflight_.clear(); };
+    mqtt_.onAcked = [this](int mid) { acked(mid); };
+}
+
+Supervisor::~Supervisor() {
+    // Left by an exception out of run(): the HTTP thread must end before
+    // what it serves goes.
+    if (httpThread_.joinable()) {
+        dash_->stop();
+        http_->stop();
+        httpThread_.join();
+    }
+}
+
+std::string Supervisor::Worker::name() const {
+    return readers.size() == 1 ? readers[0]->config->name : "bus " + readers[0]->config->port();
+}
+
+Supervisor::Reader* Supervisor::Worker::reader(std::string_view name) const {
+    for (Reader* r : readers)
+        if (r->config->name == name) return r;
+    return nullptr;
+}
+
+// ---- the loop ----
+
+int Supervisor::run() {
+    begin();
+    while (!stopping_) {
+        wait();
+        serveSignals();
+        serveWorkers();
+        serveRequests();
+        serveMqtt();
+        applyEventRules();
+        commit(false);
+        publish();
+        restartWorkers();
+        render(false);
+    }
+    shutdown();
+    return 0;
+}
+
+void Supervisor::begin() {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot make the signal pipe");
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGCHLD, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    startHttp();
+    logLine("gateway " + config_.id + " starting: " + std::to_string(readers_.size()) + " reader(s), " +
+            std::to_string(workers_.size()) + " worker(s), spool " + config_.spool + " holds " +
+            std::to_string(spool_.depth()) + " unacknowledged event(s), next seq " + std::to_string(spool_.nextSeq()) +
+            ", " + std::to_string(restored_) + " tag(s) in view carried over");
+    for (Worker& w : workers_) start(w);
+    render(true);
+}
+
+void Supervisor::wait() {
+    // Each descriptor, and where what the poll finds on it goes: the step
+    // that serves it reads it from there.
+    struct Watch {
+        pollfd fd;
+        short* ready;
+    };
+    std::vector<Watch> watches;
+    watches.push_back({{signalPipe[0], POLLIN, 0}, &signalsReady_});
+    for (Worker& w : workers_)
+        if (w.fd >= 0) watches.push_back({{w.fd, POLLIN, 0}, &w.ready});
+    if (dash_) watches.push_back({{dash_->wakeFd(), POLLIN, 0}, &requestsReady_});
+    mqttPolled_ = mqtt_.watch();
+    if (mqttPolled_.fd >= 0) watches.push_back({mqttPolled_, &mqttPolled_.revents});
+
+    int timeout = 100;
+    if (!waiting_.empty() || !acked_.empty()) timeout = std::min(timeout, config_.commitMs);
+    timeout = std::min(timeout, mqtt_.untilServiceMs());
+    std::vector<pollfd> fds;
+    for (const Watch& w : watches) fds.push_back(w.fd);
+    const int ready = poll(fds.data(), fds.size(), timeout);
+    if (ready < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+    // A poll cut short by a signal found nothing: its revents are not to be read.
+    for (std::size_t i = 0; i < watches.size(); ++i) *watches[i].ready = ready > 0 ? fds[i].revents : 0;
+}
+
+void Supervisor::serveSignals() {
+    if (!(signalsReady_ & POLLIN)) return;
+    char signals[64];
+    ssize_t n;
+    bool child = false;
+    while ((n = read(signalPipe[0], signals, sizeof signals)) > 0)
+        for (ssize_t i = 0; i < n; ++i) {
+            if (signals[i] == SIGCHLD) child = true;
+            else stopping_ = true;
+        }
+    if (child) reap();
+}
+
+void Supervisor::serveWorkers() {
+    for (Worker& w : workers_) {
+        // A worker reaped since the wait has no descriptor any more; what
+        // it left was read as it was reaped.
+        if (w.fd >= 0 && w.ready) input(w);
+        w.ready = 0;
+    }
+}
+
+// Operations asked for over HTTP go to the worker of their reader, which
+// runs them between its rounds and answers on the same channel.
+void Supervisor::serveRequests() {
+    if (!dash_ || !(requestsReady_ & POLLIN)) return;
+    for (Request& request : dash_->takeRequests()) {
+        const Worker* w = nullptr;
+        for (const Worker& candidate : workers_)
+            if (candidate.reader(request.reader)) w = &candidate;
+        if (!w || w->fd < 0) {
+            Answer answer = notConnected();
+            answer.id = request.id;
+            dash_->answer(answer);
+            continue;
+        }
+        const std::string text = format(request);
+        // Never waits on a worker. Its socket holds far more than the HTTP
+        // threads can have asked at once (one request each, answered or
+        // given up within seconds): a send that does not take the whole
+        // line means a worker that has stopped reading, and the caller is told.
+        const ssize_t n = ::send(w->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n != static_cast<ssize_t>(text.size())) {
+            Answer answer = Answer::refused(Outcome::Unavailable, "the reader's worker is busy; try again");
+            answer.id = request.id;
+            dash_->answer(answer);
+        }
+    }
+}
+
+void Supervisor::serveMqtt() {
+    mqtt_.serve(mqttPolled_);
+    mqtt_.service();
+}
+
+void Supervisor::applyEventRules() {
+    const std::int64_t now = unixMs();
+    for (Reader& r : readers_) {
+        const std::size_t before = waiting_.size();
+        r.tracker->tick(now, waiting_);
+        if (before == 0 && !waiting_.empty()) waitingSinceMs_ = steadyMs();
+    }
+}
+
+void Supervisor::restartWorkers() {
+    const std::int64_t now = steadyMs();
+    for (Worker& w : workers_)
+        if (w.pid < 0 && now >= w.restartAtMs && !stopping_) start(w);
+}
+
+// ---- workers ----
+
+void Supervisor::reap() {
+    int status = 0;
+    pid_t pid;
+    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+        for (Worker& w : workers_) {
+            if (w.pid != pid) continue;
+            w.pid = -1;
+            if (w.fd >= 0) input(w);  // what it sent before it went
+            if (w.fd >= 0) close(w.fd), w.fd = -1;
+            // Stopping, the workers end because they were told to: none
+            // restarts, and shutdown() says why their readers are offline.
+            if (stopping_) break;
+            const std::string how = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
+                                                        : "exited with status " + std::to_string(WEXITSTATUS(status));
+            const std::int64_t now = steadyMs();
+            if (now - w.startedMs > kStableRunMs) w.restarts.reset();
+            const std::int64_t delay = w.restarts.next();
+            w.restartAtMs = now + delay;
+            logLine("worker of " + w.name() + " " + how + "; restarting in " + std::to_string(delay) + " ms");
+            for (Reader* r : w.readers) {
+                ++metrics_.readers[r->config->name].restarts;
+                if (dash_) dash_->failAll(r->config->name, "the reader's worker " + how);
+                setState(*r, ReaderState::Offline, "worker " + how);
+            }
+        }
+    }
+}
+
+void Supervisor::input(Worker& w) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(w.fd, buffer, sizeof buffer);
+        if (n > 0) {
+            w.input.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // The end of the stream, or a failure other than "nothing more for
+        // now": the worker is gone or going, and SIGCHLD will say how.
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            close(w.fd);
+            w.fd = -1;
+        }
+        break;
+    }
+    std::size_t at = 0;
+    for (std::size_t end; (end = w.input.find('\n', at)) != std::string::npos; at = end + 1)
+        line(w, std::string_view(w.input).substr(at, end - at));
+    w.input.erase(0, at);
+}
+
+void Supervisor::workerLine(std::size_t worker, std::string_view text) {
+    line(workers_.at(worker), text);
+}
+
+// A worker speaks only for the readers of its own link: a line naming any
+// other reader, or one of no known shape, is dropped.
+void Supervisor::line(Worker& w, std::string_view text) {
+    ReadMessage read;
+    StateMessage state;
+    Answer answer;
+    if (parse(text, read)) {
+        Reader* r = w.reader(read.reader);
+        if (!r) return;
+        if (waiting_.empty()) waitingSinceMs_ = steadyMs();
+        ++metrics_.readers[r->config->name].reads;
+        r->tracker->read(read.epc, read.tid, read.atMs, waiting_);
+    } else if (parse(text, state)) {
+        Reader* r = w.reader(state.reader);
+        if (!r) return;
+        // A link lost after being online; not each attempt to get it back.
+        if (state.state == ReaderState::Connecting && r->state == ReaderState::Online) {
+            ++metrics_.readers[r->config->name].reconnects;
+            logLine("reader " + r->config->name + ": " + state.detail);
+        }
+        setState(*r, state.state, state.detail);
+    } else if (parse(text, answer)) {
+        if (dash_) dash_->answer(answer);
+    }
+}
+
+void Supervisor::setState(Reader& r, ReaderState state, const std::string& detail) {
+    if (state == r.state && detail == r.detail) return;
+    if (state != r.state) r.sinceMs = unixMs();
+    r.state = state;
+    r.detail = detail;
+    if (dash_) dash_->readerState(r.config->name, state, r.sinceMs, detail);
+    metrics_.readers[r.config->name].state = state;
+    publishState(r);
+}
+
+// ---- HTTP, spool and broker ----
 
 void Supervisor::startHttp() {
     if (!config_.httpPort) {
@@ -215,7 +373,7 @@ void Supervisor::startHttp() {
 void Supervisor::restorePresence(const EventRules& rules) {
     std::map<std::string, std::unique_ptr<EventTracker>> retired;
     for (const PresenceChange& p : spool_.presence()) {
-        if (ReaderState* r = reader(p.reader)) {
+        if (Reader* r = reader(p.reader)) {
             r->tracker->restore(p.tag);
             ++restored_;
             continue;
@@ -234,8 +392,8 @@ void Supervisor::restorePresence(const EventRules& rules) {
     if (!waiting_.empty()) waitingSinceMs_ = steadyMs();
 }
 
-ReaderState* Supervisor::reader(const std::string& name) {
-    for (ReaderState& r : readers_)
+Supervisor::Reader* Supervisor::reader(const std::string& name) {
+    for (Reader& r : readers_)
         if (r.config->name == name) return &r;
     return nullptr;
 }
@@ -244,12 +402,12 @@ void Supervisor::start(Worker& w) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         logLine(std::string("cannot start a worker: ") + std::strerror(errno));
-        w.restartAtMs = steadyMs() + kRestartMaxMs;
+        w.restartAtMs = steadyMs() + w.restarts.max();
         return;
     }
     // Everything the child needs is made before the fork: it only execs.
     std::vector<const ReaderConfig*> configs;
-    for (const ReaderState* r : w.readers) configs.push_back(r->config);
+    for (const Reader* r : w.readers) configs.push_back(r->config);
     std::vector<std::string> args = workerArgs(configs);
     args.insert(args.begin(), workerProgram_);
     std::vector<char*> argv;
@@ -260,6 +418,8 @@ void Supervisor::start(Worker& w) {
         // fd 3 to the supervisor; dup2 clears close-on-exec, unless it is already fd 3.
         if (pair[1] == 3) fcntl(3, F_SETFD, 0);
         else dup2(pair[1], 3);
+        // The worker starts with no signal blocked, whatever the mask of
+        // the thread that forked it.
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -270,7 +430,7 @@ void Supervisor::start(Worker& w) {
     if (pid < 0) {
         close(pair[0]);
         logLine(std::string("cannot start a worker: ") + std::strerror(errno));
-        w.restartAtMs = steadyMs() + kRestartMaxMs;
+        w.restartAtMs = steadyMs() + w.restarts.max();
         return;
     }
     fcntl(pair[0], F_SETFL, fcntl(pair[0], F_GETFL) | O_NONBLOCK);
@@ -280,131 +440,14 @@ void Supervisor::start(Worker& w) {
     w.startedMs = steadyMs();
 }
 
-void Supervisor::reap() {
-    int status = 0;
-    pid_t pid;
-    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
-        for (Worker& w : workers_) {
-            if (w.pid != pid) continue;
-            w.pid = -1;
-            if (w.fd >= 0) input(w);  // what it sent before it went
-            if (w.fd >= 0) close(w.fd), w.fd = -1;
-            if (stopping_) break;
-            const std::string how = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
-                                                        : "exited with status " + std::to_string(WEXITSTATUS(status));
-            const std::int64_t now = steadyMs();
-            if (now - w.startedMs > kStableRunMs) w.backoffMs = kRestartMinMs;
-            w.restartAtMs = now + w.backoffMs;
-            logLine("worker of " + w.name() + " " + how + "; restarting in " + std::to_string(w.backoffMs) + " ms");
-            w.backoffMs = std::min(kRestartMaxMs, w.backoffMs * 2);
-            for (ReaderState* r : w.readers) {
-                ++metrics_.readers[r->config->name].restarts;
-                if (dash_) dash_->failAll(r->config->name, "the reader's worker " + how);
-                setState(*r, "offline", "worker " + how);
-            }
-        }
-    }
-}
-
-void Supervisor::input(Worker& w) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(w.fd, buffer, sizeof buffer);
-        if (n > 0) {
-            w.input.append(buffer, static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-            close(w.fd);
-            w.fd = -1;
-        }
-        break;
-    }
-    std::size_t at = 0;
-    for (std::size_t end; (end = w.input.find('\n', at)) != std::string::npos; at = end + 1)
-        line(w, w.input.data() + at, end - at);
-    w.input.erase(0, at);
-}
-
-void Supervisor::line(Worker& w, const char* text, std::size_t size) {
-    // "<kind> <reader> ...": every line but an answer names its reader.
-    const char* end = text + size;
-    if (size < 2 || text[1] != ' ') return;
-    if (text[0] == 'A' && dash_) {
-        // A <id> <answer>
-        char* p = nullptr;
-        const unsigned long long id = std::strtoull(text + 2, &p, 10);
-        if (p < end && *p == ' ') dash_->answer(id, std::string(static_cast<const char*>(p) + 1, end));
-        return;
-    }
-    const char* name = text + 2;
-    const char* space = static_cast<const char*>(std::memchr(name, ' ', static_cast<std::size_t>(end - name)));
-    ReaderState* r = space ? w.reader(name, static_cast<std::size_t>(space - name)) : nullptr;
-    if (!r) return;
-    const char* rest = space + 1;
-    if (text[0] == 'R') {
-        // R <reader> <unix ms> <epc> <tid or ->
-        char* p = nullptr;
-        const long long atMs = std::strtoll(rest, &p, 10);
-        if (p >= end || *p != ' ') return;
-        const char* epc = p + 1;
-        const char* gap = static_cast<const char*>(std::memchr(epc, ' ', static_cast<std::size_t>(end - epc)));
-        if (!gap) return;
-        std::string tid(gap + 1, end);
-        if (tid == "-") tid.clear();
-        if (waiting_.empty()) waitingSinceMs_ = steadyMs();
-        ++metrics_.readers[r->config->name].reads;
-        r->tracker->read(std::string(epc, gap), tid, atMs, waiting_);
-    } else if (text[0] == 'S') {
-        // S <reader> <state> <detail>
-        const std::string line(rest, end);
-        const auto gap = line.find(' ');
-        const std::string state = line.substr(0, gap);
-        const std::string detail = gap == std::string::npos ? "" : line.substr(gap + 1);
-        // A link lost after being online; not each attempt to get it back.
-        if (state == "connecting" && r->state == "online") {
-            ++metrics_.readers[r->config->name].reconnects;
-            logLine("reader " + r->config->name + ": " + detail);
-        }
-        setState(*r, state, detail);
-    }
-}
-
-// Operations asked for over HTTP go to the worker of their reader, which
-// runs them between its rounds and answers on the same channel.
-void Supervisor::forward() {
-    for (const Dashboard::Request& request : dash_->takeRequests()) {
-        const Worker* w = nullptr;
-        for (const Worker& candidate : workers_)
-            for (const ReaderState* r : candidate.readers)
-                if (r->config->name == request.reader) w = &candidate;
-        if (!w || w->fd < 0) {
-            dash_->answer(request.id, "err -1 -1 the reader is not connected");
-            continue;
-        }
-        const std::string text = "C " + std::to_string(request.id) + " " + request.reader + " " + request.line + "\n";
-        const ssize_t n = ::send(w->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n != static_cast<ssize_t>(text.size())) dash_->answer(request.id, "err -1 -1 the reader's worker is busy; try again");
-    }
-}
-
-void Supervisor::setState(ReaderState& r, const std::string& state, const std::string& detail) {
-    if (state == r.state && detail == r.detail) return;
-    if (state != r.state) r.sinceMs = unixMs();
-    r.state = state;
-    r.detail = detail;
-    if (dash_) dash_->readerState(r.config->name, state, r.sinceMs, detail);
-    metrics_.readers[r.config->name].state = state;
-    publishState(r);
-}
-
-void Supervisor::publishState(const ReaderState& r) {
+void Supervisor::publishState(const Reader& r) {
     nlohmann::json j;
-    j["state"] = r.state;
+    j["state"] = stateName(r.state);
     j["since"] = rfc3339(r.sinceMs);
     j["detail"] = r.detail;
     int mid = 0;
+    // Without a connection it goes nowhere: connected() publishes every
+    // reader's status anew.
     mqtt_.publish(config_.prefix + "/" + config_.id + "/" + r.config->name + "/status", j.dump(), true, &mid);
 }
 
@@ -417,7 +460,7 @@ void Supervisor::connected() {
     cursor_ = 0;
     // Every reader's retained status anew: what a gateway that vanished
     // left there is stale.
-    for (const ReaderState& r : readers_) publishState(r);
+    for (const Reader& r : readers_) publishState(r);
 }
 
 void Supervisor::acked(int mid) {
@@ -444,15 +487,17 @@ void Supervisor::commit(bool force) {
     // Tags only read since they were stored go along at most every presenceEveryMs_.
     const bool presenceDue = now - presenceFlushedMs_ >= presenceEveryMs_;
     bool presence = !presence_.empty();
-    for (const ReaderState& r : readers_) presence = presence || r.tracker->changed();
+    for (const Reader& r : readers_) presence = presence || r.tracker->changed();
     if (waiting_.empty() && acked_.empty() && !presence) return;
     if (!force) {
         const bool due = (!waiting_.empty() && (now - waitingSinceMs_ >= config_.commitMs || waiting_.size() >= kCommitBatch)) ||
                          (!acked_.empty() && now - committedMs_ >= config_.commitMs) || (presence && presenceDue);
+        // After a failed commit the spool is tried again a second later,
+        // not on every turn.
         if (!due || now < spoolRetryAtMs_) return;
     }
     // Taken now, each event's change goes into the same transaction as the event.
-    for (ReaderState& r : readers_) r.tracker->takeChanges(force || presenceDue, presence_);
+    for (Reader& r : readers_) r.tracker->takeChanges(force || presenceDue, presence_);
     try {
         Spool::Commit c = spool_.commit(waiting_, config_.id, acked_, unixMs(), presence_);
         metrics_.commitSeconds += static_cast<double>(steadyMs() - now) / 1000.0;
@@ -479,7 +524,9 @@ void Supervisor::commit(bool force) {
                     " events in memory, nothing published until they are stored");
         metrics_.spoolError = e.what();
         spoolRetryAtMs_ = now + 1000;
-        // Memory is bounded like the spool: past max_events the oldest go, counted.
+        // Memory is bounded like the spool: past max_events the oldest go,
+        // counted among the events made (as stored ones are when stored)
+        // and among the dropped, so that the counters still add up.
         if (static_cast<std::int64_t>(waiting_.size()) > config_.maxEvents) {
             const std::size_t over = waiting_.size() - static_cast<std::size_t>(config_.maxEvents);
             count(std::vector<TagEvent>(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(over)));
@@ -503,6 +550,13 @@ void Supervisor::commit(bool force) {
 }
 
 void Supervisor::publish() {
+    sendStored();
+    mqtt_.flush();
+}
+
+// Stored events after the cursor to the broker, as many as the in-flight
+// window takes.
+void Supervisor::sendStored() {
     if (!mqtt_.connected()) return;
     const std::size_t window = static_cast<std::size_t>(config_.inflight);
     while (inflight_.size() < window && cursor_ + 1 < spool_.nextSeq()) {
@@ -513,13 +567,17 @@ void Supervisor::publish() {
             logLine(e.what());
             return;
         }
+        // Everything after the cursor was acknowledged or dropped meanwhile.
         if (batch.empty()) {
             cursor_ = spool_.nextSeq() - 1;
             return;
         }
         for (const StoredEvent& e : batch) {
             int mid = 0;
-            if (!mqtt_.publish(config_.prefix + "/" + config_.id + "/" + e.reader + "/events", e.payload, false, &mid)) return;
+            // Refused, the connection was dropped with what was in flight:
+            // the next one starts again from the oldest stored event.
+            if (!mqtt_.publish(config_.prefix + "/" + config_.id + "/" + e.reader + "/events", e.payload, false, &mid))
+                return;
             inflight_[mid] = {e.seq, e.storedMs};
             cursor_ = e.seq;
         }
@@ -537,87 +595,12 @@ void Supervisor::render(bool force) {
     pages_.set(metrics_.prometheus(config_.id), std::move(health), status);
     if (dash_) {
         std::map<std::string, Dashboard::Counters> counters;
-        for (const ReaderState& r : readers_) {
+        for (const Reader& r : readers_) {
             const ReaderMetrics& m = metrics_.readers[r.config->name];
             counters[r.config->name] = {m.reads, m.reconnects, m.restarts, r.tracker->inView()};
         }
         dash_->sample(unixMs(), counters);
     }
-}
-
-int Supervisor::run() {
-    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot make the signal pipe");
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGCHLD, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    startHttp();
-    logLine("gateway " + config_.id + " starting: " + std::to_string(readers_.size()) + " reader(s), " +
-            std::to_string(workers_.size()) + " worker(s), spool " +
-            config_.spool + " holds " + std::to_string(spool_.depth()) + " unacknowledged event(s), next seq " +
-            std::to_string(spool_.nextSeq()) + ", " + std::to_string(restored_) + " tag(s) in view carried over");
-    for (Worker& w : workers_) start(w);
-    render(true);
-
-    std::vector<pollfd> fds;
-    std::vector<Worker*> owners;
-    std::vector<TagEvent> departs;
-    while (!stopping_) {
-        fds.clear();
-        owners.clear();
-        fds.push_back({signalPipe[0], POLLIN, 0});
-        owners.push_back(nullptr);
-        for (Worker& w : workers_)
-            if (w.fd >= 0) fds.push_back({w.fd, POLLIN, 0}), owners.push_back(&w);
-        const int dashAt = static_cast<int>(fds.size());
-        if (dash_) fds.push_back({dash_->wakeFd(), POLLIN, 0}), owners.push_back(nullptr);
-        const int mqttAt = static_cast<int>(fds.size());
-        const int mqttFd = mqtt_.socket();
-        if (mqttFd >= 0) fds.push_back({mqttFd, static_cast<short>(POLLIN | (mqtt_.wantWrite() ? POLLOUT : 0)), 0});
-        int timeout = 100;
-        if (!waiting_.empty() || !acked_.empty()) timeout = std::min(timeout, config_.commitMs);
-        timeout = std::min(timeout, mqtt_.untilServiceMs());
-        const int ready = poll(fds.data(), fds.size(), timeout);
-        if (ready < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
-
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
-            char signals[64];
-            ssize_t n;
-            bool child = false;
-            while ((n = read(signalPipe[0], signals, sizeof signals)) > 0)
-                for (ssize_t i = 0; i < n; ++i) {
-                    if (signals[i] == SIGCHLD) child = true;
-                    else stopping_ = true;
-                }
-            if (child) reap();
-        }
-        for (std::size_t i = 1; ready > 0 && i < owners.size(); ++i)
-            if (owners[i] && fds[i].revents && owners[i]->fd >= 0) input(*owners[i]);
-        if (dash_ && ready > 0 && (fds[dashAt].revents & POLLIN)) forward();
-        if (mqttFd >= 0 && ready > 0 && static_cast<std::size_t>(mqttAt) < fds.size() && mqtt_.socket() == mqttFd) {
-            if (fds[mqttAt].revents & (POLLIN | POLLHUP | POLLERR)) mqtt_.readable();
-            if (mqtt_.socket() == mqttFd && (fds[mqttAt].revents & POLLOUT)) mqtt_.writable();
-        }
-        const std::int64_t now = unixMs();
-        for (ReaderState& r : readers_) {
-            const std::size_t before = waiting_.size();
-            r.tracker->tick(now, waiting_);
-            if (before == 0 && !waiting_.empty()) waitingSinceMs_ = steadyMs();
-        }
-        mqtt_.service();
-        commit(false);
-        publish();
-        if (mqtt_.wantWrite()) mqtt_.writable();
-        const std::int64_t steady = steadyMs();
-        for (Worker& w : workers_)
-            if (w.pid < 0 && steady >= w.restartAtMs && !stopping_) start(w);
-        render(false);
-    }
-    shutdown();
-    return 0;
 }
 
 void Supervisor::shutdown() {
@@ -646,17 +629,14 @@ void Supervisor::shutdown() {
     commit(true);
     const std::int64_t until = steadyMs() + 2000;
     while (mqtt_.connected() && steadyMs() < until && (!inflight_.empty() || cursor_ + 1 < spool_.nextSeq())) {
-        publish();
-        const int fd = mqtt_.socket();
-        if (fd < 0) break;
-        pollfd p{fd, static_cast<short>(POLLIN | (mqtt_.wantWrite() ? POLLOUT : 0)), 0};
-        if (poll(&p, 1, 20) > 0) {
-            if (p.revents & (POLLIN | POLLHUP | POLLERR)) mqtt_.readable();
-            if (mqtt_.socket() == fd && (p.revents & POLLOUT)) mqtt_.writable();
-        }
+        sendStored();
+        pollfd p = mqtt_.watch();
+        if (p.fd < 0) break;
+        if (poll(&p, 1, 20) <= 0) p.revents = 0;
+        mqtt_.serve(p);
         mqtt_.service();
     }
-    for (ReaderState& r : readers_) setState(r, "offline", "gateway stopped");
+    for (Reader& r : readers_) setState(r, ReaderState::Offline, "gateway stopped");
     mqtt_.close(1000);
     // The acknowledgements that came in while closing, and the tags in view.
     commit(true);
@@ -667,8 +647,6 @@ void Supervisor::shutdown() {
     }
     logLine("stopped; " + std::to_string(spool_.depth()) + " unacknowledged event(s) kept in the spool");
 }
-
-}  // namespace
 
 int runSupervisor(const Config& config, const std::string& worker) {
     if (access(worker.c_str(), X_OK) != 0)

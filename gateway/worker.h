@@ -3,11 +3,9 @@
 // nothing else with it. The link is one TCP reader, or one serial device
 // with one reader or several on an RS-485 bus, which the worker reads in
 // turns, each at its own address. It opens the link, reconnects with a
-// capped back-off, and sends the supervisor lines on `fd`, each naming the
-// reader it is about:
-//   S <reader> <online|connecting|offline> <detail>
-//   R <reader> <unix ms> <epc hex> <tid hex or ->
-// and answers the operations the supervisor forwards (see operation.h).
+// capped back-off, and tells the supervisor on `fd` (channel.h) each
+// reader's state and reads, and answers the operations the supervisor
+// forwards (operation.h).
 #pragma once
 
 #include <vector>

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "cli/status.h"
+#include "common/clock.h"
 
 namespace morvent_cli {
 namespace {
@@ -256,7 +257,7 @@ void Context::close() { link_reader.reset(); }
 bool Context::reconnect(int status) {
     close();
     warn("link lost (" + status_line(status) + "); reconnecting to " + link);
-    long wait_ms = 200;
+    morvent_common::Backoff backoff{200, 5000};
     for (int attempt = 1; !interrupted(); ++attempt) {
         try {
             reader();
@@ -264,11 +265,10 @@ bool Context::reconnect(int status) {
             warn("reconnected to " + link + (attempt > 1 ? " after " + std::to_string(attempt) + " attempts" : ""));
             return true;
         } catch (const Failure& failure) {
-            warn("reconnecting: " + failure.cause() + "; next attempt in " +
-                 std::to_string(wait_ms) + " ms");
+            const std::int64_t wait_ms = backoff.next();
+            warn("reconnecting: " + failure.cause() + "; next attempt in " + std::to_string(wait_ms) + " ms");
+            pause_unless_interrupted(static_cast<long>(wait_ms));
         }
-        pause_unless_interrupted(wait_ms);
-        wait_ms = std::min(wait_ms * 2, 5000L);
     }
     return false;
 }

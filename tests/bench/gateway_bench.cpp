@@ -23,15 +23,14 @@
 
 #include <httplib.h>
 
+#include "common/clock.h"
 #include "gateway/gateway_support.h"
 
 using namespace gwtest;
 
-namespace {
+using morvent_common::unixMs;
 
-std::int64_t unixMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
+namespace {
 
 // "2026-12-09T13:41:29.123Z" to Unix milliseconds.
 std::int64_t parseTime(const char* text) {

@@ -1,18 +1,22 @@
 // The gateway's parts on their own: event rules, configuration checks, the
-// spool, and the parsing of tag records and active-mode frames.
+// spool, the parsing of tag records and active-mode frames, the lines
+// between supervisor and workers.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "gateway/channel.h"
 #include "gateway/config.h"
 #include "gateway/dashboard.h"
 #include "gateway/events.h"
 #include "gateway/reader_source.h"
 #include "gateway/spool.h"
+#include "gateway/supervisor.h"
 #include "morvent.h"
 
 using namespace morventd;
@@ -120,6 +124,8 @@ TEST(Config, RefusedWithTheLineAtFault) {
         {head + "http = \"localhost\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: http 'localhost' is not HOST:PORT"},
         {head + "http = \"nowhere.invalid:8780\"\n[[reader]]\nname=\"a\"\ncom=3\n",
          "f:3: http 'nowhere.invalid:8780': nowhere.invalid has no IPv4 address"},
+        {head + "http = \"127.1:8780\"\n[[reader]]\nname=\"a\"\ncom=3\n",  // never read as 127.0.0.1
+         "f:3: http '127.1:8780': 127.1 is not an IPv4 address"},
         {head + "[events]\nreport_every_s = 0.001\n[[reader]]\nname=\"a\"\ncom=3\n",
          "f:4: 'report_every_s' must be at least 0.01 (not 0.001)"},
         {head + "[colour]\nred = 1\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: unknown table [colour]"},
@@ -384,22 +390,26 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
         }
     }
     int status = 0;
-    EXPECT_EQ(Dashboard::answerJson("read", "ok E280", &status), "{\"data\":\"E280\",\"ok\":true}\n");
+    EXPECT_EQ(Dashboard::answerJson("read", Answer::done({"E280"}), &status), "{\"data\":\"E280\",\"ok\":true}\n");
     EXPECT_EQ(status, 200);
-    EXPECT_EQ(Dashboard::answerJson("get", "ok 30 10 49 128", &status),
+    EXPECT_EQ(Dashboard::answerJson("get", Answer::done({"30", "10", "49", "128"}), &status),
               "{\"ok\":true,\"power\":30,\"region\":[49,128],\"scan_time\":10}\n");
     // A change says which tag it changed.
-    EXPECT_EQ(Dashboard::answerJson("write-epc 3000AAAABBBB 3000AAAABBBBDDDD -", "ok", &status),
+    EXPECT_EQ(Dashboard::answerJson("write-epc 3000AAAABBBB 3000AAAABBBBDDDD -", Answer::done({}), &status),
               "{\"epc\":\"3000AAAABBBB\",\"new_epc\":\"3000AAAABBBBDDDD\",\"ok\":true}\n");
-    EXPECT_EQ(Dashboard::answerJson("write any user 0 AABB -", "ok", &status), "{\"any\":true,\"ok\":true}\n");
-    const std::string failed = Dashboard::answerJson("write", "err " + std::to_string(MORVENT_TAG_ERROR) + " 4 lost", &status);
+    EXPECT_EQ(Dashboard::answerJson("write any user 0 AABB -", Answer::done({}), &status),
+              "{\"any\":true,\"ok\":true}\n");
+    const std::string failed = Dashboard::answerJson("write", Answer::failed(MORVENT_TAG_ERROR, 4, "lost"), &status);
     EXPECT_EQ(status, 502);
     EXPECT_NE(failed.find(std::string("\"error\":\"") + MorventStatusName(MORVENT_TAG_ERROR)), std::string::npos) << failed;
     EXPECT_NE(failed.find(std::string("\"tag_error\":\"") + MorventTagErrorName(4)), std::string::npos) << failed;
-    Dashboard::answerJson("read", "err -1 -1 the reader is not connected", &status);
+    Dashboard::answerJson("read", notConnected(), &status);
     EXPECT_EQ(status, 503);
-    Dashboard::answerJson("read", "err -1 -1 the reader runs in active mode: ...", &status);
+    Dashboard::answerJson("read", Answer::refused(Outcome::ActiveMode, "the reader runs in active mode: ..."), &status);
     EXPECT_EQ(status, 409);
+    // A worker busy or gone, or a gateway stopping: to be asked again later, not a bad request.
+    Dashboard::answerJson("read", Answer::refused(Outcome::Unavailable, "the reader's worker is busy"), &status);
+    EXPECT_EQ(status, 503);
 }
 
 // Changes need the token when one is set (401 without, 403 wrong); without
@@ -461,4 +471,71 @@ TEST(Dashboard, OnlyItsOwnNamesAndOriginMayChangeThings) {
     for (const auto& c : changes)
         EXPECT_EQ(Dashboard::admitChange("localhost:8780", c.origin, c.type, &message), c.status)
             << c.origin << " " << c.type << ": " << message;
+}
+
+// Every message between supervisor and worker comes back from its line as
+// it went; a line of another kind, or malformed, is refused.
+TEST(Channel, EveryMessageRoundTrips) {
+    const auto back = [](const auto& message) {
+        std::decay_t<decltype(message)> out;
+        const std::string line = format(message);
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        EXPECT_TRUE(parse(line, out)) << line;
+        EXPECT_EQ(format(out), line);
+        return out;
+    };
+    for (const ReaderState state : kReaderStates)
+        EXPECT_EQ(back(StateMessage{"door-a", state, "link lost:\nno answer"}).detail, "link lost: no answer");
+    EXPECT_EQ(back(StateMessage{"door-a", ReaderState::Online, ""}).state, ReaderState::Online);
+    const ReadMessage read = back(ReadMessage{"door-a", 1'765'000'000'123, "E200AB", "E280"});
+    EXPECT_EQ(read.atMs, 1'765'000'000'123);
+    EXPECT_EQ(read.tid, "E280");
+    EXPECT_EQ(back(ReadMessage{"door-a", 5, "E200AB", ""}).tid, "");
+    EXPECT_EQ(back(Request{18446744073709551615u, "door-a", "write any user 0 AABB -"}).operation,
+              "write any user 0 AABB -");
+    std::vector<Answer> answers{Answer::done({"30", "10", "49", "128"}), Answer::done({}),
+                                Answer::failed(MORVENT_TAG_ERROR, 4, "write: tag error"),
+                                Answer::refused(Outcome::Invalid, "unknown bank 'x'"), notConnected(),
+                                Answer::refused(Outcome::ActiveMode, "the reader runs in active mode")};
+    for (Answer& a : answers) {
+        a.id = 7;
+        const Answer b = back(a);
+        EXPECT_EQ(b.outcome, a.outcome);
+        EXPECT_EQ(b.result, a.result);
+        EXPECT_EQ(b.message, a.message);
+    }
+    EXPECT_EQ(back(answers[2]).tagError, 4);
+
+    StateMessage state;
+    ReadMessage r;
+    Request request;
+    Answer answer;
+    EXPECT_FALSE(parse("R door-a 5 E200 -", state));   // another kind
+    EXPECT_FALSE(parse("S door-a asleep x", state));   // no such state
+    EXPECT_FALSE(parse("R door-a 5x E200 -", r));      // not a time
+    EXPECT_FALSE(parse("R door-a 5 E200", r));         // no tid field
+    EXPECT_FALSE(parse("C -1 door-a get", request));   // not an id
+    EXPECT_FALSE(parse("A 1 err -1 -1 old form", answer));
+    EXPECT_FALSE(parse("A 1 failed x -1 lost", answer));
+}
+
+// A worker speaks for the readers of its own link only; a reader's state
+// going from online back to connecting counts a reconnect.
+TEST_F(SpoolTest, SupervisorTakesEachWorkersLinesForItsOwnReaders) {
+    Config config = parseConfig("[gateway]\nid = \"g\"\nhttp = \"\"\nspool = \"" + dir_ +
+                                "/s.db\"\n[[reader]]\nname = \"a\"\ntcp = \"127.0.0.1:6000\"\n"
+                                "[[reader]]\nname = \"b\"\ntcp = \"127.0.0.1:6001\"\n");
+    Supervisor supervisor(config, "/bin/false");
+    for (const char* line : {"S a online tcp 127.0.0.1:6000", "R a 1000 E200 -", "S a connecting link lost",
+                             "R b 1000 E201 -", "S b online tcp", "R a x E200 -", "garbage"})
+        supervisor.workerLine(0, line);
+    const ReaderMetrics& a = supervisor.metrics().readers.at("a");
+    const ReaderMetrics& b = supervisor.metrics().readers.at("b");
+    EXPECT_EQ(a.state, ReaderState::Connecting);
+    EXPECT_EQ(a.reconnects, 1u);
+    EXPECT_EQ(a.reads, 1u);
+    EXPECT_EQ(b.reads, 0u);
+    EXPECT_EQ(b.state, ReaderState::Connecting);
+    supervisor.workerLine(1, "R b 1000 E201 E280");
+    EXPECT_EQ(b.reads, 1u);
 }
