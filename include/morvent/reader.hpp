@@ -221,7 +221,8 @@ private:
     struct Selection;  // a selection mask as the C functions take it
     struct Addressed;  // a TagRef as the C functions take it: EPC words, or 0xFF and a mask
 
-    Reader() = default;
+    // A Reader of `link`, not yet open; `number` is the TCP port or the COM number.
+    Reader(Link link, std::string host, int number, int baud, std::uint8_t address);
     void take(Reader& other) noexcept;
     void openAuto();
     // The dotted IPv4 address of `host`; an Error that names the host when it has none.

@@ -77,8 +77,9 @@ inline bool frameIntact(const std::uint8_t* frame, std::size_t size) {
     return CheckCRC(copy, static_cast<int>(size)) == MORVENT_OK;
 }
 
-// ---- Values ----------------------------------------------------------------
+// ---- Tag memory and selection -----------------------------------------------
 
+// The memory banks of a Gen2 tag.
 enum class Bank : std::uint8_t {
     Reserved = MORVENT_BANK_RESERVED,
     Epc = MORVENT_BANK_EPC,
@@ -86,6 +87,38 @@ enum class Bank : std::uint8_t {
     User = MORVENT_BANK_USER,
 };
 
+// A Gen2 selection mask: the tags whose bank holds `bits` at bit address
+// `bitAddress` (the EPC starts at bit 0x20 of the EPC bank). `bitLength`
+// 0 means all of `bits` (8 per byte).
+struct Mask {
+    Bank bank = Bank::Epc;
+    std::uint16_t bitAddress = 0x20;
+    Bytes bits;
+    unsigned bitLength = 0;
+
+    // The tags whose EPC begins with `prefix`.
+    static Mask epcPrefix(Bytes prefix) {
+        Mask mask;
+        mask.bits = std::move(prefix);
+        return mask;
+    }
+    unsigned length() const { return bitLength ? bitLength : static_cast<unsigned>(bits.size() * 8); }
+};
+
+// ---- Tag protection ---------------------------------------------------------
+
+// A 4-byte access or kill password, sent in array order. From a number,
+// the most significant byte goes first: Password(0x12345678) is 12 34 56 78.
+struct Password {
+    std::array<std::uint8_t, 4> bytes{};
+    constexpr Password() = default;
+    constexpr Password(std::uint32_t value)  // NOLINT: a number is a natural password
+        : bytes{static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+                static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)} {}
+    constexpr explicit Password(const std::array<std::uint8_t, 4>& b) : bytes(b) {}
+};
+
+// What a lock sets: the area, and how it is locked.
 enum class LockArea : std::uint8_t {
     KillPassword = MORVENT_LOCK_KILL_PASSWORD,
     AccessPassword = MORVENT_LOCK_ACCESS_PASSWORD,
@@ -101,6 +134,9 @@ enum class LockMode : std::uint8_t {
     PermanentlyLocked = MORVENT_LOCK_MODE_PERMANENTLY_LOCKED,
 };
 
+// ---- Reader settings --------------------------------------------------------
+
+// How the reader works: answering commands, reading by itself, or reading when triggered.
 enum class WorkMode : std::uint8_t {
     Answer = MORVENT_WORK_MODE_ANSWER,
     Active = MORVENT_WORK_MODE_ACTIVE,
@@ -121,34 +157,7 @@ inline std::uint8_t baudCode(int bitsPerSecond) {
                 std::to_string(bitsPerSecond) + " bit/s; use 9600, 19200, 38400, 57600 or 115200");
 }
 
-// A 4-byte access or kill password, sent in array order. From a number,
-// the most significant byte goes first: Password(0x12345678) is 12 34 56 78.
-struct Password {
-    std::array<std::uint8_t, 4> bytes{};
-    constexpr Password() = default;
-    constexpr Password(std::uint32_t value)  // NOLINT: a number is a natural password
-        : bytes{static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-                static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)} {}
-    constexpr explicit Password(const std::array<std::uint8_t, 4>& b) : bytes(b) {}
-};
-
-// A Gen2 selection mask: the tags whose bank holds `bits` at bit address
-// `bitAddress` (the EPC starts at bit 0x20 of the EPC bank). `bitLength`
-// 0 means all of `bits` (8 per byte).
-struct Mask {
-    Bank bank = Bank::Epc;
-    std::uint16_t bitAddress = 0x20;
-    Bytes bits;
-    unsigned bitLength = 0;
-
-    // The tags whose EPC begins with `prefix`.
-    static Mask epcPrefix(Bytes prefix) {
-        Mask mask;
-        mask.bits = std::move(prefix);
-        return mask;
-    }
-    unsigned length() const { return bitLength ? bitLength : static_cast<unsigned>(bits.size() * 8); }
-};
+// ---- Tags and inventories ---------------------------------------------------
 
 // One Gen2 tag from an inventory: its EPC and, when asked, its TID bytes.
 struct Tag {
@@ -213,6 +222,8 @@ struct InventoryResult {
     std::vector<Tag> tags;
 };
 
+// ---- What the reader reports ------------------------------------------------
+
 // What GetReaderInformation reports. `raw` holds the 11 bytes as sent; the
 // named fields give them the meaning readers of this family use.
 struct ReaderInfo {
@@ -240,6 +251,8 @@ struct SystemParameters {
     std::uint8_t beep = 0;
 };
 
+// ---- ISO 18000-6B tags ------------------------------------------------------
+
 // An ISO 18000-6B tag record: the antenna byte and the 8-byte uid.
 using Uid = std::array<std::uint8_t, 8>;
 struct Tag6B {
@@ -255,6 +268,8 @@ struct Selection6B {
     std::uint8_t mask = 0;       // 0: no byte compared
     std::array<std::uint8_t, 8> data{};
 };
+
+// ---- Tag buffer and clock ---------------------------------------------------
 
 // One record of the reader's tag buffer.
 struct BufferRecord {

@@ -17,31 +17,23 @@ namespace morvent {
 
 // ---- Opening and closing ----
 
+inline Reader::Reader(Link link, std::string host, int number, int baud, std::uint8_t address)
+    : link_(link), host_(std::move(host)), number_(number), baud_(baud), address_(address) {}
+
 inline Reader Reader::tcp(const std::string& host, int tcpPort, std::uint8_t address) {
-    Reader reader;
-    reader.link_ = Link::Tcp;
-    reader.host_ = host;
-    reader.number_ = tcpPort;
-    reader.address_ = address;
+    Reader reader(Link::Tcp, host, tcpPort, 57600, address);
     reader.reopen();
     return reader;
 }
 
 inline Reader Reader::serial(int com, int baud, std::uint8_t address) {
-    Reader reader;
-    reader.link_ = Link::Serial;
-    reader.number_ = com;
-    reader.baud_ = baud;
-    reader.address_ = address;
+    Reader reader(Link::Serial, {}, com, baud, address);
     reader.reopen();
     return reader;
 }
 
 inline Reader Reader::autoSerial(int baud, std::uint8_t address) {
-    Reader reader;
-    reader.link_ = Link::Serial;
-    reader.baud_ = baud;
-    reader.address_ = address;
+    Reader reader(Link::Serial, {}, 0, baud, address);
     reader.openAuto();
     return reader;
 }
