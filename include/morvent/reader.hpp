@@ -9,6 +9,7 @@
 #ifndef MORVENT_READER_HPP
 #define MORVENT_READER_HPP
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
