@@ -15,7 +15,7 @@ install(TARGETS Morvent EXPORT MorventTargets
 install(TARGETS morvent_cpp EXPORT MorventTargets COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/morvent.h ${PROJECT_SOURCE_DIR}/include/morvent.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
-# The C++ API's further headers (morvent/epc.hpp), which morvent.hpp includes.
+# The C++ API's headers (morvent/*.hpp and morvent/impl/), which morvent.hpp includes.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/morvent DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 
 install(EXPORT MorventTargets NAMESPACE Morvent:: DESTINATION ${morvent_cmake_dir} COMPONENT dev)

@@ -38,7 +38,7 @@ set(morvent_summary_lib "host library for UHF RFID readers")
 # characters, separated by "\n").
 set(morvent_packages
   "lib|libmorvent0|libs|${morvent_summary_lib}|The core of the Morvent kit: plain C functions for every reader command\nover serial and TCP links (Gen2 and ISO 18000-6B tags, reader settings),\nand libTessaly, the native half of its Java bridge."
-  "dev|libmorvent-dev|libdevel|${morvent_summary_lib} (development files)|Headers of the C API (morvent.h) and the C++ API (morvent.hpp and\nmorvent/epc.hpp), the CMake package (find_package(Morvent)) and the\npkg-config file of the Morvent kit."
+  "dev|libmorvent-dev|libdevel|${morvent_summary_lib} (development files)|Headers of the C API (morvent.h) and the C++ API (morvent.hpp and its\nheaders in morvent/), the CMake package (find_package(Morvent)) and the\npkg-config file of the Morvent kit."
   "tools|morvent-tools|utils|command-line tool and simulated reader for UHF RFID readers|morvent lists, reads, writes, locks and kills tags and reads or changes a\nreader's settings. morvent-sim is a simulated reader on TCP and a\npseudo-terminal, for work without hardware."
   "gateway|morventd|net|gateway from UHF RFID readers to an MQTT broker|morventd reads many readers continuously, one worker process each, and\ndelivers every tag event (arrive, report, depart) to an MQTT broker through\na durable on-disk spool, so that nothing is lost while the broker is away\nor across a crash."
   "java|libtessaly-java|java|Java API for UHF RFID readers|Tessaly.jar: the org.morvent Java API and the Tessaly class of the Morvent\nkit, over the native bridge in libmorvent0."

@@ -10,6 +10,7 @@
 
 #include "common/clock.h"
 #include "morvent.h"
+#include "morvent/records.hpp"
 
 namespace morventd {
 
@@ -37,21 +38,12 @@ bool linkFailure(int status) {
 }  // namespace
 
 int parseTagRecords(const std::uint8_t* data, std::size_t size, bool withTid, std::vector<TagRead>& out) {
-    std::size_t at = 0;
-    while (at < size) {
-        const std::size_t epcLength = data[at];
-        if (epcLength == 0 || at + 1 + epcLength > size) return 1;
-        TagRead read;
-        read.epc = hex(data + at + 1, epcLength);
-        at += 1 + epcLength;
-        if (withTid) {
-            if (at >= size || at + 1 + data[at] > size) return 1;
-            read.tid = hex(data + at + 1, data[at]);
-            at += 1 + data[at];
-        }
-        out.push_back(std::move(read));
-    }
-    return 0;
+    const std::size_t walked = morvent::walkTagRecords(data, size, withTid, [&out](const morvent::TagRecord& record) {
+        if (record.epcSize == 0) return false;  // a record without an EPC names no tag: it ends the walk as unusable
+        out.push_back({hex(record.epc, record.epcSize), hex(record.tid, record.tidSize)});
+        return true;
+    });
+    return walked == size ? 0 : 1;
 }
 
 void takeActiveFrames(std::vector<std::uint8_t>& pending, bool withTid, std::vector<TagRead>& out, int* bad) {

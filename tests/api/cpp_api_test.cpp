@@ -218,4 +218,16 @@ TEST(CppApi, InventoryStatusAddressSerialNumberAnd6BWriteCount) {
     EXPECT_EQ(reader.read6B(uid, 30, 3), (Bytes{1, 2, 3}));
 }
 
+// The record walk the gateway shares: a record without EPC bytes is still a tag here, a cut one is an error.
+TEST(CppApi, SplitRecordsTakesWholeRecordsOnly) {
+    const std::uint8_t plain[] = {2, 0xAB, 0xCD, 0, 1, 0xEE};
+    const auto tags = Reader::splitRecords(plain, sizeof plain, false);
+    ASSERT_EQ(tags.size(), 3u);
+    EXPECT_TRUE(tags[1].epc.empty());
+    EXPECT_EQ(tags[2].epcHex(), "EE");
+    const std::uint8_t withTid[] = {2, 0x12, 0x34, 2, 0xE2, 0x80};
+    EXPECT_EQ(morvent::hex(Reader::splitRecords(withTid, sizeof withTid, true).at(0).tid), "E280");
+    EXPECT_EQ(statusOf([&] { Reader::splitRecords(withTid, sizeof withTid - 1, true); }), MORVENT_COMM_ERROR);
+}
+
 }  // namespace

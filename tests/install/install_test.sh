@@ -14,7 +14,8 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
-for file in include/morvent.h include/morvent.hpp include/morvent/epc.hpp lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
+for file in include/morvent.h include/morvent.hpp include/morvent/epc.hpp include/morvent/reader.hpp \
+            include/morvent/impl/reader_inl.hpp lib/libMorvent.so bin/morvent bin/morvent-sim lib/pkgconfig/morvent.pc \
             lib/cmake/Morvent/MorventConfig.cmake; do
   [ -e "$prefix/$file" ] || fail "$file not installed"
 done

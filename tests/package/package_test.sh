@@ -44,6 +44,7 @@ grep -q "$lib/libMorvent.so -> " <<<"$(contents libmorvent0)" && fail "libmorven
 has_file libmorvent-dev usr/include/morvent.h
 has_file libmorvent-dev usr/include/morvent.hpp
 has_file libmorvent-dev usr/include/morvent/epc.hpp
+has_file libmorvent-dev usr/include/morvent/impl/reader_inl.hpp
 has_file libmorvent-dev "$lib/pkgconfig/morvent.pc"
 has_file libmorvent-dev "$lib/cmake/Morvent/MorventConfig.cmake"
 depends_on libmorvent-dev libmorvent0
