@@ -69,6 +69,16 @@ TEST(E2eOpen, ComPortAtTheWrongSpeedFindsNoReader) {
     EXPECT_EQ(again.status, MORVENT_OK);
 }
 
+// Two readers on one pty, as on an RS-485 bus: both answer the broadcast
+// handshake at once and their answers collide on the wire.
+TEST(E2eOpen, BusOfTwoReadersOpensOnlyAtAnAddress) {
+    sim::HostOptions options = bothLinks(withAddress(0x01, 5));
+    options.busReaders.push_back(withAddress(0x02, 6));
+    sim::ReaderHost host(options);
+    Link broadcast = Link::serial(host, 9);
+    EXPECT_EQ(broadcast.status, MORVENT_COMM_ERROR);
+}
+
 TEST(E2eOpen, AutoOpenFindsTheFirstComWithAReader) {
     sim::ReaderHost host(bothLinks());
     mapCom(1, "/nonexistent/com1");
