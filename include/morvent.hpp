@@ -362,7 +362,9 @@ public:
         return reader;
     }
     // Opens serial port COM`com` at `baud` bit/s. A device that is missing,
-    // or not this process's to use, is named in the Error's reason().
+    // or not this process's to use, is named in the Error's reason(). An
+    // `address` other than 0xFF is also the one the opening asks (on a bus
+    // every reader answers 0xFF at once).
     static Reader serial(int com, int baud = 57600, std::uint8_t address = 0xFF) {
         Reader reader;
         reader.link_ = Link::Serial;
@@ -417,8 +419,10 @@ public:
                 throw Error(status, "OpenNetPort", -1, ip == host_ ? where : where + " at " + ip);
             }
         } else if (link_ == Link::Serial) {
-            const int status = OpenComPort(number_, &answered, baudCode(baud_), &handle);
-            if (status != MORVENT_OK) throw serialFailure(status, "OpenComPort", number_);
+            const bool at = address_ != 0xFF;
+            answered = address_;
+            const int status = (at ? OpenComPortAt : OpenComPort)(number_, &answered, baudCode(baud_), &handle);
+            if (status != MORVENT_OK) throw serialFailure(status, at ? "OpenComPortAt" : "OpenComPort", number_);
         } else {
             throw Error(MORVENT_INVALID_PORT, "reopen", -1, "the Reader was moved from");
         }
