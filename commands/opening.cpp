@@ -46,23 +46,33 @@ void markOpened(int port, unsigned char* readerAddress, std::uint8_t address) {
     link::probeTrafficLog(port);
 }
 
-// OpenComPort's steps, the handshake addressed to `asked`.
-int openSerial(int comPort, std::uint8_t asked, unsigned char* readerAddress, unsigned char baudCode,
-               int* portHandle) {
-    link::LinkGuard guard(link::linkLock());
-    if (link::isOpen(comPort)) return MORVENT_PORT_OPEN;
-    if (!tryOpen([&] { return OpenCom(comPort, baudCode); })) {
+// The opening of a serial port or a network link, under the link lock:
+// `open` the device or connection (up to five times), handshake with the
+// reader at `asked`, and mark the port open; what failed is closed again.
+template <class Open, class Close>
+int openAndHandshake(int port, std::uint8_t asked, unsigned char* readerAddress, int* portHandle, Open open,
+                     Close close) {
+    if (link::isOpen(port)) return MORVENT_PORT_OPEN;
+    if (!tryOpen(open)) {
         *portHandle = -1;
         return MORVENT_COMM_ERROR;
     }
     std::uint8_t address = 0;
-    if (!handshake(comPort, portHandle, asked, &address)) {
-        link::closeSerialPort(comPort);
+    if (!handshake(port, portHandle, asked, &address)) {
+        close(port);
         *portHandle = -1;
         return MORVENT_COMM_ERROR;
     }
-    markOpened(comPort, readerAddress, address);
+    markOpened(port, readerAddress, address);
     return MORVENT_OK;
+}
+
+int openSerial(int comPort, std::uint8_t asked, unsigned char* readerAddress, unsigned char baudCode,
+               int* portHandle) {
+    link::LinkGuard guard(link::linkLock());
+    return openAndHandshake(
+        comPort, asked, readerAddress, portHandle, [&] { return OpenCom(comPort, baudCode); },
+        link::closeSerialPort);
 }
 
 }  // namespace
@@ -125,18 +135,10 @@ MORVENT_API int OpenNetPort(int tcpPort, const char* ipAddress, unsigned char* r
                             int* portHandle) {
     link::LinkGuard guard(link::linkLock());
     if (!link::isNetPort(tcpPort)) return MORVENT_INVALID_PORT;
-    if (link::isOpen(tcpPort)) return MORVENT_PORT_OPEN;
-    if (!tryOpen([&] { return OpenNet(tcpPort, ipAddress); })) {
-        *portHandle = -1;
-        return MORVENT_COMM_ERROR;
-    }
-    std::uint8_t address = 0;
-    if (!handshake(tcpPort, portHandle, kAnyReader, &address)) {
-        link::closeNetLink(tcpPort);
-        *portHandle = -1;
-        return MORVENT_COMM_ERROR;
-    }
-    markOpened(tcpPort, readerAddress, address);
+    const int status = openAndHandshake(
+        tcpPort, kAnyReader, readerAddress, portHandle, [&] { return OpenNet(tcpPort, ipAddress); },
+        link::closeNetLink);
+    if (status != MORVENT_OK) return status;
     // The handshake may have outlasted the keep-alive's last sweep.
     link::ensureKeepAlive();
     return MORVENT_OK;
