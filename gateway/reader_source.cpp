@@ -128,9 +128,11 @@ std::optional<morvent::Reader> openLink(const std::vector<ReaderConfig>& readers
         // for a device path); the configured link says it as it was written.
         std::string none;
         for (const ReaderConfig& r : readers) none += (none.empty() ? "" : ", ") + std::to_string(r.address);
+        // A cause known better than the status (a device not this process's to use) is named.
+        const std::string cause = e.reason().empty() ? e.name() + std::string(": ") + e.meaning() : e.reason();
         *error = "cannot open " + config.link() + ": " +
                  (readers.size() > 1 && e.reason().empty() ? "no reader answers at address " + none + ": " : "") +
-                 e.operation() + ": " + e.name() + ": " + e.meaning();
+                 e.operation() + ": " + cause;
     }
     return link;
 }
