@@ -23,14 +23,10 @@ void add_text(Result& result, const char* text) {
     result.add_bytes(reinterpret_cast<const unsigned char*>(text), length);
 }
 
-}  // namespace
-
-extern "C" {
-
-// in: COM number, address (unused by the core), baud code.
+// in: COM number, address, baud code.
 // out: status, answering reader's address, port index (-1 on failure).
-JNIEXPORT jintArray JNICALL Java_Tessaly_OpenComPort(JNIEnv* env, jclass, jintArray array) {
-    auto open = TESSALY_BIND(OpenComPort);
+template <class Open>
+jintArray open_com_port(JNIEnv* env, jintArray array, Open open) {
     InputReader in(env, array);
     int com_port = in.whole();
     unsigned char address = in.byte();
@@ -42,6 +38,20 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_OpenComPort(JNIEnv* env, jclass, jintAr
     result.add(address);
     result.add(port_handle);
     return result.to_java(env);
+}
+
+}  // namespace
+
+extern "C" {
+
+// The address is not used by the core.
+JNIEXPORT jintArray JNICALL Java_Tessaly_OpenComPort(JNIEnv* env, jclass, jintArray array) {
+    return open_com_port(env, array, TESSALY_BIND(OpenComPort));
+}
+
+// The handshake asks the reader at the address alone (a reader on a bus).
+JNIEXPORT jintArray JNICALL Java_Tessaly_OpenComPortAt(JNIEnv* env, jclass, jintArray array) {
+    return open_com_port(env, array, TESSALY_BIND(OpenComPortAt));
 }
 
 // in: address (unused by the core), baud code.

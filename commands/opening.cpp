@@ -1,5 +1,5 @@
-// Reader information, which doubles as the handshake, and the three
-// exports that open a link to a reader.
+// Reader information, which doubles as the handshake, and the exports that
+// open a link to a reader.
 #include "commands/transaction.h"
 #include "link/net_link.h"
 #include "link/ports.h"
@@ -16,15 +16,18 @@ constexpr int kAutoOpenLastCom = 12;
 constexpr std::uint8_t kAnyReader = 0xFF;
 constexpr std::size_t kInformationBytes = 11;
 
-// Asks whichever reader is on the link for its information; on success the
-// answering address is left in `address`.
-bool handshake(int port, int* portHandle, std::uint8_t* address) {
+// Asks the reader at `asked` (kAnyReader: whichever reader is on the link)
+// for its information; on success the answering address is left in
+// `address`. An answer from another address than the one asked is no
+// handshake: on a bus it is not the reader the caller means.
+bool handshake(int port, int* portHandle, std::uint8_t asked, std::uint8_t* address) {
     for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
         *portHandle = port;
         std::uint8_t pair[2], b2, b3, b4, b5, b6, scan, b8, b9, b10;
-        *address = kAnyReader;
+        *address = asked;
         if (GetReaderInformation(address, pair, &b2, &b3, &b4, &b5, &b6, &scan, &b8, &b9, &b10, port) ==
-            MORVENT_OK)
+                MORVENT_OK &&
+            (asked == kAnyReader || *address == asked))
             return true;
     }
     return false;
@@ -41,6 +44,35 @@ void markOpened(int port, unsigned char* readerAddress, std::uint8_t address) {
     *readerAddress = address;
     link::setOpen(port, true);
     link::probeTrafficLog(port);
+}
+
+// The opening of a serial port or a network link, under the link lock:
+// `open` the device or connection (up to five times), handshake with the
+// reader at `asked`, and mark the port open; what failed is closed again.
+template <class Open, class Close>
+int openAndHandshake(int port, std::uint8_t asked, unsigned char* readerAddress, int* portHandle, Open open,
+                     Close close) {
+    if (link::isOpen(port)) return MORVENT_PORT_OPEN;
+    if (!tryOpen(open)) {
+        *portHandle = -1;
+        return MORVENT_COMM_ERROR;
+    }
+    std::uint8_t address = 0;
+    if (!handshake(port, portHandle, asked, &address)) {
+        close(port);
+        *portHandle = -1;
+        return MORVENT_COMM_ERROR;
+    }
+    markOpened(port, readerAddress, address);
+    return MORVENT_OK;
+}
+
+int openSerial(int comPort, std::uint8_t asked, unsigned char* readerAddress, unsigned char baudCode,
+               int* portHandle) {
+    link::LinkGuard guard(link::linkLock());
+    return openAndHandshake(
+        comPort, asked, readerAddress, portHandle, [&] { return OpenCom(comPort, baudCode); },
+        link::closeSerialPort);
 }
 
 }  // namespace
@@ -74,20 +106,12 @@ MORVENT_API int GetReaderInformation(unsigned char* readerAddress, unsigned char
 
 MORVENT_API int OpenComPort(int comPort, unsigned char* readerAddress, unsigned char baudCode,
                             int* portHandle) {
-    link::LinkGuard guard(link::linkLock());
-    if (link::isOpen(comPort)) return MORVENT_PORT_OPEN;
-    if (!tryOpen([&] { return OpenCom(comPort, baudCode); })) {
-        *portHandle = -1;
-        return MORVENT_COMM_ERROR;
-    }
-    std::uint8_t address = 0;
-    if (!handshake(comPort, portHandle, &address)) {
-        link::closeSerialPort(comPort);
-        *portHandle = -1;
-        return MORVENT_COMM_ERROR;
-    }
-    markOpened(comPort, readerAddress, address);
-    return MORVENT_OK;
+    return openSerial(comPort, kAnyReader, readerAddress, baudCode, portHandle);
+}
+
+MORVENT_API int OpenComPortAt(int comPort, unsigned char* readerAddress, unsigned char baudCode,
+                              int* portHandle) {
+    return openSerial(comPort, *readerAddress, readerAddress, baudCode, portHandle);
 }
 
 MORVENT_API int AutoOpenComPort(int* comPort, unsigned char* readerAddress, unsigned char baudCode,
@@ -111,18 +135,10 @@ MORVENT_API int OpenNetPort(int tcpPort, const char* ipAddress, unsigned char* r
                             int* portHandle) {
     link::LinkGuard guard(link::linkLock());
     if (!link::isNetPort(tcpPort)) return MORVENT_INVALID_PORT;
-    if (link::isOpen(tcpPort)) return MORVENT_PORT_OPEN;
-    if (!tryOpen([&] { return OpenNet(tcpPort, ipAddress); })) {
-        *portHandle = -1;
-        return MORVENT_COMM_ERROR;
-    }
-    std::uint8_t address = 0;
-    if (!handshake(tcpPort, portHandle, &address)) {
-        link::closeNetLink(tcpPort);
-        *portHandle = -1;
-        return MORVENT_COMM_ERROR;
-    }
-    markOpened(tcpPort, readerAddress, address);
+    const int status = openAndHandshake(
+        tcpPort, kAnyReader, readerAddress, portHandle, [&] { return OpenNet(tcpPort, ipAddress); },
+        link::closeNetLink);
+    if (status != MORVENT_OK) return status;
     // The handshake may have outlasted the keep-alive's last sweep.
     link::ensureKeepAlive();
     return MORVENT_OK;

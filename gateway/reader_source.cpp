@@ -82,7 +82,8 @@ ReaderSource::ReaderSource(const ReaderConfig& config) : config_(config) {
     options_.tidWords = config.tidLength;
 }
 
-std::optional<morvent::Reader> openLink(const ReaderConfig& config, std::string* error) {
+std::optional<morvent::Reader> openLink(const std::vector<ReaderConfig>& readers, std::string* error) {
+    const ReaderConfig& config = readers.front();
     std::optional<morvent::Reader> link;
     struct stat device {};
     if (!config.device.empty() && stat(config.device.c_str(), &device) != 0) {
@@ -100,12 +101,29 @@ std::optional<morvent::Reader> openLink(const ReaderConfig& config, std::string*
                 com = 1;
                 setenv("MORVENT_COM1", config.device.c_str(), 1);
             }
-            link.emplace(morvent::Reader::serial(com, config.baud, config.address));
+            // Each reader of a bus is asked at its own address in turn, never
+            // all at 0xFF (their answers would collide): the first that
+            // answers opens the device, so one reader down keeps no other off.
+            for (const ReaderConfig& r : readers) {
+                try {
+                    link.emplace(morvent::Reader::serial(com, config.baud, r.address));
+                    break;
+                } catch (const morvent::Error& e) {
+                    // A device that cannot be opened fails every address alike.
+                    if (&r == &readers.back() || !e.reason().empty()) throw;
+                }
+            }
         }
     } catch (const morvent::Error& e) {
         // The error's own detail names the port as the core knows it (COM1
         // for a device path); the configured link says it as it was written.
-        *error = "cannot open " + config.link() + ": " + e.operation() + ": " + e.name() + ": " + e.meaning();
+        std::string none;
+        for (const ReaderConfig& r : readers) none += (none.empty() ? "" : ", ") + std::to_string(r.address);
+        // A cause known better than the status (a device not this process's to use) is named.
+        const std::string cause = e.reason().empty() ? e.name() + std::string(": ") + e.meaning() : e.reason();
+        *error = "cannot open " + config.link() + ": " +
+                 (readers.size() > 1 && e.reason().empty() ? "no reader answers at address " + none + ": " : "") +
+                 e.operation() + ": " + cause;
     }
     return link;
 }
@@ -115,7 +133,7 @@ bool ReaderSource::attach(morvent::Reader& link) {
     failures_ = 0;
     pending_.clear();
     lastDataMs_ = steadyMs();
-    // Opening asked whichever reader answers; on a bus each must answer at its own address.
+    // The opening asked one reader of a bus (or whichever answers): each must answer at its own address.
     if (config_.address != 0xFF) {
         link.useAddress(config_.address);
         try {

@@ -30,9 +30,10 @@ int parseTagRecords(const std::uint8_t* data, std::size_t size, bool withTid, st
 // stays in `pending` for the next call.
 void takeActiveFrames(std::vector<std::uint8_t>& pending, bool withTid, std::vector<TagRead>& out, int* bad);
 
-// Opens the link of `config`: its TCP connection, or its serial device.
+// Opens the link that `readers` share: one reader's TCP connection, or a
+// serial device (on a bus, with a handshake at one of its readers' addresses).
 // Empty, with *error naming the link and the cause, when it cannot.
-std::optional<morvent::Reader> openLink(const ReaderConfig& config, std::string* error);
+std::optional<morvent::Reader> openLink(const std::vector<ReaderConfig>& readers, std::string* error);
 
 class ReaderSource {
 public:

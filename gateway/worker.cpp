@@ -149,7 +149,7 @@ int runWorker(const std::vector<ReaderConfig>& readers, int fd) {
                 continue;
             }
             std::string error;
-            link = openLink(first, &error);
+            link = openLink(readers, &error);
             if (!link) {
                 if (error != linkLogged) logLine(error + "; retrying");
                 linkLogged = error;

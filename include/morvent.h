@@ -205,6 +205,16 @@ MORVENT_API int GetReaderInformation(unsigned char *readerAddress, unsigned char
 MORVENT_API int OpenComPort(int comPort, unsigned char *readerAddress, unsigned char baudCode,
                             int *portHandle);
 
+/** As OpenComPort, but handshakes with the reader at *readerAddress alone:
+ *  on an RS-485 bus every reader answers 0xFF at once and the answers
+ *  collide, so OpenComPort cannot open a bus of several readers. An answer
+ *  from another address fails the handshake; 0xFF asks whichever reader
+ *  answers, as OpenComPort does. On 0, *readerAddress holds the answering
+ *  reader's address and *portHandle the port index; on failure *portHandle
+ *  is -1 and *readerAddress is unchanged. */
+MORVENT_API int OpenComPortAt(int comPort, unsigned char *readerAddress, unsigned char baudCode,
+                              int *portHandle);
+
 /** Tries OpenComPort on COM1..COM12 in turn. On 0, *comPort and *portHandle
  *  hold the COM number; otherwise both are -1 and COM12's result returns. */
 MORVENT_API int AutoOpenComPort(int *comPort, unsigned char *readerAddress, unsigned char baudCode,

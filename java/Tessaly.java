@@ -51,6 +51,15 @@ public final class Tessaly {
     public static native int[] OpenComPort(int[] in);
 
     /**
+     * As OpenComPort, but handshakes with the reader at the address alone
+     * (on an RS-485 bus every reader answers 0xFF at once); an answer from
+     * another address fails. Input: {COM number, address, baud code}.
+     * Result (3): {status, address of the reader that answered, port index
+     * to use (-1 on failure)}.
+     */
+    public static native int[] OpenComPortAt(int[] in);
+
+    /**
      * Tries COM1 to COM12 in turn until a reader answers.
      * Input: {address (ignored), baud code}.
      * Result (4): {status, COM number found (-1 when none), reader address,

@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sim/bus.h"
+
 namespace sim {
 
 namespace {
@@ -272,19 +274,28 @@ void ReaderHost::serve(Link& link, const Request& request) {
     std::vector<SteadyClock::duration> airTimes;  // by frame: when it may leave, after the request
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        reply = model_.handle(request);
-        const ReaderModel* answering = &model_;
+        // Every reader on the pty hears the request; each that it addresses answers.
+        std::vector<std::pair<Reply, const ReaderModel*>> answers;
+        if (std::optional<Reply> r = model_.handle(request)) answers.emplace_back(std::move(*r), &model_);
         for (ReaderModel& other : busModels_) {
             if (!link.pty) break;
-            std::optional<Reply> r = other.handle(request);
-            if (!reply && r) reply = std::move(r), answering = &other;
+            if (std::optional<Reply> r = other.handle(request)) answers.emplace_back(std::move(*r), &other);
         }
-        if (!reply) return;
+        if (answers.empty()) return;
+        reply = answers.front().first;
+        // A broadcast on a bus: the answers go out together and collide on the wire.
+        const bool collided = answers.size() > 1;
+        if (collided) {
+            std::vector<Bytes> wires;
+            for (const auto& answer : answers) wires.push_back(answer.first.wire);
+            reply->wire = collide(wires);
+        }
         // Frame by frame, as a reader that is still finding tags sends them:
         // each frame once the air time of the tags it carries has passed.
-        // A burst sends the whole answer once the last frame is ready.
+        // A burst sends the whole answer once the last frame is ready; what
+        // a collision leaves has no frames to go by.
         std::vector<std::size_t> frameEnds;
-        if (!options_.burst) {
+        if (!options_.burst && !collided) {
             std::size_t end = 0;
             for (const Bytes& frame : splitFrames(reply->wire)) frameEnds.push_back(end += frame.size());
             if (!frameEnds.empty()) frameEnds.pop_back();  // the last frame ends with the answer
@@ -292,9 +303,14 @@ void ReaderHost::serve(Link& link, const Request& request) {
         chunks = faults_.shape(reply->wire, frameEnds);
         const bool timed = options_.pacing && isInventory(request.command);
         for (std::size_t frame = 0; frame <= frameEnds.size(); ++frame) {
-            const bool byFrame = !options_.burst && frame < reply->tagsByFrame.size();
-            const unsigned tags = byFrame ? reply->tagsByFrame[frame] : reply->singulated;
-            airTimes.push_back(timed ? inventoryAirTime(answering->settings(), tags) : SteadyClock::duration::zero());
+            // Colliding answers start once the slowest reader sends.
+            SteadyClock::duration air{};
+            for (const auto& [r, model] : answers) {
+                const bool byFrame = !options_.burst && frame < r.tagsByFrame.size();
+                const unsigned tags = byFrame ? r.tagsByFrame[frame] : r.singulated;
+                if (timed) air = std::max(air, inventoryAirTime(model->settings(), tags));
+            }
+            airTimes.push_back(air);
         }
     }
     const auto perByte = link.pty ? byteTime() : std::chrono::nanoseconds::zero();

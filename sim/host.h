@@ -29,8 +29,9 @@ struct HostOptions {
     bool pacing = false;
     // More readers on the pty, as on an RS-485 bus: every reader hears every
     // request and the one it addresses answers. A broadcast (0xFF) is acted
-    // on by all and answered by the first, where on a wire the answers would
-    // collide. Only the first sends active-mode rounds.
+    // on and answered by all: the answers collide on the wire (sim/bus.h)
+    // and the host gets the garbled bytes. Only the first sends active-mode
+    // rounds.
     std::vector<Scenario> busReaders;
     // A multi-frame answer in one write, once its last frame is ready,
     // instead of frame by frame.

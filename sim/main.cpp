@@ -19,7 +19,8 @@ Runs simulated readers until interrupted. Each --reader starts the options of
 one more reader; the options before the first --reader describe the first.
 A reader given neither --tcp nor --pty gets both, on a free TCP port.
 Readers given the same --pty SYMLINK share that pty as an RS-485 bus: each
-needs its own --address, and only the first may have --tcp.
+needs its own --address, and only the first may have --tcp. Their answers to
+a broadcast (address 0xFF) collide on the line and arrive garbled.
 
 Reader options:
   --tcp PORT            listen on 127.0.0.1:PORT (0 = a free port)

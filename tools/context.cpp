@@ -180,7 +180,8 @@ morvent::Reader& Context::reader() {
     auto open_serial = [&](int number) {
         for (std::uint8_t code : codes()) {
             const int rate = static_cast<int>(baud_rate_of_code(code));
-            if (attempt([&] { return morvent::Reader::serial(number, rate); })) {
+            // With --address the handshake asks that reader alone: on a bus every reader answers 0xFF.
+            if (attempt([&] { return morvent::Reader::serial(number, rate, address_option.value_or(0xFF)); })) {
                 answered_at(code);
                 serial_com = number;
                 return true;
@@ -245,7 +246,8 @@ morvent::Reader& Context::reader() {
     }
     if (status != MORVENT_OK && !network && !baud_given && reason.empty()) {
         hint = "no reader answered at " + rate_text(baud_code) +
-               "; if its rate was changed (config set baud), give --baud RATE or --baud auto";
+               "; if its rate was changed (config set baud), give --baud RATE or --baud auto" +
+               (address_option ? "" : "; on a bus of several readers, give --address");
     }
     if (status != MORVENT_OK || !link_reader) throw Failure{status, "cannot open " + link, {}, hint, reason};
     link_reader->useAddress(address_option.value_or(link_reader->answeredAddress()));

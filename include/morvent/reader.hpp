@@ -30,7 +30,7 @@ public:
 
     // Opens a network reader; `host` is a name or dotted IPv4 address, looked up again at every opening.
     static Reader tcp(const std::string& host, int tcpPort, std::uint8_t address = 0xFF);
-    // Opens serial port COM`com`; a missing device, or one not ours to use, is named in the Error's reason().
+    // Opens serial port COM`com`, asking `address` unless 0xFF (a bus); a missing device is named in reason().
     static Reader serial(int com, int baud = 57600, std::uint8_t address = 0xFF);
     // Opens the first of COM1..COM12 where a reader answers.
     static Reader autoSerial(int baud = 57600, std::uint8_t address = 0xFF);

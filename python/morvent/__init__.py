@@ -345,7 +345,8 @@ class Reader:
     @classmethod
     def serial(cls, com: int, baud: int = 57600, address: int = 0xFF) -> "Reader":
         """Opens serial port COM``com`` at ``baud`` bit/s; a device that is missing, or not this
-        process's to use, is named in the error's ``reason``."""
+        process's to use, is named in the error's ``reason``. An ``address`` other than 0xFF is also
+        the one the opening asks (on a bus every reader answers 0xFF at once)."""
         reader = cls._new("serial", com, baud=baud, address=address)
         reader.reopen()
         return reader
@@ -375,10 +376,13 @@ class Reader:
                 where = f"{self._host}:{self._number}"
                 raise MorventError(status, "OpenNetPort", detail=where if ip == self._host else f"{where} at {ip}")
         else:
-            status = _core.lib().OpenComPort(self._number, ctypes.byref(answered), _baud_code(self._baud),
-                                             ctypes.byref(port))
+            # On a bus every reader answers 0xFF at once: a given address is asked alone.
+            opening = "OpenComPort" if self._address == 0xFF else "OpenComPortAt"
+            answered.value = self._address
+            status = getattr(_core.lib(), opening)(self._number, ctypes.byref(answered), _baud_code(self._baud),
+                                                   ctypes.byref(port))
             if status != OK:
-                raise _serial_failure(status, "OpenComPort", self._number)
+                raise _serial_failure(status, opening, self._number)
         self._port, self.answered_address = port.value, answered.value
 
     def close(self) -> None:

@@ -18,6 +18,7 @@ text = ctypes.c_char_p
 _SIGNATURES = {
     "OpenNetPort": (i32, text, pu8, pi32),
     "OpenComPort": (i32, pu8, u8, pi32),
+    "OpenComPortAt": (i32, pu8, u8, pi32),
     "AutoOpenComPort": (pi32, pu8, u8, pi32),
     "CloseNetPort": (i32,),
     "CloseSpecComPort": (i32,),

@@ -1,5 +1,5 @@
-// Opening a reader (OpenComPort, AutoOpenComPort, OpenNetPort) and the
-// reader-information command, against the fake reader.
+// Opening a reader (OpenComPort, OpenComPortAt, AutoOpenComPort,
+// OpenNetPort) and the reader-information command, against the fake reader.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,19 +15,29 @@ namespace {
 
 const Bytes kHandshake = {0x04, 0xFF, 0x21, 0x19, 0x95};
 
+// The address asked: 0xFF opens with OpenComPort or OpenNetPort, another with OpenComPortAt.
+struct Way { LinkKind kind; unsigned char asked; };
+void PrintTo(const Way& way, std::ostream* out) { *out << linkName(way.kind) << " asking " << int(way.asked); }
+
 // One opening attempt on a fake reader of either kind, by its own means.
 struct Opening {
   LinkKind kind;
   std::unique_ptr<FakeReader> reader;
   int com;
+  unsigned char asked;
 
-  Opening(LinkKind k, int comNumber)
-      : kind(k), reader(k == LinkKind::Serial ? FakeReader::pty() : FakeReader::tcp()),
-        com(comNumber) {
+  Opening(Way way, int comNumber)
+      : kind(way.kind), reader(kind == LinkKind::Serial ? FakeReader::pty() : FakeReader::tcp()),
+        com(comNumber), asked(way.asked) {
     if (kind == LinkKind::Serial) reader->mapCom(com);
   }
   int index() const { return kind == LinkKind::Serial ? com : reader->port(); }
+  Bytes handshake() const { return request(asked, 0x21); }
   int open(unsigned char* address, int* handle) {
+    unsigned char at = asked;  // read by OpenComPortAt; a failure leaves *address as it was
+    const int atStatus = asked == 0xFF ? -1 : OpenComPortAt(com, &at, 9, handle);
+    if (atStatus == MORVENT_OK) *address = at;
+    if (asked != 0xFF) return atStatus;
     return kind == LinkKind::Serial ? OpenComPort(com, address, 9, handle)
                                     : OpenNetPort(reader->port(), "127.0.0.1", address, handle);
   }
@@ -39,7 +49,7 @@ struct Opening {
   }
 };
 
-class Open : public ::testing::TestWithParam<LinkKind> {};
+class Open : public ::testing::TestWithParam<Way> {};
 
 TEST_P(Open, HandshakesWithAnyReaderAndReturnsItsAddress) {
   Opening opening(GetParam(), 51);
@@ -50,7 +60,7 @@ TEST_P(Open, HandshakesWithAnyReaderAndReturnsItsAddress) {
   EXPECT_EQ(address, 0x2A);
   EXPECT_EQ(handle, opening.index());
   ASSERT_EQ(opening.reader->requestCount(), 1u);
-  EXPECT_EQ(opening.reader->lastRequest(), kHandshake);
+  EXPECT_EQ(opening.reader->lastRequest(), opening.handshake());
 
   // Opening it again is refused without a word to the reader.
   EXPECT_EQ(opening.open(&address, &handle), MORVENT_PORT_OPEN);
@@ -72,16 +82,16 @@ TEST_P(Open, SilentReaderFailsTwoHandshakesAndIsClosedAgain) {
   EXPECT_LT(msSince(start), 6000);
   const auto requests = opening.reader->requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].bytes, kHandshake);
-  EXPECT_EQ(requests[1].bytes, kHandshake);
-  if (GetParam() == LinkKind::Serial) {
+  EXPECT_EQ(requests[0].bytes, opening.handshake());
+  EXPECT_EQ(requests[1].bytes, opening.handshake());
+  if (opening.kind == LinkKind::Serial) {
     Bytes frame = request(0x00, 0x21);
     EXPECT_EQ(SendDataToPort(frame.data(), 5, opening.com), MORVENT_INVALID_PORT);
   } else {
     EXPECT_TRUE(opening.reader->waitForDisconnect(2000));
   }
   // The port is not marked open: it can be opened once a reader answers.
-  opening.reader->scriptReaderInfo(0x01);
+  opening.reader->scriptReaderInfo(0x2A);
   EXPECT_EQ(opening.open(&address, &handle), MORVENT_OK);
   opening.close();
 }
@@ -103,17 +113,32 @@ TEST_P(Open, AnswersWithBadCrcFailTheHandshake) {
 TEST_P(Open, SecondHandshakeAttemptCanSucceed) {
   Opening opening(GetParam(), 54);
   opening.reader->scriptSilence();
-  opening.reader->scriptReaderInfo(0x09);
+  opening.reader->scriptReaderInfo(0x2A);
   unsigned char address = 0x42;
   int handle = 0;
   ASSERT_EQ(opening.open(&address, &handle), MORVENT_OK);
-  EXPECT_EQ(address, 0x09);
+  EXPECT_EQ(address, 0x2A);
   EXPECT_EQ(handle, opening.index());
   opening.close();
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, Open, ::testing::Values(LinkKind::Serial, LinkKind::Network),
-                         [](const auto& info) { return linkName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Links, Open,
+                         ::testing::Values(Way{LinkKind::Serial, 0xFF}, Way{LinkKind::Network, 0xFF},
+                                           Way{LinkKind::Serial, 0x2A}),
+                         [](const auto& i) { return linkName(i.param.kind) + (i.param.asked == 0xFF ? "" : "At"); });
+
+// An answer from a reader at another address than the one asked (on a bus:
+// another reader) opens nothing.
+TEST(OpenComPortAt, AnswerFromAnotherAddressThanAskedIsNoHandshake) {
+  Opening opening(Way{LinkKind::Serial, 0x2A}, 56);
+  opening.reader->scriptReaderInfo(0x2B);
+  opening.reader->scriptReaderInfo(0x2B);
+  unsigned char address = 0x42;
+  int handle = 0;
+  EXPECT_EQ(opening.open(&address, &handle), MORVENT_COMM_ERROR);
+  EXPECT_EQ(handle, -1);
+  EXPECT_EQ(opening.reader->requestCount(), 2u);
+}
 
 TEST(OpenNetPort, RefusesPortsOutsideTheNetworkRangeAndStaysUsable) {
   unsigned char address = 0x42;
@@ -126,10 +151,12 @@ TEST(OpenNetPort, RefusesPortsOutsideTheNetworkRangeAndStaysUsable) {
 }
 
 TEST(OpenComPort, ComNumberOutsideTheRangeFailsAfterItsAttempts) {
-  unsigned char address = 0x42;
-  int handle = 0;
-  EXPECT_EQ(OpenComPort(256, &address, 9, &handle), MORVENT_COMM_ERROR);
-  EXPECT_EQ(handle, -1);
+  for (auto open : {OpenComPort, OpenComPortAt}) {
+    unsigned char address = 0x42;
+    int handle = 0;
+    EXPECT_EQ(open(256, &address, 9, &handle), MORVENT_COMM_ERROR);
+    EXPECT_EQ(handle, -1);
+  }
 }
 
 // What the status of a failed opening cannot tell apart from a silent

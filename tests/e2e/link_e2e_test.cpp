@@ -69,6 +69,22 @@ TEST(E2eOpen, ComPortAtTheWrongSpeedFindsNoReader) {
     EXPECT_EQ(again.status, MORVENT_OK);
 }
 
+// Two readers on one pty, as on an RS-485 bus: both answer the broadcast
+// handshake at once and their answers collide on the wire; asked at its
+// address, one reader opens the bus, and the other is reached on it too.
+TEST(E2eOpen, BusOfTwoReadersOpensOnlyAtAnAddress) {
+    sim::HostOptions options = bothLinks(withAddress(0x01, 5));
+    options.busReaders.push_back(withAddress(0x02, 6));
+    sim::ReaderHost host(options);
+    Link broadcast = Link::serial(host, 9);
+    EXPECT_EQ(broadcast.status, MORVENT_COMM_ERROR);
+    unsigned char address = 0x02;
+    int handle = -1;
+    ASSERT_EQ(OpenComPortAt(9, &address, 5, &handle), MORVENT_OK);
+    EXPECT_EQ(scanTimeOf(0x01, 9), 5);
+    EXPECT_EQ(CloseSpecComPort(9), MORVENT_OK);
+}
+
 TEST(E2eOpen, AutoOpenFindsTheFirstComWithAReader) {
     sim::ReaderHost host(bothLinks());
     mapCom(1, "/nonexistent/com1");

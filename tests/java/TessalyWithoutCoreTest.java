@@ -35,13 +35,13 @@ public final class TessalyWithoutCoreTest {
             check.that("MorventSerialDevice", Tessaly.MorventSerialDevice(1) == null, "expected null");
             check.that("MorventResolveHost", Tessaly.MorventResolveHost("localhost") == null, "expected null");
         });
-        check.equal("methods covered", 61, arrayMethods.size() + intMethods.size() + 7);
+        check.equal("methods covered", 62, arrayMethods.size() + intMethods.size() + 7);
         check.finish();
     }
 
     private static List<Function<int[], int[]>> arrayMethods() {
         return List.of(
-            Tessaly::OpenComPort, Tessaly::AutoOpenComPort,
+            Tessaly::OpenComPort, Tessaly::OpenComPortAt, Tessaly::AutoOpenComPort,
             Tessaly::GetReaderInformation,
             Tessaly::GetSystemParameter, Tessaly::GetTime,
             Tessaly::GetTagBufferInfo, Tessaly::GetGPIOStatus,

@@ -72,8 +72,11 @@ inline void Reader::reopen() {
             throw Error(status, "OpenNetPort", -1, ip == host_ ? where : where + " at " + ip);
         }
     } else if (link_ == Link::Serial) {
-        const int status = OpenComPort(number_, &answered, baudCode(baud_), &handle);
-        if (status != MORVENT_OK) throw serialFailure(status, "OpenComPort", number_);
+        // On a bus every reader answers 0xFF at once: a given address is the one asked.
+        const bool at = address_ != 0xFF;
+        answered = address_;
+        const int status = (at ? OpenComPortAt : OpenComPort)(number_, &answered, baudCode(baud_), &handle);
+        if (status != MORVENT_OK) throw serialFailure(status, at ? "OpenComPortAt" : "OpenComPort", number_);
     } else {
         throw Error(MORVENT_INVALID_PORT, "reopen", -1, "the Reader was moved from");
     }

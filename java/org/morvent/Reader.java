@@ -19,7 +19,7 @@ import java.util.Map;
  */
 public final class Reader implements AutoCloseable {
     private static final String[] ARRAY_METHODS = {
-        "OpenComPort", "AutoOpenComPort", "OpenNetPort", "GetReaderInformation", "Inventory_G2", "ReadData_G2",
+        "OpenComPort", "OpenComPortAt", "AutoOpenComPort", "OpenNetPort", "GetReaderInformation", "Inventory_G2", "ReadData_G2",
         "WriteData_G2", "BlockWrite_G2", "WriteEPC_G2", "BlockErase_G2", "KillTag_G2", "Lock_G2",
         "GetSystemParameter", "ReadActiveModeData", "GetTime", "GetGPIOStatus", "TransparentCMD",
         "InventoryMultiple_6B", "ReadData_6B", "WriteData_6B"};
@@ -91,7 +91,8 @@ public final class Reader implements AutoCloseable {
     /**
      * Opens serial port COM{@code com} at {@code baud} bit/s; a device that is
      * missing, or not this process's to use, is named in the exception's
-     * {@link MorventException#reason()}.
+     * {@link MorventException#reason()}. An {@code address} other than 0xFF
+     * is also the one the opening asks (on a bus every reader answers 0xFF).
      */
     public static Reader serial(int com, int baud, int address) {
         Reader reader = new Reader(false, "", com, baud, address);
@@ -116,13 +117,14 @@ public final class Reader implements AutoCloseable {
         close();
         int[] r;
         String ip = tcp ? resolve(host) : "";
+        // On a bus every reader answers 0xFF at once: a given address is asked alone.
+        String operation = tcp ? "OpenNetPort" : address != 0xFF ? "OpenComPortAt" : "OpenComPort";
         try {
-            r = tcp ? (int[]) NATIVES.get("OpenNetPort").invokeExact(0, number, ip)
-                    : (int[]) NATIVES.get("OpenComPort").invokeExact(new int[] {number, 0xFF, baudCode(baud)});
+            r = tcp ? (int[]) NATIVES.get(operation).invokeExact(0, number, ip)
+                    : (int[]) NATIVES.get(operation).invokeExact(new int[] {number, address, baudCode(baud)});
         } catch (Throwable e) {
             throw rethrow(e);
         }
-        String operation = tcp ? "OpenNetPort" : "OpenComPort";
         if (r == null) throw new MorventException(Status.PARAM_RANGE, operation, -1, "refused by the bridge");
         if (r[0] != Status.OK && !tcp) throw serialFailure(r[0], operation, number);
         String where = host + ":" + number;
