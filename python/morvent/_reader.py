@@ -11,8 +11,8 @@ from . import _core
 from ._records import _Addressed, _epc_words, _password, _Selection, split_records
 from ._status import (COMM_ERROR, DEVICE_DENIED, DEVICE_MISSING, DEVICE_PRESENT, INVALID_PORT, INVENTORY_DONE,
                       INVENTORY_FULL, NO_DATA, NO_TAG, OK, PARAM_RANGE, PORT_OPEN, TAG_ERROR, MorventError)
-from ._values import Bank, BufferRecord, LockArea, LockMode, Mask, Password, ReaderInfo, SystemParameters, Tag, \
-    Tag6B, TagRef
+from ._values import (Bank, BufferRecord, LockArea, LockMode, Mask, Password, ReaderInfo, SystemParameters, Tag,
+                      Tag6B, TagRef)
 
 _BAUD_CODES = {9600: 0, 19200: 1, 38400: 2, 57600: 5, 115200: 6}
 
