@@ -16,23 +16,23 @@ using Setter1 = int(unsigned char*, unsigned char, int);
 using Setter2 = int(unsigned char*, unsigned char, unsigned char, int);
 using Setter3 = int(unsigned char*, unsigned char, unsigned char, unsigned char, int);
 
-int call_setter(Setter0* set, unsigned char* address, const unsigned char*, int port) {
+int callSetter(Setter0* set, unsigned char* address, const unsigned char*, int port) {
     return set(address, port);
 }
-int call_setter(Setter1* set, unsigned char* address, const unsigned char* v, int port) {
+int callSetter(Setter1* set, unsigned char* address, const unsigned char* v, int port) {
     return set(address, v[0], port);
 }
-int call_setter(Setter2* set, unsigned char* address, const unsigned char* v, int port) {
+int callSetter(Setter2* set, unsigned char* address, const unsigned char* v, int port) {
     return set(address, v[0], v[1], port);
 }
-int call_setter(Setter3* set, unsigned char* address, const unsigned char* v, int port) {
+int callSetter(Setter3* set, unsigned char* address, const unsigned char* v, int port) {
     return set(address, v[0], v[1], v[2], port);
 }
 
-constexpr int value_count(Setter0*) { return 0; }
-constexpr int value_count(Setter1*) { return 1; }
-constexpr int value_count(Setter2*) { return 2; }
-constexpr int value_count(Setter3*) { return 3; }
+constexpr int valueCount(Setter0*) { return 0; }
+constexpr int valueCount(Setter1*) { return 1; }
+constexpr int valueCount(Setter2*) { return 2; }
+constexpr int valueCount(Setter3*) { return 3; }
 
 template <typename Fn>
 jint setting(JNIEnv* env, jintArray array, const char* name) {
@@ -40,19 +40,19 @@ jint setting(JNIEnv* env, jintArray array, const char* name) {
     InputReader in(env, array);
     unsigned char address = in.byte();
     unsigned char values[3] = {};
-    in.bytes(values, value_count(set));
+    in.bytes(values, valueCount(set));
     int port = in.whole();
     if (!in.finish() || set == nullptr) return kUnavailable;
-    return call_setter(set, &address, values, port);
+    return callSetter(set, &address, values, port);
 }
 
 // Status, count, then the first `count` bytes of the buffer.
-jintArray counted_run(JNIEnv* env, int status, int count, const unsigned char* buffer, int capacity) {
-    count = clamp_count(count, capacity);
+jintArray countedRun(JNIEnv* env, int status, int count, const unsigned char* buffer, int capacity) {
+    count = clampCount(count, capacity);
     Result result(status);
     result.add(count);
-    result.add_bytes(buffer, count);
-    return result.to_java(env);
+    result.addBytes(buffer, count);
+    return result.toJava(env);
 }
 
 constexpr int kRunBufferSize = 8000;
@@ -89,26 +89,26 @@ TESSALY_SETTING(ClearTagBuffer, ClearTagBuffer)
 
 // in: address, six clock bytes, port.
 JNIEXPORT jint JNICALL Java_Tessaly_SetReal_1timeClock(JNIEnv* env, jclass, jintArray array) {
-    auto set_clock = TESSALY_BIND(SetReal_timeClock);
+    auto setClock = TESSALY_BIND(SetReal_timeClock);
     InputReader in(env, array);
     unsigned char address = in.byte();
     unsigned char clock[6] = {};
     in.bytes(clock, 6);
     int port = in.whole();
-    if (!in.finish() || set_clock == nullptr) return kUnavailable;
-    return set_clock(&address, clock, port);
+    if (!in.finish() || setClock == nullptr) return kUnavailable;
+    return setClock(&address, clock, port);
 }
 
 // in: address, mask block, port.
 JNIEXPORT jint JNICALL Java_Tessaly_SetMask(JNIEnv* env, jclass, jintArray array) {
-    auto set_mask = TESSALY_BIND(SetMask);
+    auto setMask = TESSALY_BIND(SetMask);
     InputReader in(env, array);
     unsigned char address = in.byte();
     MaskBlock mask;
-    read_mask_block(in, mask);
+    readMaskBlock(in, mask);
     int port = in.whole();
-    if (!in.finish() || set_mask == nullptr) return kUnavailable;
-    return set_mask(&address, mask.bank, mask.address, mask.bit_length, mask.bytes, port);
+    if (!in.finish() || setMask == nullptr) return kUnavailable;
+    return setMask(&address, mask.bank, mask.address, mask.bit_length, mask.bytes, port);
 }
 
 // out: status, data bytes 0-3 and 5-44 of the parameter record (byte 4 is
@@ -116,7 +116,7 @@ JNIEXPORT jint JNICALL Java_Tessaly_SetMask(JNIEnv* env, jclass, jintArray array
 JNIEXPORT jintArray JNICALL Java_Tessaly_GetSystemParameter(JNIEnv* env, jclass, jintArray array) {
     auto get_parameters = TESSALY_BIND(GetSystemParameter);
     Target target;
-    if (!read_target(env, array, target) || get_parameters == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || get_parameters == nullptr) return nullptr;
 
     unsigned char p[7] = {};  // parameter bytes 1-6 and the mask bank
     unsigned char mask_address[2] = {};
@@ -126,59 +126,59 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_GetSystemParameter(JNIEnv* env, jclass,
     Result result(get_parameters(&target.address, &p[0], &p[1], &p[2], &p[3], &p[4], &p[5], &p[6],
                                  mask_address, &bit_length, mask, &extension[0], &extension[1],
                                  &extension[2], target.port));
-    result.add_bytes(p, 4);
-    result.add_bytes(p + 5, 2);
-    result.add_bytes(mask_address, 2);
+    result.addBytes(p, 4);
+    result.addBytes(p + 5, 2);
+    result.addBytes(mask_address, 2);
     result.add(bit_length);
-    result.add_bytes(mask, 32);
-    result.add_bytes(extension, 3);
-    return result.to_java(env);
+    result.addBytes(mask, 32);
+    result.addBytes(extension, 3);
+    return result.toJava(env);
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_GetTime(JNIEnv* env, jclass, jintArray array) {
     auto get_time = TESSALY_BIND(GetTime);
     Target target;
-    if (!read_target(env, array, target) || get_time == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || get_time == nullptr) return nullptr;
 
     unsigned char clock[6] = {};
     Result result(get_time(&target.address, clock, target.port));
-    result.add_bytes(clock, 6);
-    return result.to_java(env);
+    result.addBytes(clock, 6);
+    return result.toJava(env);
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_GetGPIOStatus(JNIEnv* env, jclass, jintArray array) {
     auto get_gpio = TESSALY_BIND(GetGPIOStatus);
     Target target;
-    if (!read_target(env, array, target) || get_gpio == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || get_gpio == nullptr) return nullptr;
 
     unsigned char state = 0;
     Result result(get_gpio(&target.address, &state, target.port));
     result.add(state);
-    return result.to_java(env);
+    return result.toJava(env);
 }
 
 // out: status, the serial number's four bytes, least significant first.
 JNIEXPORT jintArray JNICALL Java_Tessaly_GetSeriaNo(JNIEnv* env, jclass, jintArray array) {
     auto get_serial = TESSALY_BIND(GetSeriaNo);
     Target target;
-    if (!read_target(env, array, target) || get_serial == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || get_serial == nullptr) return nullptr;
 
     int serial = 0;
     Result result(get_serial(&target.address, &serial, target.port));
     for (int shift = 0; shift < 32; shift += 8) result.add((static_cast<unsigned>(serial) >> shift) & 0xFF);
-    return result.to_java(env);
+    return result.toJava(env);
 }
 
 // out: status, byte count, the records.
 JNIEXPORT jintArray JNICALL Java_Tessaly_GetTagBufferInfo(JNIEnv* env, jclass, jintArray array) {
     auto get_records = TESSALY_BIND(GetTagBufferInfo);
     Target target;
-    if (!read_target(env, array, target) || get_records == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || get_records == nullptr) return nullptr;
 
     unsigned char records[kRunBufferSize] = {};
     int count = 0;
     int status = get_records(&target.address, records, &count, target.port);
-    return counted_run(env, status, count, records, kRunBufferSize);
+    return countedRun(env, status, count, records, kRunBufferSize);
 }
 
 // in[0] is read but not passed: this export has no reader address. Every
@@ -193,7 +193,7 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_ReadActiveModeData(JNIEnv* env, jclass,
     unsigned char data[kRunBufferSize] = {};
     int count = 0;
     int status = read(data, &count, port);
-    return counted_run(env, status, count, data, kRunBufferSize);
+    return countedRun(env, status, count, data, kRunBufferSize);
 }
 
 // in: address, parameter byte, command length c, c bytes, port.
@@ -212,8 +212,8 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_TransparentCMD(JNIEnv* env, jclass, jin
     unsigned char reply_length = 0;
     unsigned char reply[300] = {};
     Result result(transparent(&address, parameter, length, command, &reply_length, reply, port));
-    result.add_bytes(reply, reply_length);
-    return result.to_java(env);
+    result.addBytes(reply, reply_length);
+    return result.toJava(env);
 }
 
 }  // extern "C"

@@ -7,13 +7,13 @@ namespace tessaly {
 
 // The address of the core's export `name`, or nullptr when the core library
 // could not be loaded or has no such export.
-void* core_export(const char* name);
+void* coreExport(const char* name);
 
 // Typed lookup: `Fn` is the export's function type as the public header
 // declares it, so the call signature cannot drift from the core's.
 template <typename Fn>
 Fn* bind(const char* name) {
-    return reinterpret_cast<Fn*>(core_export(name));
+    return reinterpret_cast<Fn*>(coreExport(name));
 }
 
 }  // namespace tessaly

@@ -10,7 +10,7 @@
 namespace tessaly {
 namespace {
 
-void* load_core() {
+void* loadCore() {
     void* handle = dlopen(MORVENT_CORE_SONAME, RTLD_NOW | RTLD_LOCAL);
     return handle ? handle : dlopen("libMorvent.so", RTLD_NOW | RTLD_LOCAL);
 }
@@ -18,11 +18,11 @@ void* load_core() {
 // Loaded during the bridge's static initialisation, i.e. when the bridge is
 // loaded into the process and before any native method can run. The handle
 // is never closed: it lives as long as the process.
-void* const core_handle = load_core();
+void* const core_handle = loadCore();
 
 }  // namespace
 
-void* core_export(const char* name) {
+void* coreExport(const char* name) {
     return core_handle ? dlsym(core_handle, name) : nullptr;
 }
 

@@ -15,7 +15,7 @@ const HMODULE core_handle = LoadLibraryA("Morvent.dll");
 
 }  // namespace
 
-void* core_export(const char* name) {
+void* coreExport(const char* name) {
     return core_handle ? reinterpret_cast<void*>(GetProcAddress(core_handle, name)) : nullptr;
 }
 

@@ -15,10 +15,10 @@ namespace {
 constexpr int kMaxEpcBytes = 255;         // more than any EPC memory holds
 constexpr jsize kMaxIdentityUnits = 300;  // the core refuses texts over 256 characters
 
-void add_text(Result& result, const char* text) {
+void addText(Result& result, const char* text) {
     const int length = static_cast<int>(std::strlen(text));
     result.add(length);
-    result.add_bytes(reinterpret_cast<const unsigned char*>(text), length);
+    result.addBytes(reinterpret_cast<const unsigned char*>(text), length);
 }
 
 }  // namespace
@@ -39,8 +39,8 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_MorventEpcDecode(JNIEnv* env, jclass, j
 
     char text[MORVENT_EPC_TEXT_ROOM] = {};
     Result result(decode(epc, count, part, text, sizeof text));
-    add_text(result, text);
-    return result.to_java(env);
+    addText(result, text);
+    return result.toJava(env);
 }
 
 // in: filter, bits, company prefix digits; identity: the text, of which the
@@ -66,11 +66,11 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_MorventEpcEncode(JNIEnv* env, jclass, j
     int size = 0;
     char message[MORVENT_EPC_TEXT_ROOM] = {};
     Result result(encode(text, filter, bits, prefix_digits, epc, &size, message, sizeof message));
-    size = clamp_count(size, MORVENT_EPC_MAX_BYTES);
+    size = clampCount(size, MORVENT_EPC_MAX_BYTES);
     result.add(size);
-    result.add_bytes(epc, size);
-    add_text(result, message);
-    return result.to_java(env);
+    result.addBytes(epc, size);
+    addText(result, message);
+    return result.toJava(env);
 }
 
 }  // extern "C"

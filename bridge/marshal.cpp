@@ -47,21 +47,21 @@ void InputReader::bytes(unsigned char* out, int count) {
 
 void InputReader::skip() { whole(); }
 
-bool read_target(JNIEnv* env, jintArray array, Target& target) {
+bool readTarget(JNIEnv* env, jintArray array, Target& target) {
     InputReader in(env, array);
     target.address = in.byte();
     target.port = in.whole();
     return in.finish();
 }
 
-void read_mask_block(InputReader& in, MaskBlock& mask) {
+void readMaskBlock(InputReader& in, MaskBlock& mask) {
     mask.bank = in.byte();
     in.bytes(mask.address, 2);
     mask.bit_length = in.byte();
     in.bytes(mask.bytes, (mask.bit_length + 7) / 8);
 }
 
-void read_epc_run(InputReader& in, EpcRun& epc) {
+void readEpcRun(InputReader& in, EpcRun& epc) {
     epc.words = in.byte();
     in.bytes(epc.bytes, 2 * epc.words);
 }
@@ -70,21 +70,21 @@ void Result::add(int value) {
     if (size_ < kCapacity) values_[size_++] = value;
 }
 
-void Result::add_bytes(const unsigned char* bytes, int count) {
+void Result::addBytes(const unsigned char* bytes, int count) {
     for (int i = 0; i < count; ++i) add(bytes[i]);
 }
 
-void Result::add_zeros(int count) {
+void Result::addZeros(int count) {
     for (int i = 0; i < count; ++i) add(0);
 }
 
-jintArray Result::to_java(JNIEnv* env) const {
+jintArray Result::toJava(JNIEnv* env) const {
     jintArray array = env->NewIntArray(size_);
     if (array != nullptr) env->SetIntArrayRegion(array, 0, size_, values_);
     return array;
 }
 
-int clamp_count(int count, int capacity) {
+int clampCount(int count, int capacity) {
     if (count < 0) return 0;
     return count < capacity ? count : capacity;
 }

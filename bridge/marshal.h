@@ -47,7 +47,7 @@ struct Target {
 };
 
 // Reads a Target and releases the array; false when the array is short.
-bool read_target(JNIEnv* env, jintArray array, Target& target);
+bool readTarget(JNIEnv* env, jintArray array, Target& target);
 
 // The selection mask as the Gen2 methods and SetMask carry it: bank, two
 // address bytes, a bit length and ceil(bits / 8) mask bytes (at most 32).
@@ -58,7 +58,7 @@ struct MaskBlock {
     unsigned char bytes[32] = {};
 };
 
-void read_mask_block(InputReader& in, MaskBlock& mask);
+void readMaskBlock(InputReader& in, MaskBlock& mask);
 
 // A tag EPC run: the word count W, then 2 * W bytes (up to 510).
 struct EpcRun {
@@ -66,7 +66,7 @@ struct EpcRun {
     unsigned char bytes[510] = {};
 };
 
-void read_epc_run(InputReader& in, EpcRun& epc);
+void readEpcRun(InputReader& in, EpcRun& epc);
 
 // The result array under construction: element 0 is the status code, the
 // outputs follow. Room for a full 8000-byte data run behind up to four
@@ -80,12 +80,12 @@ public:
     Result& operator=(const Result&) = delete;
 
     void add(int value);
-    void add_bytes(const unsigned char* bytes, int count);  // zero-extended
-    void add_zeros(int count);
+    void addBytes(const unsigned char* bytes, int count);  // zero-extended
+    void addZeros(int count);
 
     // A new Java int array holding the elements; nullptr (with the JVM's
     // exception pending) when the array cannot be allocated.
-    jintArray to_java(JNIEnv* env) const;
+    jintArray toJava(JNIEnv* env) const;
 
 private:
     jint values_[kCapacity];
@@ -93,6 +93,6 @@ private:
 };
 
 // Keeps a byte count reported by the core inside the buffer it describes.
-int clamp_count(int count, int capacity);
+int clampCount(int count, int capacity);
 
 }  // namespace tessaly

@@ -17,10 +17,10 @@ constexpr int kDeviceRoom = 512;
 constexpr int kDottedRoom = 16;
 
 // Adds the length of a NUL-terminated text, then its bytes.
-void add_text(Result& result, const char* text) {
+void addText(Result& result, const char* text) {
     const int length = static_cast<int>(std::strlen(text));
     result.add(length);
-    result.add_bytes(reinterpret_cast<const unsigned char*>(text), length);
+    result.addBytes(reinterpret_cast<const unsigned char*>(text), length);
 }
 
 // in: COM number, address, baud code.
@@ -37,7 +37,7 @@ jintArray open_com_port(JNIEnv* env, jintArray array, Open open) {
     Result result(open(com_port, &address, baud, &port_handle));
     result.add(address);
     result.add(port_handle);
-    return result.to_java(env);
+    return result.toJava(env);
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_AutoOpenComPort(JNIEnv* env, jclass, ji
     result.add(com_port);
     result.add(address);
     result.add(port_handle);
-    return result.to_java(env);
+    return result.toJava(env);
 }
 
 JNIEXPORT jint JNICALL Java_Tessaly_CloseComPort(JNIEnv*, jclass) {
@@ -106,7 +106,7 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_OpenNetPort(JNIEnv* env, jclass, jint /
     Result result(open(tcp_port, text, &address, &port_handle));
     result.add(address);
     result.add(port_handle);
-    return result.to_java(env);
+    return result.toJava(env);
 }
 
 // out: what is at the device (MORVENT_DEVICE_*, or 0x37), then the length
@@ -116,8 +116,8 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_MorventSerialDevice(JNIEnv* env, jclass
     if (look == nullptr) return nullptr;
     char device[kDeviceRoom] = {};
     Result result(look(com_port, device, kDeviceRoom));
-    add_text(result, device);
-    return result.to_java(env);
+    addText(result, device);
+    return result.toJava(env);
 }
 
 // A host name is ASCII: a longer name, or one with another character, is
@@ -138,21 +138,21 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_MorventResolveHost(JNIEnv* env, jclass,
     }
     char ip[kDottedRoom] = {};
     Result result(resolve(text, ip));
-    add_text(result, ip);
-    return result.to_java(env);
+    addText(result, ip);
+    return result.toJava(env);
 }
 
 // in: address, port. out: status, then the 11 information bytes in order.
 JNIEXPORT jintArray JNICALL Java_Tessaly_GetReaderInformation(JNIEnv* env, jclass, jintArray array) {
     auto get_info = TESSALY_BIND(GetReaderInformation);
     Target target;
-    if (!read_target(env, array, target) || get_info == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || get_info == nullptr) return nullptr;
 
     unsigned char info[11] = {};  // the pair, then nine single bytes
     Result result(get_info(&target.address, &info[0], &info[2], &info[3], &info[4], &info[5],
                            &info[6], &info[7], &info[8], &info[9], &info[10], target.port));
-    result.add_bytes(info, 11);
-    return result.to_java(env);
+    result.addBytes(info, 11);
+    return result.toJava(env);
 }
 
 }  // extern "C"

@@ -16,18 +16,18 @@ constexpr int kRecord6BSize = 9;
 
 // The outcome of the commands that report only a status and the tag's
 // error code (0 where the core left it unwritten).
-jintArray status_and_code(JNIEnv* env, int status, int code) {
+jintArray statusAndCode(JNIEnv* env, int status, int code) {
     Result result(status);
     result.add(code);
-    return result.to_java(env);
+    return result.toJava(env);
 }
 
 // On success the data bytes; otherwise status and error code.
-jintArray data_or_code(JNIEnv* env, int status, const unsigned char* data, int count, int code) {
-    if (status != MORVENT_OK) return status_and_code(env, status, code);
+jintArray dataOrCode(JNIEnv* env, int status, const unsigned char* data, int count, int code) {
+    if (status != MORVENT_OK) return statusAndCode(env, status, code);
     Result result(status);
-    result.add_bytes(data, count);
-    return result.to_java(env);
+    result.addBytes(data, count);
+    return result.toJava(env);
 }
 
 // The input of a Gen2 command with tag addressing, read part by part in the
@@ -44,17 +44,17 @@ struct TagInput {
     int port = 0;
 };
 
-void read_head(InputReader& in, TagInput& tag) {
+void readHead(InputReader& in, TagInput& tag) {
     tag.address = in.byte();
-    read_epc_run(in, tag.epc);
+    readEpcRun(in, tag.epc);
 }
 
-void read_fields(InputReader& in, TagInput& tag, int count) { in.bytes(tag.fields, count); }
+void readFields(InputReader& in, TagInput& tag, int count) { in.bytes(tag.fields, count); }
 
-void read_password(InputReader& in, TagInput& tag) { in.bytes(tag.password, 4); }
+void readPassword(InputReader& in, TagInput& tag) { in.bytes(tag.password, 4); }
 
-void read_mask_and_port(InputReader& in, TagInput& tag) {
-    read_mask_block(in, tag.mask);
+void readMaskAndPort(InputReader& in, TagInput& tag) {
+    readMaskBlock(in, tag.mask);
     tag.port = in.whole();
 }
 
@@ -62,63 +62,63 @@ void read_mask_and_port(InputReader& in, TagInput& tag) {
 // 2C data bytes, password.
 using WriteG2 = decltype(WriteData_G2);
 
-jintArray write_g2(JNIEnv* env, jintArray array, WriteG2* write) {
+jintArray writeG2(JNIEnv* env, jintArray array, WriteG2* write) {
     InputReader in(env, array);
     TagInput tag;
-    read_head(in, tag);
-    read_fields(in, tag, 3);
+    readHead(in, tag);
+    readFields(in, tag, 3);
     in.bytes(tag.data, 2 * tag.fields[2]);
-    read_password(in, tag);
-    read_mask_and_port(in, tag);
+    readPassword(in, tag);
+    readMaskAndPort(in, tag);
     if (!in.finish() || write == nullptr) return nullptr;
 
     int code = 0;
     int status = write(&tag.address, tag.epc.bytes, tag.fields[2], tag.epc.words, tag.fields[0],
                        tag.fields[1], tag.data, tag.password, tag.mask.bank, tag.mask.address,
                        tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 // Kill and privacy by EPC: password only.
 using PasswordG2 = decltype(KillTag_G2);
 
-jintArray password_g2(JNIEnv* env, jintArray array, PasswordG2* command) {
+jintArray passwordG2(JNIEnv* env, jintArray array, PasswordG2* command) {
     InputReader in(env, array);
     TagInput tag;
-    read_head(in, tag);
-    read_password(in, tag);
-    read_mask_and_port(in, tag);
+    readHead(in, tag);
+    readPassword(in, tag);
+    readMaskAndPort(in, tag);
     if (!in.finish() || command == nullptr) return nullptr;
 
     int code = 0;
     int status = command(&tag.address, tag.epc.bytes, tag.epc.words, tag.password, tag.mask.bank,
                          tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 // EAS configuration and block lock: password, then one code byte.
 using CodeG2 = decltype(EASConfigure_G2);
 
-jintArray password_code_g2(JNIEnv* env, jintArray array, CodeG2* command) {
+jintArray passwordCodeG2(JNIEnv* env, jintArray array, CodeG2* command) {
     InputReader in(env, array);
     TagInput tag;
-    read_head(in, tag);
-    read_password(in, tag);
-    read_fields(in, tag, 1);
-    read_mask_and_port(in, tag);
+    readHead(in, tag);
+    readPassword(in, tag);
+    readFields(in, tag, 1);
+    readMaskAndPort(in, tag);
     if (!in.finish() || command == nullptr) return nullptr;
 
     int code = 0;
     int status = command(&tag.address, tag.epc.bytes, tag.epc.words, tag.password, tag.fields[0],
                          tag.mask.bank, tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code,
                          tag.port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 // Privacy set and reset of the tag in the field: password, port.
 using FieldPrivacy = decltype(SetPrivacyWithoutEPC_G2);
 
-jintArray field_privacy(JNIEnv* env, jintArray array, FieldPrivacy* command) {
+jintArray fieldPrivacy(JNIEnv* env, jintArray array, FieldPrivacy* command) {
     InputReader in(env, array);
     unsigned char address = in.byte();
     unsigned char password[4] = {};
@@ -128,7 +128,7 @@ jintArray field_privacy(JNIEnv* env, jintArray array, FieldPrivacy* command) {
 
     int code = 0;
     int status = command(&address, password, &code, port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 // 6B lock: uid, lock address, port.
@@ -139,7 +139,7 @@ struct LockTarget6B {
     int port = 0;
 };
 
-bool read_lock_target(JNIEnv* env, jintArray array, LockTarget6B& target) {
+bool readLockTarget(JNIEnv* env, jintArray array, LockTarget6B& target) {
     InputReader in(env, array);
     target.address = in.byte();
     in.bytes(target.uid, 8);
@@ -160,27 +160,27 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_ReadData_1G2(JNIEnv* env, jclass, jintA
     auto read = TESSALY_BIND(ReadData_G2);
     InputReader in(env, array);
     TagInput tag;
-    read_head(in, tag);
-    read_fields(in, tag, 3);
-    read_password(in, tag);
-    read_mask_and_port(in, tag);
+    readHead(in, tag);
+    readFields(in, tag, 3);
+    readPassword(in, tag);
+    readMaskAndPort(in, tag);
     if (!in.finish() || read == nullptr) return nullptr;
 
     int code = 0;
     int status = read(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
                       tag.fields[2], tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length,
                       tag.mask.bytes, tag.data, &code, tag.port);
-    return data_or_code(env, status, tag.data, 2 * tag.fields[2], code);
+    return dataOrCode(env, status, tag.data, 2 * tag.fields[2], code);
 }
 
 // in: address, EPC run, bank, word pointer, word count C, 2C data bytes,
 // password, mask block, port.
 JNIEXPORT jintArray JNICALL Java_Tessaly_WriteData_1G2(JNIEnv* env, jclass, jintArray array) {
-    return write_g2(env, array, TESSALY_BIND(WriteData_G2));
+    return writeG2(env, array, TESSALY_BIND(WriteData_G2));
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_BlockWrite_1G2(JNIEnv* env, jclass, jintArray array) {
-    return write_g2(env, array, TESSALY_BIND(BlockWrite_G2));
+    return writeG2(env, array, TESSALY_BIND(BlockWrite_G2));
 }
 
 // in: address, EPC run (the new EPC), password, port. The password comes
@@ -189,14 +189,14 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_WriteEPC_1G2(JNIEnv* env, jclass, jintA
     auto write_epc = TESSALY_BIND(WriteEPC_G2);
     InputReader in(env, array);
     TagInput tag;
-    read_head(in, tag);
-    read_password(in, tag);
+    readHead(in, tag);
+    readPassword(in, tag);
     tag.port = in.whole();
     if (!in.finish() || write_epc == nullptr) return nullptr;
 
     int code = 0;
     int status = write_epc(&tag.address, tag.password, tag.epc.bytes, tag.epc.words, &code, tag.port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 // in: address, EPC run, password, bank, word pointer, word count, mask block, port.
@@ -204,25 +204,25 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_BlockErase_1G2(JNIEnv* env, jclass, jin
     auto erase = TESSALY_BIND(BlockErase_G2);
     InputReader in(env, array);
     TagInput tag;
-    read_head(in, tag);
-    read_password(in, tag);
-    read_fields(in, tag, 3);
-    read_mask_and_port(in, tag);
+    readHead(in, tag);
+    readPassword(in, tag);
+    readFields(in, tag, 3);
+    readMaskAndPort(in, tag);
     if (!in.finish() || erase == nullptr) return nullptr;
 
     int code = 0;
     int status = erase(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
                        tag.fields[2], tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length,
                        tag.mask.bytes, &code, tag.port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_KillTag_1G2(JNIEnv* env, jclass, jintArray array) {
-    return password_g2(env, array, TESSALY_BIND(KillTag_G2));
+    return passwordG2(env, array, TESSALY_BIND(KillTag_G2));
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_SetPrivacyByEPC_1G2(JNIEnv* env, jclass, jintArray array) {
-    return password_g2(env, array, TESSALY_BIND(SetPrivacyByEPC_G2));
+    return passwordG2(env, array, TESSALY_BIND(SetPrivacyByEPC_G2));
 }
 
 // in: address, EPC run, password, lock target, lock mode, mask block, port.
@@ -230,25 +230,25 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_Lock_1G2(JNIEnv* env, jclass, jintArray
     auto lock = TESSALY_BIND(Lock_G2);
     InputReader in(env, array);
     TagInput tag;
-    read_head(in, tag);
-    read_password(in, tag);
-    read_fields(in, tag, 2);
-    read_mask_and_port(in, tag);
+    readHead(in, tag);
+    readPassword(in, tag);
+    readFields(in, tag, 2);
+    readMaskAndPort(in, tag);
     if (!in.finish() || lock == nullptr) return nullptr;
 
     int code = 0;
     int status = lock(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
                       tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length, tag.mask.bytes,
                       &code, tag.port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_EASConfigure_1G2(JNIEnv* env, jclass, jintArray array) {
-    return password_code_g2(env, array, TESSALY_BIND(EASConfigure_G2));
+    return passwordCodeG2(env, array, TESSALY_BIND(EASConfigure_G2));
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_BlockLock_1G2(JNIEnv* env, jclass, jintArray array) {
-    return password_code_g2(env, array, TESSALY_BIND(BlockLock_G2));
+    return passwordCodeG2(env, array, TESSALY_BIND(BlockLock_G2));
 }
 
 // ---- Gen2 without tag addressing --------------------------------------------
@@ -261,7 +261,7 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_Inventory_1G2(JNIEnv* env, jclass, jint
     InputReader in(env, array);
     unsigned char address = in.byte();
     MaskBlock mask;
-    read_mask_block(in, mask);
+    readMaskBlock(in, mask);
     unsigned char mask_flag = in.byte();
     unsigned char tid_address = in.byte();
     unsigned char tid_length = in.byte();
@@ -276,46 +276,46 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_Inventory_1G2(JNIEnv* env, jclass, jint
     Result result(inventory(&address, mask.bank, mask.address, mask.bit_length, mask.bytes, mask_flag,
                             tid_address, tid_length, tid_flag, records, &frame_info, &total, &tags,
                             port));
-    total = clamp_count(total, kDataBufferSize);
+    total = clampCount(total, kDataBufferSize);
     result.add(tags);
     if (tags > 0) {
         result.add(frame_info);
         result.add(total);
-        result.add_bytes(records, total);
+        result.addBytes(records, total);
     } else {
-        result.add_zeros(total + 2);
+        result.addZeros(total + 2);
     }
-    return result.to_java(env);
+    return result.toJava(env);
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_SetPrivacyWithoutEPC_1G2(JNIEnv* env, jclass, jintArray array) {
-    return field_privacy(env, array, TESSALY_BIND(SetPrivacyWithoutEPC_G2));
+    return fieldPrivacy(env, array, TESSALY_BIND(SetPrivacyWithoutEPC_G2));
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_ResetPrivacy_1G2(JNIEnv* env, jclass, jintArray array) {
-    return field_privacy(env, array, TESSALY_BIND(ResetPrivacy_G2));
+    return fieldPrivacy(env, array, TESSALY_BIND(ResetPrivacy_G2));
 }
 
 // out: status 0: status, privacy state; else status, error code.
 JNIEXPORT jintArray JNICALL Java_Tessaly_CheckPrivacy_1G2(JNIEnv* env, jclass, jintArray array) {
     auto check = TESSALY_BIND(CheckPrivacy_G2);
     Target target;
-    if (!read_target(env, array, target) || check == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || check == nullptr) return nullptr;
 
     unsigned char state = 0;
     int code = 0;
     int status = check(&target.address, &state, &code, target.port);
-    return data_or_code(env, status, &state, 1, code);
+    return dataOrCode(env, status, &state, 1, code);
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_EASAlarm_1G2(JNIEnv* env, jclass, jintArray array) {
     auto alarm = TESSALY_BIND(EASAlarm_G2);
     Target target;
-    if (!read_target(env, array, target) || alarm == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || alarm == nullptr) return nullptr;
 
     int code = 0;
     int status = alarm(&target.address, &code, target.port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 // ---- ISO 18000-6B ----------------------------------------------------------
@@ -324,12 +324,12 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_EASAlarm_1G2(JNIEnv* env, jclass, jintA
 JNIEXPORT jintArray JNICALL Java_Tessaly_InventorySingle_16B(JNIEnv* env, jclass, jintArray array) {
     auto inventory = TESSALY_BIND(InventorySingle_6B);
     Target target;
-    if (!read_target(env, array, target) || inventory == nullptr) return nullptr;
+    if (!readTarget(env, array, target) || inventory == nullptr) return nullptr;
 
     unsigned char record[kRecord6BSize] = {};
     Result result(inventory(&target.address, record, target.port));
-    result.add_bytes(record, kRecord6BSize);
-    return result.to_java(env);
+    result.addBytes(record, kRecord6BSize);
+    return result.toJava(env);
 }
 
 // in: address, condition, start address, compare mask, eight compare bytes,
@@ -349,10 +349,10 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_InventoryMultiple_16B(JNIEnv* env, jcla
     unsigned char records[kDataBufferSize] = {};
     int tags = 0;
     Result result(inventory(&address, condition, start, compare_mask, compare_data, records, &tags, port));
-    tags = clamp_count(tags, kDataBufferSize / kRecord6BSize);
+    tags = clampCount(tags, kDataBufferSize / kRecord6BSize);
     result.add(tags);
-    result.add_bytes(records, tags * kRecord6BSize);
-    return result.to_java(env);
+    result.addBytes(records, tags * kRecord6BSize);
+    return result.toJava(env);
 }
 
 // in: address, uid, start address, byte count B, port.
@@ -371,7 +371,7 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_ReadData_16B(JNIEnv* env, jclass, jintA
     unsigned char data[kData6BBufferSize] = {};
     int code = 0;
     int status = read(&address, uid, start, count, data, &code, port);
-    return data_or_code(env, status, data, count, code);
+    return dataOrCode(env, status, data, count, code);
 }
 
 // in: address, uid, start address, length B, B bytes, port. A B above the
@@ -386,7 +386,7 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_WriteData_16B(JNIEnv* env, jclass, jint
     unsigned char length = in.byte();
     if (length > kWrite6BBufferSize) {
         if (!in.finish() || write == nullptr) return nullptr;
-        return status_and_code(env, MORVENT_PARAM_RANGE, 0);
+        return statusAndCode(env, MORVENT_PARAM_RANGE, 0);
     }
     unsigned char data[kWrite6BBufferSize] = {};
     in.bytes(data, length);
@@ -396,29 +396,29 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_WriteData_16B(JNIEnv* env, jclass, jint
     unsigned char written = 0;
     int code = 0;
     int status = write(&address, uid, start, data, length, &written, &code, port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_Lock_16B(JNIEnv* env, jclass, jintArray array) {
     auto lock = TESSALY_BIND(Lock_6B);
     LockTarget6B target;
-    if (!read_lock_target(env, array, target) || lock == nullptr) return nullptr;
+    if (!readLockTarget(env, array, target) || lock == nullptr) return nullptr;
 
     int code = 0;
     int status = lock(&target.address, target.uid, target.lock_address, &code, target.port);
-    return status_and_code(env, status, code);
+    return statusAndCode(env, status, code);
 }
 
 // out: status 0: status, lock state; else status, error code.
 JNIEXPORT jintArray JNICALL Java_Tessaly_CheckLock_16B(JNIEnv* env, jclass, jintArray array) {
     auto check = TESSALY_BIND(CheckLock_6B);
     LockTarget6B target;
-    if (!read_lock_target(env, array, target) || check == nullptr) return nullptr;
+    if (!readLockTarget(env, array, target) || check == nullptr) return nullptr;
 
     unsigned char state = 0;
     int code = 0;
     int status = check(&target.address, target.uid, target.lock_address, &state, &code, target.port);
-    return data_or_code(env, status, &state, 1, code);
+    return dataOrCode(env, status, &state, 1, code);
 }
 
 }  // extern "C"

@@ -149,29 +149,34 @@ private:
     Reply tagError(const Request& r, std::uint8_t code) const;
     Reply tagResult(const Request& r, const TagResult& result, const Bytes& data = {}) const;
 
-    // Tag addressing of the Gen2 commands; fills `rest` with the command
-    // fields between the EPC and the mask. Empty optional: bad request.
+    // The tag field (reader.cpp).
+    std::vector<Gen2Tag*> visibleTags(const Mask* mask);
+    void moveTags();
+    void admit(const Bytes& epc, std::chrono::steady_clock::time_point leaves);
+    void leaveBy(std::chrono::steady_clock::time_point when);
+
+    // commands/tag_addressing.cpp: how the Gen2 commands name their tag;
+    // fills `fields` with the command fields between the EPC and the mask.
+    // Empty optional: bad request.
     struct Addressed {
         Gen2Tag* tag = nullptr;
         Bytes fields;
     };
     std::optional<Addressed> addressed(const Bytes& data, std::size_t prefix, std::size_t fieldsWidth);
-    std::vector<Gen2Tag*> visibleTags(const Mask* mask);
-    void moveTags();
-    Bytes gen2Record(const Gen2Tag& tag, std::optional<std::pair<std::uint8_t, std::uint8_t>> tid) const;
-    Bytes record6B(const Tag6B& tag) const;
-    Tag6B* find6B(const std::uint8_t* uid);
-    void remember(const Bytes& id, std::uint8_t type);
-    std::vector<Bytes> inventoryFrames(const std::vector<Bytes>& records, std::uint8_t cmd);
-    void admit(const Bytes& epc, std::chrono::steady_clock::time_point leaves);
-    void leaveBy(std::chrono::steady_clock::time_point when);
 
+    // commands/gen2_inventory.cpp
+    Bytes gen2Record(const Gen2Tag& tag, std::optional<std::pair<std::uint8_t, std::uint8_t>> tid) const;
+    std::vector<Bytes> inventoryFrames(const std::vector<Bytes>& records, std::uint8_t cmd);
     Reply inventory(const Request&);
     Reply singleInventory(const Request&);
+
+    // commands/gen2_memory.cpp
     Reply readData(const Request&);
     Reply writeData(const Request&);
     Reply writeEpc(const Request&);
     Reply blockErase(const Request&);
+
+    // commands/gen2_protection.cpp
     Reply kill(const Request&);
     Reply lock(const Request&);
     Reply setPrivacyByEpc(const Request&);
@@ -181,23 +186,37 @@ private:
     Reply easConfigure(const Request&);
     Reply easAlarm(const Request&);
     Reply blockLock(const Request&);
+
+    // commands/iso6b.cpp
+    Bytes record6B(const Tag6B& tag) const;
+    Tag6B* find6B(const std::uint8_t* uid);
     Reply inventorySingle6B(const Request&);
     Reply inventoryMultiple6B(const Request&);
     Reply read6B(const Request&);
     Reply write6B(const Request&);
     Reply checkLock6B(const Request&);
     Reply lock6B(const Request&);
+
+    // commands/settings.cpp; the settings written or read as plain bytes
+    // are table rows, found by their command code.
+    static bool isByteSetting(std::uint8_t code);
+    static bool isByteQuery(std::uint8_t code);
     Reply readerInformation(const Request&);
     Reply setAddress(const Request&);
     Reply setBaudRate(const Request&);
     Reply byteSetting(const Request&);
+    Reply byteQuery(const Request&);
     Reply systemParameter(const Request&);
     Reply setMask(const Request&);
+
+    // commands/tag_buffer.cpp: the clock and the tag buffer.
+    void remember(const Bytes& id, std::uint8_t type);
     Reply setClock(const Request&);
     Reply getTime(const Request&);
     Reply tagBufferInfo(const Request&);
     Reply clearTagBuffer(const Request&);
-    Reply byteQuery(const Request&);
+
+    // commands/factory.cpp
     Reply selfTestMode(const Request&);
     Reply solidify(const Request&);
     Reply startInformation(const Request&);

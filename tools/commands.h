@@ -7,7 +7,7 @@
 
 namespace morvent_cli {
 
-const std::vector<CommandSpec>& tag_commands();
-const std::vector<CommandSpec>& reader_commands();
+const std::vector<CommandSpec>& tagCommands();
+const std::vector<CommandSpec>& readerCommands();
 
 }  // namespace morvent_cli

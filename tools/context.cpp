@@ -27,7 +27,7 @@ namespace {
 const std::uint8_t kBaudOrder[] = {5, 6, 2, 1, 0};
 
 // The device the library opens for COMn, and where it was named.
-std::string com_device(int number) {
+std::string comDevice(int number) {
     std::string device = morvent::serialDevice(number);
 #ifndef _WIN32
     const std::string variable = "MORVENT_COM" + std::to_string(number);
@@ -42,10 +42,10 @@ std::string com_device(int number) {
 // library takes from MORVENT_COM255.
 constexpr int kDeviceCom = 255;
 
-void map_device(const std::string& path) { setenv("MORVENT_COM255", path.c_str(), 1); }
+void mapDevice(const std::string& path) { setenv("MORVENT_COM255", path.c_str(), 1); }
 
 // USB serial adapters and modems-class readers, in name order.
-std::vector<std::string> usb_serial_devices() {
+std::vector<std::string> usbSerialDevices() {
     std::vector<std::string> found;
     for (const char* pattern : {"/dev/ttyUSB*", "/dev/ttyACM*"}) {
         glob_t matches{};
@@ -58,12 +58,12 @@ std::vector<std::string> usb_serial_devices() {
 }
 #endif
 
-std::string rate_text(std::uint8_t code) { return std::to_string(baud_rate_of_code(code)) + " bit/s"; }
+std::string rateText(std::uint8_t code) { return std::to_string(baudRateOfCode(code)) + " bit/s"; }
 
 volatile std::sig_atomic_t g_interrupted = 0;
-void on_interrupt(int) { g_interrupted = 1; }
+void onInterrupt(int) { g_interrupted = 1; }
 
-bool is_terminal(std::FILE* stream) {
+bool isTerminal(std::FILE* stream) {
 #ifdef _WIN32
     return _isatty(_fileno(stream)) != 0;
 #else
@@ -73,21 +73,21 @@ bool is_terminal(std::FILE* stream) {
 
 }  // namespace
 
-void catch_interrupts(bool on) {
+void catchInterrupts(bool on) {
     g_interrupted = 0;
-    std::signal(SIGINT, on ? on_interrupt : SIG_DFL);
-    std::signal(SIGTERM, on ? on_interrupt : SIG_DFL);
+    std::signal(SIGINT, on ? onInterrupt : SIG_DFL);
+    std::signal(SIGTERM, on ? onInterrupt : SIG_DFL);
 }
 
 bool interrupted() { return g_interrupted != 0; }
 
-void pause_unless_interrupted(long milliseconds) {
+void pauseUnlessInterrupted(long milliseconds) {
     for (long waited = 0; waited < milliseconds && !interrupted(); waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10L, milliseconds - waited)));
     }
 }
 
-void pause_one_millisecond() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+void pauseOneMillisecond() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
 #ifdef _WIN32
 FineTimer::FineTimer() { timeBeginPeriod(1); }
@@ -97,14 +97,14 @@ FineTimer::FineTimer() = default;
 FineTimer::~FineTimer() = default;
 #endif
 
-bool output_is_terminal() { return is_terminal(stdout); }
+bool outputIsTerminal() { return isTerminal(stdout); }
 
-bool is_link_failure(int status) {
+bool isLinkFailure(int status) {
     return status == MORVENT_COMM_ERROR || status == MORVENT_INVALID_PORT || status == MORVENT_CRC_ERROR;
 }
 
 bool confirm(const Context& context, const std::string& question) {
-    if (context.yes || !is_terminal(stdin)) return true;
+    if (context.yes || !isTerminal(stdin)) return true;
     std::cerr << question << " This cannot be undone. Type yes to go on: " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
@@ -114,8 +114,8 @@ bool confirm(const Context& context, const std::string& question) {
 void Context::configure(const Arguments& arguments) {
     int links = arguments.has("tcp") + arguments.has("com") + arguments.has("auto") + arguments.has("device");
     if (links > 1) throw UsageError("give only one of --tcp, --com, --device and --auto");
-    if (auto text = arguments.value("tcp")) tcp = parse_endpoint(*text);
-    if (auto text = arguments.value("com")) com = static_cast<int>(parse_number(*text, "--com", 1, 255));
+    if (auto text = arguments.value("tcp")) tcp = parseEndpoint(*text);
+    if (auto text = arguments.value("com")) com = static_cast<int>(parseNumber(*text, "--com", 1, 255));
     if (auto text = arguments.value("device")) {
         if (text->empty()) throw UsageError("--device: needs a path, e.g. /dev/ttyUSB0");
 #ifdef _WIN32
@@ -124,7 +124,7 @@ void Context::configure(const Arguments& arguments) {
         if (name.size() < 4 || (name.compare(0, 3, "COM") != 0 && name.compare(0, 3, "com") != 0)) {
             throw UsageError("--device: '" + *text + "' is not a COM device; give COMn");
         }
-        com = static_cast<int>(parse_number(name.substr(3), "--device", 1, 255));
+        com = static_cast<int>(parseNumber(name.substr(3), "--device", 1, 255));
 #else
         device = *text;
 #endif
@@ -133,16 +133,16 @@ void Context::configure(const Arguments& arguments) {
     if (auto text = arguments.value("baud")) {
         baud_given = true;
         if (*text == "auto") baud_auto = true;
-        else baud_code = parse_baud(*text);
+        else baud_code = parseBaud(*text);
     }
-    if (auto text = arguments.value("address")) address_option = parse_byte(*text, "--address");
+    if (auto text = arguments.value("address")) address_option = parseByte(*text, "--address");
     if (arguments.flag("json") && arguments.flag("csv")) throw UsageError("give only one of --json and --csv");
     json = arguments.flag("json");
     format = json ? Format::Json : arguments.flag("csv") ? Format::Csv : Format::Text;
     yes = arguments.flag("yes");
 }
 
-std::string Failure::cause() const { return reason.empty() ? status_line(status) : reason; }
+std::string Failure::cause() const { return reason.empty() ? statusLine(status) : reason; }
 
 morvent::Reader& Context::reader() {
     if (link_reader) return *link_reader;
@@ -170,19 +170,19 @@ morvent::Reader& Context::reader() {
         }
         return list;
     };
-    auto answered_at = [&](std::uint8_t code) {
-        if (baud_auto) note("the reader answered at " + rate_text(code) + " (--baud " +
-                            std::to_string(baud_rate_of_code(code)) + ")");
+    auto answeredAt = [&](std::uint8_t code) {
+        if (baud_auto) note("the reader answered at " + rateText(code) + " (--baud " +
+                            std::to_string(baudRateOfCode(code)) + ")");
         baud_code = code;
         baud_auto = false;  // a reconnection goes straight to the rate that answered
     };
     // One serial opening at each baud code to try; says which one answered.
-    auto open_serial = [&](int number) {
+    auto openSerial = [&](int number) {
         for (std::uint8_t code : codes()) {
-            const int rate = static_cast<int>(baud_rate_of_code(code));
+            const int rate = static_cast<int>(baudRateOfCode(code));
             // With --address the handshake asks that reader alone: on a bus every reader answers 0xFF.
             if (attempt([&] { return morvent::Reader::serial(number, rate, address_option.value_or(0xFF)); })) {
-                answered_at(code);
+                answeredAt(code);
                 serial_com = number;
                 return true;
             }
@@ -196,22 +196,22 @@ morvent::Reader& Context::reader() {
         network = true;
         if (attempt([&] { return morvent::Reader::tcp(tcp->host, tcp->port); })) status = MORVENT_OK;
     } else if (com) {
-        link = "COM" + std::to_string(*com) + " at " + com_device(*com);
-        if (open_serial(*com)) status = MORVENT_OK;
+        link = "COM" + std::to_string(*com) + " at " + comDevice(*com);
+        if (openSerial(*com)) status = MORVENT_OK;
 #ifndef _WIN32
     } else if (device) {
         link = *device;
-        map_device(*device);
-        if (open_serial(kDeviceCom)) status = MORVENT_OK;
+        mapDevice(*device);
+        if (openSerial(kDeviceCom)) status = MORVENT_OK;
 #endif
     } else if (automatic) {
         std::vector<std::string> tried;
 #ifndef _WIN32
-        for (const std::string& path : usb_serial_devices()) {
+        for (const std::string& path : usbSerialDevices()) {
             note("looking for a reader on " + path);
-            map_device(path);
+            mapDevice(path);
             tried.push_back(path);
-            if (open_serial(kDeviceCom)) {
+            if (openSerial(kDeviceCom)) {
                 link = path;
                 device = path;
                 status = MORVENT_OK;
@@ -221,15 +221,15 @@ morvent::Reader& Context::reader() {
 #endif
         if (!link_reader) {
             note("looking for a reader on COM1..COM12:");
-            for (int n = 1; n <= 12; ++n) note("  COM" + std::to_string(n) + "  " + com_device(n));
+            for (int n = 1; n <= 12; ++n) note("  COM" + std::to_string(n) + "  " + comDevice(n));
             for (std::uint8_t code : codes()) {
-                const int rate = static_cast<int>(baud_rate_of_code(code));
+                const int rate = static_cast<int>(baudRateOfCode(code));
                 if (attempt([&] { return morvent::Reader::autoSerial(rate); })) {
                     const int found = link_reader->port();
-                    link = "COM" + std::to_string(found) + " at " + com_device(found);
+                    link = "COM" + std::to_string(found) + " at " + comDevice(found);
                     com = found;
                     serial_com = found;
-                    answered_at(code);
+                    answeredAt(code);
                     status = MORVENT_OK;
                     break;
                 }
@@ -245,7 +245,7 @@ morvent::Reader& Context::reader() {
         throw UsageError("no reader link: give --tcp HOST:PORT, --com N or --auto (or --device PATH)");
     }
     if (status != MORVENT_OK && !network && !baud_given && reason.empty()) {
-        hint = "no reader answered at " + rate_text(baud_code) +
+        hint = "no reader answered at " + rateText(baud_code) +
                "; if its rate was changed (config set baud), give --baud RATE or --baud auto" +
                (address_option ? "" : "; on a bus of several readers, give --address");
     }
@@ -258,7 +258,7 @@ void Context::close() { link_reader.reset(); }
 
 bool Context::reconnect(int status) {
     close();
-    warn("link lost (" + status_line(status) + "); reconnecting to " + link);
+    warn("link lost (" + statusLine(status) + "); reconnecting to " + link);
     morvent_common::Backoff backoff{200, 5000};
     for (int attempt = 1; !interrupted(); ++attempt) {
         try {
@@ -269,7 +269,7 @@ bool Context::reconnect(int status) {
         } catch (const Failure& failure) {
             const std::int64_t wait_ms = backoff.next();
             warn("reconnecting: " + failure.cause() + "; next attempt in " + std::to_string(wait_ms) + " ms");
-            pause_unless_interrupted(static_cast<long>(wait_ms));
+            pauseUnlessInterrupted(static_cast<long>(wait_ms));
         }
     }
     return false;
@@ -283,15 +283,15 @@ Failure Context::failure(const morvent::Error& error, const std::string& what) c
     Document details;
     if (error.status() == MORVENT_TAG_ERROR && error.tagError() >= 0) {
         const int code = error.tagError();
-        StatusInfo info = describe_tag_error(code);
+        StatusInfo info = describeTagError(code);
         details.add("tag_error", Value::custom(Json{{"code", code}, {"name", info.name}, {"meaning", info.meaning}},
-                                               tag_error_line(code)));
+                                               tagErrorLine(code)));
     }
     return Failure{error.status(), what.empty() ? command : what, std::move(details), {}, error.reason()};
 }
 
 void Context::emit(const Document& document) const {
-    std::cout << (json ? render_json(document) : render_text(document)) << std::flush;
+    std::cout << (json ? renderJson(document) : renderText(document)) << std::flush;
 }
 
 void Context::note(const std::string& line) const {

@@ -79,21 +79,21 @@ struct Context {
 };
 
 // Statuses that mean the link itself failed (not the reader or a tag).
-bool is_link_failure(int status);
+bool isLinkFailure(int status);
 
 // Asks on the terminal before something that cannot be undone; true when
 // --yes was given or stdin is not a terminal (scripts pass --yes or nothing).
 bool confirm(const Context& context, const std::string& question);
 
 // Ctrl-C (and SIGTERM) handling for the commands that run until stopped.
-void catch_interrupts(bool on);
+void catchInterrupts(bool on);
 bool interrupted();
-void pause_unless_interrupted(long milliseconds);
-bool output_is_terminal();
+void pauseUnlessInterrupted(long milliseconds);
+bool outputIsTerminal();
 
 // Sleeps about one millisecond. While a FineTimer lives, that holds on
 // Windows too, whose timer otherwise ticks every 15.6 ms.
-void pause_one_millisecond();
+void pauseOneMillisecond();
 struct FineTimer {
     FineTimer();
     ~FineTimer();

@@ -38,32 +38,32 @@ const char* const kIntro =
     "Exit status: 0 success, 1 the reader or the link reported a failure (shown\n"
     "by name, number and meaning), 2 bad input (nothing was sent).\n";
 
-std::vector<CommandSpec> all_commands() {
-    std::vector<CommandSpec> commands = reader_commands();
-    const std::vector<CommandSpec>& tags = tag_commands();
+std::vector<CommandSpec> allCommands() {
+    std::vector<CommandSpec> commands = readerCommands();
+    const std::vector<CommandSpec>& tags = tagCommands();
     commands.insert(commands.begin() + 1, tags.begin(), tags.end());
     return commands;
 }
 
-void report_failure(const Context& context, const Failure& failure) {
+void reportFailure(const Context& context, const Failure& failure) {
     if (context.json) {
-        Json object{{"error", failure.what}, {"status", status_json(failure.status)}};
+        Json object{{"error", failure.what}, {"status", statusJson(failure.status)}};
         if (!failure.reason.empty()) object["reason"] = failure.reason;
-        for (const Field& field : failure.details.fields) object[field.key] = field.value.as_json();
+        for (const Field& field : failure.details.fields) object[field.key] = field.value.asJson();
         if (!failure.hint.empty()) object["hint"] = failure.hint;
         std::cout << object.dump(2) << "\n";
         return;
     }
     std::cerr << "morvent: " << failure.what << ": " << failure.cause() << "\n";
     for (const Field& field : failure.details.fields) {
-        if (field.key == "tag_error") std::cerr << "  tag error " << field.value.as_text() << "\n";
+        if (field.key == "tag_error") std::cerr << "  tag error " << field.value.asText() << "\n";
     }
     if (!failure.hint.empty()) std::cerr << "  " << failure.hint << "\n";
 }
 
 // --csv formats rows, so a command that prints one document has nothing
 // for it: refused rather than quietly printed as text.
-void check_csv(const Invocation& invocation, const std::vector<CommandSpec>& commands) {
+void checkCsv(const Invocation& invocation, const std::vector<CommandSpec>& commands) {
     const CommandSpec& command = *invocation.command;
     const bool streams = command.stream && (!*command.stream || invocation.arguments.flag(command.stream));
     if (!invocation.arguments.flag("csv") || streams) return;
@@ -78,7 +78,7 @@ void check_csv(const Invocation& invocation, const std::vector<CommandSpec>& com
 
 // Bad input under --json is a JSON object on stdout as well; the --json
 // option is looked for by hand because the command line may not parse.
-void report_usage(const std::vector<std::string>& args, const std::string& message) {
+void reportUsage(const std::vector<std::string>& args, const std::string& message) {
     auto end = std::find(args.begin(), args.end(), "--");
     if (std::find(args.begin(), end, "--json") != end) {
         std::cout << Json{{"error", message}, {"usage_error", true}}.dump(2) << "\n";
@@ -89,35 +89,35 @@ void report_usage(const std::vector<std::string>& args, const std::string& messa
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<CommandSpec> commands = all_commands();
+    std::vector<CommandSpec> commands = allCommands();
     std::vector<std::string> args(argv + 1, argv + argc);
     Context context;
     try {
-        Invocation invocation = parse_command_line(args, kGlobal, commands);
+        Invocation invocation = parseCommandLine(args, kGlobal, commands);
         if (invocation.arguments.flag("version")) {
             std::cout << "morvent " << morvent::version() << "\n";
             return 0;
         }
         if (invocation.help || !invocation.command) {
-            if (invocation.command) std::cout << command_help(*invocation.command, kGlobal);
-            else if (!invocation.group.empty()) std::cout << group_help(invocation.group, commands);
-            else std::cout << tool_help(kGlobal, commands, kIntro);
+            if (invocation.command) std::cout << commandHelp(*invocation.command, kGlobal);
+            else if (!invocation.group.empty()) std::cout << groupHelp(invocation.group, commands);
+            else std::cout << toolHelp(kGlobal, commands, kIntro);
             if (invocation.help) return 0;
             std::cerr << "morvent: no command given\n";
             return 2;
         }
-        check_csv(invocation, commands);
+        checkCsv(invocation, commands);
         context.configure(invocation.arguments);
         context.command = invocation.command->name;
         return invocation.command->run(context, invocation.arguments);
     } catch (const UsageError& error) {
-        report_usage(args, error.what());
+        reportUsage(args, error.what());
         return 2;
     } catch (const Failure& failure) {
-        report_failure(context, failure);
+        reportFailure(context, failure);
         return 1;
     } catch (const morvent::Error& error) {
-        report_failure(context, context.failure(error));
+        reportFailure(context, context.failure(error));
         return 1;
     }
 }

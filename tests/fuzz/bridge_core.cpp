@@ -7,6 +7,6 @@
 
 namespace tessaly {
 
-void* core_export(const char* name) { return dlsym(RTLD_DEFAULT, name); }
+void* coreExport(const char* name) { return dlsym(RTLD_DEFAULT, name); }
 
 }  // namespace tessaly

@@ -32,63 +32,63 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 }  // namespace
 
 TEST(CliHex, AcceptsSeparatorsPrefixAndBothCases) {
-    EXPECT_EQ(parse_hex("E20034ab", "x"), (Bytes{0xE2, 0x00, 0x34, 0xAB}));
-    EXPECT_EQ(parse_hex("0xe2 00:34-AB", "x"), (Bytes{0xE2, 0x00, 0x34, 0xAB}));
-    EXPECT_EQ(parse_hex("", "x"), Bytes{});
+    EXPECT_EQ(parseHex("E20034ab", "x"), (Bytes{0xE2, 0x00, 0x34, 0xAB}));
+    EXPECT_EQ(parseHex("0xe2 00:34-AB", "x"), (Bytes{0xE2, 0x00, 0x34, 0xAB}));
+    EXPECT_EQ(parseHex("", "x"), Bytes{});
 }
 
 TEST(CliHex, RefusesOddLengthAndNonHexWithClearMessages) {
-    std::string odd = usage_error([] { parse_hex("E20", "--data"); });
+    std::string odd = usage_error([] { parseHex("E20", "--data"); });
     EXPECT_TRUE(contains(odd, "--data")) << odd;
     EXPECT_TRUE(contains(odd, "odd number of hex digits (3)")) << odd;
-    std::string bad = usage_error([] { parse_hex("E2G0", "--epc"); });
+    std::string bad = usage_error([] { parseHex("E2G0", "--epc"); });
     EXPECT_TRUE(contains(bad, "'G' at position 3")) << bad;
 }
 
 TEST(CliHex, EpcMustBeOneToFifteenWholeWords) {
-    EXPECT_EQ(parse_epc(std::string(60, 'A')).size(), 30u);
-    std::string seventeen = usage_error([] { parse_epc(std::string(68, 'A')); });
+    EXPECT_EQ(parseEpc(std::string(60, 'A')).size(), 30u);
+    std::string seventeen = usage_error([] { parseEpc(std::string(68, 'A')); });
     EXPECT_TRUE(contains(seventeen, "17 words is too long; at most 15")) << seventeen;
-    EXPECT_TRUE(contains(usage_error([] { parse_epc(std::string(64, 'A')); }), "16 words"));
-    EXPECT_TRUE(contains(usage_error([] { parse_epc("E200AB"); }), "not a whole number of 16-bit words"));
-    EXPECT_TRUE(contains(usage_error([] { parse_epc(""); }), "empty"));
-    EXPECT_TRUE(contains(usage_error([] { parse_hex_exact("0011", 4, "--password"); }), "exactly 4 bytes"));
+    EXPECT_TRUE(contains(usage_error([] { parseEpc(std::string(64, 'A')); }), "16 words"));
+    EXPECT_TRUE(contains(usage_error([] { parseEpc("E200AB"); }), "not a whole number of 16-bit words"));
+    EXPECT_TRUE(contains(usage_error([] { parseEpc(""); }), "empty"));
+    EXPECT_TRUE(contains(usage_error([] { parseHexExact("0011", 4, "--password"); }), "exactly 4 bytes"));
 }
 
 TEST(CliNumbers, ParsesDecimalAndHexWithinRange) {
-    EXPECT_EQ(parse_number("42", "n", 0, 255), 42);
-    EXPECT_EQ(parse_number("0x2A", "n", 0, 255), 42);
-    EXPECT_TRUE(contains(usage_error([] { parse_byte("256", "--ptr"); }), "--ptr: 256 is out of range 0..255"));
-    EXPECT_TRUE(contains(usage_error([] { parse_byte("-1", "--ptr"); }), "out of range"));
+    EXPECT_EQ(parseNumber("42", "n", 0, 255), 42);
+    EXPECT_EQ(parseNumber("0x2A", "n", 0, 255), 42);
+    EXPECT_TRUE(contains(usage_error([] { parseByte("256", "--ptr"); }), "--ptr: 256 is out of range 0..255"));
+    EXPECT_TRUE(contains(usage_error([] { parseByte("-1", "--ptr"); }), "out of range"));
     for (const char* junk : {"", "12x", " 12", "x"}) {
-        EXPECT_TRUE(contains(usage_error([&] { parse_byte(junk, "n"); }), "is not a number")) << junk;
+        EXPECT_TRUE(contains(usage_error([&] { parseByte(junk, "n"); }), "is not a number")) << junk;
     }
-    EXPECT_EQ(parse_byte_list("3,0", 2, "region"), (Bytes{3, 0}));
-    EXPECT_EQ(parse_byte_list("1 2, 3", 3, "b"), (Bytes{1, 2, 3}));
-    EXPECT_TRUE(contains(usage_error([] { parse_byte_list("3", 2, "region"); }), "needs 2 byte values, got 1"));
+    EXPECT_EQ(parseByteList("3,0", 2, "region"), (Bytes{3, 0}));
+    EXPECT_EQ(parseByteList("1 2, 3", 3, "b"), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(contains(usage_error([] { parseByteList("3", 2, "region"); }), "needs 2 byte values, got 1"));
 }
 
 TEST(CliNumbers, BanksBaudsAndEndpoints) {
-    EXPECT_EQ(parse_bank("user"), 3);
-    EXPECT_EQ(parse_bank("1"), 1);
-    EXPECT_TRUE(contains(usage_error([] { parse_bank("usr"); }), "reserved, epc, tid, user"));
-    EXPECT_TRUE(contains(usage_error([] { parse_bank("4"); }), "out of range"));
+    EXPECT_EQ(parseBank("user"), 3);
+    EXPECT_EQ(parseBank("1"), 1);
+    EXPECT_TRUE(contains(usage_error([] { parseBank("usr"); }), "reserved, epc, tid, user"));
+    EXPECT_TRUE(contains(usage_error([] { parseBank("4"); }), "out of range"));
 
-    EXPECT_EQ(parse_baud("57600"), 5);
-    EXPECT_EQ(parse_baud("115200"), 6);
-    EXPECT_EQ(parse_baud("0"), 0);
-    EXPECT_FALSE(usage_error([] { parse_baud("3"); }).empty());  // codes 3 and 4 have no rate
-    EXPECT_FALSE(usage_error([] { parse_baud("4800"); }).empty());
-    EXPECT_EQ(baud_rate_of_code(6), 115200);
+    EXPECT_EQ(parseBaud("57600"), 5);
+    EXPECT_EQ(parseBaud("115200"), 6);
+    EXPECT_EQ(parseBaud("0"), 0);
+    EXPECT_FALSE(usage_error([] { parseBaud("3"); }).empty());  // codes 3 and 4 have no rate
+    EXPECT_FALSE(usage_error([] { parseBaud("4800"); }).empty());
+    EXPECT_EQ(baudRateOfCode(6), 115200);
 
     // Host names are looked up when the link opens.
-    Endpoint local = parse_endpoint("reader.lan:6000");
+    Endpoint local = parseEndpoint("reader.lan:6000");
     EXPECT_EQ(local.host, "reader.lan");
     EXPECT_EQ(local.port, 6000);
-    EXPECT_EQ(parse_endpoint("192.168.0.255:65535").host, "192.168.0.255");
-    EXPECT_TRUE(contains(usage_error([] { parse_endpoint(":6000"); }), "names no host"));
-    EXPECT_TRUE(contains(usage_error([] { parse_endpoint("127.0.0.1:80"); }), "out of range 1024..65535"));
-    EXPECT_TRUE(contains(usage_error([] { parse_endpoint("127.0.0.1"); }), "HOST:PORT"));
+    EXPECT_EQ(parseEndpoint("192.168.0.255:65535").host, "192.168.0.255");
+    EXPECT_TRUE(contains(usage_error([] { parseEndpoint(":6000"); }), "names no host"));
+    EXPECT_TRUE(contains(usage_error([] { parseEndpoint("127.0.0.1:80"); }), "out of range 1024..65535"));
+    EXPECT_TRUE(contains(usage_error([] { parseEndpoint("127.0.0.1"); }), "HOST:PORT"));
 }
 
 TEST(CliStatus, NamesEveryLibraryCodeAndPassesReaderCodesThrough) {
@@ -96,15 +96,15 @@ TEST(CliStatus, NamesEveryLibraryCodeAndPassesReaderCodesThrough) {
                                  MORVENT_CRC_ERROR,    MORVENT_PORT_OPEN, MORVENT_INVALID_PORT,
                                  MORVENT_TAG_ERROR,    MORVENT_CMD_MISMATCH, MORVENT_PARAM_RANGE};
     for (int code : library_codes) {
-        StatusInfo info = describe_status(code);
+        StatusInfo info = describeStatus(code);
         EXPECT_EQ(info.name.rfind("MORVENT_", 0), 0u) << code;
         EXPECT_FALSE(info.meaning.empty());
     }
-    EXPECT_EQ(status_line(MORVENT_COMM_ERROR),
+    EXPECT_EQ(statusLine(MORVENT_COMM_ERROR),
               "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake");
-    EXPECT_EQ(describe_status(0xFB).name, "MORVENT_NO_TAG");
-    EXPECT_EQ(describe_status(0x05).name, "READER_STATUS_0x05");
-    EXPECT_TRUE(contains(status_line(0xFE), "(0xFE, 254)"));
+    EXPECT_EQ(describeStatus(0xFB).name, "MORVENT_NO_TAG");
+    EXPECT_EQ(describeStatus(0x05).name, "READER_STATUS_0x05");
+    EXPECT_TRUE(contains(statusLine(0xFE), "(0xFE, 254)"));
 }
 
 namespace {
@@ -118,7 +118,7 @@ const std::vector<CommandSpec> kCommands = {
     {"config set", "SETTING VALUE", "set", {}, "", no_handler},
 };
 
-Invocation parse(std::vector<std::string> args) { return parse_command_line(args, kGlobal, kCommands); }
+Invocation parse(std::vector<std::string> args) { return parseCommandLine(args, kGlobal, kCommands); }
 
 }  // namespace
 
@@ -143,12 +143,12 @@ TEST(CliArgs, TwoWordCommandsGroupsOperandsAndHelp) {
     EXPECT_EQ(group.command, nullptr);
     EXPECT_EQ(group.group, "config");
     EXPECT_TRUE(group.help);
-    EXPECT_TRUE(contains(group_help("config", kCommands), "config get"));
-    EXPECT_FALSE(contains(group_help("config", kCommands), "  read"));
+    EXPECT_TRUE(contains(groupHelp("config", kCommands), "config get"));
+    EXPECT_FALSE(contains(groupHelp("config", kCommands), "  read"));
 
     Invocation help = parse({"read", "-h"});
     EXPECT_TRUE(help.help);
-    std::string text = command_help(*help.command, kGlobal);
+    std::string text = commandHelp(*help.command, kGlobal);
     EXPECT_TRUE(contains(text, "--bank BANK")) << text;
     EXPECT_TRUE(contains(text, "--tcp HOST:PORT")) << text;
 }
@@ -167,11 +167,11 @@ TEST(CliArgs, RefusesWhatItDoesNotKnow) {
 
 TEST(CliOutput, TextTableAlignsColumnsAndRightAlignsNumbers) {
     Table table{{"tag", "epc"}, {{Value::number(1), Value::text("E200")}, {Value::number(10), Value::text("AB")}}};
-    EXPECT_EQ(render_table(table), "tag  epc\n  1  E200\n 10  AB\n");
+    EXPECT_EQ(renderTable(table), "tag  epc\n  1  E200\n 10  AB\n");
     Document document;
     document.status = 0;
     document.add("tag_count", Value::number(2));
-    EXPECT_EQ(render_text(document), "status     MORVENT_OK (0x00, 0): success\ntag count  2\n");
+    EXPECT_EQ(renderText(document), "status     MORVENT_OK (0x00, 0): success\ntag count  2\n");
 }
 
 TEST(CliOutput, JsonCarriesStatusFieldsCodesAndTableInOrder) {
@@ -182,7 +182,7 @@ TEST(CliOutput, JsonCarriesStatusFieldsCodesAndTableInOrder) {
     document.add("bank", Value::coded(3, "user")).add("region", Value::numbers(region, 2));
     document.table_key = "tags";
     document.table = Table{{"epc"}, {{Value::text("E2\"\n")}}};
-    std::string text = render_json(document);
+    std::string text = renderJson(document);
     Json parsed = Json::parse(text);
     EXPECT_EQ(parsed["status"], (Json{{"code", 252}, {"name", "MORVENT_TAG_ERROR"}, {"meaning", "the tag reported an error"}}));
     EXPECT_EQ(parsed["tag_error_code"], 11);
@@ -193,16 +193,16 @@ TEST(CliOutput, JsonCarriesStatusFieldsCodesAndTableInOrder) {
     EXPECT_EQ(parsed["tags"][0]["epc"], "E2\"\n");
     EXPECT_EQ(parsed.begin().key(), "status");  // fields keep the order they were added in
     EXPECT_EQ(text.back(), '\n');
-    EXPECT_EQ(render_text(Document().add("bank", Value::coded(3, "user"))), "bank  user (3)\n");
+    EXPECT_EQ(renderText(Document().add("bank", Value::coded(3, "user"))), "bank  user (3)\n");
     Document empty;
     empty.table_key = "tags";
     empty.table = Table{{"epc"}, {}};
-    EXPECT_EQ(Json::parse(render_json(empty)), (Json{{"tags", Json::array()}}));
+    EXPECT_EQ(Json::parse(renderJson(empty)), (Json{{"tags", Json::array()}}));
 }
 
 TEST(CliOutput, CsvQuotesOnlyWhatNeedsItAndTimesCarryMillisecondsAndZone) {
-    EXPECT_EQ(csv_line({"a", "b,c", "say \"hi\""}), "a,\"b,c\",\"say \"\"hi\"\"\"\n");
-    EXPECT_EQ(csv_row({Value::number(7), Value::coded(3, "user"), Value::text("E2")}), "7,3,E2\n");
+    EXPECT_EQ(csvLine({"a", "b,c", "say \"hi\""}), "a,\"b,c\",\"say \"\"hi\"\"\"\n");
+    EXPECT_EQ(csvRow({Value::number(7), Value::coded(3, "user"), Value::text("E2")}), "7,3,E2\n");
     using namespace std::chrono;
     std::string time = rfc3339(system_clock::time_point{} + hours(24 * 365 * 30) + milliseconds(250));
     EXPECT_TRUE(std::regex_match(time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.250(Z|[+-]\d\d:\d\d))"))) << time;
@@ -212,28 +212,28 @@ namespace {
 
 Arguments with(std::initializer_list<std::pair<const char*, const char*>> values) {
     Arguments arguments;
-    for (const auto& [key, value] : values) arguments.set_value(key, value);
+    for (const auto& [key, value] : values) arguments.setValue(key, value);
     return arguments;
 }
 
 }  // namespace
 
 TEST(CliTarget, EpcMaskOrNeither) {
-    Target none = parse_target(Arguments());
+    Target none = parseTarget(Arguments());
     EXPECT_EQ(none.epc_words, 0);
 
-    Target by_epc = parse_target(with({{"epc", "E2000000000000000000ABCD"}}));
+    Target by_epc = parseTarget(with({{"epc", "E2000000000000000000ABCD"}}));
     EXPECT_EQ(by_epc.epc_words, 6);
     EXPECT_EQ(by_epc.epc.size(), 12u);
 
-    Target by_mask = parse_target(with({{"mask", "E200AB"}}));
+    Target by_mask = parseTarget(with({{"mask", "E200AB"}}));
     EXPECT_EQ(by_mask.epc_words, 0xFF);
     EXPECT_EQ(by_mask.selection.bank, 1);
     EXPECT_EQ(by_mask.selection.address[0], 0);
     EXPECT_EQ(by_mask.selection.address[1], 32);
     EXPECT_EQ(by_mask.selection.bits, 24);
 
-    Target custom = parse_target(with({{"mask", "E2F0"}, {"mask-bank", "tid"}, {"mask-addr", "0x120"}, {"mask-bits", "12"}}));
+    Target custom = parseTarget(with({{"mask", "E2F0"}, {"mask-bank", "tid"}, {"mask-addr", "0x120"}, {"mask-bits", "12"}}));
     EXPECT_EQ(custom.selection.bank, 2);
     EXPECT_EQ(custom.selection.address[0], 0x01);
     EXPECT_EQ(custom.selection.address[1], 0x20);
@@ -241,24 +241,24 @@ TEST(CliTarget, EpcMaskOrNeither) {
 }
 
 TEST(CliTarget, RefusesContradictoryOrOversizedSelections) {
-    EXPECT_TRUE(contains(usage_error([] { parse_target(with({{"epc", "E200"}, {"mask", "E2"}})); }), "not both"));
-    EXPECT_TRUE(contains(usage_error([] { parse_target(with({{"mask", "E200"}, {"mask-bits", "17"}})); }),
+    EXPECT_TRUE(contains(usage_error([] { parseTarget(with({{"epc", "E200"}, {"mask", "E2"}})); }), "not both"));
+    EXPECT_TRUE(contains(usage_error([] { parseTarget(with({{"mask", "E200"}, {"mask-bits", "17"}})); }),
                          "17 bits take 3 mask bytes, --mask has 2"));
-    EXPECT_TRUE(contains(usage_error([] { parse_target(with({{"mask", std::string(64, 'F').c_str()}})); }), "256 bits"));
-    EXPECT_EQ(parse_target(with({{"mask", std::string(64, 'F').c_str()}, {"mask-bits", "255"}})).selection.bits, 255);
-    EXPECT_TRUE(contains(usage_error([] { parse_target(with({{"mask-bits", "8"}})); }), "--mask-bits needs --mask"));
-    EXPECT_TRUE(contains(usage_error([] { parse_password(with({{"password", "123"}})); }), "odd number"));
-    EXPECT_EQ(parse_password(Arguments()), Bytes(4, 0));
+    EXPECT_TRUE(contains(usage_error([] { parseTarget(with({{"mask", std::string(64, 'F').c_str()}})); }), "256 bits"));
+    EXPECT_EQ(parseTarget(with({{"mask", std::string(64, 'F').c_str()}, {"mask-bits", "255"}})).selection.bits, 255);
+    EXPECT_TRUE(contains(usage_error([] { parseTarget(with({{"mask-bits", "8"}})); }), "--mask-bits needs --mask"));
+    EXPECT_TRUE(contains(usage_error([] { parsePassword(with({{"password", "123"}})); }), "odd number"));
+    EXPECT_EQ(parsePassword(Arguments()), Bytes(4, 0));
 }
 
 TEST(CliTags, SplitsInventoryRecordsAndKeepsAnIncompleteTail) {
     const std::uint8_t data[] = {4, 0xE2, 0x00, 0x00, 0x01, 2, 0xAB, 0xCD, 3, 0x11};
-    RecordWalk walk = split_tag_records(data, sizeof data);
+    RecordWalk walk = splitTagRecords(data, sizeof data);
     ASSERT_EQ(walk.tags.size(), 2u);
     EXPECT_EQ(walk.tags[0].epc, (Bytes{0xE2, 0x00, 0x00, 0x01}));
     EXPECT_EQ(walk.tags[1].epc, (Bytes{0xAB, 0xCD}));
     EXPECT_EQ(walk.rest, (Bytes{3, 0x11}));
-    EXPECT_TRUE(split_tag_records(data, 0).tags.empty());
+    EXPECT_TRUE(splitTagRecords(data, 0).tags.empty());
 }
 
 TEST(CliTags, SplitsBufferRecordsByTheirLengthByte) {
@@ -268,7 +268,7 @@ TEST(CliTags, SplitsBufferRecordsByTheirLengthByte) {
     run.insert(run.end(), 11, 0x02);
     run.push_back(5);  // claims more bytes than follow
     run.push_back(0xCC);
-    BufferWalk walk = split_buffer_records(run.data(), run.size());
+    BufferWalk walk = splitBufferRecords(run.data(), run.size());
     ASSERT_EQ(walk.records.size(), 1u);
     EXPECT_EQ(walk.records[0].head, Bytes(11, 0x01));
     EXPECT_EQ(walk.records[0].tail, (Bytes{0xAA, 0xBB}));
@@ -334,9 +334,9 @@ TEST(CliTags, TallyCountsSightingsInOrderOfFirstSight) {
     tally.record({0xBB}, t0 + seconds(3));
     Table table = tally.table();
     ASSERT_EQ(table.rows.size(), 2u);
-    EXPECT_EQ(table.rows[0][0].as_text(), "BB");
-    EXPECT_EQ(table.rows[0][1].as_text(), "2");
-    EXPECT_EQ(table.rows[0][2].as_text(), rfc3339(t0 + seconds(1)));
-    EXPECT_EQ(table.rows[0][3].as_text(), rfc3339(t0 + seconds(3)));
-    EXPECT_EQ(table.rows[1][1].as_text(), "1");
+    EXPECT_EQ(table.rows[0][0].asText(), "BB");
+    EXPECT_EQ(table.rows[0][1].asText(), "2");
+    EXPECT_EQ(table.rows[0][2].asText(), rfc3339(t0 + seconds(1)));
+    EXPECT_EQ(table.rows[0][3].asText(), rfc3339(t0 + seconds(3)));
+    EXPECT_EQ(table.rows[1][1].asText(), "1");
 }

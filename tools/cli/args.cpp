@@ -12,31 +12,31 @@
 namespace morvent_cli {
 namespace {
 
-void add_options(CLI::App& app, const Options& options, Arguments& into) {
+void addOptions(CLI::App& app, const Options& options, Arguments& into) {
     for (const OptionSpec& option : options) {
         std::string name = option.name;
         std::string spelling = "--" + name;
         if (option.alias) spelling += ",--" + std::string(option.alias);
         if (!option.metavar) {
-            app.add_flag_callback(spelling, [&into, name] { into.set_flag(name); })->disable_flag_override();
+            app.add_flag_callback(spelling, [&into, name] { into.setFlag(name); })->disable_flag_override();
             continue;
         }
         app.add_option(spelling)
             ->type_name(option.metavar)
             ->each([&into, name](const std::string& value) {
                 if (into.value(name)) throw UsageError("--" + name + " given twice");
-                into.set_value(name, value);
+                into.setValue(name, value);
             });
     }
 }
 
-void add_help(CLI::App& app, Invocation& invocation) {
+void addHelp(CLI::App& app, Invocation& invocation) {
     app.set_help_flag();
     app.add_flag_callback("-h,--help", [&invocation] { invocation.help = true; });
 }
 
 // The words of a command name: "config set" -> {"config", "set"}.
-std::vector<std::string> words_of(const std::string& name) {
+std::vector<std::string> wordsOf(const std::string& name) {
     std::vector<std::string> words;
     std::size_t start = 0;
     for (std::size_t space; (space = name.find(' ', start)) != std::string::npos; start = space + 1) {
@@ -53,13 +53,13 @@ CLI::App* subcommand(CLI::App& parent, const std::string& word, Invocation& invo
     CLI::App* app = parent.add_subcommand(word);
     app->fallthrough();
     app->allow_extras();
-    add_help(*app, invocation);
+    addHelp(*app, invocation);
     return app;
 }
 
-void collect_remaining(CLI::App& app, std::vector<std::string>& remaining) {
+void collectRemaining(CLI::App& app, std::vector<std::string>& remaining) {
     for (const std::string& word : app.remaining()) remaining.push_back(word);
-    for (CLI::App* sub : app.get_subcommands()) collect_remaining(*sub, remaining);
+    for (CLI::App* sub : app.get_subcommands()) collectRemaining(*sub, remaining);
 }
 
 // CLI11's own messages, in the words the tool uses everywhere.
@@ -89,18 +89,18 @@ std::string Arguments::required(const std::string& name) const {
     return *found;
 }
 
-Invocation parse_command_line(const std::vector<std::string>& args, const Options& global,
+Invocation parseCommandLine(const std::vector<std::string>& args, const Options& global,
                               const std::vector<CommandSpec>& commands) {
     Invocation invocation;
     CLI::App app{"morvent"};
     app.allow_extras();
-    add_help(app, invocation);
-    add_options(app, global, invocation.arguments);
+    addHelp(app, invocation);
+    addOptions(app, global, invocation.arguments);
     std::map<CLI::App*, const CommandSpec*> leaves;
     for (const CommandSpec& command : commands) {
         CLI::App* at = &app;
-        for (const std::string& word : words_of(command.name)) at = subcommand(*at, word, invocation);
-        add_options(*at, command.options, invocation.arguments);
+        for (const std::string& word : wordsOf(command.name)) at = subcommand(*at, word, invocation);
+        addOptions(*at, command.options, invocation.arguments);
         leaves[at] = &command;
     }
 
@@ -125,7 +125,7 @@ Invocation parse_command_line(const std::vector<std::string>& args, const Option
     else invocation.group = group;
 
     std::vector<std::string> remaining;
-    collect_remaining(app, remaining);
+    collectRemaining(app, remaining);
     std::string context = group.empty() ? "" : group + " ";
     for (const std::string& word : remaining) {
         if (word.size() > 1 && word[0] == '-') {
@@ -134,10 +134,10 @@ Invocation parse_command_line(const std::vector<std::string>& args, const Option
         if (!invocation.command) {
             throw UsageError("unknown command '" + context + word + "' (see morvent " + context + "--help)");
         }
-        invocation.arguments.add_operand(word);
+        invocation.arguments.addOperand(word);
     }
     if (end != args.end()) {
-        for (auto word = end + 1; word != args.end(); ++word) invocation.arguments.add_operand(*word);
+        for (auto word = end + 1; word != args.end(); ++word) invocation.arguments.addOperand(*word);
     }
     if (invocation.command && !invocation.arguments.operands().empty() && !*invocation.command->operands) {
         throw UsageError("unexpected operand '" + invocation.arguments.operands().front() + "' (see morvent " +

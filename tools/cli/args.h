@@ -42,9 +42,9 @@ public:
     std::string required(const std::string& name) const;  // throws UsageError when absent
     const std::vector<std::string>& operands() const { return operands_; }
 
-    void set_value(const std::string& name, const std::string& value) { values_[name] = value; }
-    void set_flag(const std::string& name) { flags_.insert(name); }
-    void add_operand(const std::string& operand) { operands_.push_back(operand); }
+    void setValue(const std::string& name, const std::string& value) { values_[name] = value; }
+    void setFlag(const std::string& name) { flags_.insert(name); }
+    void addOperand(const std::string& operand) { operands_.push_back(operand); }
 
 private:
     std::map<std::string, std::string> values_;
@@ -64,11 +64,11 @@ struct Invocation {
 // after the command; "--" ends them. Throws UsageError on unknown options,
 // missing values, repeated options, unknown commands and operands a command
 // does not take.
-Invocation parse_command_line(const std::vector<std::string>& args, const Options& global,
+Invocation parseCommandLine(const std::vector<std::string>& args, const Options& global,
                               const std::vector<CommandSpec>& commands);
 
-std::string tool_help(const Options& global, const std::vector<CommandSpec>& commands, const char* intro);
-std::string group_help(const std::string& group, const std::vector<CommandSpec>& commands);
-std::string command_help(const CommandSpec& command, const Options& global);
+std::string toolHelp(const Options& global, const std::vector<CommandSpec>& commands, const char* intro);
+std::string groupHelp(const std::string& group, const std::vector<CommandSpec>& commands);
+std::string commandHelp(const CommandSpec& command, const Options& global);
 
 }  // namespace morvent_cli

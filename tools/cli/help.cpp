@@ -6,7 +6,7 @@
 namespace morvent_cli {
 namespace {
 
-std::string options_text(const Options& options) {
+std::string optionsText(const Options& options) {
     std::size_t width = 0;
     auto label = [](const OptionSpec& o) {
         return std::string("--") + o.name + (o.alias ? std::string(", --") + o.alias : "") +
@@ -21,7 +21,7 @@ std::string options_text(const Options& options) {
     return text;
 }
 
-std::string command_list(const std::vector<CommandSpec>& commands, const std::string& group) {
+std::string commandList(const std::vector<CommandSpec>& commands, const std::string& group) {
     std::size_t width = 0;
     for (const CommandSpec& command : commands) width = std::max(width, std::string(command.name).size());
     std::string text;
@@ -35,26 +35,26 @@ std::string command_list(const std::vector<CommandSpec>& commands, const std::st
 
 }  // namespace
 
-std::string tool_help(const Options& global, const std::vector<CommandSpec>& commands, const char* intro) {
+std::string toolHelp(const Options& global, const std::vector<CommandSpec>& commands, const char* intro) {
     Options options = global;
     options.push_back({"help", nullptr, "this text; after a command, that command's options"});
-    return std::string(intro) + "\nCommands:\n" + command_list(commands, "") + "\nLink and output options:\n" +
-           options_text(options);
+    return std::string(intro) + "\nCommands:\n" + commandList(commands, "") + "\nLink and output options:\n" +
+           optionsText(options);
 }
 
-std::string group_help(const std::string& group, const std::vector<CommandSpec>& commands) {
-    return "usage: morvent [LINK] " + group + " COMMAND [OPTIONS]\n\nCommands:\n" + command_list(commands, group) +
+std::string groupHelp(const std::string& group, const std::vector<CommandSpec>& commands) {
+    return "usage: morvent [LINK] " + group + " COMMAND [OPTIONS]\n\nCommands:\n" + commandList(commands, group) +
            "\nmorvent " + group + " COMMAND --help shows a command's options.\n";
 }
 
-std::string command_help(const CommandSpec& command, const Options& global) {
+std::string commandHelp(const CommandSpec& command, const Options& global) {
     std::string text = "usage: morvent [LINK] " + std::string(command.name) +
                        (command.options.empty() ? "" : " [OPTIONS]") +
                        (*command.operands ? std::string(" ") + command.operands : "") + "\n\n" + command.summary +
                        "\n";
     if (*command.details) text += "\n" + std::string(command.details) + "\n";
-    if (!command.options.empty()) text += "\nOptions:\n" + options_text(command.options);
-    text += "\nLink and output options (see morvent --help):\n" + options_text(global);
+    if (!command.options.empty()) text += "\nOptions:\n" + optionsText(command.options);
+    text += "\nLink and output options (see morvent --help):\n" + optionsText(global);
     return text;
 }
 

@@ -41,17 +41,17 @@ Value Value::time(std::chrono::system_clock::time_point when) {
     return Value(Json(text), text, false);
 }
 
-Json status_json(int code) {
-    StatusInfo info = describe_status(code);
+Json statusJson(int code) {
+    StatusInfo info = describeStatus(code);
     return Json{{"code", code}, {"name", info.name}, {"meaning", info.meaning}};
 }
 
-std::string render_table(const Table& table) {
+std::string renderTable(const Table& table) {
     std::vector<std::size_t> widths;
     for (const std::string& column : table.columns) widths.push_back(column.size());
     for (const auto& row : table.rows) {
         for (std::size_t c = 0; c < widths.size() && c < row.size(); ++c) {
-            widths[c] = std::max(widths[c], row[c].as_text().size());
+            widths[c] = std::max(widths[c], row[c].asText().size());
         }
     }
     auto line = [&](auto cell_text, auto right_aligned) {
@@ -64,52 +64,52 @@ std::string render_table(const Table& table) {
         return text;
     };
     std::string text = line([&](std::size_t c) { return heading(table.columns[c]); },
-                            [&](std::size_t c) { return !table.rows.empty() && table.rows[0][c].is_number(); });
+                            [&](std::size_t c) { return !table.rows.empty() && table.rows[0][c].isNumber(); });
     for (const auto& row : table.rows) {
-        text += line([&](std::size_t c) { return c < row.size() ? row[c].as_text() : std::string(); },
-                     [&](std::size_t c) { return c < row.size() && row[c].is_number(); });
+        text += line([&](std::size_t c) { return c < row.size() ? row[c].asText() : std::string(); },
+                     [&](std::size_t c) { return c < row.size() && row[c].isNumber(); });
     }
     return text;
 }
 
-std::string render_text(const Document& document) {
+std::string renderText(const Document& document) {
     std::size_t width = document.status ? 6 : 0;
     for (const Field& field : document.fields) width = std::max(width, field.key.size());
     std::string text;
-    if (document.status) text += pad("status", width, false) + "  " + status_line(*document.status) + "\n";
+    if (document.status) text += pad("status", width, false) + "  " + statusLine(*document.status) + "\n";
     for (const Field& field : document.fields) {
-        text += pad(heading(field.key), width, false) + "  " + field.value.as_text() + "\n";
+        text += pad(heading(field.key), width, false) + "  " + field.value.asText() + "\n";
     }
     if (document.table) {
         if (!text.empty()) text += "\n";
-        text += render_table(*document.table);
+        text += renderTable(*document.table);
     }
     return text;
 }
 
-Json row_json(const std::vector<std::string>& columns, const std::vector<Value>& row) {
+Json rowJson(const std::vector<std::string>& columns, const std::vector<Value>& row) {
     Json object = Json::object();
-    for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) object[columns[c]] = row[c].as_json();
+    for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) object[columns[c]] = row[c].asJson();
     return object;
 }
 
-Json to_json(const Document& document) {
+Json toJson(const Document& document) {
     Json object = Json::object();
-    if (document.status) object["status"] = status_json(*document.status);
-    for (const Field& field : document.fields) object[field.key] = field.value.as_json();
+    if (document.status) object["status"] = statusJson(*document.status);
+    for (const Field& field : document.fields) object[field.key] = field.value.asJson();
     if (document.table) {
         Json rows = Json::array();
-        for (const auto& row : document.table->rows) rows.push_back(row_json(document.table->columns, row));
+        for (const auto& row : document.table->rows) rows.push_back(rowJson(document.table->columns, row));
         object[document.table_key.empty() ? "rows" : document.table_key] = rows;
     }
     return object;
 }
 
-std::string render_json(const Document& document) {
-    return to_json(document).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+std::string renderJson(const Document& document) {
+    return toJson(document).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::string csv_line(const std::vector<std::string>& cells) {
+std::string csvLine(const std::vector<std::string>& cells) {
     std::string line;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const std::string& cell = cells[i];
@@ -125,14 +125,14 @@ std::string csv_line(const std::vector<std::string>& cells) {
     return line + "\n";
 }
 
-std::string csv_row(const std::vector<Value>& row) {
+std::string csvRow(const std::vector<Value>& row) {
     std::vector<std::string> cells;
     for (const Value& value : row) {
         // Codes keep their number in CSV; names are for people reading text.
-        const Json& json = value.as_json();
-        cells.push_back(json.is_object() && json.contains("code") ? json["code"].dump() : value.as_text());
+        const Json& json = value.asJson();
+        cells.push_back(json.is_object() && json.contains("code") ? json["code"].dump() : value.asText());
     }
-    return csv_line(cells);
+    return csvLine(cells);
 }
 
 std::string rfc3339(std::chrono::system_clock::time_point when) {

@@ -31,9 +31,9 @@ public:
     // A point in time: RFC 3339 with milliseconds and the local zone.
     static Value time(std::chrono::system_clock::time_point when);
 
-    const std::string& as_text() const { return text_; }  // as shown in tables and field lists
-    const Json& as_json() const { return json_; }
-    bool is_number() const { return numeric_; }
+    const std::string& asText() const { return text_; }  // as shown in tables and field lists
+    const Json& asJson() const { return json_; }
+    bool isNumber() const { return numeric_; }
 
 private:
     Value(Json json, std::string text, bool numeric) : json_(std::move(json)), text_(std::move(text)), numeric_(numeric) {}
@@ -65,18 +65,18 @@ struct Document {
 };
 
 // {"code": 48, "name": "MORVENT_COMM_ERROR", "meaning": "..."}
-Json status_json(int code);
+Json statusJson(int code);
 
-std::string render_table(const Table& table);
-std::string render_text(const Document& document);
-Json to_json(const Document& document);
-std::string render_json(const Document& document);  // indented, one trailing newline
+std::string renderTable(const Table& table);
+std::string renderText(const Document& document);
+Json toJson(const Document& document);
+std::string renderJson(const Document& document);  // indented, one trailing newline
 
 // One table row as a JSON object (for streams of JSON lines).
-Json row_json(const std::vector<std::string>& columns, const std::vector<Value>& row);
+Json rowJson(const std::vector<std::string>& columns, const std::vector<Value>& row);
 // CSV (RFC 4180): a header line of the columns, then one line per row.
-std::string csv_line(const std::vector<std::string>& cells);
-std::string csv_row(const std::vector<Value>& row);
+std::string csvLine(const std::vector<std::string>& cells);
+std::string csvRow(const std::vector<Value>& row);
 
 // "2024-05-01T14:03:07.250+02:00"
 std::string rfc3339(std::chrono::system_clock::time_point when);

@@ -7,26 +7,26 @@
 namespace morvent_cli {
 namespace {
 
-int hex_digit(char c) {
+int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-bool is_separator(char c) { return c == ' ' || c == ':' || c == '-' || c == '_'; }
+bool isSeparator(char c) { return c == ' ' || c == ':' || c == '-' || c == '_'; }
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
-Bytes parse_hex(const std::string& text, const std::string& what) {
+Bytes parseHex(const std::string& text, const std::string& what) {
     std::string digits;
     std::size_t start = (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) ? 2 : 0;
     for (std::size_t i = start; i < text.size(); ++i) {
         char c = text[i];
-        if (is_separator(c)) continue;
-        if (hex_digit(c) < 0) {
+        if (isSeparator(c)) continue;
+        if (hexDigit(c) < 0) {
             throw UsageError(what + ": " + quoted(text) + " is not hex: '" + std::string(1, c) +
                              "' at position " + std::to_string(i + 1));
         }
@@ -38,13 +38,13 @@ Bytes parse_hex(const std::string& text, const std::string& what) {
     }
     Bytes bytes;
     for (std::size_t i = 0; i < digits.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(hex_digit(digits[i]) * 16 + hex_digit(digits[i + 1])));
+        bytes.push_back(static_cast<std::uint8_t>(hexDigit(digits[i]) * 16 + hexDigit(digits[i + 1])));
     }
     return bytes;
 }
 
-Bytes parse_epc(const std::string& text, const std::string& what) {
-    Bytes epc = parse_hex(text, what);
+Bytes parseEpc(const std::string& text, const std::string& what) {
+    Bytes epc = parseHex(text, what);
     if (epc.empty()) throw UsageError(what + ": empty");
     if (epc.size() % 2 != 0) {
         throw UsageError(what + ": " + std::to_string(epc.size()) +
@@ -58,8 +58,8 @@ Bytes parse_epc(const std::string& text, const std::string& what) {
     return epc;
 }
 
-Bytes parse_hex_exact(const std::string& text, std::size_t size, const std::string& what) {
-    Bytes bytes = parse_hex(text, what);
+Bytes parseHexExact(const std::string& text, std::size_t size, const std::string& what) {
+    Bytes bytes = parseHex(text, what);
     if (bytes.size() != size) {
         throw UsageError(what + ": needs exactly " + std::to_string(size) + " bytes (" +
                          std::to_string(size * 2) + " hex digits), got " + std::to_string(bytes.size()));
@@ -67,7 +67,7 @@ Bytes parse_hex_exact(const std::string& text, std::size_t size, const std::stri
     return bytes;
 }
 
-long parse_number(const std::string& text, const std::string& what, long min, long max) {
+long parseNumber(const std::string& text, const std::string& what, long min, long max) {
     const char* begin = text.c_str();
     char* end = nullptr;
     errno = 0;
@@ -81,11 +81,11 @@ long parse_number(const std::string& text, const std::string& what, long min, lo
     return value;
 }
 
-Bytes parse_byte_list(const std::string& text, std::size_t count, const std::string& what) {
+Bytes parseByteList(const std::string& text, std::size_t count, const std::string& what) {
     Bytes bytes;
     std::string item;
     auto flush = [&] {
-        if (!item.empty()) bytes.push_back(parse_byte(item, what));
+        if (!item.empty()) bytes.push_back(parseByte(item, what));
         item.clear();
     };
     for (char c : text) {
@@ -104,14 +104,14 @@ namespace {
 const char* const kBanks[] = {"reserved", "epc", "tid", "user"};
 }
 
-std::string bank_name(std::uint8_t bank) { return bank < 4 ? kBanks[bank] : "bank " + std::to_string(bank); }
+std::string bankName(std::uint8_t bank) { return bank < 4 ? kBanks[bank] : "bank " + std::to_string(bank); }
 
-std::uint8_t parse_bank(const std::string& text) {
+std::uint8_t parseBank(const std::string& text) {
     for (int i = 0; i < 4; ++i) {
         if (text == kBanks[i]) return static_cast<std::uint8_t>(i);
     }
     if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
-        return static_cast<std::uint8_t>(parse_number(text, "memory bank", 0, 3));
+        return static_cast<std::uint8_t>(parseNumber(text, "memory bank", 0, 3));
     }
     throw UsageError("memory bank: " + quoted(text) + " is not one of reserved, epc, tid, user (or 0..3)");
 }
@@ -120,10 +120,10 @@ namespace {
 const long kBaudRates[] = {9600, 19200, 38400, 0, 0, 57600, 115200};
 }
 
-long baud_rate_of_code(std::uint8_t code) { return code < 7 ? kBaudRates[code] : 0; }
+long baudRateOfCode(std::uint8_t code) { return code < 7 ? kBaudRates[code] : 0; }
 
-std::uint8_t parse_baud(const std::string& text) {
-    long value = parse_number(text, "baud", 0, 115200);
+std::uint8_t parseBaud(const std::string& text) {
+    long value = parseNumber(text, "baud", 0, 115200);
     for (std::uint8_t code = 0; code < 7; ++code) {
         if (kBaudRates[code] != 0 && (value == code || value == kBaudRates[code])) return code;
     }
@@ -131,17 +131,17 @@ std::uint8_t parse_baud(const std::string& text) {
                      " is neither a rate (9600, 19200, 38400, 57600, 115200) nor a code (0, 1, 2, 5, 6)");
 }
 
-Endpoint parse_endpoint(const std::string& text) {
+Endpoint parseEndpoint(const std::string& text) {
     std::size_t colon = text.rfind(':');
     if (colon == std::string::npos) throw UsageError("--tcp: " + quoted(text) + " is not HOST:PORT");
     std::string host = text.substr(0, colon);
     // Looked up when the link opens, which names a host that has no address.
     if (host.empty()) throw UsageError("--tcp: " + quoted(text) + " names no host; give HOST:PORT");
-    int port = static_cast<int>(parse_number(text.substr(colon + 1), "--tcp port", 1024, 65535));
+    int port = static_cast<int>(parseNumber(text.substr(colon + 1), "--tcp port", 1024, 65535));
     return {host, port};
 }
 
-std::string to_hex(const std::uint8_t* bytes, std::size_t count, const char* separator) {
+std::string toHex(const std::uint8_t* bytes, std::size_t count, const char* separator) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (std::size_t i = 0; i < count; ++i) {

@@ -12,14 +12,14 @@ struct StatusInfo {
     std::string meaning;  // one line, no trailing full stop
 };
 
-StatusInfo describe_status(int code);
+StatusInfo describeStatus(int code);
 
 // "MORVENT_COMM_ERROR (0x30, 48): link failure, time-out or failed handshake"
-std::string status_line(int code);
+std::string statusLine(int code);
 
-StatusInfo describe_tag_error(int code);
+StatusInfo describeTagError(int code);
 
 // "0x04 MEMORY_LOCKED: the memory is locked or permanently locked"
-std::string tag_error_line(int code);
+std::string tagErrorLine(int code);
 
 }  // namespace morvent_cli

@@ -7,7 +7,7 @@ namespace morvent_cli {
 namespace {
 
 // A length byte and that many bytes at data[at]; false when they overrun size.
-bool take_counted(const std::uint8_t* data, std::size_t size, std::size_t& at, Bytes& out) {
+bool takeCounted(const std::uint8_t* data, std::size_t size, std::size_t& at, Bytes& out) {
     if (at >= size || at + 1 + data[at] > size) return false;
     out.assign(data + at + 1, data + at + 1 + data[at]);
     at += 1 + data[at];
@@ -16,13 +16,13 @@ bool take_counted(const std::uint8_t* data, std::size_t size, std::size_t& at, B
 
 }  // namespace
 
-RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size, bool with_tid) {
+RecordWalk splitTagRecords(const std::uint8_t* data, std::size_t size, bool with_tid) {
     RecordWalk walk;
     std::size_t at = 0;
     while (at < size && data[at] != 0) {
         std::size_t next = at;
         TagRecord tag;
-        if (!take_counted(data, size, next, tag.epc) || (with_tid && !take_counted(data, size, next, tag.tid))) break;
+        if (!takeCounted(data, size, next, tag.epc) || (with_tid && !takeCounted(data, size, next, tag.tid))) break;
         walk.tags.push_back(std::move(tag));
         at = next;
     }
@@ -30,7 +30,7 @@ RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size, bool wi
     return walk;
 }
 
-std::vector<Bytes> split_fixed(const std::uint8_t* data, std::size_t size, std::size_t record_size) {
+std::vector<Bytes> splitFixed(const std::uint8_t* data, std::size_t size, std::size_t record_size) {
     std::vector<Bytes> records;
     for (std::size_t at = 0; at + record_size <= size; at += record_size) {
         records.emplace_back(data + at, data + at + record_size);
@@ -38,7 +38,7 @@ std::vector<Bytes> split_fixed(const std::uint8_t* data, std::size_t size, std::
     return records;
 }
 
-BufferWalk split_buffer_records(const std::uint8_t* data, std::size_t size) {
+BufferWalk splitBufferRecords(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t kHead = 11;
     BufferWalk walk;
     std::size_t at = 0;
@@ -90,7 +90,7 @@ Table TagTally::table() const {
     Table table{{"epc", "count", "first_seen", "last_seen"}, {}};
     for (const Bytes& epc : order_) {
         const Seen& seen = seen_.at(epc);
-        table.rows.push_back({Value::text(to_hex(epc)), Value::number(seen.count),
+        table.rows.push_back({Value::text(toHex(epc)), Value::number(seen.count),
                               Value::time(seen.first), Value::time(seen.last)});
     }
     return table;

@@ -27,10 +27,10 @@ struct RecordWalk {
     Bytes rest;  // bytes that do not form a whole record (normally none)
 };
 
-RecordWalk split_tag_records(const std::uint8_t* data, std::size_t size, bool with_tid = false);
+RecordWalk splitTagRecords(const std::uint8_t* data, std::size_t size, bool with_tid = false);
 
 // A 6B inventory record: the antenna byte, then the tag's 8-byte uid.
-std::vector<Bytes> split_fixed(const std::uint8_t* data, std::size_t size, std::size_t record_size);
+std::vector<Bytes> splitFixed(const std::uint8_t* data, std::size_t size, std::size_t record_size);
 
 // A tag buffer record: an 11-byte head (tag type, antenna, count high and
 // low, six clock bytes of the last sighting, a reserved byte), a length
@@ -43,7 +43,7 @@ struct BufferWalk {
     std::vector<BufferRecord> records;
     Bytes rest;
 };
-BufferWalk split_buffer_records(const std::uint8_t* data, std::size_t size);
+BufferWalk splitBufferRecords(const std::uint8_t* data, std::size_t size);
 
 // Cuts a byte stream into response frames by their Len byte, keeping a
 // partial frame for the next feed. A frame that fails `intact` (its CRC) or

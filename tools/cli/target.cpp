@@ -25,7 +25,7 @@ Options join(std::initializer_list<Options> parts) {
     return all;
 }
 
-bool parse_selection(const Arguments& arguments, Selection& selection) {
+bool parseSelection(const Arguments& arguments, Selection& selection) {
     auto mask = arguments.value("mask");
     if (!mask) {
         for (const char* dependent : {"mask-bank", "mask-addr", "mask-bits"}) {
@@ -33,19 +33,19 @@ bool parse_selection(const Arguments& arguments, Selection& selection) {
         }
         return false;
     }
-    selection.mask = parse_hex(*mask, "--mask");
+    selection.mask = parseHex(*mask, "--mask");
     if (selection.mask.empty() || selection.mask.size() > 32) {
         throw UsageError("--mask: needs 1 to 32 bytes, got " + std::to_string(selection.mask.size()));
     }
-    if (auto bank = arguments.value("mask-bank")) selection.bank = parse_bank(*bank);
+    if (auto bank = arguments.value("mask-bank")) selection.bank = parseBank(*bank);
     if (auto address = arguments.value("mask-addr")) {
-        long bit = parse_number(*address, "--mask-addr", 0, 0xFFFF);
+        long bit = parseNumber(*address, "--mask-addr", 0, 0xFFFF);
         selection.address[0] = static_cast<std::uint8_t>(bit >> 8);
         selection.address[1] = static_cast<std::uint8_t>(bit & 0xFF);
     }
     long bits = static_cast<long>(selection.mask.size()) * 8;
     if (auto given = arguments.value("mask-bits")) {
-        bits = parse_number(*given, "--mask-bits", 1, 255);
+        bits = parseNumber(*given, "--mask-bits", 1, 255);
         if ((bits + 7) / 8 != static_cast<long>(selection.mask.size())) {
             throw UsageError("--mask-bits: " + std::to_string(bits) + " bits take " + std::to_string((bits + 7) / 8) +
                              " mask bytes, --mask has " + std::to_string(selection.mask.size()));
@@ -57,13 +57,13 @@ bool parse_selection(const Arguments& arguments, Selection& selection) {
     return true;
 }
 
-Target parse_target(const Arguments& arguments) {
+Target parseTarget(const Arguments& arguments) {
     Target target;
-    bool masked = parse_selection(arguments, target.selection);
+    bool masked = parseSelection(arguments, target.selection);
     auto epc = arguments.value("epc");
     if (epc && masked) throw UsageError("give either --epc or --mask, not both");
     if (epc) {
-        target.epc = parse_epc(*epc, "--epc");
+        target.epc = parseEpc(*epc, "--epc");
         target.epc_words = static_cast<std::uint8_t>(target.epc.size() / 2);
     } else if (masked) {
         target.epc_words = 0xFF;
@@ -71,38 +71,38 @@ Target parse_target(const Arguments& arguments) {
     return target;
 }
 
-void require_any(const Arguments& arguments, const std::string& why) {
+void requireAny(const Arguments& arguments, const std::string& why) {
     if (arguments.flag("any")) return;
     throw UsageError(why + "; give --any to act on whichever tag answers");
 }
 
-Target parse_change_target(const Arguments& arguments) {
-    Target target = parse_target(arguments);
-    require_chosen(arguments, target);
+Target parseChangeTarget(const Arguments& arguments) {
+    Target target = parseTarget(arguments);
+    requireChosen(arguments, target);
     return target;
 }
 
-void require_chosen(const Arguments& arguments, const Target& target) {
+void requireChosen(const Arguments& arguments, const Target& target) {
     if (target.epc_words == 0) {
-        require_any(arguments, "no tag chosen: give --epc or --mask");
+        requireAny(arguments, "no tag chosen: give --epc or --mask");
     } else if (arguments.flag("any")) {
         throw UsageError("--any: the tag is already chosen by --epc or --mask");
     }
 }
 
-Value target_value(const Target& target) {
+Value targetValue(const Target& target) {
     if (target.epc_words == 0) {
         return Value::text("any");
     }
-    if (target.epc_words != 0xFF) return Value::text(to_hex(target.epc));
+    if (target.epc_words != 0xFF) return Value::text(toHex(target.epc));
     const Selection& s = target.selection;
-    return Value::text("mask " + to_hex(s.mask) + " on bank " + bank_name(s.bank) + " from bit " +
+    return Value::text("mask " + toHex(s.mask) + " on bank " + bankName(s.bank) + " from bit " +
                        std::to_string(s.address[0] << 8 | s.address[1]) + " (" + std::to_string(s.bits) + " bits)");
 }
 
-Bytes parse_password(const Arguments& arguments, const char* name) {
+Bytes parsePassword(const Arguments& arguments, const char* name) {
     auto text = arguments.value(name);
-    return text ? parse_hex_exact(*text, 4, std::string("--") + name) : Bytes(4, 0);
+    return text ? parseHexExact(*text, 4, std::string("--") + name) : Bytes(4, 0);
 }
 
 }  // namespace morvent_cli

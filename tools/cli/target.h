@@ -30,23 +30,23 @@ extern const Options kTargetOptions;  // --epc plus kMaskOptions
 extern const Options kChangeTargetOptions;  // kTargetOptions plus --any
 
 // nullopt-like: returns false when no --mask was given.
-bool parse_selection(const Arguments& arguments, Selection& selection);
-Target parse_target(const Arguments& arguments);
+bool parseSelection(const Arguments& arguments, Selection& selection);
+Target parseTarget(const Arguments& arguments);
 
-// As parse_target, for a command that changes the tag: neither --epc nor
-// --mask is refused unless --any was given (require_chosen checks that alone).
-Target parse_change_target(const Arguments& arguments);
-void require_chosen(const Arguments& arguments, const Target& target);
+// As parseTarget, for a command that changes the tag: neither --epc nor
+// --mask is refused unless --any was given (requireChosen checks that alone).
+Target parseChangeTarget(const Arguments& arguments);
+void requireChosen(const Arguments& arguments, const Target& target);
 
 // The tag a command acted on, as far as the tool knows it:
 // {"epc": HEX} or {"mask": HEX, "mask_bank": ..., ...} or {"any": true}.
-Value target_value(const Target& target);
+Value targetValue(const Target& target);
 
 // Refuses a tag-changing command that cannot pick its tag, unless --any.
-void require_any(const Arguments& arguments, const std::string& why);
+void requireAny(const Arguments& arguments, const std::string& why);
 
 // A 4-byte password from --NAME, all zeros when absent.
-Bytes parse_password(const Arguments& arguments, const char* name = "password");
+Bytes parsePassword(const Arguments& arguments, const char* name = "password");
 
 Options join(std::initializer_list<Options> parts);
 
