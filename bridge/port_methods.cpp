@@ -26,7 +26,7 @@ void addText(Result& result, const char* text) {
 // in: COM number, address, baud code.
 // out: status, answering reader's address, port index (-1 on failure).
 template <class Open>
-jintArray open_com_port(JNIEnv* env, jintArray array, Open open) {
+jintArray openComPort(JNIEnv* env, jintArray array, Open open) {
     InputReader in(env, array);
     int com_port = in.whole();
     unsigned char address = in.byte();
@@ -46,12 +46,12 @@ extern "C" {
 
 // The address is not used by the core.
 JNIEXPORT jintArray JNICALL Java_Tessaly_OpenComPort(JNIEnv* env, jclass, jintArray array) {
-    return open_com_port(env, array, TESSALY_BIND(OpenComPort));
+    return openComPort(env, array, TESSALY_BIND(OpenComPort));
 }
 
 // The handshake asks the reader at the address alone (a reader on a bus).
 JNIEXPORT jintArray JNICALL Java_Tessaly_OpenComPortAt(JNIEnv* env, jclass, jintArray array) {
-    return open_com_port(env, array, TESSALY_BIND(OpenComPortAt));
+    return openComPort(env, array, TESSALY_BIND(OpenComPortAt));
 }
 
 // in: address (unused by the core), baud code.
