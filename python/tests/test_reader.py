@@ -80,6 +80,8 @@ def test_inventory_counts_every_frame_and_reads_tid(simulator):
         with_tid = reader.inventory(tid=(0, 2))
         assert len(with_tid) == 30
         assert with_tid[3] == Tag(bytes.fromhex("300000000003"), bytes.fromhex("E2801105"))
+    with pytest.raises(MorventError):  # a length byte that points one past the end
+        morvent.split_records(bytes([2, 0xAB]), False)
 
 
 def test_mask_and_epc_addressing(sim):
