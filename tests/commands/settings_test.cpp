@@ -166,7 +166,8 @@ TEST(SettingsFailures, BadAnswersWriteNothing) {
   EXPECT_EQ(SetRegion(&address, 1, 2, link.portIndex()), MORVENT_COMM_ERROR);
 
   // CRC residues of 0x3100 and 0x0085: either byte alone would pass.
-  for (const Bytes& frame : {Bytes{0x05, kAnswering, 0x2F, 0x00, 0xC7, 0xF4}, Bytes{0x05, kAnswering, 0x2F, 0x00, 0xA1, 0xF4}}) {
+  for (const Bytes& frame :
+       {Bytes{0x05, kAnswering, 0x2F, 0x00, 0xC7, 0xF4}, Bytes{0x05, kAnswering, 0x2F, 0x00, 0xA1, 0xF4}}) {
     link.reader().script({{frame}});
     EXPECT_EQ(SetRfPower(&address, 0x1E, link.portIndex()), MORVENT_CRC_ERROR);
   }

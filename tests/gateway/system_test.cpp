@@ -446,8 +446,8 @@ TEST_F(GatewayTest, DashboardApi) {
     EXPECT_EQ(post("/api/readers/nobody/tags/read", "{}", token).first, 404);
     EXPECT_EQ(post("/api/readers/door-b/tags/write", std::string(64 * 1024, ' '), token).first, 413);
     // Values that differ from each other: each comes back under its own name.
-    const auto put = client.Put("/api/readers/door-a/settings", token, R"({"power":17,"scan_time":23,"region":[3,140]})",
-                                "application/json");
+    const auto put = client.Put("/api/readers/door-a/settings", token,
+                                R"({"power":17,"scan_time":23,"region":[3,140]})", "application/json");
     ASSERT_TRUE(put);
     EXPECT_EQ(put->status, 200) << put->body;
     const auto settings = client.Get("/api/readers/door-a/settings");

@@ -5,9 +5,10 @@ Copies the tree into a scratch directory (build-mutate/ by default, kept
 between runs so that a second run rebuilds little), builds the fast test
 suites of every directory the list touches, checks that they pass, then
 applies each mutation of a list (see mutations.txt for the format) on its
-own: rebuild, run the fast suites of the mutated file's directory, restore. Prints one line per mutation -- caught, missed, not-applied (the
-pattern is not found exactly once) or no-build (the mutated tree does not
-compile) -- and the score: mutations caught out of all listed.
+own: rebuild, run the fast suites of the mutated file's directory, restore.
+Prints one line per mutation -- caught, missed, not-applied (the pattern is
+not found exactly once) or no-build (the mutated tree does not compile) --
+and the score: mutations caught out of all listed.
 
     tests/mutation/mutate.py [--list FILE] [--jobs N] [--only TEXT] [--scratch DIR]
 """
@@ -37,7 +38,8 @@ class Suites(NamedTuple):
     slow: Tuple[str, ...] = ()
 
     def selection(self):
-        chosen = ["-L", "^(" + "|".join(self.labels) + ")$"] if self.labels else ["-R", "^(" + "|".join(self.names) + ")$"]
+        chosen = (["-L", "^(" + "|".join(self.labels) + ")$"] if self.labels
+                  else ["-R", "^(" + "|".join(self.names) + ")$"])
         return chosen + (["-E", "|".join(self.slow)] if self.slow else [])
 
 

@@ -27,8 +27,9 @@ TcpProxy::TcpProxy(int targetPort) : target_(targetPort) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = loopback(0);
     socklen_t size = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener_, 8) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0 || pipe(wake_) != 0) {
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        listen(listener_, 8) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        pipe(wake_) != 0) {
         if (listener_ >= 0) close(listener_);
         throw std::runtime_error("tcp proxy: cannot listen on loopback");
     }
@@ -72,7 +73,10 @@ void TcpProxy::run() {
         }
         std::vector<pollfd> fds{{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
         if (!held_)
-            for (const auto& [client, server] : pairs_) fds.push_back({client, POLLIN, 0}), fds.push_back({server, POLLIN, 0});
+            for (const auto& [client, server] : pairs_) {
+                fds.push_back({client, POLLIN, 0});
+                fds.push_back({server, POLLIN, 0});
+            }
         if (poll(fds.data(), fds.size(), 100) <= 0) continue;
         if (fds[0].revents) (void)!read(wake_[0], buffer, sizeof buffer);
         if (fds[1].revents & POLLIN) {
@@ -93,7 +97,7 @@ void TcpProxy::run() {
             bool open = true;
             for (int side = 0; side < 2 && open && 2 + 2 * i + side < fds.size(); ++side) {
                 if (!fds[2 + 2 * i + side].revents) continue;
-                const int from = side ? pairs_[i].second : pairs_[i].first, to = side ? pairs_[i].first : pairs_[i].second;
+                const auto [from, to] = side ? std::pair(pairs_[i].second, pairs_[i].first) : pairs_[i];
                 const ssize_t n = recv(from, buffer, sizeof buffer, 0);
                 open = n > 0 && send(to, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) == n;
             }

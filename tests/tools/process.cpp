@@ -83,7 +83,8 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
         terminal = open(ptsname(keyboard), O_RDWR | O_NOCTTY);
     if (terminal >= 0) (void)!write(keyboard, typed.data(), typed.size());
     Outcome result;
-    result.exit_code = typed.empty() || terminal >= 0 ? reap(spawn(argv, environment, out, err, terminal), timeout_ms) : -1;
+    const bool ready = typed.empty() || terminal >= 0;
+    result.exit_code = ready ? reap(spawn(argv, environment, out, err, terminal), timeout_ms) : -1;
     if (terminal >= 0) close(terminal);
     if (keyboard >= 0) close(keyboard);
     result.out = slurp(out);

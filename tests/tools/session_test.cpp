@@ -83,7 +83,8 @@ TEST_F(Session, InventoryOverTcpAndSerialListsTheSameField) {
     Outcome tcp = tool({"inventory", "--json"});
     ASSERT_EQ(tcp.exit_code, 0) << tcp.err;
     EXPECT_TRUE(contains(tcp.out, "\"tag_count\": 5")) << tcp.out;
-    for (const Json& tag : json_of(tcp)["tags"]) EXPECT_EQ(tag["words"], tag["epc"].get<std::string>().size() / 4) << tag;
+    for (const Json& tag : json_of(tcp)["tags"])
+        EXPECT_EQ(tag["words"], tag["epc"].get<std::string>().size() / 4) << tag;  // EPC length in words
     EXPECT_TRUE(contains(tcp.out, std::string("\"epc\": \"") + kFirstTag + "\"")) << tcp.out;
 
     Outcome serial = serial_tool({"inventory"});
@@ -383,7 +384,9 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
         {{"eas", "set", "--state", "on"}, "no tag chosen"},
         {{"write", "--epc", "E200", "--any", "--bank", "user", "--data", "ABCD"}, "already chosen"},
         // What cannot be undone is sent only once confirmed on a terminal.
-        {{"lock", "--epc", "E200", "--area", "epc", "--mode", "permanently-locked"}, "not confirmed; nothing was sent", "no\n"},
+        {{"lock", "--epc", "E200", "--area", "epc", "--mode", "permanently-locked"},
+         "not confirmed; nothing was sent",
+         "no\n"},
         {{"lock", "--epc", "E200", "--area", "user", "--mode", "permanently-writable"}, "not confirmed", "no\n"},
         {{"kill", "--epc", "E200", "--password", "12345678"}, "not confirmed", "no\n"},
         {{"6b", "lock", "--uid", "E004010087654321", "--byte", "20"}, "not confirmed", "no\n"},
