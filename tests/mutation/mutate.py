@@ -52,13 +52,15 @@ CORE = Suites(targets=CORE_LABELS, labels=CORE_LABELS,
               slow=(r"KeepAlive", r"SlowAtRoutine", r"ChangeATMode\.", r"E2eFaults\.EachFault"))
 
 # By the first directory of the mutated file's path. The gateway's suite
-# starts brokers, simulators and gateways (about 25 s); the tool's runs whole
-# sessions; the C++ API is a header that the tool and the gateway build on;
-# the Python package runs from the source tree, so nothing is rebuilt for it.
+# starts brokers, simulators and gateways (about 25 s) and pins the back-off
+# of common/; the tool's runs whole sessions; the C++ API is a header that
+# the tool and the gateway build on; the Python package runs from the source
+# tree, so nothing is rebuilt for it.
 SUITES_BY_DIRECTORY = {
     "link": CORE,
     "commands": CORE,
     "gateway": Suites(targets=("gateway_tests",), labels=("gateway_tests",)),
+    "common": Suites(targets=("gateway_tests",), labels=("gateway_tests",)),  # the gateway's back-offs
     "tools": Suites(targets=("tools_tests", "tools_session_tests"), labels=("tools_tests", "tools_session_tests")),
     "include": Suites(targets=("cpp_api_tests", "gateway_tests", "tools_session_tests"),
                       labels=("cpp_api_tests", "gateway_tests", "tools_session_tests"),
