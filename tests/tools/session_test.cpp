@@ -83,7 +83,9 @@ TEST_F(Session, InventoryOverTcpAndSerialListsTheSameField) {
     Outcome tcp = tool({"inventory", "--json"});
     ASSERT_EQ(tcp.exit_code, 0) << tcp.err;
     EXPECT_TRUE(contains(tcp.out, "\"tag_count\": 5")) << tcp.out;
-    for (const Json& tag : json_of(tcp)["tags"])
+    const Json listed = json_of(tcp);  // held: a loop over a temporary's member would see nothing
+    ASSERT_EQ(listed["tags"].size(), 5u) << tcp.out;
+    for (const Json& tag : listed["tags"])
         EXPECT_EQ(tag["words"], tag["epc"].get<std::string>().size() / 4) << tag;  // EPC length in words
     EXPECT_TRUE(contains(tcp.out, std::string("\"epc\": \"") + kFirstTag + "\"")) << tcp.out;
 
