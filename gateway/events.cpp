@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <stdexcept>
+
+#include "morvent.hpp"
 
 namespace morventd {
 
@@ -21,6 +24,7 @@ TagEvent EventTracker::make(const Tag& tag, EventType type) const {
     e.type = type;
     e.epc = tag.epc;
     e.tid = tag.tid;
+    e.uri = tag.uri;
     e.count = tag.reads;
     e.firstSeenMs = tag.firstSeenMs;
     e.lastSeenMs = tag.lastSeenMs;
@@ -44,6 +48,7 @@ void EventTracker::read(const std::string& epc, const std::string& tid, std::int
     if (fresh) {
         tag.epc = epc;
         tag.tid = tid;
+        tag.uri = epcUri(epc);
         tag.firstSeenMs = atMs;
         stale_.push_back(it->first);
     }
@@ -83,6 +88,7 @@ void EventTracker::restore(const TagInView& tag) {
     if (!tag.tid.empty()) key += "/" + tag.tid;
     Tag& t = tags_[std::move(key)];
     static_cast<TagInView&>(t) = tag;
+    t.uri = epcUri(tag.epc);
     t.stored = Stored::Clean;
     t.inSpool = true;
 }
@@ -117,13 +123,24 @@ std::string rfc3339(std::int64_t unixMs) {
     return text;
 }
 
-// Gateway and reader names are checked to need no escaping; EPC and TID are hex.
+std::string epcUri(const std::string& epcHex) {
+    try {
+        return morvent::decodeEpc(morvent::fromHex(epcHex)).uri();
+    } catch (const std::invalid_argument&) {
+        return "";  // not hex: no EPC a reader gave, and no identity
+    }
+}
+
+// Gateway and reader names are checked to need no escaping; EPC and TID are
+// hex, and a pure-identity URI holds only characters JSON takes as they are
+// (GS1's character set has no backslash, and the URI writes '"' as %22).
 std::string eventJson(const TagEvent& e, std::uint64_t seq, const std::string& gateway) {
     std::string json;
     json.reserve(256);
     json += "{\"seq\":" + std::to_string(seq) + ",\"gateway\":\"" + gateway + "\",\"reader\":\"" + e.reader +
             "\",\"type\":\"" + eventTypeName(e.type) + "\",\"epc\":\"" + e.epc + "\"";
     if (!e.tid.empty()) json += ",\"tid\":\"" + e.tid + "\"";
+    if (!e.uri.empty()) json += ",\"uri\":\"" + e.uri + "\"";
     json += ",\"count\":" + std::to_string(e.count) + ",\"first_seen\":\"" + rfc3339(e.firstSeenMs) +
             "\",\"last_seen\":\"" + rfc3339(e.lastSeenMs) + "\"}";
     return json;

@@ -20,6 +20,7 @@ struct TagEvent {
     std::string epc, tid;  // hex, upper case; tid empty when not asked
     std::uint64_t count = 0;
     std::int64_t firstSeenMs = 0, lastSeenMs = 0;  // Unix time in milliseconds
+    std::string uri;  // the EPC's GS1 pure identity; empty when it has none
 };
 
 struct EventRules {
@@ -73,6 +74,7 @@ private:
     struct Tag : TagInView {
         Stored stored = Stored::Stale;
         bool inSpool = false;  // a row may exist: its departure deletes it
+        std::string uri;       // decoded once, when the tag comes into view
     };
     TagEvent make(const Tag& tag, EventType type) const;
     void mark(const std::string& key, Tag& tag, Stored how);
@@ -84,6 +86,9 @@ private:
     std::vector<TagInView> gone_;            // departed or expired, with a row to delete
     std::int64_t nextSweepMs_ = 0;
 };
+
+// The GS1 pure-identity URI of an EPC given in hex; "" when it is none.
+std::string epcUri(const std::string& epcHex);
 
 // One event as the JSON object delivered to the broker.
 std::string eventJson(const TagEvent& event, std::uint64_t seq, const std::string& gateway);

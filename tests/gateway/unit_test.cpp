@@ -60,11 +60,14 @@ TEST(Events, ArriveAfterReadsFiltersOneOffGarbleAndTidSeparatesTags) {
 }
 
 TEST(Events, JsonCarriesEveryField) {
-    TagEvent e{"door-a", EventType::Report, "E200", "A1B2", 7, 1'765'000'000'123, 1'765'000'001'000};
+    TagEvent e{"door-a", EventType::Report, "E200", "A1B2", 7, 1'765'000'000'123, 1'765'000'001'000, ""};
     EXPECT_EQ(eventJson(e, 42, "dock-1"),
               "{\"seq\":42,\"gateway\":\"dock-1\",\"reader\":\"door-a\",\"type\":\"report\",\"epc\":\"E200\","
               "\"tid\":\"A1B2\",\"count\":7,\"first_seen\":\"2025-12-06T05:46:40.123Z\","
               "\"last_seen\":\"2025-12-06T05:46:41.000Z\"}");
+    e.uri = "urn:epc:id:sgtin:0614141.812345.6789";
+    EXPECT_NE(eventJson(e, 42, "dock-1").find(",\"tid\":\"A1B2\",\"uri\":\"urn:epc:id:sgtin:0614141.812345.6789\","),
+              std::string::npos);
 }
 
 const char kGood[] = R"([gateway]
@@ -153,7 +156,7 @@ protected:
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
     static std::vector<TagEvent> some(int n) {
         std::vector<TagEvent> v;
-        for (int i = 0; i < n; ++i) v.push_back({"r", EventType::Arrive, "E" + std::to_string(i), "", 1, 0, 0});
+        for (int i = 0; i < n; ++i) v.push_back({"r", EventType::Arrive, "E" + std::to_string(i), "", 1, 0, 0, ""});
         return v;
     }
     std::string dir_;
@@ -357,7 +360,16 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
         {"write", R"({"data":"AABB"})", "!give its current EPC as \"epc\", or \"any\": true"},
         {"write", R"({"epc":"","any":false,"data":"AABB"})", "!tags/write changes a tag"},
         {"write", R"({"epc":"1234","any":true,"data":"AABB"})", "!not both"},
-        {"write-epc", R"({"epc":"300011112222"})", "!new_epc is missing"},
+        {"write-epc", R"({"epc":"300011112222"})", "!give new_epc (hex words) or new_uri"},
+        // A GS1 identity is encoded before the reader is asked, or refused with the rule it breaks.
+        {"write-epc", R"({"any":true,"new_uri":"urn:epc:id:sgtin:0614141.812345.6789","filter":3})",
+         "write-epc any 3074257BF7194E4000001A85 -"},
+        {"write-epc", R"({"any":true,"new_uri":"urn:epc:tag:sgtin-96:3.0614141.812345.6789","filter":1})",
+         "!new_uri 'urn:epc:tag:sgtin-96:3.0614141.812345.6789' cannot be encoded: the tag URI gives filter 3"},
+        {"write-epc", R"({"any":true,"new_uri":"urn:epc:id:sgtin:0614141.812345.6789","new_epc":"1234"})", "!not both"},
+        {"write-epc", R"({"any":true,"new_epc":"1234","filter":3})", "!filter goes with new_uri"},
+        {"write-epc", R"({"any":true,"new_uri":"urn:epc:id:sgtin:0614141.812345.6789","filter":8})",
+         "!filter 8 is out of range 0..7"},
         // Unknown keys, by name, before anything else is judged.
         {"read", R"({"bank":"user","words":2,"extra":1})", "!unknown key 'extra': tags/read takes epc, any, bank"},
         {"write", R"({"epc":"1234","dta":"AABB"})", "!unknown key 'dta'"},
@@ -397,6 +409,9 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
     // A change says which tag it changed.
     EXPECT_EQ(Dashboard::answerJson("write-epc 3000AAAABBBB 3000AAAABBBBDDDD -", Answer::done({}), &status),
               "{\"epc\":\"3000AAAABBBB\",\"new_epc\":\"3000AAAABBBBDDDD\",\"ok\":true}\n");
+    EXPECT_EQ(Dashboard::answerJson("write-epc any 3074257BF7194E4000001A85 -", Answer::done({}), &status),
+              "{\"any\":true,\"new_epc\":\"3074257BF7194E4000001A85\","
+              "\"new_uri\":\"urn:epc:id:sgtin:0614141.812345.6789\",\"ok\":true}\n");
     EXPECT_EQ(Dashboard::answerJson("write any user 0 AABB -", Answer::done({}), &status),
               "{\"any\":true,\"ok\":true}\n");
     const std::string failed = Dashboard::answerJson("write", Answer::failed(MORVENT_TAG_ERROR, 4, "lost"), &status);
