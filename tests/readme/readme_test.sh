@@ -98,10 +98,8 @@ print(*[x.getsockname()[1] for x in s])')
   (cd "$scratch" && exec ${dock[0]/morvent-sim/$sim} --run-for 120) >"$scratch/dock-sim.out" 2>&1 & started+=($!)
   (cd "$scratch" && exec ${dock[1]/morventd/$gateway}) >"$scratch/dock-gateway.out" 2>&1 & started+=($!)
   eval "timeout 90 ${dock[2]} -p $mqtt -C 2 -W 60" >"$scratch/dock-events" 2>&1 || true
-  for way in in out; do
-    grep -q "\"type\":\"direction\",\"portal\":\"Dock door 3\",\"direction\":\"$way\"" "$scratch/dock-events" ||
-      { fail "the dock door printed no direction $way"; cat "$scratch/dock-events" "$scratch/dock-gateway.out" >&2; }
-  done
+  [ "$(grep -o '"portal":"Dock door 3","direction":"[inout]*"' "$scratch/dock-events" | sort -u | wc -l)" -eq 2 ] ||
+    { fail "the dock door printed no direction in and out"; cat "$scratch/dock-events" "$scratch/dock-gateway.out" >&2; }
 fi
 
 echo "README: $blocks example blocks, $commands commands, $examples manual examples and the scenario checked, $failures failures"
