@@ -110,10 +110,10 @@ void EventTracker::read(const std::string& reader, const std::string& location, 
             settle(it->first, tag, atMs, out);
             return;
         }
-        // Not arrived anywhere yet: its reads count again where it is read now.
+        // Not arrived anywhere yet: its reads anywhere count (a tag that two
+        // locations see in turn arrives all the same), and it arrives where
+        // the read that makes them enough is made.
         tag.location = location;
-        tag.firstSeenMs = tag.lastSeenMs = atMs;
-        tag.reads = 0;
     }
     tag.reader = reader;
     tag.lastSeenMs = std::max(tag.lastSeenMs, atMs);

@@ -39,11 +39,11 @@ struct TagEvent {
     std::string epc, tid;  // hex, upper case; tid empty when not asked
     std::uint64_t count = 0;
     std::int64_t firstSeenMs = 0, lastSeenMs = 0;  // Unix time in milliseconds
-    std::string location;  // where the tag is (move: where it went; direction: the side it reached); empty: the reader's name
-    std::string from;      // move: the location it left
-    std::string portal;    // direction: the portal it passed
-    bool in = false;       // direction: from the outside in (else out)
-    std::string topic;     // what its topic has between <prefix>/<gateway>/ and /events; empty: the reader's name
+    std::string location = {};  // where the tag is (move: where it went; direction: the side it reached); empty: the reader's name
+    std::string from = {};      // move: the location it left
+    std::string portal = {};    // direction: the portal it passed
+    bool in = false;            // direction: from the outside in (else out)
+    std::string topic = {};     // what its topic has between <prefix>/<gateway>/ and /events; empty: the reader's name
 };
 
 struct EventRules {
