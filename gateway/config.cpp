@@ -92,10 +92,10 @@ private:
     std::string file_;
 };
 
-// A name as host names are written: letters, digits, '-' and '.'. Digits
-// and dots alone are an address, which inet_pton judges.
 constexpr const char* kPlaceRule = "must be 1 to 64 bytes of text without control characters";
 
+// A name as host names are written: letters, digits, '-' and '.'. Digits
+// and dots alone are an address, which inet_pton judges.
 bool hostName(const std::string& host) {
     const auto nameChar = [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '.'; };
     const auto addressChar = [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)) || ch == '.'; };
