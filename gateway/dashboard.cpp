@@ -219,15 +219,27 @@ void Dashboard::readerState(const std::string& name, ReaderState state, std::int
     pushLocked("reader", readerJsonLocked(r, false));
 }
 
+// A tag in view is a reader's, or in location scope one at its location:
+// the page keys its rows as the tags here are keyed, told by "scope".
 void Dashboard::events(const std::vector<TagEvent>& events) {
     if (events.empty()) return;
     std::lock_guard<std::mutex> lock(mutex_);
+    const bool byLocation = config_.scope == Scope::Location;
     for (const TagEvent& e : events) {
-        const std::string key = e.reader + " " + e.epc;
-        json j{{"type", eventTypeName(e.type)}, {"reader", e.reader}, {"epc", e.epc}, {"count", e.count},
-               {"first_seen", rfc3339(e.firstSeenMs)}, {"last_seen", rfc3339(e.lastSeenMs)}};
+        json j{{"type", eventTypeName(e.type)}, {"reader", e.reader}, {"location", e.location.empty() ? e.reader : e.location},
+               {"epc", e.epc}, {"count", e.count}, {"first_seen", rfc3339(e.firstSeenMs)}, {"last_seen", rfc3339(e.lastSeenMs)}};
         if (!e.tid.empty()) j["tid"] = e.tid;
         if (!e.uri.empty()) j["uri"] = e.uri;
+        if (e.type == EventType::Direction) {
+            // A passage, not a tag in view.
+            j["portal"] = e.portal;
+            j["direction"] = e.in ? "in" : "out";
+            pushLocked("direction", j.dump());
+            continue;
+        }
+        j["scope"] = byLocation ? "location" : "reader";
+        if (e.type == EventType::Move) j["from"] = e.from;
+        const std::string key = byLocation ? e.epc : e.reader + " " + e.epc;
         if (e.type == EventType::Depart) {
             const auto it = tags_.find(key);
             if (it != tags_.end()) j["total"] = it->second.count;
@@ -235,10 +247,12 @@ void Dashboard::events(const std::vector<TagEvent>& events) {
         } else {
             Tag& t = tags_[key];
             t.reader = e.reader;
+            t.location = j["location"];
             t.epc = e.epc;
             if (!e.tid.empty()) t.tid = e.tid;
             t.uri = e.uri;
-            if (!t.firstSeenMs) t.firstSeenMs = e.firstSeenMs;
+            // Moved: at the new location since its first read there.
+            if (!t.firstSeenMs || e.type == EventType::Move) t.firstSeenMs = e.firstSeenMs;
             t.lastSeenMs = e.lastSeenMs;
             t.count += e.count;
             j["total"] = t.count;
@@ -291,8 +305,8 @@ std::string Dashboard::readerJsonLocked(const Reader& r, bool history) const {
 std::string Dashboard::tagsJsonLocked() const {
     json list = json::array();
     for (const auto& [key, t] : tags_) {
-        json j{{"reader", t.reader}, {"epc", t.epc}, {"count", t.count}, {"first_seen", rfc3339(t.firstSeenMs)},
-               {"last_seen", rfc3339(t.lastSeenMs)}};
+        json j{{"reader", t.reader}, {"location", t.location}, {"scope", config_.scope == Scope::Location ? "location" : "reader"},
+               {"epc", t.epc}, {"count", t.count}, {"first_seen", rfc3339(t.firstSeenMs)}, {"last_seen", rfc3339(t.lastSeenMs)}};
         if (!t.tid.empty()) j["tid"] = t.tid;
         if (!t.uri.empty()) j["uri"] = t.uri;
         list.push_back(std::move(j));

@@ -4,7 +4,7 @@
 
 const $ = (selector, root = document) => root.querySelector(selector);
 const readers = new Map();  // name -> reader object from the API
-const tags = new Map();     // reader + " " + epc -> {row, data}
+const tags = new Map();     // tagKey(tag) -> {row, data}
 const colors = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e", "#17becf", "#8c564b", "#e377c2"];
 const DEPARTED_SHOWN_MS = 4000;
 let paused = false;
@@ -91,13 +91,18 @@ function fillTag(t) {
   cell(row, d.uri, "uri");
   cell(row, d.tid, "tid");
   cell(row, d.reader);
+  cell(row, d.location);
   cell(row, time(d.first_seen));
   cell(row, time(d.last_seen));
   cell(row, d.total !== undefined ? d.total : d.count);
 }
 
+// A row per reader and tag, or with events by location one per tag, which
+// moves from location to location.
+function tagKey(t) { return t.scope === "location" ? t.epc : t.reader + " " + t.epc; }
+
 function tagEvent(e) {
-  const key = e.reader + " " + e.epc;
+  const key = tagKey(e);
   let t = tags.get(key);
   if (!t) {
     if (e.type === "depart") return;
@@ -327,7 +332,7 @@ async function load() {
   for (const r of fresh) readers.set(r.name, r);
   renderReaders();
   const inView = await (await fetch("/api/tags")).json();
-  const kept = new Set(inView.map((t) => t.reader + " " + t.epc));
+  const kept = new Set(inView.map(tagKey));
   for (const [key, t] of tags) if (!kept.has(key)) { t.row.remove(); tags.delete(key); }
   for (const t of inView) tagEvent({ ...t, type: "report", total: t.count });
 }

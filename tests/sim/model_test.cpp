@@ -411,3 +411,18 @@ TEST(Model, MovingTagsEnterAtTheRateAndLeaveAfterTheirStay) {
     now += std::chrono::seconds(8);
     EXPECT_NEAR(inventoriedEpcs(ask(model, 0x01)).size(), 5u, 1u);
 }
+
+// A reader second on a path sees each of its tags for the dwell, one every
+// `every`, from one dwell after the path starts; tags that came and went
+// while nobody read are not seen.
+TEST(Model, PathTagsPassAtTheirTimes) {
+    auto now = std::chrono::steady_clock::time_point{};
+    ReaderModel model({}, [&now] { return now; });
+    model.addPathStop({2, 1, 3, 1, now});
+    EXPECT_EQ(status(ask(model, 0x01)[0]), sim::kNoTag);
+    now += std::chrono::milliseconds(1500);
+    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)), std::vector<Bytes>{hex("3602 0000 0000 0000 0000 0001")});
+    now += std::chrono::milliseconds(11800);  // 13.3 s: the fifth is here, the first left, the three between went unseen
+    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)), std::vector<Bytes>{hex("3602 0000 0000 0000 0000 0005")});
+    EXPECT_EQ(model.gen2Tags().at(0).tid(), hex("E280 1105 3602 0000 0005"));
+}
