@@ -136,6 +136,9 @@ def test_settings_round_trip(sim):
 def test_a_closed_serial_port_opens_again(simulator, tmp_path, monkeypatch):
     simulator(None, "--pty", str(tmp_path / "com"), "--no-pacing")
     monkeypatch.setenv("MORVENT_COM1", str(tmp_path / "com"))
+    seen = []
     for _ in range(2):
         with Reader.serial(1) as reader:
-            assert reader.port == 1 and len(reader.inventory()) == 5
+            assert reader.port == 1
+            seen.append(reader.inventory())
+    assert seen[0] and seen[1] == seen[0]
