@@ -8,8 +8,6 @@
 namespace mv::cmd {
 namespace {
 
-constexpr std::size_t kPasswordBytes = 4;
-
 const Exchange kReadData{0x02, WriteBack::OnSuccess};
 const Exchange kWriteData{0x03, WriteBack::OnSuccess};
 const Exchange kWriteEpc{0x04, WriteBack::Never};

@@ -7,8 +7,6 @@
 namespace mv::cmd {
 namespace {
 
-constexpr std::size_t kPasswordBytes = 4;
-
 const Exchange kKillTag{0x05};
 const Exchange kLock{0x06};
 const Exchange kSetPrivacyByEpc{0x08};
