@@ -60,12 +60,19 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents) : path_(path), max
         exec("PRAGMA journal_mode=WAL");
         // FULL: a commit is on disk when it returns, power loss included.
         exec("PRAGMA synchronous=FULL");
+        // `reader` is where the event goes: its topic between the gateway and
+        // /events, the reader's name unless it is by location or portal.
         exec("CREATE TABLE IF NOT EXISTS events (seq INTEGER PRIMARY KEY, reader TEXT NOT NULL, "
              "payload TEXT NOT NULL, stored_ms INTEGER NOT NULL)");
         exec("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL)");
         exec("CREATE TABLE IF NOT EXISTS presence (reader TEXT NOT NULL, epc TEXT NOT NULL, tid TEXT NOT NULL, "
              "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
              "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, PRIMARY KEY (reader, epc, tid)) WITHOUT ROWID");
+        // Location scope: a tag is at one location at a time, `reader` the one of its last read there.
+        exec("CREATE TABLE IF NOT EXISTS located (epc TEXT NOT NULL, tid TEXT NOT NULL, reader TEXT NOT NULL, "
+             "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
+             "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, location TEXT NOT NULL, PRIMARY KEY (epc, tid)) "
+             "WITHOUT ROWID");
         sqlite3_stmt* q = prepare(
             "SELECT max(coalesce((SELECT value FROM meta WHERE key = 'next_seq'), 1), "
             "coalesce((SELECT max(seq) + 1 FROM events), 1)), (SELECT count(*) FROM events)");
@@ -84,6 +91,9 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents) : path_(path), max
         dropTo_ = prepare("DELETE FROM events WHERE seq <= ?");
         keepTag_ = prepare("INSERT OR REPLACE INTO presence VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         forgetTag_ = prepare("DELETE FROM presence WHERE reader = ? AND epc = ? AND tid = ?");
+        keepLocated_ = prepare("INSERT OR REPLACE INTO located (reader, epc, tid, first_seen_ms, last_seen_ms, "
+                               "last_event_ms, reads, arrived, location) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        forgetLocated_ = prepare("DELETE FROM located WHERE epc = ? AND tid = ?");
     } catch (...) {
         close();
         throw;
@@ -95,8 +105,9 @@ Spool::~Spool() {
 }
 
 void Spool::close() {
-    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_, keepTag_, forgetTag_}) sqlite3_finalize(s);
-    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = keepTag_ = forgetTag_ = nullptr;
+    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_, keepTag_, forgetTag_, keepLocated_, forgetLocated_})
+        sqlite3_finalize(s);
+    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = keepTag_ = forgetTag_ = keepLocated_ = forgetLocated_ = nullptr;
     if (db_) sqlite3_close(db_);
     db_ = nullptr;
 }
@@ -136,9 +147,9 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
     try {
         result.stored.reserve(events.size());
         for (const TagEvent& e : events) {
-            StoredEvent stored{seq, e.reader, eventJson(e, seq, gateway), nowMs};
+            StoredEvent stored{seq, e.topic.empty() ? e.reader : e.topic, eventJson(e, seq, gateway), nowMs};
             sqlite3_bind_int64(insert_, 1, static_cast<sqlite3_int64>(seq));
-            sqlite3_bind_text(insert_, 2, stored.reader.c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(insert_, 2, stored.topic.c_str(), -1, SQLITE_STATIC);
             sqlite3_bind_text(insert_, 3, stored.payload.c_str(), -1, SQLITE_STATIC);
             sqlite3_bind_int64(insert_, 4, nowMs);
             step(insert_, "storing an event");
@@ -147,16 +158,21 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
             ++depth;
         }
         for (const PresenceChange& p : presence) {
-            sqlite3_stmt* s = p.gone ? forgetTag_ : keepTag_;
-            sqlite3_bind_text(s, 1, p.reader.c_str(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(s, 2, p.tag.epc.c_str(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(s, 3, p.tag.tid.c_str(), -1, SQLITE_STATIC);
+            const bool located = !p.location.empty();
+            sqlite3_stmt* s = located ? (p.gone ? forgetLocated_ : keepLocated_) : (p.gone ? forgetTag_ : keepTag_);
+            int column = 0;
+            const auto text = [&](const std::string& v) { sqlite3_bind_text(s, ++column, v.c_str(), -1, SQLITE_STATIC); };
+            const auto number = [&](std::int64_t v) { sqlite3_bind_int64(s, ++column, v); };
+            if (!located || !p.gone) text(p.reader);  // a located row is the tag's, whoever read it
+            text(p.tag.epc);
+            text(p.tag.tid);
             if (!p.gone) {
-                sqlite3_bind_int64(s, 4, p.tag.firstSeenMs);
-                sqlite3_bind_int64(s, 5, p.tag.lastSeenMs);
-                sqlite3_bind_int64(s, 6, p.tag.lastEventMs);
-                sqlite3_bind_int64(s, 7, static_cast<sqlite3_int64>(p.tag.reads));
-                sqlite3_bind_int(s, 8, p.tag.arrived);
+                number(p.tag.firstSeenMs);
+                number(p.tag.lastSeenMs);
+                number(p.tag.lastEventMs);
+                number(static_cast<std::int64_t>(p.tag.reads));
+                number(p.tag.arrived);
+                if (located) text(p.location);
             }
             step(s, "keeping the tags in view");
         }
@@ -210,7 +226,7 @@ std::vector<StoredEvent> Spool::fetch(std::uint64_t after, std::size_t limit) {
     while ((rc = sqlite3_step(fetch_)) == SQLITE_ROW) {
         StoredEvent e;
         e.seq = static_cast<std::uint64_t>(sqlite3_column_int64(fetch_, 0));
-        e.reader = reinterpret_cast<const char*>(sqlite3_column_text(fetch_, 1));
+        e.topic = reinterpret_cast<const char*>(sqlite3_column_text(fetch_, 1));
         e.payload = reinterpret_cast<const char*>(sqlite3_column_text(fetch_, 2));
         e.storedMs = sqlite3_column_int64(fetch_, 3);
         out.push_back(std::move(e));
@@ -222,7 +238,9 @@ std::vector<StoredEvent> Spool::fetch(std::uint64_t after, std::size_t limit) {
 
 std::vector<PresenceChange> Spool::presence() {
     std::vector<PresenceChange> out;
-    sqlite3_stmt* q = prepare("SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived FROM presence");
+    sqlite3_stmt* q = prepare(
+        "SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived, '' FROM presence UNION ALL "
+        "SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived, location FROM located");
     int rc;
     while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
         PresenceChange p;
@@ -234,6 +252,7 @@ std::vector<PresenceChange> Spool::presence() {
         p.tag.lastEventMs = sqlite3_column_int64(q, 5);
         p.tag.reads = static_cast<std::uint64_t>(sqlite3_column_int64(q, 6));
         p.tag.arrived = sqlite3_column_int(q, 7) != 0;
+        p.location = reinterpret_cast<const char*>(sqlite3_column_text(q, 8));
         out.push_back(std::move(p));
     }
     sqlite3_finalize(q);

@@ -3,8 +3,9 @@
 // acknowledged it. SQLite in WAL mode; one writer (the supervisor), group
 // commits. The sequence number never goes back, even when every stored event
 // has been acknowledged and deleted: its high-water mark is kept beside them.
-// The tags in view of each reader are kept here too, changed in the same
-// transaction as the events that change them.
+// The tags in view are kept here too (per reader and tag, or in location
+// scope per tag), changed in the same transaction as the events that change
+// them.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +41,7 @@ private:
 
 struct StoredEvent {
     std::uint64_t seq = 0;
-    std::string reader;
+    std::string topic;    // between <prefix>/<gateway>/ and /events: its reader, locations/<level> or portals/<level>
     std::string payload;  // the JSON object
     std::int64_t storedMs = 0;
 };
@@ -66,7 +67,7 @@ public:
 
     // Stored events with seq > after, in seq order.
     std::vector<StoredEvent> fetch(std::uint64_t after, std::size_t limit);
-    // The tags in view as last committed, reader by reader.
+    // The tags in view as last committed: reader by reader, then those kept by location.
     std::vector<PresenceChange> presence();
 
     std::int64_t depth() const { return depth_; }
@@ -87,6 +88,8 @@ private:
     sqlite3_stmt* dropTo_ = nullptr;
     sqlite3_stmt* keepTag_ = nullptr;
     sqlite3_stmt* forgetTag_ = nullptr;
+    sqlite3_stmt* keepLocated_ = nullptr;
+    sqlite3_stmt* forgetLocated_ = nullptr;
     std::string path_;
     std::int64_t maxEvents_;
     std::int64_t depth_ = 0;
