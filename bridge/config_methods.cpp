@@ -37,13 +37,11 @@ constexpr int valueCount(Setter3*) { return 3; }
 template <typename Fn>
 jint setting(JNIEnv* env, jintArray array, const char* name) {
     Fn* set = bind<Fn>(name);
-    InputReader in(env, array);
-    unsigned char address = in.byte();
+    MethodInput in(env, array);
     unsigned char values[3] = {};
     in.bytes(values, valueCount(set));
-    int port = in.whole();
-    if (!in.finish() || set == nullptr) return kUnavailable;
-    return callSetter(set, &address, values, port);
+    if (!in.finishWithPort() || set == nullptr) return kUnavailable;
+    return callSetter(set, &in.address, values, in.port);
 }
 
 // Status, count, then the first `count` bytes of the buffer.
@@ -90,25 +88,19 @@ TESSALY_SETTING(ClearTagBuffer, ClearTagBuffer)
 // in: address, six clock bytes, port.
 JNIEXPORT jint JNICALL Java_Tessaly_SetReal_1timeClock(JNIEnv* env, jclass, jintArray array) {
     auto setClock = TESSALY_BIND(SetReal_timeClock);
-    InputReader in(env, array);
-    unsigned char address = in.byte();
-    unsigned char clock[6] = {};
-    in.bytes(clock, 6);
-    int port = in.whole();
-    if (!in.finish() || setClock == nullptr) return kUnavailable;
-    return setClock(&address, clock, port);
+    RunInput<6> clock;
+    if (!readRunInput(env, array, clock) || setClock == nullptr) return kUnavailable;
+    return setClock(&clock.address, clock.bytes, clock.port);
 }
 
 // in: address, mask block, port.
 JNIEXPORT jint JNICALL Java_Tessaly_SetMask(JNIEnv* env, jclass, jintArray array) {
     auto setMask = TESSALY_BIND(SetMask);
-    InputReader in(env, array);
-    unsigned char address = in.byte();
+    MethodInput in(env, array);
     MaskBlock mask;
     readMaskBlock(in, mask);
-    int port = in.whole();
-    if (!in.finish() || setMask == nullptr) return kUnavailable;
-    return setMask(&address, mask.bank, mask.address, mask.bit_length, mask.bytes, port);
+    if (!in.finishWithPort() || setMask == nullptr) return kUnavailable;
+    return setMask(&in.address, mask.bank, mask.address, mask.bit_length, mask.bytes, in.port);
 }
 
 // out: status, data bytes 0-3 and 5-44 of the parameter record (byte 4 is
@@ -135,27 +127,10 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_GetSystemParameter(JNIEnv* env, jclass,
     return result.toJava(env);
 }
 
-JNIEXPORT jintArray JNICALL Java_Tessaly_GetTime(JNIEnv* env, jclass, jintArray array) {
-    auto get_time = TESSALY_BIND(GetTime);
-    Target target;
-    if (!readTarget(env, array, target) || get_time == nullptr) return nullptr;
-
-    unsigned char clock[6] = {};
-    Result result(get_time(&target.address, clock, target.port));
-    result.addBytes(clock, 6);
-    return result.toJava(env);
-}
-
-JNIEXPORT jintArray JNICALL Java_Tessaly_GetGPIOStatus(JNIEnv* env, jclass, jintArray array) {
-    auto get_gpio = TESSALY_BIND(GetGPIOStatus);
-    Target target;
-    if (!readTarget(env, array, target) || get_gpio == nullptr) return nullptr;
-
-    unsigned char state = 0;
-    Result result(get_gpio(&target.address, &state, target.port));
-    result.add(state);
-    return result.toJava(env);
-}
+// out: status, the six clock bytes.
+TESSALY_LAYOUT(GetTime, bytesQuery<6>, GetTime)
+// out: status, the GPIO state byte.
+TESSALY_LAYOUT(GetGPIOStatus, bytesQuery<1>, GetGPIOStatus)
 
 // out: status, the serial number's four bytes, least significant first.
 JNIEXPORT jintArray JNICALL Java_Tessaly_GetSeriaNo(JNIEnv* env, jclass, jintArray array) {
@@ -200,18 +175,16 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_ReadActiveModeData(JNIEnv* env, jclass,
 // out: status, then the reply bytes.
 JNIEXPORT jintArray JNICALL Java_Tessaly_TransparentCMD(JNIEnv* env, jclass, jintArray array) {
     auto transparent = TESSALY_BIND(TransparentCMD);
-    InputReader in(env, array);
-    unsigned char address = in.byte();
+    MethodInput in(env, array);
     unsigned char parameter = in.byte();
     unsigned char length = in.byte();
     unsigned char command[300] = {};
     in.bytes(command, length);
-    int port = in.whole();
-    if (!in.finish() || transparent == nullptr) return nullptr;
+    if (!in.finishWithPort() || transparent == nullptr) return nullptr;
 
     unsigned char reply_length = 0;
     unsigned char reply[300] = {};
-    Result result(transparent(&address, parameter, length, command, &reply_length, reply, port));
+    Result result(transparent(&in.address, parameter, length, command, &reply_length, reply, in.port));
     result.addBytes(reply, reply_length);
     return result.toJava(env);
 }

@@ -40,6 +40,24 @@ private:
     bool short_ = false;
 };
 
+// The usual layout: the reader address at in[0], the method's own fields,
+// and the port as the last element. The address is read on construction;
+// the caller reads its fields, then `finishWithPort()`.
+class MethodInput : public InputReader {
+public:
+    MethodInput(JNIEnv* env, jintArray array) : InputReader(env, array), address(byte()) {}
+
+    // Reads the port, releases the array and tells whether every read
+    // stayed inside it.
+    bool finishWithPort() {
+        port = whole();
+        return finish();
+    }
+
+    unsigned char address;
+    int port = 0;
+};
+
 // The input of the plain queries: the reader address, then the port.
 struct Target {
     unsigned char address = 0;
@@ -48,6 +66,24 @@ struct Target {
 
 // Reads a Target and releases the array; false when the array is short.
 bool readTarget(JNIEnv* env, jintArray array, Target& target);
+
+// The input of the methods that send one fixed run of N bytes (a clock, a
+// password): the reader address, the N bytes, the port.
+template <int N>
+struct RunInput {
+    unsigned char address = 0;
+    unsigned char bytes[N] = {};
+    int port = 0;
+};
+
+template <int N>
+bool readRunInput(JNIEnv* env, jintArray array, RunInput<N>& input) {
+    InputReader in(env, array);
+    input.address = in.byte();
+    in.bytes(input.bytes, N);
+    input.port = in.whole();
+    return in.finish();
+}
 
 // The selection mask as the Gen2 methods and SetMask carry it: bank, two
 // address bytes, a bit length and ceil(bits / 8) mask bytes (at most 32).
@@ -95,4 +131,26 @@ private:
 // Keeps a byte count reported by the core inside the buffer it describes.
 int clampCount(int count, int capacity);
 
+// The queries whose export fills one buffer of N bytes (a clock, a state, a
+// tag record). in: address, port. out: status, the N bytes.
+using BytesQuery = int(unsigned char* readerAddress, unsigned char* out, int portIndex);
+
+template <int N>
+jintArray bytesQuery(JNIEnv* env, jintArray array, BytesQuery* query) {
+    Target target;
+    if (!readTarget(env, array, target) || query == nullptr) return nullptr;
+
+    unsigned char bytes[N] = {};
+    Result result(query(&target.address, bytes, target.port));
+    result.addBytes(bytes, N);
+    return result.toJava(env);
+}
+
 }  // namespace tessaly
+
+// A native method whose whole work is a layout that several methods share:
+// it hands the array and its own export to `layout`.
+#define TESSALY_LAYOUT(jni_name, layout, export_name)                                         \
+    JNIEXPORT jintArray JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) { \
+        return layout(env, array, TESSALY_BIND(export_name));                                  \
+    }

@@ -45,14 +45,9 @@ jintArray openComPort(JNIEnv* env, jintArray array, Open open) {
 extern "C" {
 
 // The address is not used by the core.
-JNIEXPORT jintArray JNICALL Java_Tessaly_OpenComPort(JNIEnv* env, jclass, jintArray array) {
-    return openComPort(env, array, TESSALY_BIND(OpenComPort));
-}
-
+TESSALY_LAYOUT(OpenComPort, openComPort, OpenComPort)
 // The handshake asks the reader at the address alone (a reader on a bus).
-JNIEXPORT jintArray JNICALL Java_Tessaly_OpenComPortAt(JNIEnv* env, jclass, jintArray array) {
-    return openComPort(env, array, TESSALY_BIND(OpenComPortAt));
-}
+TESSALY_LAYOUT(OpenComPortAt, openComPort, OpenComPortAt)
 
 // in: address (unused by the core), baud code.
 // out: status, COM number found, reader address, port index.

@@ -44,18 +44,36 @@ struct TagInput {
     int port = 0;
 };
 
-void readHead(InputReader& in, TagInput& tag) {
+// The three places of the password among a Gen2 method's own bytes.
+enum class Password {
+    kFirst,        // right after the EPC run, before the fields (erase, kill, lock, EAS, block lock)
+    kAfterFields,  // after bank, word pointer and word count (read)
+    kAfterData,    // after those fields and the 2C write-data bytes (write, block write)
+};
+
+// Reads the input of a Gen2 method with tag addressing and `fields` bytes of
+// its own; false when the array is short.
+bool readTagInput(JNIEnv* env, jintArray array, int fields, Password password, TagInput& tag) {
+    InputReader in(env, array);
     tag.address = in.byte();
     readEpcRun(in, tag.epc);
-}
-
-void readFields(InputReader& in, TagInput& tag, int count) { in.bytes(tag.fields, count); }
-
-void readPassword(InputReader& in, TagInput& tag) { in.bytes(tag.password, 4); }
-
-void readMaskAndPort(InputReader& in, TagInput& tag) {
+    if (password == Password::kFirst) in.bytes(tag.password, 4);
+    in.bytes(tag.fields, fields);
+    if (password == Password::kAfterData) in.bytes(tag.data, 2 * tag.fields[2]);
+    if (password != Password::kFirst) in.bytes(tag.password, 4);
     readMaskBlock(in, tag.mask);
     tag.port = in.whole();
+    return in.finish();
+}
+
+// Calls a Gen2 export whose arguments run: reader address, EPC, the
+// method's own (`own`), mask block, error code, port. out: status, code.
+template <typename Fn, typename... Own>
+jintArray callMasked(JNIEnv* env, Fn* command, TagInput& tag, Own... own) {
+    int code = 0;
+    const int status = command(&tag.address, tag.epc.bytes, tag.epc.words, own..., tag.mask.bank,
+                               tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
+    return statusAndCode(env, status, code);
 }
 
 // Write and block write share one layout and signature: memory fields,
@@ -63,14 +81,8 @@ void readMaskAndPort(InputReader& in, TagInput& tag) {
 using WriteG2 = decltype(WriteData_G2);
 
 jintArray writeG2(JNIEnv* env, jintArray array, WriteG2* write) {
-    InputReader in(env, array);
     TagInput tag;
-    readHead(in, tag);
-    readFields(in, tag, 3);
-    in.bytes(tag.data, 2 * tag.fields[2]);
-    readPassword(in, tag);
-    readMaskAndPort(in, tag);
-    if (!in.finish() || write == nullptr) return nullptr;
+    if (!readTagInput(env, array, 3, Password::kAfterData, tag) || write == nullptr) return nullptr;
 
     int code = 0;
     int status = write(&tag.address, tag.epc.bytes, tag.fields[2], tag.epc.words, tag.fields[0],
@@ -83,70 +95,46 @@ jintArray writeG2(JNIEnv* env, jintArray array, WriteG2* write) {
 using PasswordG2 = decltype(KillTag_G2);
 
 jintArray passwordG2(JNIEnv* env, jintArray array, PasswordG2* command) {
-    InputReader in(env, array);
     TagInput tag;
-    readHead(in, tag);
-    readPassword(in, tag);
-    readMaskAndPort(in, tag);
-    if (!in.finish() || command == nullptr) return nullptr;
-
-    int code = 0;
-    int status = command(&tag.address, tag.epc.bytes, tag.epc.words, tag.password, tag.mask.bank,
-                         tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
-    return statusAndCode(env, status, code);
+    if (!readTagInput(env, array, 0, Password::kFirst, tag) || command == nullptr) return nullptr;
+    return callMasked(env, command, tag, tag.password);
 }
 
 // EAS configuration and block lock: password, then one code byte.
 using CodeG2 = decltype(EASConfigure_G2);
 
 jintArray passwordCodeG2(JNIEnv* env, jintArray array, CodeG2* command) {
-    InputReader in(env, array);
     TagInput tag;
-    readHead(in, tag);
-    readPassword(in, tag);
-    readFields(in, tag, 1);
-    readMaskAndPort(in, tag);
-    if (!in.finish() || command == nullptr) return nullptr;
-
-    int code = 0;
-    int status = command(&tag.address, tag.epc.bytes, tag.epc.words, tag.password, tag.fields[0],
-                         tag.mask.bank, tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code,
-                         tag.port);
-    return statusAndCode(env, status, code);
+    if (!readTagInput(env, array, 1, Password::kFirst, tag) || command == nullptr) return nullptr;
+    return callMasked(env, command, tag, tag.password, tag.fields[0]);
 }
 
 // Privacy set and reset of the tag in the field: password, port.
 using FieldPrivacy = decltype(SetPrivacyWithoutEPC_G2);
 
 jintArray fieldPrivacy(JNIEnv* env, jintArray array, FieldPrivacy* command) {
-    InputReader in(env, array);
-    unsigned char address = in.byte();
-    unsigned char password[4] = {};
-    in.bytes(password, 4);
-    int port = in.whole();
-    if (!in.finish() || command == nullptr) return nullptr;
+    RunInput<4> password;
+    if (!readRunInput(env, array, password) || command == nullptr) return nullptr;
 
     int code = 0;
-    int status = command(&address, password, &code, port);
+    int status = command(&password.address, password.bytes, &code, password.port);
     return statusAndCode(env, status, code);
 }
 
-// 6B lock: uid, lock address, port.
-struct LockTarget6B {
-    unsigned char address = 0;
-    unsigned char uid[8] = {};
-    unsigned char lock_address = 0;
-    int port = 0;
-};
+// The input of the 6B methods that address one tag: after the reader
+// address the tag's uid, then the address in its memory the method names
+// (where it reads or writes, or the byte it locks); both read on
+// construction.
+class Uid6BInput : public MethodInput {
+public:
+    Uid6BInput(JNIEnv* env, jintArray array) : MethodInput(env, array) {
+        bytes(uid, 8);
+        at = byte();
+    }
 
-bool readLockTarget(JNIEnv* env, jintArray array, LockTarget6B& target) {
-    InputReader in(env, array);
-    target.address = in.byte();
-    in.bytes(target.uid, 8);
-    target.lock_address = in.byte();
-    target.port = in.whole();
-    return in.finish();
-}
+    unsigned char uid[8] = {};
+    unsigned char at = 0;
+};
 
 }  // namespace
 
@@ -154,17 +142,23 @@ extern "C" {
 
 // ---- Gen2 with tag addressing ---------------------------------------------
 
+// in: address, EPC run, bank, word pointer, word count C, 2C data bytes,
+// password, mask block, port.
+TESSALY_LAYOUT(WriteData_1G2, writeG2, WriteData_G2)
+TESSALY_LAYOUT(BlockWrite_1G2, writeG2, BlockWrite_G2)
+// in: address, EPC run, password, mask block, port.
+TESSALY_LAYOUT(KillTag_1G2, passwordG2, KillTag_G2)
+TESSALY_LAYOUT(SetPrivacyByEPC_1G2, passwordG2, SetPrivacyByEPC_G2)
+// in: address, EPC run, password, the EAS state or block lock code, mask block, port.
+TESSALY_LAYOUT(EASConfigure_1G2, passwordCodeG2, EASConfigure_G2)
+TESSALY_LAYOUT(BlockLock_1G2, passwordCodeG2, BlockLock_G2)
+
 // in: address, EPC run, bank, word pointer, word count C, password, mask
 // block, port. out: status 0: status and 2C data bytes; else status, code.
 JNIEXPORT jintArray JNICALL Java_Tessaly_ReadData_1G2(JNIEnv* env, jclass, jintArray array) {
     auto read = TESSALY_BIND(ReadData_G2);
-    InputReader in(env, array);
     TagInput tag;
-    readHead(in, tag);
-    readFields(in, tag, 3);
-    readPassword(in, tag);
-    readMaskAndPort(in, tag);
-    if (!in.finish() || read == nullptr) return nullptr;
+    if (!readTagInput(env, array, 3, Password::kAfterFields, tag) || read == nullptr) return nullptr;
 
     int code = 0;
     int status = read(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
@@ -173,109 +167,65 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_ReadData_1G2(JNIEnv* env, jclass, jintA
     return dataOrCode(env, status, tag.data, 2 * tag.fields[2], code);
 }
 
-// in: address, EPC run, bank, word pointer, word count C, 2C data bytes,
-// password, mask block, port.
-JNIEXPORT jintArray JNICALL Java_Tessaly_WriteData_1G2(JNIEnv* env, jclass, jintArray array) {
-    return writeG2(env, array, TESSALY_BIND(WriteData_G2));
-}
-
-JNIEXPORT jintArray JNICALL Java_Tessaly_BlockWrite_1G2(JNIEnv* env, jclass, jintArray array) {
-    return writeG2(env, array, TESSALY_BIND(BlockWrite_G2));
-}
-
 // in: address, EPC run (the new EPC), password, port. The password comes
 // after the EPC here but goes to the core before it.
 JNIEXPORT jintArray JNICALL Java_Tessaly_WriteEPC_1G2(JNIEnv* env, jclass, jintArray array) {
     auto write_epc = TESSALY_BIND(WriteEPC_G2);
-    InputReader in(env, array);
-    TagInput tag;
-    readHead(in, tag);
-    readPassword(in, tag);
-    tag.port = in.whole();
-    if (!in.finish() || write_epc == nullptr) return nullptr;
+    MethodInput in(env, array);
+    EpcRun epc;
+    readEpcRun(in, epc);
+    unsigned char password[4] = {};
+    in.bytes(password, 4);
+    if (!in.finishWithPort() || write_epc == nullptr) return nullptr;
 
     int code = 0;
-    int status = write_epc(&tag.address, tag.password, tag.epc.bytes, tag.epc.words, &code, tag.port);
+    int status = write_epc(&in.address, password, epc.bytes, epc.words, &code, in.port);
     return statusAndCode(env, status, code);
 }
 
 // in: address, EPC run, password, bank, word pointer, word count, mask block, port.
 JNIEXPORT jintArray JNICALL Java_Tessaly_BlockErase_1G2(JNIEnv* env, jclass, jintArray array) {
     auto erase = TESSALY_BIND(BlockErase_G2);
-    InputReader in(env, array);
     TagInput tag;
-    readHead(in, tag);
-    readPassword(in, tag);
-    readFields(in, tag, 3);
-    readMaskAndPort(in, tag);
-    if (!in.finish() || erase == nullptr) return nullptr;
-
-    int code = 0;
-    int status = erase(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
-                       tag.fields[2], tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length,
-                       tag.mask.bytes, &code, tag.port);
-    return statusAndCode(env, status, code);
-}
-
-JNIEXPORT jintArray JNICALL Java_Tessaly_KillTag_1G2(JNIEnv* env, jclass, jintArray array) {
-    return passwordG2(env, array, TESSALY_BIND(KillTag_G2));
-}
-
-JNIEXPORT jintArray JNICALL Java_Tessaly_SetPrivacyByEPC_1G2(JNIEnv* env, jclass, jintArray array) {
-    return passwordG2(env, array, TESSALY_BIND(SetPrivacyByEPC_G2));
+    if (!readTagInput(env, array, 3, Password::kFirst, tag) || erase == nullptr) return nullptr;
+    return callMasked(env, erase, tag, tag.fields[0], tag.fields[1], tag.fields[2], tag.password);
 }
 
 // in: address, EPC run, password, lock target, lock mode, mask block, port.
 JNIEXPORT jintArray JNICALL Java_Tessaly_Lock_1G2(JNIEnv* env, jclass, jintArray array) {
     auto lock = TESSALY_BIND(Lock_G2);
-    InputReader in(env, array);
     TagInput tag;
-    readHead(in, tag);
-    readPassword(in, tag);
-    readFields(in, tag, 2);
-    readMaskAndPort(in, tag);
-    if (!in.finish() || lock == nullptr) return nullptr;
-
-    int code = 0;
-    int status = lock(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
-                      tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length, tag.mask.bytes,
-                      &code, tag.port);
-    return statusAndCode(env, status, code);
-}
-
-JNIEXPORT jintArray JNICALL Java_Tessaly_EASConfigure_1G2(JNIEnv* env, jclass, jintArray array) {
-    return passwordCodeG2(env, array, TESSALY_BIND(EASConfigure_G2));
-}
-
-JNIEXPORT jintArray JNICALL Java_Tessaly_BlockLock_1G2(JNIEnv* env, jclass, jintArray array) {
-    return passwordCodeG2(env, array, TESSALY_BIND(BlockLock_G2));
+    if (!readTagInput(env, array, 2, Password::kFirst, tag) || lock == nullptr) return nullptr;
+    return callMasked(env, lock, tag, tag.fields[0], tag.fields[1], tag.password);
 }
 
 // ---- Gen2 without tag addressing --------------------------------------------
+
+// in: address, password, port.
+TESSALY_LAYOUT(SetPrivacyWithoutEPC_1G2, fieldPrivacy, SetPrivacyWithoutEPC_G2)
+TESSALY_LAYOUT(ResetPrivacy_1G2, fieldPrivacy, ResetPrivacy_G2)
 
 // in: address, mask block, mask flag, TID address, TID length, TID flag,
 // port. out: status, tag count N, then (N > 0) frame info, byte count T and
 // the T record bytes, or zeros; always T + 4 elements.
 JNIEXPORT jintArray JNICALL Java_Tessaly_Inventory_1G2(JNIEnv* env, jclass, jintArray array) {
     auto inventory = TESSALY_BIND(Inventory_G2);
-    InputReader in(env, array);
-    unsigned char address = in.byte();
+    MethodInput in(env, array);
     MaskBlock mask;
     readMaskBlock(in, mask);
     unsigned char mask_flag = in.byte();
     unsigned char tid_address = in.byte();
     unsigned char tid_length = in.byte();
     unsigned char tid_flag = in.byte();
-    int port = in.whole();
-    if (!in.finish() || inventory == nullptr) return nullptr;
+    if (!in.finishWithPort() || inventory == nullptr) return nullptr;
 
     unsigned char records[kDataBufferSize] = {};
     unsigned char frame_info = 0;
     int total = 0;
     int tags = 0;
-    Result result(inventory(&address, mask.bank, mask.address, mask.bit_length, mask.bytes, mask_flag,
+    Result result(inventory(&in.address, mask.bank, mask.address, mask.bit_length, mask.bytes, mask_flag,
                             tid_address, tid_length, tid_flag, records, &frame_info, &total, &tags,
-                            port));
+                            in.port));
     total = clampCount(total, kDataBufferSize);
     result.add(tags);
     if (tags > 0) {
@@ -286,14 +236,6 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_Inventory_1G2(JNIEnv* env, jclass, jint
         result.addZeros(total + 2);
     }
     return result.toJava(env);
-}
-
-JNIEXPORT jintArray JNICALL Java_Tessaly_SetPrivacyWithoutEPC_1G2(JNIEnv* env, jclass, jintArray array) {
-    return fieldPrivacy(env, array, TESSALY_BIND(SetPrivacyWithoutEPC_G2));
-}
-
-JNIEXPORT jintArray JNICALL Java_Tessaly_ResetPrivacy_1G2(JNIEnv* env, jclass, jintArray array) {
-    return fieldPrivacy(env, array, TESSALY_BIND(ResetPrivacy_G2));
 }
 
 // out: status 0: status, privacy state; else status, error code.
@@ -321,34 +263,23 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_EASAlarm_1G2(JNIEnv* env, jclass, jintA
 // ---- ISO 18000-6B ----------------------------------------------------------
 
 // out: status, the nine bytes of the tag record.
-JNIEXPORT jintArray JNICALL Java_Tessaly_InventorySingle_16B(JNIEnv* env, jclass, jintArray array) {
-    auto inventory = TESSALY_BIND(InventorySingle_6B);
-    Target target;
-    if (!readTarget(env, array, target) || inventory == nullptr) return nullptr;
-
-    unsigned char record[kRecord6BSize] = {};
-    Result result(inventory(&target.address, record, target.port));
-    result.addBytes(record, kRecord6BSize);
-    return result.toJava(env);
-}
+TESSALY_LAYOUT(InventorySingle_16B, bytesQuery<kRecord6BSize>, InventorySingle_6B)
 
 // in: address, condition, start address, compare mask, eight compare bytes,
 // port. out: status, tag count N, then N nine-byte records.
 JNIEXPORT jintArray JNICALL Java_Tessaly_InventoryMultiple_16B(JNIEnv* env, jclass, jintArray array) {
     auto inventory = TESSALY_BIND(InventoryMultiple_6B);
-    InputReader in(env, array);
-    unsigned char address = in.byte();
+    MethodInput in(env, array);
     unsigned char condition = in.byte();
     unsigned char start = in.byte();
     unsigned char compare_mask = in.byte();
     unsigned char compare_data[8] = {};
     in.bytes(compare_data, 8);
-    int port = in.whole();
-    if (!in.finish() || inventory == nullptr) return nullptr;
+    if (!in.finishWithPort() || inventory == nullptr) return nullptr;
 
     unsigned char records[kDataBufferSize] = {};
     int tags = 0;
-    Result result(inventory(&address, condition, start, compare_mask, compare_data, records, &tags, port));
+    Result result(inventory(&in.address, condition, start, compare_mask, compare_data, records, &tags, in.port));
     tags = clampCount(tags, kDataBufferSize / kRecord6BSize);
     result.add(tags);
     result.addBytes(records, tags * kRecord6BSize);
@@ -359,18 +290,13 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_InventoryMultiple_16B(JNIEnv* env, jcla
 // out: status 0: status and B bytes; else status, error code.
 JNIEXPORT jintArray JNICALL Java_Tessaly_ReadData_16B(JNIEnv* env, jclass, jintArray array) {
     auto read = TESSALY_BIND(ReadData_6B);
-    InputReader in(env, array);
-    unsigned char address = in.byte();
-    unsigned char uid[8] = {};
-    in.bytes(uid, 8);
-    unsigned char start = in.byte();
+    Uid6BInput in(env, array);
     unsigned char count = in.byte();
-    int port = in.whole();
-    if (!in.finish() || read == nullptr) return nullptr;
+    if (!in.finishWithPort() || read == nullptr) return nullptr;
 
     unsigned char data[kData6BBufferSize] = {};
     int code = 0;
-    int status = read(&address, uid, start, count, data, &code, port);
+    int status = read(&in.address, in.uid, in.at, count, data, &code, in.port);
     return dataOrCode(env, status, data, count, code);
 }
 
@@ -378,11 +304,7 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_ReadData_16B(JNIEnv* env, jclass, jintA
 // 100-byte write buffer is refused with [255, 0] before anything is sent.
 JNIEXPORT jintArray JNICALL Java_Tessaly_WriteData_16B(JNIEnv* env, jclass, jintArray array) {
     auto write = TESSALY_BIND(WriteData_6B);
-    InputReader in(env, array);
-    unsigned char address = in.byte();
-    unsigned char uid[8] = {};
-    in.bytes(uid, 8);
-    unsigned char start = in.byte();
+    Uid6BInput in(env, array);
     unsigned char length = in.byte();
     if (length > kWrite6BBufferSize) {
         if (!in.finish() || write == nullptr) return nullptr;
@@ -390,34 +312,33 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_WriteData_16B(JNIEnv* env, jclass, jint
     }
     unsigned char data[kWrite6BBufferSize] = {};
     in.bytes(data, length);
-    int port = in.whole();
-    if (!in.finish() || write == nullptr) return nullptr;
+    if (!in.finishWithPort() || write == nullptr) return nullptr;
 
     unsigned char written = 0;
     int code = 0;
-    int status = write(&address, uid, start, data, length, &written, &code, port);
+    int status = write(&in.address, in.uid, in.at, data, length, &written, &code, in.port);
     return statusAndCode(env, status, code);
 }
 
 JNIEXPORT jintArray JNICALL Java_Tessaly_Lock_16B(JNIEnv* env, jclass, jintArray array) {
     auto lock = TESSALY_BIND(Lock_6B);
-    LockTarget6B target;
-    if (!readLockTarget(env, array, target) || lock == nullptr) return nullptr;
+    Uid6BInput in(env, array);
+    if (!in.finishWithPort() || lock == nullptr) return nullptr;
 
     int code = 0;
-    int status = lock(&target.address, target.uid, target.lock_address, &code, target.port);
+    int status = lock(&in.address, in.uid, in.at, &code, in.port);
     return statusAndCode(env, status, code);
 }
 
 // out: status 0: status, lock state; else status, error code.
 JNIEXPORT jintArray JNICALL Java_Tessaly_CheckLock_16B(JNIEnv* env, jclass, jintArray array) {
     auto check = TESSALY_BIND(CheckLock_6B);
-    LockTarget6B target;
-    if (!readLockTarget(env, array, target) || check == nullptr) return nullptr;
+    Uid6BInput in(env, array);
+    if (!in.finishWithPort() || check == nullptr) return nullptr;
 
     unsigned char state = 0;
     int code = 0;
-    int status = check(&target.address, target.uid, target.lock_address, &state, &code, target.port);
+    int status = check(&in.address, in.uid, in.at, &state, &code, in.port);
     return dataOrCode(env, status, &state, 1, code);
 }
 

@@ -7,8 +7,9 @@
 namespace mv::cmd {
 namespace {
 
-constexpr std::uint8_t kChangeAtMode = 0x4D;
-constexpr std::uint8_t kTransparent = 0x4E;
+// The reader may take seconds to switch modes: the AT receive limits apply.
+const Exchange kChangeAtMode{0x4D, WriteBack::OnSuccess, ATGetDataFromPort};
+const Exchange kTransparent{0x4E, WriteBack::Never};
 
 }  // namespace
 }  // namespace mv::cmd
@@ -17,11 +18,8 @@ using namespace mv::cmd;
 
 extern "C" {
 
-// The reader may take seconds to switch modes: the AT receive limits apply.
 MORVENT_API int ChangeATMode(unsigned char* readerAddress, unsigned char mode, int portIndex) {
-    Exchange ex{kChangeAtMode, WriteBack::OnSuccess};
-    ex.receive = ATGetDataFromPort;
-    return transact(ex, readerAddress, portIndex, [&](Request& r) { r.byte(mode); });
+    return transact(kChangeAtMode, readerAddress, portIndex, [&](Request& r) { r.byte(mode); });
 }
 
 // More than 250 bytes would not fit Len's byte: the request refuses them
@@ -31,7 +29,7 @@ MORVENT_API int TransparentCMD(unsigned char* readerAddress, unsigned char param
                                unsigned char* sendData, unsigned char* responseLength, unsigned char* responseData,
                                int portIndex) {
     return transact(
-        Exchange{kTransparent, WriteBack::Never}, readerAddress, portIndex,
+        kTransparent, readerAddress, portIndex,
         [&](Request& r) { r.byte(parameter).bytes(sendData, length); },
         [&](const Response& resp) {
             if (resp.status() != MORVENT_OK) return;

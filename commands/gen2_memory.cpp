@@ -8,8 +8,6 @@
 namespace mv::cmd {
 namespace {
 
-constexpr std::size_t kPasswordBytes = 4;
-
 const Exchange kReadData{0x02, WriteBack::OnSuccess};
 const Exchange kWriteData{0x03, WriteBack::OnSuccess};
 const Exchange kWriteEpc{0x04, WriteBack::Never};
@@ -51,6 +49,19 @@ int writeWordsCommand(const Exchange& ex, unsigned char* readerAddress, const Ta
 
 using namespace mv::cmd;
 
+// Write and block write take the same arguments and differ only in the
+// command.
+#define MORVENT_WRITE_WORDS(name, exchange)                                                          \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char writeWords,   \
+                         unsigned char epcWords, unsigned char memoryBank, unsigned char wordPointer, \
+                         unsigned char* writeData, unsigned char* password, unsigned char maskBank,   \
+                         unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask, \
+                         int* errorCode, int portIndex) {                                             \
+        const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};              \
+        return writeWordsCommand(exchange, readerAddress, tag, writeWords, memoryBank, wordPointer,    \
+                                 writeData, password, errorCode, portIndex);                          \
+    }
+
 extern "C" {
 
 MORVENT_API int ReadData_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,
@@ -69,25 +80,8 @@ MORVENT_API int ReadData_G2(unsigned char* readerAddress, unsigned char* epc, un
                             });
 }
 
-MORVENT_API int WriteData_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char writeWords,
-                             unsigned char epcWords, unsigned char memoryBank, unsigned char wordPointer,
-                             unsigned char* writeData, unsigned char* password, unsigned char maskBank,
-                             unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask,
-                             int* errorCode, int portIndex) {
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
-    return writeWordsCommand(kWriteData, readerAddress, tag, writeWords, memoryBank, wordPointer, writeData,
-                             password, errorCode, portIndex);
-}
-
-MORVENT_API int BlockWrite_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char writeWords,
-                              unsigned char epcWords, unsigned char memoryBank, unsigned char wordPointer,
-                              unsigned char* writeData, unsigned char* password, unsigned char maskBank,
-                              unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask,
-                              int* errorCode, int portIndex) {
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
-    return writeWordsCommand(kBlockWrite, readerAddress, tag, writeWords, memoryBank, wordPointer, writeData,
-                             password, errorCode, portIndex);
-}
+MORVENT_WRITE_WORDS(WriteData_G2, kWriteData)
+MORVENT_WRITE_WORDS(BlockWrite_G2, kBlockWrite)
 
 // No tag address here: the new EPC's length, the password, then the EPC.
 // More than 123 words would not fit one frame and is refused.

@@ -7,8 +7,6 @@
 namespace mv::cmd {
 namespace {
 
-constexpr std::size_t kPasswordBytes = 4;
-
 const Exchange kKillTag{0x05};
 const Exchange kLock{0x06};
 const Exchange kSetPrivacyByEpc{0x08};
@@ -39,14 +37,39 @@ int addressedCommand(const Exchange& ex, unsigned char* readerAddress, const Tag
 
 using namespace mv::cmd;
 
+// Exports that differ from another only in the command: kill and privacy
+// by EPC (the password alone), EAS configuration and block lock (the
+// password, then one code byte), and the privacy commands for the tag in
+// the field.
+#define MORVENT_ADDRESSED_PASSWORD(name, exchange)                                                          \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,            \
+                         unsigned char* password, unsigned char maskBank, unsigned char* maskAddress,        \
+                         unsigned char maskBitLength, unsigned char* mask, int* errorCode, int portIndex) {  \
+        const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                     \
+        return addressedCommand(exchange, readerAddress, tag, errorCode, portIndex, passwordOnly(password)); \
+    }
+#define MORVENT_ADDRESSED_PASSWORD_CODE(name, exchange)                                                   \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,          \
+                         unsigned char* password, unsigned char code, unsigned char maskBank,              \
+                         unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask,     \
+                         int* errorCode, int portIndex) {                                                  \
+        const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                   \
+        return addressedCommand(exchange, readerAddress, tag, errorCode, portIndex,                        \
+                                passwordThen(password, code));                                             \
+    }
+#define MORVENT_FIELD_PASSWORD(name, exchange)                                                             \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* password, int* errorCode, int portIndex) { \
+        return tagCommand(exchange, readerAddress, errorCode, portIndex, passwordOnly(password));          \
+    }
+
 extern "C" {
 
-MORVENT_API int KillTag_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,
-                           unsigned char* killPassword, unsigned char maskBank, unsigned char* maskAddress,
-                           unsigned char maskBitLength, unsigned char* mask, int* errorCode, int portIndex) {
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
-    return addressedCommand(kKillTag, readerAddress, tag, errorCode, portIndex, passwordOnly(killPassword));
-}
+MORVENT_ADDRESSED_PASSWORD(KillTag_G2, kKillTag)
+MORVENT_ADDRESSED_PASSWORD(SetPrivacyByEPC_G2, kSetPrivacyByEpc)
+MORVENT_FIELD_PASSWORD(SetPrivacyWithoutEPC_G2, kSetPrivacyWithoutEpc)
+MORVENT_FIELD_PASSWORD(ResetPrivacy_G2, kResetPrivacy)
+MORVENT_ADDRESSED_PASSWORD_CODE(EASConfigure_G2, kEasConfigure)
+MORVENT_ADDRESSED_PASSWORD_CODE(BlockLock_G2, kBlockLock)
 
 // The two code bytes come before the password here.
 MORVENT_API int Lock_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,
@@ -59,24 +82,6 @@ MORVENT_API int Lock_G2(unsigned char* readerAddress, unsigned char* epc, unsign
     });
 }
 
-MORVENT_API int SetPrivacyByEPC_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,
-                                   unsigned char* password, unsigned char maskBank, unsigned char* maskAddress,
-                                   unsigned char maskBitLength, unsigned char* mask, int* errorCode,
-                                   int portIndex) {
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
-    return addressedCommand(kSetPrivacyByEpc, readerAddress, tag, errorCode, portIndex, passwordOnly(password));
-}
-
-MORVENT_API int SetPrivacyWithoutEPC_G2(unsigned char* readerAddress, unsigned char* password, int* errorCode,
-                                        int portIndex) {
-    return tagCommand(kSetPrivacyWithoutEpc, readerAddress, errorCode, portIndex, passwordOnly(password));
-}
-
-MORVENT_API int ResetPrivacy_G2(unsigned char* readerAddress, unsigned char* password, int* errorCode,
-                                int portIndex) {
-    return tagCommand(kResetPrivacy, readerAddress, errorCode, portIndex, passwordOnly(password));
-}
-
 MORVENT_API int CheckPrivacy_G2(unsigned char* readerAddress, unsigned char* privacyState, int* errorCode,
                                 int portIndex) {
     return tagCommand(kCheckPrivacy, readerAddress, errorCode, portIndex, noData, [&](const Response& r) {
@@ -84,26 +89,8 @@ MORVENT_API int CheckPrivacy_G2(unsigned char* readerAddress, unsigned char* pri
     });
 }
 
-MORVENT_API int EASConfigure_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,
-                                unsigned char* password, unsigned char easState, unsigned char maskBank,
-                                unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask,
-                                int* errorCode, int portIndex) {
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
-    return addressedCommand(kEasConfigure, readerAddress, tag, errorCode, portIndex,
-                            passwordThen(password, easState));
-}
-
 MORVENT_API int EASAlarm_G2(unsigned char* readerAddress, int* errorCode, int portIndex) {
     return tagCommand(kEasAlarm, readerAddress, errorCode, portIndex, noData);
-}
-
-MORVENT_API int BlockLock_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,
-                             unsigned char* password, unsigned char blockLockCode, unsigned char maskBank,
-                             unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask,
-                             int* errorCode, int portIndex) {
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
-    return addressedCommand(kBlockLock, readerAddress, tag, errorCode, portIndex,
-                            passwordThen(password, blockLockCode));
 }
 
 }

@@ -102,6 +102,18 @@ int getAndDeliver(const Simple& row, unsigned char* readerAddress, int portIndex
 
 using namespace mv::cmd;
 
+// Most settings send one value byte, and most queries copy their answer to
+// one buffer: such an export differs from the others of its kind only in
+// its row.
+#define MORVENT_ONE_VALUE(name, row)                                                         \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char value, int portIndex) { \
+        return set(row, readerAddress, portIndex, {value});                                  \
+    }
+#define MORVENT_ONE_BUFFER(name, row)                                                      \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* out, int portIndex) { \
+        return get(row, readerAddress, portIndex, out);                                    \
+    }
+
 extern "C" {
 
 // ---- Reader configuration ----
@@ -111,17 +123,9 @@ MORVENT_API int SetRegion(unsigned char* readerAddress, unsigned char region1, u
     return set(kSetRegion, readerAddress, portIndex, {region1, region2});
 }
 
-MORVENT_API int SetAddress(unsigned char* readerAddress, unsigned char newAddress, int portIndex) {
-    return set(kSetAddress, readerAddress, portIndex, {newAddress});
-}
-
-MORVENT_API int SetInventoryScanTime(unsigned char* readerAddress, unsigned char scanTime, int portIndex) {
-    return set(kSetScanTime, readerAddress, portIndex, {scanTime});
-}
-
-MORVENT_API int SetRfPower(unsigned char* readerAddress, unsigned char power, int portIndex) {
-    return set(kSetRfPower, readerAddress, portIndex, {power});
-}
+MORVENT_ONE_VALUE(SetAddress, kSetAddress)
+MORVENT_ONE_VALUE(SetInventoryScanTime, kSetScanTime)
+MORVENT_ONE_VALUE(SetRfPower, kSetRfPower)
 
 MORVENT_API int BuzzerAndLEDControl(unsigned char* readerAddress, unsigned char control1,
                                     unsigned char control2, unsigned char control3, int portIndex) {
@@ -130,38 +134,19 @@ MORVENT_API int BuzzerAndLEDControl(unsigned char* readerAddress, unsigned char 
 
 // ---- Work mode and auto-running mode ----
 
-MORVENT_API int SetWorkMode(unsigned char* readerAddress, unsigned char workMode, int portIndex) {
-    return set(kSetWorkMode, readerAddress, portIndex, {workMode});
-}
-
-MORVENT_API int SetEASSensitivity(unsigned char* readerAddress, unsigned char sensitivity, int portIndex) {
-    return set(kSetEasSensitivity, readerAddress, portIndex, {sensitivity});
-}
+MORVENT_ONE_VALUE(SetWorkMode, kSetWorkMode)
+MORVENT_ONE_VALUE(SetEASSensitivity, kSetEasSensitivity)
 
 MORVENT_API int SetResponsePamametersofAuto_runningMode(unsigned char* readerAddress, unsigned char response1,
                                                         unsigned char response2, int portIndex) {
     return set(kSetAutoResponse, readerAddress, portIndex, {response1, response2});
 }
 
-MORVENT_API int SetInventoryInterval(unsigned char* readerAddress, unsigned char interval, int portIndex) {
-    return set(kSetInventoryInterval, readerAddress, portIndex, {interval});
-}
-
-MORVENT_API int SelectTagType(unsigned char* readerAddress, unsigned char tagType, int portIndex) {
-    return set(kSelectTagType, readerAddress, portIndex, {tagType});
-}
-
-MORVENT_API int SetAntennaMultiplexing(unsigned char* readerAddress, unsigned char antenna, int portIndex) {
-    return set(kSetAntennas, readerAddress, portIndex, {antenna});
-}
-
-MORVENT_API int SetBeepNotification(unsigned char* readerAddress, unsigned char beep, int portIndex) {
-    return set(kSetBeep, readerAddress, portIndex, {beep});
-}
-
-MORVENT_API int SetTriggerTime(unsigned char* readerAddress, unsigned char triggerTime, int portIndex) {
-    return set(kSetTriggerTime, readerAddress, portIndex, {triggerTime});
-}
+MORVENT_ONE_VALUE(SetInventoryInterval, kSetInventoryInterval)
+MORVENT_ONE_VALUE(SelectTagType, kSelectTagType)
+MORVENT_ONE_VALUE(SetAntennaMultiplexing, kSetAntennas)
+MORVENT_ONE_VALUE(SetBeepNotification, kSetBeep)
+MORVENT_ONE_VALUE(SetTriggerTime, kSetTriggerTime)
 
 MORVENT_API int SetTIDParameter(unsigned char* readerAddress, unsigned char tid1, unsigned char tid2,
                                 int portIndex) {
@@ -170,56 +155,29 @@ MORVENT_API int SetTIDParameter(unsigned char* readerAddress, unsigned char tid1
 
 // ---- Clock, tag buffer, relay and GPIO ----
 
-MORVENT_API int SetRevDelay(unsigned char* readerAddress, unsigned char delay, int portIndex) {
-    return set(kSetRevDelay, readerAddress, portIndex, {delay});
-}
-
-MORVENT_API int GetRevDelay(unsigned char* readerAddress, unsigned char* delay, int portIndex) {
-    return get(kGetRevDelay, readerAddress, portIndex, delay);
-}
+MORVENT_ONE_VALUE(SetRevDelay, kSetRevDelay)
+MORVENT_ONE_BUFFER(GetRevDelay, kGetRevDelay)
 
 MORVENT_API int SetReal_timeClock(unsigned char* readerAddress, unsigned char* clock, int portIndex) {
     return runSimple(kSetClock, readerAddress, portIndex, clock);
 }
 
-MORVENT_API int GetTime(unsigned char* readerAddress, unsigned char* clock, int portIndex) {
-    return get(kGetTime, readerAddress, portIndex, clock);
-}
+MORVENT_ONE_BUFFER(GetTime, kGetTime)
 
 MORVENT_API int ClearTagBuffer(unsigned char* readerAddress, int portIndex) {
     return runSimple(kClearTagBuffer, readerAddress, portIndex);
 }
 
-MORVENT_API int SetRelay(unsigned char* readerAddress, unsigned char relay, int portIndex) {
-    return set(kSetRelay, readerAddress, portIndex, {relay});
-}
-
-MORVENT_API int SetGPIO(unsigned char* readerAddress, unsigned char outputs, int portIndex) {
-    return set(kSetGpio, readerAddress, portIndex, {outputs});
-}
-
-MORVENT_API int GetGPIOStatus(unsigned char* readerAddress, unsigned char* status, int portIndex) {
-    return get(kGetGpioStatus, readerAddress, portIndex, status);
-}
-
-MORVENT_API int SetNotificationPulseOutput(unsigned char* readerAddress, unsigned char pulse, int portIndex) {
-    return set(kSetPulseOutput, readerAddress, portIndex, {pulse});
-}
+MORVENT_ONE_VALUE(SetRelay, kSetRelay)
+MORVENT_ONE_VALUE(SetGPIO, kSetGpio)
+MORVENT_ONE_BUFFER(GetGPIOStatus, kGetGpioStatus)
+MORVENT_ONE_VALUE(SetNotificationPulseOutput, kSetPulseOutput)
 
 // ---- Factory and calibration ----
 
-MORVENT_API int SetDAC(unsigned char* readerAddress, unsigned char dacValue, int portIndex) {
-    return set(kSetDac, readerAddress, portIndex, {dacValue});
-}
-
-MORVENT_API int GetDAC(unsigned char* readerAddress, unsigned char* dacValue, int portIndex) {
-    return get(kGetDac, readerAddress, portIndex, dacValue);
-}
-
-MORVENT_API int CheckPowerParameter(unsigned char* readerAddress, unsigned char* powerParameter,
-                                    int portIndex) {
-    return get(kCheckPowerParameter, readerAddress, portIndex, powerParameter);
-}
+MORVENT_ONE_VALUE(SetDAC, kSetDac)
+MORVENT_ONE_BUFFER(GetDAC, kGetDac)
+MORVENT_ONE_BUFFER(CheckPowerParameter, kCheckPowerParameter)
 
 MORVENT_API int SolidifyDACandPowerlist(unsigned char* readerAddress, unsigned char* calibration,
                                         unsigned char* result, int portIndex) {
@@ -236,13 +194,8 @@ MORVENT_API int GetStartInformation(unsigned char* readerAddress, unsigned char*
     });
 }
 
-MORVENT_API int RfOutput(unsigned char* readerAddress, unsigned char setting, int portIndex) {
-    return set(kRfOutput, readerAddress, portIndex, {setting});
-}
-
-MORVENT_API int DeleteRfOutput(unsigned char* readerAddress, unsigned char* result, int portIndex) {
-    return get(kDeleteRfOutput, readerAddress, portIndex, result);
-}
+MORVENT_ONE_VALUE(RfOutput, kRfOutput)
+MORVENT_ONE_BUFFER(DeleteRfOutput, kDeleteRfOutput)
 
 // The serial number travels least significant byte first.
 MORVENT_API int SetSeriaNo(unsigned char* readerAddress, int* serialNumber, int portIndex) {

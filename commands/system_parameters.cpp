@@ -11,16 +11,20 @@ namespace {
 constexpr std::uint8_t kSetMask = 0x3B;
 constexpr std::uint8_t kGetSystemParameter = 0x36;
 
+// The answer's data, field by field: six parameters and the mask bank, two
+// mask address bytes, the mask's bit length, 32 mask bytes, and (in the
+// long answer only) three extension bytes.
+constexpr std::size_t kParameterBytes = 7;
+constexpr std::size_t kMaskAddressAt = kParameterBytes;
+constexpr std::size_t kMaskBitLengthAt = kMaskAddressAt + 2;
+constexpr std::size_t kMaskAt = kMaskBitLengthAt + 1;
+constexpr std::size_t kMaskBytes = 32;
+constexpr std::size_t kExtensionAt = kMaskAt + kMaskBytes;
+constexpr std::size_t kShortRecord = kExtensionAt;
+constexpr std::size_t kLongRecord = kExtensionAt + 3;
 // The answer without extension bytes has Len 0x2F: data bytes 0 to 41.
 constexpr std::uint8_t kShortAnswerLen = 0x2F;
-constexpr std::size_t kShortRecord = 42;
-constexpr std::size_t kLongRecord = 45;
-constexpr std::size_t kParameterBytes = 7;  // six parameters, then the mask bank
-constexpr std::size_t kMaskAddressAt = 7;
-constexpr std::size_t kMaskBitLengthAt = 9;
-constexpr std::size_t kMaskAt = 10;
-constexpr std::size_t kMaskBytes = 32;
-constexpr std::size_t kExtensionAt = 42;
+static_assert(kShortRecord == 42 && kShortAnswerLen == kShortRecord + 5);
 
 }  // namespace
 }  // namespace mv::cmd

@@ -12,6 +12,9 @@ namespace mv::cmd {
 
 constexpr std::uint8_t kTagErrorStatus = MORVENT_TAG_ERROR;
 
+// A Gen2 access, kill or privacy password.
+constexpr std::size_t kPasswordBytes = 4;
+
 // The target of an addressed Gen2 command. epcWords 0..15 sends that many
 // EPC words; kByMask sends the selection mask instead; 16..254 is refused.
 struct TagAddress {

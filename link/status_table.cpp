@@ -1,6 +1,7 @@
 // The one table of status codes and tag error codes: their names and what
 // they mean. The tool and the language APIs all take their texts from here.
 #include <array>
+#include <iterator>
 
 #include "morvent.h"
 
@@ -73,41 +74,61 @@ struct HexNames {
 constexpr HexNames<14> kReaderStatusNames("READER_STATUS_");
 constexpr HexNames<10> kTagErrorNames("TAG_ERROR_");
 
-template <std::size_t M>
-const Named* find(const Named (&table)[M], int code) {
-    for (const Named& entry : table) {
-        if (entry.code == code) return &entry;
+// One family of codes: its named entries; a code outside a byte, said as
+// one name and text; and a byte without an entry, named "PREFIX0xNN" and
+// said as `unnamedText`.
+template <std::size_t M, std::size_t N>
+struct Family {
+    const Named (&named)[M];
+    Named outside;
+    const HexNames<N>& unnamed;
+    const char* unnamedText;
+
+    const Named* find(int code) const {
+        for (const Named& entry : named) {
+            if (entry.code == code) return &entry;
+        }
+        return nullptr;
     }
-    return nullptr;
-}
+
+    const char* name(int code) const {
+        if (const Named* known = find(code)) return known->name;
+        if (code < 0 || code > 255) return outside.name;
+        return unnamed.names[code].data();
+    }
+
+    const char* text(int code) const {
+        if (const Named* known = find(code)) return known->text;
+        if (code < 0 || code > 255) return outside.text;
+        return unnamedText;
+    }
+};
+
+const Family<std::size(kStatuses), 14> kStatusFamily{
+    kStatuses,
+    {0, "MORVENT_UNKNOWN_STATUS", "not a status code of the library"},
+    kReaderStatusNames,
+    "status byte passed through from the reader",
+};
+
+const Family<std::size(kTagErrors), 10> kTagErrorFamily{
+    kTagErrors,
+    {0, "MORVENT_TAG_ERR_NONE", "no tag error"},
+    kTagErrorNames,
+    "error code reported by the tag",
+};
 
 }  // namespace
 
 extern "C" {
 
-MORVENT_API const char* MorventStatusName(int status) {
-    if (const Named* known = find(kStatuses, status)) return known->name;
-    if (status < 0 || status > 255) return "MORVENT_UNKNOWN_STATUS";
-    return kReaderStatusNames.names[status].data();
-}
+MORVENT_API const char* MorventStatusName(int status) { return kStatusFamily.name(status); }
 
-MORVENT_API const char* MorventStatusText(int status) {
-    if (const Named* known = find(kStatuses, status)) return known->text;
-    if (status < 0 || status > 255) return "not a status code of the library";
-    return "status byte passed through from the reader";
-}
+MORVENT_API const char* MorventStatusText(int status) { return kStatusFamily.text(status); }
 
-MORVENT_API const char* MorventTagErrorName(int errorCode) {
-    if (const Named* known = find(kTagErrors, errorCode)) return known->name;
-    if (errorCode < 0 || errorCode > 255) return "MORVENT_TAG_ERR_NONE";
-    return kTagErrorNames.names[errorCode].data();
-}
+MORVENT_API const char* MorventTagErrorName(int errorCode) { return kTagErrorFamily.name(errorCode); }
 
-MORVENT_API const char* MorventTagErrorText(int errorCode) {
-    if (const Named* known = find(kTagErrors, errorCode)) return known->text;
-    if (errorCode < 0 || errorCode > 255) return "no tag error";
-    return "error code reported by the tag";
-}
+MORVENT_API const char* MorventTagErrorText(int errorCode) { return kTagErrorFamily.text(errorCode); }
 
 MORVENT_API const char* MorventVersion(void) { return MORVENT_VERSION_TEXT; }
 

@@ -212,7 +212,11 @@ int receiveNet(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int po
     }
 }
 
+// The receive routines are called by commands with the link lock held;
+// taking the re-entrant lock here too keeps direct callers from racing a
+// command.
 int receive(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int port) {
+    LinkGuard guard(linkLock());
     if (isSerialPort(port)) return receiveSerial(rule, buffer, count, port);
     if (isNetPort(port)) return receiveNet(rule, buffer, count, port);
     *count = 0;
@@ -289,9 +293,8 @@ using namespace mv::link;
 
 extern "C" {
 
-// The routines are called by commands with the link lock held; taking the
-// re-entrant lock here too keeps direct callers from racing a command.
-
+// Called by commands with the link lock held; taking the re-entrant lock
+// here too keeps direct callers from racing a command.
 MORVENT_API int SendDataToPort(unsigned char* frame, unsigned int length, int portIndex) {
     LinkGuard guard(linkLock());
     if (isSerialPort(portIndex)) return sendSerial(frame, length, portIndex);
@@ -300,22 +303,18 @@ MORVENT_API int SendDataToPort(unsigned char* frame, unsigned int length, int po
 }
 
 MORVENT_API int GetDataFromPort(unsigned char* buffer, int* count, int portIndex) {
-    LinkGuard guard(linkLock());
     return receive(kSingleFrame, buffer, count, portIndex);
 }
 
 MORVENT_API int GetInventoryDataFromPort1(unsigned char* buffer, int* count, int portIndex) {
-    LinkGuard guard(linkLock());
     return receive(kInventoryRun, buffer, count, portIndex);
 }
 
 MORVENT_API int GetDataFromPort1(unsigned char* buffer, int* count, int portIndex) {
-    LinkGuard guard(linkLock());
     return receive(kStatusZeroRun, buffer, count, portIndex);
 }
 
 MORVENT_API int ATGetDataFromPort(unsigned char* buffer, int* count, int portIndex) {
-    LinkGuard guard(linkLock());
     return receive(kAtModeFrame, buffer, count, portIndex);
 }
 

@@ -19,6 +19,15 @@ Bytes records(std::size_t count) {
   return b;
 }
 
+// InventoryMultiple_6B's answer data: the tag count the reader announces,
+// then `count` records.
+Bytes announcedRecords(std::uint8_t announced, std::size_t count) {
+  Bytes b{announced};
+  const Bytes r = records(count);
+  b.insert(b.end(), r.begin(), r.end());
+  return b;
+}
+
 class Iso6BOps : public OpenReader {
  protected:
   unsigned char adr = kCallerAdr;
@@ -52,14 +61,11 @@ TEST_P(Iso6BLinkTest, InventoryMultipleDeliversCountAndRecords) {
   unsigned char compare[8] = {0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7};
   mvtest::GuardedBuffer tagRecords(27);
   int tagCount = kSentinel;
-  Bytes data{3};
-  const Bytes three = records(3);
-  data.insert(data.end(), three.begin(), three.end());
-  answer(0x51, 0x00, data);
+  answer(0x51, 0x00, announcedRecords(3, 3));
   EXPECT_EQ(InventoryMultiple_6B(&adr, 0x01, 0x08, 0xFF, compare, tagRecords.data(), &tagCount, port()), 0x00);
   EXPECT_EQ(sent(), request(kCallerAdr, 0x51, {0x01, 0x08, 0xFF, 0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7}));
   EXPECT_EQ(tagCount, 3);
-  EXPECT_EQ(Bytes(tagRecords.data(), tagRecords.data() + 27), three);
+  EXPECT_EQ(Bytes(tagRecords.data(), tagRecords.data() + 27), records(3));
   EXPECT_EQ(adr, kAnswerAdr);
 }
 
@@ -85,13 +91,10 @@ TEST_F(Iso6BTest, InventoryMultipleCountsOnlyRecordsTheFrameHolds) {
   unsigned char compare[8] = {};
   Bytes tagRecords(255 * 9, 0xA5);
   int tagCount = kSentinel;
-  Bytes data{30};
-  const Bytes two = records(2);
-  data.insert(data.end(), two.begin(), two.end());
-  answer(0x51, 0x00, data);
+  answer(0x51, 0x00, announcedRecords(30, 2));
   EXPECT_EQ(InventoryMultiple_6B(&adr, 0, 0, 0, compare, tagRecords.data(), &tagCount, port()), 0x00);
   EXPECT_EQ(tagCount, 2);
-  EXPECT_EQ(Bytes(tagRecords.begin(), tagRecords.begin() + 18), two);
+  EXPECT_EQ(Bytes(tagRecords.begin(), tagRecords.begin() + 18), records(2));
   EXPECT_EQ(tagRecords[18], 0xA5);
 
   // One tag announced, its record cut to 8 bytes: no tag.

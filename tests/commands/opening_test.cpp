@@ -49,6 +49,19 @@ struct Opening {
   }
 };
 
+// Both handshake attempts get what `answer()` scripts, which is no
+// handshake: the opening fails, names no port, and asked twice.
+template <class Answer>
+void expectNoHandshake(Opening& opening, Answer answer) {
+  answer();
+  answer();
+  unsigned char address = 0x42;
+  int handle = 0;
+  EXPECT_EQ(opening.open(&address, &handle), MORVENT_COMM_ERROR);
+  EXPECT_EQ(handle, -1);
+  EXPECT_EQ(opening.reader->requestCount(), 2u);
+}
+
 class Open : public ::testing::TestWithParam<Way> {};
 
 TEST_P(Open, HandshakesWithAnyReaderAndReturnsItsAddress) {
@@ -100,13 +113,7 @@ TEST_P(Open, AnswersWithBadCrcFailTheHandshake) {
   Opening opening(GetParam(), 53);
   Bytes corrupt = response(0x00, 0x21, 0x00, kReaderInfoData);
   corrupt.back() ^= 0x01;
-  opening.reader->script({{corrupt}});
-  opening.reader->script({{corrupt}});
-  unsigned char address = 0x42;
-  int handle = 0;
-  EXPECT_EQ(opening.open(&address, &handle), MORVENT_COMM_ERROR);
-  EXPECT_EQ(handle, -1);
-  EXPECT_EQ(opening.reader->requestCount(), 2u);
+  expectNoHandshake(opening, [&] { opening.reader->script({{corrupt}}); });
 }
 
 // The first handshake may fail; the second attempt opens the port.
@@ -131,13 +138,7 @@ INSTANTIATE_TEST_SUITE_P(Links, Open,
 // another reader) opens nothing.
 TEST(OpenComPortAt, AnswerFromAnotherAddressThanAskedIsNoHandshake) {
   Opening opening(Way{LinkKind::Serial, 0x2A}, 56);
-  opening.reader->scriptReaderInfo(0x2B);
-  opening.reader->scriptReaderInfo(0x2B);
-  unsigned char address = 0x42;
-  int handle = 0;
-  EXPECT_EQ(opening.open(&address, &handle), MORVENT_COMM_ERROR);
-  EXPECT_EQ(handle, -1);
-  EXPECT_EQ(opening.reader->requestCount(), 2u);
+  expectNoHandshake(opening, [&] { opening.reader->scriptReaderInfo(0x2B); });
 }
 
 TEST(OpenNetPort, RefusesPortsOutsideTheNetworkRangeAndStaysUsable) {

@@ -50,10 +50,9 @@ FakeReader::FakeReader() {
   setNonBlocking(wakePipe_[1]);
 }
 
-std::unique_ptr<FakeReader> FakeReader::tcp(int port) {
-  std::unique_ptr<FakeReader> reader(new FakeReader);
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return nullptr;
+int listenLoopback(int port, int* bound) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
   int yes = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
@@ -63,12 +62,21 @@ std::unique_ptr<FakeReader> FakeReader::tcp(int port) {
   socklen_t size = sizeof address;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 8) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    const int error = errno;  // the failure's, not the close's
     close(fd);
-    return nullptr;
+    errno = error;
+    return -1;
   }
+  *bound = ntohs(address.sin_port);
+  return fd;
+}
+
+std::unique_ptr<FakeReader> FakeReader::tcp(int port) {
+  std::unique_ptr<FakeReader> reader(new FakeReader);
+  const int fd = listenLoopback(port, &reader->port_);
+  if (fd < 0) return nullptr;
   setNonBlocking(fd);
   reader->listenFd_ = fd;
-  reader->port_ = ntohs(address.sin_port);
   reader->start();
   return reader;
 }

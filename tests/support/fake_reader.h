@@ -77,6 +77,10 @@ struct Request {
   Clock::time_point at;  // when its last byte was read
 };
 
+// A TCP listener on 127.0.0.1 at `port` (0: a free one the kernel picks),
+// its port in *bound; -1 with errno set when it cannot listen. Linux only.
+int listenLoopback(int port, int* bound);
+
 class FakeReader {
  public:
   // A listener on 127.0.0.1; port 0 lets the kernel choose a free one.

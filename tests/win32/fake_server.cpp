@@ -4,8 +4,6 @@
 // a thread of its own; a client's readers live until it frees them or
 // disconnects. COM mappings are symlinks in $WINEPREFIX/dosdevices, which
 // Wine resolves on every open of "\\.\COMn".
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -117,21 +115,14 @@ std::string onDrop(Session& s, std::istringstream& in) {
   return "ok";
 }
 
-std::string onRaw(Session& s, std::istringstream& in) {
+// A reader's switch: its id, then 0 (off) or another number (on).
+template <void (FakeReader::*Set)(bool)>
+std::string onSwitch(Session& s, std::istringstream& in) {
   FakeReader* r = s.find(in);
-  int raw = 0;
-  in >> raw;
+  int on = 0;
+  in >> on;
   if (!r) return "fail";
-  r->setRawMode(raw != 0);
-  return "ok";
-}
-
-std::string onIgnoreClose(Session& s, std::istringstream& in) {
-  FakeReader* r = s.find(in);
-  int ignore = 0;
-  in >> ignore;
-  if (!r) return "fail";
-  r->setIgnorePeerClose(ignore != 0);
+  (r->*Set)(on != 0);
   return "ok";
 }
 
@@ -227,7 +218,8 @@ const std::map<std::string, Handler> kHandlers = {
     {"tcp", onTcp},           {"pty", onPty},
     {"free", onFree},         {"step", onStep},
     {"unsolicited", onUnsolicited}, {"drop", onDrop},
-    {"raw", onRaw},           {"ignoreclose", onIgnoreClose},
+    {"raw", onSwitch<&FakeReader::setRawMode>},
+    {"ignoreclose", onSwitch<&FakeReader::setIgnorePeerClose>},
     {"termios", onTermios},
     {"settermios", onSetTermios},   {"requests", onRequests},
     {"keepalives", onKeepAlives},   {"waitreq", onWaitRequests},
@@ -280,17 +272,13 @@ void serve(int fd) {
 }  // namespace
 
 int main() {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      listen(listener, 8) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+  int port = 0;
+  const int listener = listenLoopback(0, &port);
+  if (listener < 0) {
     std::perror("morvent-fake-server");
     return 1;
   }
-  std::printf("%d\n", ntohs(address.sin_port));
+  std::printf("%d\n", port);
   std::fflush(stdout);
   for (;;) {
     const int client = accept(listener, nullptr, nullptr);
