@@ -130,3 +130,17 @@ std::string eventJson(const TagEvent& e, std::uint64_t seq, const std::string& g
 }
 
 }  // namespace morventd
+
+namespace morventd {
+
+// Every member of an event is on its top level, and its strings (names, hex,
+// identities, times) need no escaping: the first `"key":"` is the member's.
+std::string eventMember(const std::string& json, const char* key) {
+    const std::string prefix = std::string("\"") + key + "\":\"";
+    const std::size_t at = json.find(prefix);
+    if (at == std::string::npos) return "";
+    const std::size_t begin = at + prefix.size(), end = json.find('"', begin);
+    return end == std::string::npos ? "" : json.substr(begin, end - begin);
+}
+
+}  // namespace morventd

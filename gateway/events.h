@@ -87,6 +87,9 @@ private:
 
 // One event as the JSON object delivered to the broker.
 std::string eventJson(const TagEvent& event, std::uint64_t seq, const std::string& gateway);
+// The top-level string member `key` of an event's JSON as eventJson writes
+// it, or "" when it has none.
+std::string eventMember(const std::string& json, const char* key);
 // RFC 3339 UTC with milliseconds: 2026-12-09T13:41:29.123Z
 std::string rfc3339(std::int64_t unixMs);
 

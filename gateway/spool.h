@@ -5,6 +5,14 @@
 // has been acknowledged and deleted: its high-water mark is kept beside them.
 // The tags in view of each reader are kept here too, changed in the same
 // transaction as the events that change them.
+//
+// Every event also goes into the history, in the same transaction, with the
+// columns it is searched by (time, EPC, identity, reader, location, type)
+// indexed beside its JSON: acknowledgement deletes only its row of the
+// delivery queue, and the history keeps it for [history] keep_days, at most
+// max_events. Retention drops the oldest in bounded slices within the
+// commits, so the loop never waits on a large delete. gateway/history.h
+// reads the history over its own connections.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +46,12 @@ private:
     int fd_ = -1;
 };
 
+// How long the history keeps events, and how many at most (0: none).
+struct HistoryLimits {
+    double keepDays = 7;
+    std::int64_t maxEvents = 10'000'000;
+};
+
 struct StoredEvent {
     std::uint64_t seq = 0;
     std::string reader;
@@ -48,7 +62,7 @@ struct StoredEvent {
 class Spool {
 public:
     // Opens or creates the spool; throws SpoolError when it cannot.
-    Spool(const std::string& path, std::int64_t maxEvents);
+    Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits history = {});
     ~Spool();
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
@@ -57,10 +71,14 @@ public:
         std::vector<StoredEvent> stored;  // the new events, numbered
         std::int64_t dropped = 0;         // oldest events dropped to stay within max_events
         std::uint64_t firstDropped = 0, lastDropped = 0;
+        // Dropped from the history: past keep_days, and past its max_events.
+        std::int64_t historyExpired = 0, historyOverflowed = 0;
     };
-    // In one transaction: numbers and stores `events`, applies `presence`
-    // in order, deletes the acknowledged `acked`, drops the oldest past
-    // max_events. On failure nothing changes and SpoolError says why.
+    // In one transaction: numbers and stores `events` (into the history
+    // too), applies `presence` in order, deletes the acknowledged `acked`,
+    // drops the oldest past max_events, and drops from the history, for at
+    // most a few milliseconds, what it keeps no longer. On failure nothing
+    // changes and SpoolError says why.
     Commit commit(const std::vector<TagEvent>& events, const std::string& gateway, const std::vector<std::uint64_t>& acked,
                   std::int64_t nowMs, const std::vector<PresenceChange>& presence = {});
 
@@ -68,6 +86,11 @@ public:
     std::vector<StoredEvent> fetch(std::uint64_t after, std::size_t limit);
     // The tags in view as last committed, reader by reader.
     std::vector<PresenceChange> presence();
+
+    // Whether the history holds events it keeps no longer at `nowMs`: a
+    // commit with nothing else to do still drops them.
+    bool historyDue(std::int64_t nowMs) const;
+    std::int64_t historySize() const { return historySize_; }
 
     std::int64_t depth() const { return depth_; }
     std::uint64_t nextSeq() const { return nextSeq_; }
@@ -77,6 +100,9 @@ private:
     void exec(const char* sql);
     sqlite3_stmt* prepare(const char* sql);
     [[noreturn]] void fail(const std::string& what);
+    void record(const TagEvent& event, const StoredEvent& stored);
+    void trimHistory(std::int64_t nowMs, Commit& result);
+    std::int64_t oldestHistoryMs();
 
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
@@ -87,8 +113,16 @@ private:
     sqlite3_stmt* dropTo_ = nullptr;
     sqlite3_stmt* keepTag_ = nullptr;
     sqlite3_stmt* forgetTag_ = nullptr;
+    sqlite3_stmt* record_ = nullptr;
+    sqlite3_stmt* expire_ = nullptr;
+    sqlite3_stmt* overflow_ = nullptr;
+    sqlite3_stmt* oldestTime_ = nullptr;
+    sqlite3_stmt* count_ = nullptr;
     std::string path_;
     std::int64_t maxEvents_;
+    HistoryLimits history_;
+    std::int64_t historySize_ = 0;
+    std::int64_t oldestHistoryMs_ = 0;  // the earliest time in the history (0: empty)
     std::int64_t depth_ = 0;
     std::uint64_t nextSeq_ = 1;
 };
