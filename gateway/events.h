@@ -13,6 +13,8 @@ namespace morventd {
 
 enum class EventType { Arrive, Report, Depart };
 const char* eventTypeName(EventType type);
+// Every type's name, in the enum's order.
+std::vector<std::string> eventTypeNames();
 
 struct TagEvent {
     std::string reader;

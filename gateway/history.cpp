@@ -60,17 +60,6 @@ std::int64_t time(const std::string& name, const std::string& text) {
     return *ms;
 }
 
-// The event types there are: those eventTypeName knows, in the enum's order
-// until the first it does not.
-std::vector<std::string> eventTypes() {
-    std::vector<std::string> out;
-    for (int i = 0;; ++i) {
-        const std::string name = eventTypeName(static_cast<EventType>(i));
-        if (name == "?") return out;
-        out.push_back(name);
-    }
-}
-
 std::string joined(const std::vector<std::string>& words) {
     std::string out;
     for (const std::string& w : words) out += (out.empty() ? "" : ", ") + w;
@@ -244,7 +233,7 @@ HistoryQuery HistoryQuery::parse(const std::multimap<std::string, std::string>& 
     }
     if (p.count("type")) {
         q.type = p.at("type");
-        const std::vector<std::string> types = eventTypes();
+        const std::vector<std::string> types = eventTypeNames();
         if (std::find(types.begin(), types.end(), q.type) == types.end())
             throw badRequest("type '" + q.type + "' is not one of " + joined(types));
     }
