@@ -23,6 +23,52 @@ constexpr std::int64_t kTrimBudgetMs = 4;
 
 }  // namespace
 
+Checkpointer::Checkpointer(const std::string& path) {
+    // A connection copies the log back only once it has read the spool and
+    // so found the log.
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        throw SpoolError("spool " + path + ": " + why);
+    }
+    thread_ = std::thread([this] { run(); });
+}
+
+Checkpointer::~Checkpointer() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    sqlite3_close(db_);
+}
+
+void Checkpointer::committed(int pages) {
+    if (pages < kPages) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        due_ = true;
+    }
+    wake_.notify_one();
+}
+
+void Checkpointer::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return due_ || stop_; });
+        if (stop_) return;
+        due_ = false;
+        lock.unlock();
+        // PASSIVE: copies what no reader still needs, and never waits for
+        // the writer nor makes it wait. A failure leaves the log to the
+        // next try; the events in it are durable either way.
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        lock.lock();
+    }
+}
+
 SpoolLock::SpoolLock(const std::string& spool) {
     const std::string path = spool + ".lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -97,6 +143,19 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits hist
         // Enough of the indexes' recent pages stay in memory for the
         // inserts and the slices of retention not to wait on the disk.
         exec("PRAGMA cache_size=-32768");
+        // The log is copied back by the checkpointer, not by the commits.
+        exec("PRAGMA wal_autocheckpoint=0");
+        checkpointer_ = std::make_unique<Checkpointer>(path);
+        sqlite3_wal_hook(
+            db_,
+            [](void* checkpointer, sqlite3* db, const char*, int pages) {
+                static_cast<Checkpointer*>(checkpointer)->committed(pages);
+                // Busy at once while the thread copies: then after a later commit.
+                if (pages >= Checkpointer::kMostPages)
+                    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+                return SQLITE_OK;
+            },
+            checkpointer_.get());
         sqlite3_stmt* q = prepare(
             "SELECT max(coalesce((SELECT value FROM meta WHERE key = 'next_seq'), 1), "
             "coalesce((SELECT max(seq) + 1 FROM events), 1)), (SELECT count(*) FROM events)");
@@ -148,6 +207,8 @@ void Spool::close() {
         sqlite3_finalize(s);
     insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = keepTag_ = forgetTag_ = nullptr;
     record_ = expire_ = overflow_ = oldestTime_ = count_ = nullptr;
+    // First, so that the writer's close, the last, copies the log back and removes it.
+    checkpointer_.reset();
     if (db_) sqlite3_close(db_);
     db_ = nullptr;
 }

@@ -15,9 +15,13 @@
 // reads the history over its own connections.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gateway/events.h"
@@ -50,6 +54,39 @@ private:
 struct HistoryLimits {
     double keepDays = 7;
     std::int64_t maxEvents = 10'000'000;
+};
+
+// Copies the spool's write-ahead log back into its file on a thread and a
+// connection of its own, so that the loop's commits only append to the log.
+// With the history, a commit dirties pages all over a large file (an
+// event's EPC goes into its index, the oldest event's leaves it), and
+// writing them back, had the committing thread to do it, would take longer
+// than the commit itself. The log starts over only once all of it is
+// copied, which the thread, racing the next commits, may never manage: past
+// kMostPages the committing thread copies what is left itself, which the
+// thread has kept small.
+class Checkpointer {
+public:
+    static constexpr int kPages = 1000;       // the log's size, in pages, that starts a copy
+    static constexpr int kMostPages = 10000;  // and that the committing thread finishes
+
+    // Throws SpoolError when the spool cannot be opened a second time.
+    explicit Checkpointer(const std::string& path);
+    ~Checkpointer();
+    Checkpointer(const Checkpointer&) = delete;
+    Checkpointer& operator=(const Checkpointer&) = delete;
+
+    // After a commit, with the log's size in pages: wakes the thread when large.
+    void committed(int pages);
+
+private:
+    void run();
+
+    sqlite3* db_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool due_ = false, stop_ = false;
+    std::thread thread_;
 };
 
 struct StoredEvent {
@@ -105,6 +142,7 @@ private:
     std::int64_t oldestHistoryMs();
 
     sqlite3* db_ = nullptr;
+    std::unique_ptr<Checkpointer> checkpointer_;  // closed before db_
     sqlite3_stmt* insert_ = nullptr;
     sqlite3_stmt* remove_ = nullptr;
     sqlite3_stmt* fetch_ = nullptr;
