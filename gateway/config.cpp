@@ -92,6 +92,8 @@ private:
     std::string file_;
 };
 
+constexpr const char* kPlaceRule = "must be 1 to 64 bytes of text without control characters";
+
 // A name as host names are written: letters, digits, '-' and '.'. Digits
 // and dots alone are an address, which inet_pton judges.
 bool hostName(const std::string& host) {
@@ -150,11 +152,15 @@ bool hexBytes(const std::string& text, std::vector<std::uint8_t>& out) {
 void readReader(const Checker& c, const toml::table& t, const toml::node* where, ReaderConfig& r) {
     c.onlyKeys(t, "[[reader]]",
                {"name", "tcp", "com", "serial", "baud", "address", "mode", "tid", "tid_address", "tid_length", "mask_bank",
-                "mask_address", "mask_bits", "mask", "poll_interval_ms"},
+                "mask_address", "mask_bits", "mask", "poll_interval_ms", "location"},
                "reader.");
     c.text(t, "name", r.name);
     if (r.name.empty()) c.fail(where, "[[reader]] needs a name");
     if (!validName(r.name)) c.fail(t.get("name"), "reader name '" + r.name + "': use letters, digits, '-', '_' and '.'");
+    c.text(t, "location", r.location);
+    if (t.get("location") && !validPlaceName(r.location))
+        c.fail(t.get("location"), "reader '" + r.name + "': location '" + r.location + "' " + kPlaceRule);
+    if (r.location.empty()) r.location = r.name;  // a location of its own
     std::string tcp, mode = "poll";
     c.text(t, "tcp", tcp);
     c.integer(t, "com", r.com, 1, 255);
@@ -202,6 +208,51 @@ void readReader(const Checker& c, const toml::table& t, const toml::node* where,
     }
 }
 
+// Location and portal names become topic levels: two names whose levels
+// differ only in case are refused too, being far likelier a slip than two
+// places.
+class TopicLevels {
+public:
+    explicit TopicLevels(const char* kind) : kind_(kind) {}
+    // Notes `name`; "" when it is new or noted already, else why it clashes.
+    std::string clash(const std::string& name) {
+        const std::string level = topicLevel(name);
+        std::string folded = level;
+        for (char& ch : folded) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        const auto [it, fresh] = names_.emplace(folded, name);
+        if (fresh || it->second == name) return "";
+        return kind_ + std::string(" '") + name + "' would share its topic with " + kind_ + " '" + it->second + "' (" +
+               kind_ + "s/" + level + "): rename one; topics keep letters, digits, '-', '_', '.' and non-ASCII " +
+               "characters, every other run of characters becomes '_', and case does not tell names apart";
+    }
+
+private:
+    const char* kind_;
+    std::map<std::string, std::string> names_;  // folded topic level -> the first name with it
+};
+
+void readPortal(const Checker& c, const toml::table& t, const toml::node* where, const std::set<std::string>& locations,
+                Portal& p) {
+    c.onlyKeys(t, "[[portal]]", {"name", "outside", "inside", "window_s"}, "portal.");
+    c.text(t, "name", p.name);
+    if (!t.get("name")) c.fail(where, "[[portal]] needs a name");
+    if (!validPlaceName(p.name)) c.fail(t.get("name"), "portal name '" + p.name + "' " + kPlaceRule);
+    for (const char* side : {"outside", "inside"}) {
+        std::string& location = side[0] == 'o' ? p.outside : p.inside;
+        c.text(t, side, location);
+        if (!t.get(side)) c.fail(where, "portal '" + p.name + "' needs " + side + " (a location)");
+        if (locations.count(location)) continue;
+        std::string known;
+        for (const std::string& l : locations) known += (known.empty() ? "" : ", ") + l;
+        c.fail(t.get(side), "portal '" + p.name + "': " + side + " '" + location + "' is no location (the locations are " +
+                                known + ")");
+    }
+    if (p.outside == p.inside) c.fail(t.get("inside"), "portal '" + p.name + "': outside and inside are both '" + p.inside + "'");
+    double windowS = 5;
+    c.seconds(t, "window_s", windowS, 0.05);
+    p.windowMs = static_cast<std::int64_t>(windowS * 1000);
+}
+
 // A serial device named by more than one reader is an RS-485 bus: one line
 // speed, and each reader answering to an address of its own. `r` joins the
 // bus whose first reader is readers[first].
@@ -233,6 +284,17 @@ bool validName(const std::string& name) {
     });
 }
 
+bool validPlaceName(const std::string& name) {
+    if (name.empty() || name.size() > 64) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto u = static_cast<unsigned char>(name[i]);
+        // C0 controls and DEL; C1 controls, U+0080..U+009F, are C2 80..C2 9F in UTF-8.
+        if (u < 0x20 || u == 0x7F) return false;
+        if (u == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) <= 0x9F) return false;
+    }
+    return true;
+}
+
 const ReaderConfig* Config::reader(const std::string& name) const {
     for (const ReaderConfig& r : readers)
         if (r.name == name) return &r;
@@ -249,7 +311,7 @@ Config parseConfig(const std::string& text, const std::string& file) {
     }
     Config cfg;
     cfg.file = file;
-    c.onlyKeys(root, "the file", {"gateway", "mqtt", "events", "spool", "history", "reader"});
+    c.onlyKeys(root, "the file", {"gateway", "mqtt", "events", "spool", "history", "reader", "portal"});
 
     const toml::table* gw = c.table(root, "gateway");
     if (!gw) c.fail(nullptr, "missing [gateway] with its id");
@@ -304,10 +366,21 @@ Config parseConfig(const std::string& text, const std::string& file) {
     if (cfg.clientId.empty()) cfg.clientId = "morventd-" + cfg.id;
 
     if (const toml::table* e = c.table(root, "events")) {
-        c.onlyKeys(*e, "[events]", {"report_every_s", "depart_after_s", "arrive_after_reads"}, "events.");
+        c.onlyKeys(*e, "[events]",
+                   {"report_every_s", "depart_after_s", "arrive_after_reads", "scope", "move_hysteresis_s"}, "events.");
         c.seconds(*e, "report_every_s", cfg.reportEveryS, 0.01);
         c.seconds(*e, "depart_after_s", cfg.departAfterS, 0.05);
         c.integer(*e, "arrive_after_reads", cfg.arriveAfterReads, 1, 1000000);
+        std::string scope = "reader";
+        c.text(*e, "scope", scope);
+        if (scope != "reader" && scope != "location") c.fail(e->get("scope"), "scope must be \"reader\" or \"location\"");
+        cfg.scope = scope == "location" ? Scope::Location : Scope::Reader;
+        c.seconds(*e, "move_hysteresis_s", cfg.moveHysteresisS, 0);
+        // A tag quiet where it is departs after depart_after_s: it could never move.
+        if (cfg.scope == Scope::Location && cfg.moveHysteresisS >= cfg.departAfterS)
+            c.fail(e->get("move_hysteresis_s") ? e->get("move_hysteresis_s") : e->get("depart_after_s"),
+                   "move_hysteresis_s (" + Checker::numberText(cfg.moveHysteresisS) + ") must be shorter than depart_after_s (" +
+                       Checker::numberText(cfg.departAfterS) + "): a tag would depart before it could move");
     }
     if (const toml::table* s = c.table(root, "spool")) {
         c.onlyKeys(*s, "[spool]", {"max_events", "commit_ms"}, "spool.");
@@ -329,8 +402,9 @@ Config parseConfig(const std::string& text, const std::string& file) {
     const toml::node* readers = root.get("reader");
     if (!readers) c.fail(nullptr, "no [[reader]]: nothing to read");
     if (!readers->is_array_of_tables()) c.fail(readers, "reader must be given as [[reader]] tables");
-    std::set<std::string> names;
+    std::set<std::string> names, locations;
     std::map<std::string, std::size_t> ports;  // port -> its first reader
+    TopicLevels locationLevels("location");
     for (const toml::node& node : *readers->as_array()) {
         ReaderConfig r;
         const toml::table& t = *node.as_table();
@@ -338,7 +412,24 @@ Config parseConfig(const std::string& text, const std::string& file) {
         if (!names.insert(r.name).second) c.fail(&node, "duplicate reader name '" + r.name + "'");
         const auto [first, alone] = ports.emplace(r.port(), cfg.readers.size());
         if (!alone) checkBus(c, cfg.readers, first->second, r, t, &node);
+        const std::string clash = locationLevels.clash(r.location);
+        if (!clash.empty()) c.fail(t.get("location") ? t.get("location") : &node, "reader '" + r.name + "': " + clash);
+        locations.insert(r.location);
         cfg.readers.push_back(std::move(r));
+    }
+
+    if (const toml::node* portals = root.get("portal")) {
+        if (!portals->is_array_of_tables()) c.fail(portals, "portal must be given as [[portal]] tables");
+        TopicLevels portalLevels("portal");
+        for (const toml::node& node : *portals->as_array()) {
+            Portal p;
+            readPortal(c, *node.as_table(), &node, locations, p);
+            if (std::any_of(cfg.portals.begin(), cfg.portals.end(), [&](const Portal& q) { return q.name == p.name; }))
+                c.fail(&node, "duplicate portal name '" + p.name + "'");
+            const std::string clash = portalLevels.clash(p.name);
+            if (!clash.empty()) c.fail(node.as_table()->get("name"), clash);
+            cfg.portals.push_back(std::move(p));
+        }
     }
     return cfg;
 }
@@ -378,7 +469,11 @@ std::string Config::summary() const {
     if (historyMaxEvents) out << "history: kept " << historyKeepDays << " days, at most " << historyMaxEvents << " events\n";
     else out << "history off (max_events = 0)\n";
     out << "events: arrive after " << arriveAfterReads << " read(s), report every " << reportEveryS << " s, depart after "
-        << departAfterS << " s\n";
+        << departAfterS << " s, "
+        << (scope == Scope::Location ? "by location (move hysteresis " + Checker::numberText(moveHysteresisS) +
+                                           " s), topics " + prefix + "/" + id + "/locations/<location>/events"
+                                     : std::string("by reader"))
+        << "\n";
     for (const std::vector<const ReaderConfig*>& link : links()) {
         const bool bus = link.size() > 1;
         if (bus) out << "bus " << link[0]->link() << ": one worker taking turns between " << link.size() << " readers\n";
@@ -388,9 +483,14 @@ std::string Config::summary() const {
             out << (r->active ? "active" : "poll") << " mode";
             if (r->tid) out << ", tid words " << int(r->tidAddress) << "+" << int(r->tidLength);
             if (r->mask) out << ", mask bank " << int(r->maskBank) << " bit " << r->maskAddress << " length " << int(r->maskBits);
+            if (r->location != r->name) out << ", at " << r->location;
             out << "\n";
         }
     }
+    for (const Portal& p : portals)
+        out << "portal " << p.name << ": in from " << p.outside << " to " << p.inside << " within "
+            << Checker::numberText(static_cast<double>(p.windowMs) / 1000) << " s, topic " << prefix << "/" << id
+            << "/portals/" << topicLevel(p.name) << "/events\n";
     return out.str();
 }
 

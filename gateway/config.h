@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/events.h"
 #include "gateway/reader_config.h"
 
 namespace morventd {
@@ -37,6 +38,8 @@ struct Config {
     double reportEveryS = 5;
     double departAfterS = 10;
     int arriveAfterReads = 1;
+    Scope scope = Scope::Reader;
+    double moveHysteresisS = 2;
 
     std::int64_t maxEvents = 1000000;  // events kept in the spool at most
     int commitMs = 10;                 // group commit window
@@ -44,7 +47,8 @@ struct Config {
     double historyKeepDays = 7;                  // events stay searchable this long after they are made
     std::int64_t historyMaxEvents = 10'000'000;  // and this many at most (0: no history)
 
-    std::vector<ReaderConfig> readers;
+    std::vector<ReaderConfig> readers;  // each with its location (its own name when the file names none)
+    std::vector<Portal> portals;
 
     const ReaderConfig* reader(const std::string& name) const;
     // The readers of each link, one worker each: a TCP reader alone, or the
@@ -60,5 +64,8 @@ Config parseConfig(const std::string& text, const std::string& file = "config");
 
 // Names that end up in MQTT topics and metrics labels: letters, digits, '-', '_', '.'.
 bool validName(const std::string& name);
+// Location and portal names, free text: 1 to 64 bytes, no control characters.
+// Their topic level is topicLevel(name).
+bool validPlaceName(const std::string& name);
 
 }  // namespace morventd

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "gateway/web_assets.h"
-#include "morvent.h"
+#include "morvent.hpp"
 
 namespace morventd {
 
@@ -109,6 +109,31 @@ std::string tagField(const json& body, const std::string& operation, bool change
     return "any";
 }
 
+// The new EPC of a write-epc: hex words as `new_epc`, or a GS1 identity as
+// `new_uri` (a pure-identity or tag URI) with an optional `filter` 0..7,
+// encoded here, so that an identity that cannot be an EPC is refused (400)
+// with the rule it breaks before anything reaches the reader.
+std::string newEpcField(const json& body) {
+    const auto given = [&](const char* key) { return body.contains(key) && !body[key].is_null(); };
+    if (given("new_epc") && given("new_uri")) throw std::invalid_argument("give new_epc or new_uri, not both");
+    if (!given("new_uri")) {
+        if (given("filter")) throw std::invalid_argument("filter goes with new_uri");
+        if (!given("new_epc"))
+            throw std::invalid_argument("the new EPC is missing: give new_epc (hex words) or new_uri (a GS1 identity)");
+        return hexField(body, "new_epc", 30, true, 2);
+    }
+    if (!body["new_uri"].is_string())
+        throw std::invalid_argument("new_uri must be a string: urn:epc:id:... or urn:epc:tag:...");
+    const std::string uri = body["new_uri"].get<std::string>();
+    morvent::EpcOptions options;
+    options.filter = static_cast<int>(intField(body, "filter", 0, 7, -1, false));
+    try {
+        return morvent::hex(morvent::encodeEpc(uri, options));
+    } catch (const morvent::EpcError& e) {
+        throw std::invalid_argument("new_uri '" + uri + "' cannot be encoded: " + e.what());
+    }
+}
+
 std::string bankField(const json& body) {
     if (!body.contains("bank")) return "user";
     if (!body["bank"].is_string()) throw std::invalid_argument("bank must be reserved, epc, tid or user");
@@ -194,14 +219,27 @@ void Dashboard::readerState(const std::string& name, ReaderState state, std::int
     pushLocked("reader", readerJsonLocked(r, false));
 }
 
+// A tag in view is a reader's, or in location scope one at its location:
+// the page keys its rows as the tags here are keyed, told by "scope".
 void Dashboard::events(const std::vector<TagEvent>& events) {
     if (events.empty()) return;
     std::lock_guard<std::mutex> lock(mutex_);
+    const bool byLocation = config_.scope == Scope::Location;
     for (const TagEvent& e : events) {
-        const std::string key = e.reader + " " + e.epc;
-        json j{{"type", eventTypeName(e.type)}, {"reader", e.reader}, {"epc", e.epc}, {"count", e.count},
-               {"first_seen", rfc3339(e.firstSeenMs)}, {"last_seen", rfc3339(e.lastSeenMs)}};
+        json j{{"type", eventTypeName(e.type)}, {"reader", e.reader}, {"location", e.location.empty() ? e.reader : e.location},
+               {"epc", e.epc}, {"count", e.count}, {"first_seen", rfc3339(e.firstSeenMs)}, {"last_seen", rfc3339(e.lastSeenMs)}};
         if (!e.tid.empty()) j["tid"] = e.tid;
+        if (!e.uri.empty()) j["uri"] = e.uri;
+        if (e.type == EventType::Direction) {
+            // A passage, not a tag in view.
+            j["portal"] = e.portal;
+            j["direction"] = e.in ? "in" : "out";
+            pushLocked("direction", j.dump());
+            continue;
+        }
+        j["scope"] = byLocation ? "location" : "reader";
+        if (e.type == EventType::Move) j["from"] = e.from;
+        const std::string key = byLocation ? e.epc : e.reader + " " + e.epc;
         if (e.type == EventType::Depart) {
             const auto it = tags_.find(key);
             if (it != tags_.end()) j["total"] = it->second.count;
@@ -209,9 +247,12 @@ void Dashboard::events(const std::vector<TagEvent>& events) {
         } else {
             Tag& t = tags_[key];
             t.reader = e.reader;
+            t.location = j["location"];
             t.epc = e.epc;
             if (!e.tid.empty()) t.tid = e.tid;
-            if (!t.firstSeenMs) t.firstSeenMs = e.firstSeenMs;
+            t.uri = e.uri;
+            // Moved: at the new location since its first read there.
+            if (!t.firstSeenMs || e.type == EventType::Move) t.firstSeenMs = e.firstSeenMs;
             t.lastSeenMs = e.lastSeenMs;
             t.count += e.count;
             j["total"] = t.count;
@@ -264,9 +305,10 @@ std::string Dashboard::readerJsonLocked(const Reader& r, bool history) const {
 std::string Dashboard::tagsJsonLocked() const {
     json list = json::array();
     for (const auto& [key, t] : tags_) {
-        json j{{"reader", t.reader}, {"epc", t.epc}, {"count", t.count}, {"first_seen", rfc3339(t.firstSeenMs)},
-               {"last_seen", rfc3339(t.lastSeenMs)}};
+        json j{{"reader", t.reader}, {"location", t.location}, {"scope", config_.scope == Scope::Location ? "location" : "reader"},
+               {"epc", t.epc}, {"count", t.count}, {"first_seen", rfc3339(t.firstSeenMs)}, {"last_seen", rfc3339(t.lastSeenMs)}};
         if (!t.tid.empty()) j["tid"] = t.tid;
+        if (!t.uri.empty()) j["uri"] = t.uri;
         list.push_back(std::move(j));
     }
     return list.dump();
@@ -355,9 +397,8 @@ std::string Dashboard::requestLine(const std::string& operation, const std::stri
                    " " + passwordField(j);
         }
         if (operation == "write-epc") {
-            onlyKeys(j, "tags/write-epc", {"epc", "any", "new_epc", "password"});
-            return "write-epc " + tagField(j, "tags/write-epc", true) + " " + hexField(j, "new_epc", 30, true, 2) + " " +
-                   passwordField(j);
+            onlyKeys(j, "tags/write-epc", {"epc", "any", "new_epc", "new_uri", "filter", "password"});
+            return "write-epc " + tagField(j, "tags/write-epc", true) + " " + newEpcField(j) + " " + passwordField(j);
         }
         if (operation == "set") {
             onlyKeys(j, "settings", {"power", "scan_time", "region"});
@@ -398,7 +439,11 @@ std::string Dashboard::answerJson(const std::string& line, const Answer& answer,
         if ((operation == "write" || operation == "write-epc") && request.size() > 2) {
             if (request[1] == "any") j["any"] = true;
             else j["epc"] = request[1];
-            if (operation == "write-epc") j["new_epc"] = request[2];
+            if (operation == "write-epc") {
+                j["new_epc"] = request[2];
+                const std::string uri = epcUri(request[2]);
+                if (!uri.empty()) j["new_uri"] = uri;
+            }
         }
         if (operation == "read" && result.size() == 1) j["data"] = result[0];
         if (operation == "get" && result.size() == 4) {

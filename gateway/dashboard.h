@@ -84,7 +84,7 @@ private:
         std::deque<double> history;
     };
     struct Tag {
-        std::string reader, epc, tid;
+        std::string reader, location, epc, tid, uri;
         std::int64_t firstSeenMs = 0, lastSeenMs = 0;
         std::uint64_t count = 0;
     };

@@ -283,8 +283,14 @@ std::vector<Visit> visitsOf(const std::vector<HistoryRow>& newestFirst, std::siz
         open.erase(it);
     };
     for (const HistoryRow& row : newestFirst) {
-        const std::string type = eventMember(row.payload, "type"), reader = eventMember(row.payload, "reader");
-        std::string location = eventMember(row.payload, "location");
+        // Parsed whole: a location's name may hold quotes and backslashes.
+        const json event = json::parse(row.payload, nullptr, false);
+        auto member = [&](const char* key) {
+            return event.is_object() && event.contains(key) && event[key].is_string() ? event[key].get<std::string>()
+                                                                                      : std::string();
+        };
+        const std::string type = member("type"), reader = member("reader");
+        std::string location = member("location");
         if (location.empty()) location = reader;
         if (type == "depart") {
             closing(location, row.timeMs, reader);
@@ -292,7 +298,7 @@ std::vector<Visit> visitsOf(const std::vector<HistoryRow>& newestFirst, std::siz
             opening(location, row.timeMs, reader);
         } else if (type == "move") {
             opening(location, row.timeMs, reader);
-            const std::string from = eventMember(row.payload, "from");
+            const std::string from = member("from");
             if (!from.empty()) closing(from, row.timeMs, reader);
         }
     }

@@ -26,6 +26,8 @@ std::string Metrics::prometheus(const std::string& gateway) const {
     o << "morventd_events_total{" << gw << ",type=\"arrive\"} " << arrive << "\n";
     o << "morventd_events_total{" << gw << ",type=\"report\"} " << report << "\n";
     o << "morventd_events_total{" << gw << ",type=\"depart\"} " << depart << "\n";
+    o << "morventd_events_total{" << gw << ",type=\"move\"} " << move << "\n";
+    o << "morventd_events_total{" << gw << ",type=\"direction\"} " << direction << "\n";
     head("morventd_published_total", "counter", "Events acknowledged by the broker.");
     o << "morventd_published_total{" << gw << "} " << published << "\n";
     head("morventd_spool_depth", "gauge", "Events in the spool, not yet acknowledged.");

@@ -22,7 +22,7 @@ struct Metrics {
     static constexpr std::array<double, 11> kLatencyBuckets{0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10};
 
     std::map<std::string, ReaderMetrics> readers;
-    std::uint64_t arrive = 0, report = 0, depart = 0;
+    std::uint64_t arrive = 0, report = 0, depart = 0, move = 0, direction = 0;
     std::uint64_t published = 0, dropped = 0, spoolErrors = 0, mqttConnects = 0;
     std::int64_t spoolDepth = 0, held = 0;
     std::int64_t historySize = 0;

@@ -30,6 +30,7 @@ struct ReaderConfig {
     std::uint8_t maskBits = 0;
     std::vector<std::uint8_t> maskBytes;
     int pollIntervalMs = 0;  // pause between two inventories in poll mode
+    std::string location;    // where it reads (the supervisor's alone: not on the worker's command line)
 
     bool serial() const { return tcpPort == 0; }
     std::string port() const;  // "tcp 10.0.0.5:6000", "com 3" or "serial /dev/ttyUSB0"

@@ -120,12 +120,19 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits hist
         exec("PRAGMA journal_mode=WAL");
         // FULL: a commit is on disk when it returns, power loss included.
         exec("PRAGMA synchronous=FULL");
+        // `reader` is where the event goes: its topic between the gateway and
+        // /events, the reader's name unless it is by location or portal.
         exec("CREATE TABLE IF NOT EXISTS events (seq INTEGER PRIMARY KEY, reader TEXT NOT NULL, "
              "payload TEXT NOT NULL, stored_ms INTEGER NOT NULL)");
         exec("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL)");
         exec("CREATE TABLE IF NOT EXISTS presence (reader TEXT NOT NULL, epc TEXT NOT NULL, tid TEXT NOT NULL, "
              "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
              "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, PRIMARY KEY (reader, epc, tid)) WITHOUT ROWID");
+        // Location scope: a tag is at one location at a time, `reader` the one of its last read there.
+        exec("CREATE TABLE IF NOT EXISTS located (epc TEXT NOT NULL, tid TEXT NOT NULL, reader TEXT NOT NULL, "
+             "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
+             "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, location TEXT NOT NULL, PRIMARY KEY (epc, tid)) "
+             "WITHOUT ROWID");
         // The history: an event's time is its last read (a depart's too:
         // when the tag was last there). Each index ends in the rowid, seq,
         // so every search reads newest first in (time, seq) order without
@@ -184,6 +191,9 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits hist
         dropTo_ = prepare("DELETE FROM events WHERE seq <= ?");
         keepTag_ = prepare("INSERT OR REPLACE INTO presence VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         forgetTag_ = prepare("DELETE FROM presence WHERE reader = ? AND epc = ? AND tid = ?");
+        keepLocated_ = prepare("INSERT OR REPLACE INTO located (reader, epc, tid, first_seen_ms, last_seen_ms, "
+                               "last_event_ms, reads, arrived, location) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        forgetLocated_ = prepare("DELETE FROM located WHERE epc = ? AND tid = ?");
         record_ = prepare("INSERT INTO history (seq, time_ms, type, epc, uri, reader, location, payload) "
                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         expire_ = prepare("DELETE FROM history WHERE seq IN (SELECT seq FROM history WHERE time_ms < ? ORDER BY time_ms LIMIT ?)");
@@ -202,10 +212,10 @@ Spool::~Spool() {
 }
 
 void Spool::close() {
-    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_, keepTag_, forgetTag_, record_, expire_,
-                            overflow_, oldestTime_, count_})
+    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_, keepTag_, forgetTag_, keepLocated_, forgetLocated_,
+                            record_, expire_, overflow_, oldestTime_, count_})
         sqlite3_finalize(s);
-    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = keepTag_ = forgetTag_ = nullptr;
+    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = keepTag_ = forgetTag_ = keepLocated_ = forgetLocated_ = nullptr;
     record_ = expire_ = overflow_ = oldestTime_ = count_ = nullptr;
     // First, so that the writer's close, the last, copies the log back and removes it.
     checkpointer_.reset();
@@ -249,9 +259,9 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
     try {
         result.stored.reserve(events.size());
         for (const TagEvent& e : events) {
-            StoredEvent stored{seq, e.reader, eventJson(e, seq, gateway), nowMs};
+            StoredEvent stored{seq, e.topic.empty() ? e.reader : e.topic, eventJson(e, seq, gateway), nowMs};
             sqlite3_bind_int64(insert_, 1, static_cast<sqlite3_int64>(seq));
-            sqlite3_bind_text(insert_, 2, stored.reader.c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(insert_, 2, stored.topic.c_str(), -1, SQLITE_STATIC);
             sqlite3_bind_text(insert_, 3, stored.payload.c_str(), -1, SQLITE_STATIC);
             sqlite3_bind_int64(insert_, 4, nowMs);
             step(insert_, "storing an event");
@@ -261,16 +271,21 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
             ++depth;
         }
         for (const PresenceChange& p : presence) {
-            sqlite3_stmt* s = p.gone ? forgetTag_ : keepTag_;
-            sqlite3_bind_text(s, 1, p.reader.c_str(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(s, 2, p.tag.epc.c_str(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(s, 3, p.tag.tid.c_str(), -1, SQLITE_STATIC);
+            const bool located = !p.location.empty();
+            sqlite3_stmt* s = located ? (p.gone ? forgetLocated_ : keepLocated_) : (p.gone ? forgetTag_ : keepTag_);
+            int column = 0;
+            const auto text = [&](const std::string& v) { sqlite3_bind_text(s, ++column, v.c_str(), -1, SQLITE_STATIC); };
+            const auto number = [&](std::int64_t v) { sqlite3_bind_int64(s, ++column, v); };
+            if (!located || !p.gone) text(p.reader);  // a located row is the tag's, whoever read it
+            text(p.tag.epc);
+            text(p.tag.tid);
             if (!p.gone) {
-                sqlite3_bind_int64(s, 4, p.tag.firstSeenMs);
-                sqlite3_bind_int64(s, 5, p.tag.lastSeenMs);
-                sqlite3_bind_int64(s, 6, p.tag.lastEventMs);
-                sqlite3_bind_int64(s, 7, static_cast<sqlite3_int64>(p.tag.reads));
-                sqlite3_bind_int(s, 8, p.tag.arrived);
+                number(p.tag.firstSeenMs);
+                number(p.tag.lastSeenMs);
+                number(p.tag.lastEventMs);
+                number(static_cast<std::int64_t>(p.tag.reads));
+                number(p.tag.arrived);
+                if (located) text(p.location);
             }
             step(s, "keeping the tags in view");
         }
@@ -324,19 +339,18 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
 }
 
 // An event into the history, searchable by its time, EPC, identity, reader,
-// location and type. Until every event names its location, a reader is its
-// own location.
+// location (a reader without one is its own) and type.
 void Spool::record(const TagEvent& e, const StoredEvent& stored) {
     const std::int64_t timeMs = e.lastSeenMs ? e.lastSeenMs : stored.storedMs;
-    const std::string uri = eventMember(stored.payload, "uri"), location = eventMember(stored.payload, "location");
+    const std::string& location = e.location.empty() ? e.reader : e.location;
     sqlite3_bind_int64(record_, 1, static_cast<sqlite3_int64>(stored.seq));
     sqlite3_bind_int64(record_, 2, timeMs);
     sqlite3_bind_text(record_, 3, eventTypeName(e.type), -1, SQLITE_STATIC);
     sqlite3_bind_text(record_, 4, e.epc.c_str(), -1, SQLITE_STATIC);
-    if (uri.empty()) sqlite3_bind_null(record_, 5);
-    else sqlite3_bind_text(record_, 5, uri.c_str(), -1, SQLITE_STATIC);
+    if (e.uri.empty()) sqlite3_bind_null(record_, 5);
+    else sqlite3_bind_text(record_, 5, e.uri.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_text(record_, 6, e.reader.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(record_, 7, location.empty() ? e.reader.c_str() : location.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(record_, 7, location.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_text(record_, 8, stored.payload.c_str(), -1, SQLITE_STATIC);
     const int rc = sqlite3_step(record_);
     sqlite3_reset(record_);
@@ -398,7 +412,7 @@ std::vector<StoredEvent> Spool::fetch(std::uint64_t after, std::size_t limit) {
     while ((rc = sqlite3_step(fetch_)) == SQLITE_ROW) {
         StoredEvent e;
         e.seq = static_cast<std::uint64_t>(sqlite3_column_int64(fetch_, 0));
-        e.reader = reinterpret_cast<const char*>(sqlite3_column_text(fetch_, 1));
+        e.topic = reinterpret_cast<const char*>(sqlite3_column_text(fetch_, 1));
         e.payload = reinterpret_cast<const char*>(sqlite3_column_text(fetch_, 2));
         e.storedMs = sqlite3_column_int64(fetch_, 3);
         out.push_back(std::move(e));
@@ -410,7 +424,9 @@ std::vector<StoredEvent> Spool::fetch(std::uint64_t after, std::size_t limit) {
 
 std::vector<PresenceChange> Spool::presence() {
     std::vector<PresenceChange> out;
-    sqlite3_stmt* q = prepare("SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived FROM presence");
+    sqlite3_stmt* q = prepare(
+        "SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived, '' FROM presence UNION ALL "
+        "SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived, location FROM located");
     int rc;
     while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
         PresenceChange p;
@@ -422,6 +438,7 @@ std::vector<PresenceChange> Spool::presence() {
         p.tag.lastEventMs = sqlite3_column_int64(q, 5);
         p.tag.reads = static_cast<std::uint64_t>(sqlite3_column_int64(q, 6));
         p.tag.arrived = sqlite3_column_int(q, 7) != 0;
+        p.location = reinterpret_cast<const char*>(sqlite3_column_text(q, 8));
         out.push_back(std::move(p));
     }
     sqlite3_finalize(q);

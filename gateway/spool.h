@@ -3,8 +3,9 @@
 // acknowledged it. SQLite in WAL mode; one writer (the supervisor), group
 // commits. The sequence number never goes back, even when every stored event
 // has been acknowledged and deleted: its high-water mark is kept beside them.
-// The tags in view of each reader are kept here too, changed in the same
-// transaction as the events that change them.
+// The tags in view are kept here too (per reader and tag, or in location
+// scope per tag), changed in the same transaction as the events that change
+// them.
 //
 // Every event also goes into the history, in the same transaction, with the
 // columns it is searched by (time, EPC, identity, reader, location, type)
@@ -91,7 +92,7 @@ private:
 
 struct StoredEvent {
     std::uint64_t seq = 0;
-    std::string reader;
+    std::string topic;    // between <prefix>/<gateway>/ and /events: its reader, locations/<level> or portals/<level>
     std::string payload;  // the JSON object
     std::int64_t storedMs = 0;
 };
@@ -121,7 +122,7 @@ public:
 
     // Stored events with seq > after, in seq order.
     std::vector<StoredEvent> fetch(std::uint64_t after, std::size_t limit);
-    // The tags in view as last committed, reader by reader.
+    // The tags in view as last committed: reader by reader, then those kept by location.
     std::vector<PresenceChange> presence();
 
     // Whether the history holds events it keeps no longer at `nowMs`: a
@@ -151,6 +152,8 @@ private:
     sqlite3_stmt* dropTo_ = nullptr;
     sqlite3_stmt* keepTag_ = nullptr;
     sqlite3_stmt* forgetTag_ = nullptr;
+    sqlite3_stmt* keepLocated_ = nullptr;
+    sqlite3_stmt* forgetLocated_ = nullptr;
     sqlite3_stmt* record_ = nullptr;
     sqlite3_stmt* expire_ = nullptr;
     sqlite3_stmt* overflow_ = nullptr;

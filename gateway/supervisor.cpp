@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -65,11 +66,14 @@ Supervisor::Supervisor(const Config& config, std::string workerProgram)
     : config_(config),
       workerProgram_(std::move(workerProgram)),
       spool_(config.spool, config.maxEvents, HistoryLimits{config.historyKeepDays, config.historyMaxEvents}),
-      mqtt_(config) {
+      mqtt_(config),
+      portals_(config.portals, static_cast<std::int64_t>(config.moveHysteresisS * 1000)) {
     EventRules rules;
     rules.reportEveryMs = static_cast<std::int64_t>(config.reportEveryS * 1000);
     rules.departAfterMs = static_cast<std::int64_t>(config.departAfterS * 1000);
     rules.arriveAfterReads = config.arriveAfterReads;
+    rules.moveHysteresisMs = static_cast<std::int64_t>(config.moveHysteresisS * 1000);
+    if (config.scope == Scope::Location) trackers_.push_back(std::make_unique<EventTracker>(rules));
     // A tag only read since it was stored is written again at most this
     // often; a crash loses no more of its last reads.
     presenceEveryMs_ = std::clamp<std::int64_t>(rules.departAfterMs / 10, config.commitMs, 1000);
@@ -79,7 +83,8 @@ Supervisor::Supervisor(const Config& config, std::string workerProgram)
         for (const ReaderConfig* r : link) {
             Reader& reader = readers_.emplace_back();
             reader.config = r;
-            reader.tracker = std::make_unique<EventTracker>(r->name, rules);
+            if (config.scope == Scope::Reader) trackers_.push_back(std::make_unique<EventTracker>(r->name, rules, r->location));
+            reader.tracker = trackers_.back().get();
             reader.sinceMs = unixMs();
             w.readers.push_back(&reader);
             metrics_.readers[r->name];
@@ -233,11 +238,10 @@ void Supervisor::serveMqtt() {
 
 void Supervisor::applyEventRules() {
     const std::int64_t now = unixMs();
-    for (Reader& r : readers_) {
-        const std::size_t before = waiting_.size();
-        r.tracker->tick(now, waiting_);
-        if (before == 0 && !waiting_.empty()) waitingSinceMs_ = steadyMs();
-    }
+    const bool none = waiting_.empty();
+    for (auto& tracker : trackers_) tracker->tick(now, waiting_);
+    portals_.tick(now, waiting_);
+    if (none && !waiting_.empty()) waitingSinceMs_ = steadyMs();
 }
 
 void Supervisor::restartWorkers() {
@@ -314,7 +318,8 @@ void Supervisor::line(Worker& w, std::string_view text) {
         if (!r) return;
         if (waiting_.empty()) waitingSinceMs_ = steadyMs();
         ++metrics_.readers[r->config->name].reads;
-        r->tracker->read(read.epc, read.tid, read.atMs, waiting_);
+        r->tracker->read(r->config->name, r->config->location, read.epc, read.tid, read.atMs, waiting_);
+        portals_.read(r->config->name, r->config->location, read.epc, read.tid, read.atMs, waiting_);
     } else if (parse(text, state)) {
         Reader* r = w.reader(state.reader);
         if (!r) return;
@@ -377,25 +382,37 @@ void Supervisor::startHttp() {
 // The tags in view when the gateway stopped carry on: read again within the
 // depart time they continue without a second arrive, and those not read
 // again depart as if the gateway had never stopped. Tags of readers no longer
-// configured depart at once.
+// configured, at locations no reader has any more, or kept in the scope the
+// gateway no longer uses, depart at once.
 void Supervisor::restorePresence(const EventRules& rules) {
+    const bool byLocation = config_.scope == Scope::Location;
+    std::set<std::string> locations;
+    for (const ReaderConfig& r : config_.readers) locations.insert(r.location);
+    // By reader; "" for the tags kept by location.
     std::map<std::string, std::unique_ptr<EventTracker>> retired;
     for (const PresenceChange& p : spool_.presence()) {
-        if (Reader* r = reader(p.reader)) {
-            r->tracker->restore(p.tag);
+        const bool located = !p.location.empty();
+        Reader* r = located ? nullptr : reader(p.reader);
+        if (located == byLocation && (located ? locations.count(p.location) != 0 : r != nullptr)) {
+            (located ? trackers_.front().get() : r->tracker)->restore(p);
             ++restored_;
             continue;
         }
-        auto& tracker = retired[p.reader];
-        if (!tracker) tracker = std::make_unique<EventTracker>(p.reader, rules);
-        tracker->restore(p.tag);
+        auto& tracker = retired[located ? "" : p.reader];
+        const ReaderConfig* still = located ? nullptr : config_.reader(p.reader);
+        if (!tracker && located) tracker = std::make_unique<EventTracker>(rules);
+        if (!tracker) tracker = std::make_unique<EventTracker>(p.reader, rules, still ? still->location : "");
+        tracker->restore(p);
     }
     for (auto& [name, tracker] : retired) {
         const std::size_t before = waiting_.size();
         tracker->tick(unixMs() + rules.departAfterMs, waiting_);
         tracker->takeChanges(true, presence_);
-        logLine("reader " + name + " is no longer configured: its " + std::to_string(waiting_.size() - before) +
-                " tag(s) in view depart");
+        const std::string whose = !name.empty()  ? "reader " + name + (config_.reader(name) ? " (events are by location now)"
+                                                                                             : " is no longer configured")
+                                  : byLocation ? "locations no longer configured"
+                                               : "the locations (events are by reader now)";
+        logLine(whose + ": " + std::to_string(waiting_.size() - before) + " tag(s) in view depart");
     }
     if (!waiting_.empty()) waitingSinceMs_ = steadyMs();
 }
@@ -486,6 +503,8 @@ void Supervisor::count(const std::vector<TagEvent>& events) {
         case EventType::Arrive: ++metrics_.arrive; break;
         case EventType::Report: ++metrics_.report; break;
         case EventType::Depart: ++metrics_.depart; break;
+        case EventType::Move: ++metrics_.move; break;
+        case EventType::Direction: ++metrics_.direction; break;
         }
     }
 }
@@ -495,7 +514,7 @@ void Supervisor::commit(bool force) {
     // Tags only read since they were stored go along at most every presenceEveryMs_.
     const bool presenceDue = now - presenceFlushedMs_ >= presenceEveryMs_;
     bool presence = !presence_.empty();
-    for (const Reader& r : readers_) presence = presence || r.tracker->changed();
+    for (const auto& tracker : trackers_) presence = presence || tracker->changed();
     // Retention alone commits now and then; with events flowing it goes
     // along with their commits.
     const bool trim = now - committedMs_ >= kTrimEveryMs && spool_.historyDue(unixMs());
@@ -508,7 +527,7 @@ void Supervisor::commit(bool force) {
         if (!due || now < spoolRetryAtMs_) return;
     }
     // Taken now, each event's change goes into the same transaction as the event.
-    for (Reader& r : readers_) r.tracker->takeChanges(force || presenceDue, presence_);
+    for (auto& tracker : trackers_) tracker->takeChanges(force || presenceDue, presence_);
     try {
         Spool::Commit c = spool_.commit(waiting_, config_.id, acked_, unixMs(), presence_);
         metrics_.commitSeconds += static_cast<double>(steadyMs() - now) / 1000.0;
@@ -555,12 +574,10 @@ void Supervisor::commit(bool force) {
         // Only the last change of each tag matters: the held changes stay
         // as many as the tags, however long the spool stays unwritable.
         std::unordered_map<std::string, std::size_t> last;
-        for (std::size_t i = 0; i < presence_.size(); ++i)
-            last[presence_[i].reader + ' ' + presence_[i].tag.epc + '/' + presence_[i].tag.tid] = i;
+        for (std::size_t i = 0; i < presence_.size(); ++i) last[presence_[i].row()] = i;
         std::vector<PresenceChange> kept;
         for (std::size_t i = 0; i < presence_.size(); ++i)
-            if (last[presence_[i].reader + ' ' + presence_[i].tag.epc + '/' + presence_[i].tag.tid] == i)
-                kept.push_back(std::move(presence_[i]));
+            if (last[presence_[i].row()] == i) kept.push_back(std::move(presence_[i]));
         presence_ = std::move(kept);
     }
     metrics_.spoolDepth = spool_.depth();
@@ -595,7 +612,7 @@ void Supervisor::sendStored() {
             int mid = 0;
             // Refused, the connection was dropped with what was in flight:
             // the next one starts again from the oldest stored event.
-            if (!mqtt_.publish(config_.prefix + "/" + config_.id + "/" + e.reader + "/events", e.payload, false, &mid))
+            if (!mqtt_.publish(config_.prefix + "/" + config_.id + "/" + e.topic + "/events", e.payload, false, &mid))
                 return;
             inflight_[mid] = {e.seq, e.storedMs};
             cursor_ = e.seq;
@@ -615,9 +632,13 @@ void Supervisor::render(bool force) {
     pages_.set(metrics_.prometheus(config_.id), std::move(health), status);
     if (dash_) {
         std::map<std::string, Dashboard::Counters> counters;
+        // By location, a tag counts with the reader of its last read.
+        std::map<std::string, std::size_t> byReader;
+        if (config_.scope == Scope::Location) trackers_.front()->countByReader(byReader);
         for (const Reader& r : readers_) {
             const ReaderMetrics& m = metrics_.readers[r.config->name];
-            counters[r.config->name] = {m.reads, m.reconnects, m.restarts, r.tracker->inView()};
+            counters[r.config->name] = {m.reads, m.reconnects, m.restarts,
+                                        config_.scope == Scope::Location ? byReader[r.config->name] : r.tracker->inView()};
         }
         dash_->sample(unixMs(), counters);
     }

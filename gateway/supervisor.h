@@ -52,7 +52,7 @@ private:
     // One reader as the supervisor keeps it: its events and its state.
     struct Reader {
         const ReaderConfig* config = nullptr;
-        std::unique_ptr<EventTracker> tracker;
+        EventTracker* tracker = nullptr;  // its own (reader scope), or the one of every location
         ReaderState state = ReaderState::Connecting;
         std::string detail = "starting";
         std::int64_t sinceMs = 0;
@@ -108,6 +108,8 @@ private:
     Spool spool_;
     Mqtt mqtt_;
     std::vector<Reader> readers_;
+    std::vector<std::unique_ptr<EventTracker>> trackers_;  // one per reader, or in location scope one
+    PortalTracker portals_;
     std::vector<Worker> workers_;
     std::vector<TagEvent> waiting_;         // events not yet in the spool
     std::vector<PresenceChange> presence_;  // changes to the tags in view not yet in the spool

@@ -36,6 +36,10 @@ const Named kStatuses[] = {
     {MORVENT_READER_BAD_LENGTH, "MORVENT_READER_BAD_LENGTH", "the reader refused the request's length"},
     {MORVENT_READER_UNKNOWN_CMD, "MORVENT_READER_UNKNOWN_CMD", "the reader does not know the command"},
     {MORVENT_PARAM_RANGE, "MORVENT_PARAM_RANGE", "a value was out of range (refused by the library or the reader)"},
+    {MORVENT_EPC_NOT_GS1, "MORVENT_EPC_NOT_GS1", "the bytes are not a GS1 EPC"},
+    {MORVENT_EPC_NO_PART, "MORVENT_EPC_NO_PART", "the GS1 scheme has no such part"},
+    {MORVENT_EPC_ROOM, "MORVENT_EPC_ROOM", "the text did not fit the room given"},
+    {MORVENT_EPC_REFUSED, "MORVENT_EPC_REFUSED", "the identity cannot be encoded as an EPC"},
 };
 
 const Named kTagErrors[] = {

@@ -81,6 +81,7 @@ void load(ReaderModel& model, const Scenario& scenario) {
     model.gen2Tags() = scenario.gen2;
     model.tags6B() = scenario.tags6B;
     model.setPopulation(scenario.population);
+    for (const PathStop& stop : scenario.paths) model.addPathStop(stop);
 }
 
 }  // namespace

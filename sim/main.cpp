@@ -26,6 +26,7 @@ Reader options:
   --tcp PORT            listen on 127.0.0.1:PORT (0 = a free port)
   --pty [SYMLINK]       serve a pseudo-terminal; optionally link SYMLINK to it
   --scenario FILE       settings, tags and faults from a JSON scenario file
+  --no-tags             no tags in the field but moving ones and those of paths
   --address N           reader address (default 0)
   --baud CODE           serial line speed code: 0 9600, 1 19200, 2 38400,
                         5 57600 (default), 6 115200
@@ -40,6 +41,12 @@ A moving tag field (besides the scenario's tags):
   --arrive-rate N       N new tags enter the field per second (0: none)
   --stay S[-S2]         each stays S seconds, or between S and S2 (default 2-6)
   --population-max N    at most N moving tags in the field at once (default 1000)
+Tags passing through several readers' fields (for all readers at once):
+  --path N,M[,...]      every --path-every seconds a new tag stays --path-dwell
+                        seconds in reader N's field, then in M's, and so on
+                        (readers numbered from 1, as printed); may be repeated
+  --path-every S        a new tag starts each path every S seconds (default 5)
+  --path-dwell S        each stays S seconds in each field (default 1)
 Faults (rates are per answer, 0 to 1; --seed makes a run repeatable):
   --seed N  --latency MS  --split RATE  --split-gap MS  --corrupt-crc RATE
   --wrong-echo RATE  --drop RATE  --stray-before RATE  --stray-after RATE
@@ -62,6 +69,13 @@ struct ReaderSpec {
     std::vector<std::pair<std::string, std::string>> overrides;
 };
 
+// Tags that pass through the fields of several readers.
+struct Paths {
+    std::vector<std::vector<std::size_t>> routes;  // reader numbers, from 1
+    double everyS = 5, dwellS = 1;
+    std::string timing;  // the timing flag given, for the message when no --path is
+};
+
 volatile std::sig_atomic_t interrupted = 0;
 
 void onSignal(int) {
@@ -73,7 +87,7 @@ bool takesValue(const std::string& flag) {
                                         "--latency", "--split", "--split-gap", "--corrupt-crc", "--wrong-echo",
                                         "--drop", "--stray-before", "--stray-after", "--close-after", "--run-for",
                                         "--tag-air-ms", "--round-air-ms", "--arrive-rate", "--stay",
-                                        "--population-max"};
+                                        "--population-max", "--path", "--path-every", "--path-dwell"};
     for (const char* f : flags)
         if (flag == f) return true;
     return false;
@@ -125,6 +139,7 @@ void applyOverride(sim::Scenario& s, const std::string& flag, const std::string&
     else if (flag == "--stray-before") f.strayBefore = rate(flag, value);
     else if (flag == "--stray-after") f.strayAfter = rate(flag, value);
     else if (flag == "--close-after") f.closeAfter = static_cast<unsigned>(whole(flag, value));
+    else if (flag == "--no-tags") s.gen2.clear(), s.tags6B.clear();
     else if (flag == "--tag-air-ms") s.settings.tagAirMs = milliseconds(flag, value);
     else if (flag == "--round-air-ms") s.settings.roundAirMs = milliseconds(flag, value);
     else if (flag == "--arrive-rate") s.population.ratePerS = seconds(flag, value);
@@ -137,8 +152,40 @@ void applyOverride(sim::Scenario& s, const std::string& flag, const std::string&
     }
 }
 
+std::vector<std::size_t> route(const std::string& value) {
+    std::vector<std::size_t> readers;
+    for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        const std::string number = value.substr(at, comma - at);
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos || whole("--path", number) == 0)
+            throw std::runtime_error("--path " + value + ": give reader numbers from 1, separated by commas (1,2)");
+        readers.push_back(whole("--path", number));
+        at = comma + 1;
+    }
+    return readers;
+}
+
+// Each reader on a path gets its stop, all counting from one moment.
+void placePaths(const Paths& paths, std::vector<ReaderSpec>& specs) {
+    if (paths.routes.empty() && !paths.timing.empty()) throw std::runtime_error(paths.timing + " needs --path");
+    if (paths.routes.size() > 255) throw std::runtime_error("--path: at most 255 paths");
+    if (!(paths.everyS > 0) || !(paths.dwellS > 0)) throw std::runtime_error("--path-every, --path-dwell: more than 0 seconds");
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t p = 0; p < paths.routes.size(); ++p) {
+        const std::vector<std::size_t>& readers = paths.routes[p];
+        for (std::size_t position = 0; position < readers.size(); ++position) {
+            if (readers[position] > specs.size())
+                throw std::runtime_error("--path: there is no reader " + std::to_string(readers[position]) + " (" +
+                                         std::to_string(specs.size()) + " given; each --reader adds one)");
+            sim::PathStop stop{static_cast<std::uint8_t>(p + 1), static_cast<unsigned>(position), paths.everyS, paths.dwellS, start};
+            specs[readers[position] - 1].options.scenario.paths.push_back(stop);
+        }
+    }
+}
+
 std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
     std::vector<ReaderSpec> specs(1);
+    Paths paths;
     std::string scenarioFile;
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
@@ -163,6 +210,10 @@ std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
             spec.options.burst = true;
             continue;
         }
+        if (flag == "--no-tags") {
+            spec.overrides.emplace_back(flag, "");
+            continue;
+        }
         if (flag == "--pty") {
             spec.ptyGiven = true;
             if (i + 1 < argc && argv[i + 1][0] != '-') spec.options.ptyLink = argv[++i];
@@ -172,12 +223,18 @@ std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
         if (i + 1 >= argc) throw std::runtime_error(flag + " needs a value");
         const std::string value = argv[++i];
         if (flag == "--run-for") runFor = whole(flag, value);
+        else if (flag == "--path") paths.routes.push_back(route(value));
+        else if (flag == "--path-every" || flag == "--path-dwell") {
+            (flag == "--path-every" ? paths.everyS : paths.dwellS) = seconds(flag, value);
+            paths.timing = flag;
+        }
         else if (flag == "--tcp") {
             spec.tcpGiven = true;
             spec.options.tcpPort = static_cast<std::uint16_t>(whole(flag, value));
         } else if (flag == "--scenario") spec.options.scenario = sim::loadScenario(value);
         else spec.overrides.emplace_back(flag, value);
     }
+    placePaths(paths, specs);  // before a bus takes copies of its readers' scenarios
     for (std::size_t i = 0; i < specs.size(); ++i) {
         ReaderSpec& spec = specs[i];
         for (const auto& [flag, value] : spec.overrides) applyOverride(spec.options.scenario, flag, value);

@@ -111,24 +111,29 @@ void ReaderModel::setPopulation(const Population& population) {
     movedAt_ = clock_();
 }
 
-void ReaderModel::admit(const Bytes& epc, std::chrono::steady_clock::time_point leaves) {
-    Bytes tid{0xE2, 0x80, 0x11, 0x05, 0x20, 0x00};
-    for (int i = 3; i >= 0; --i) tid.push_back(static_cast<std::uint8_t>(entered_ >> (8 * i)));
+void ReaderModel::addPathStop(const PathStop& stop) {
+    stops_.push_back(stop);
+    nextOnPath_.push_back(0);
+}
+
+void ReaderModel::admit(bool onPath, const Bytes& epc, const Bytes& tid, std::chrono::steady_clock::time_point leaves) {
     gen2_.emplace_back(epc, tid, Bytes(8, 0));
-    moving_.push_back({epc, leaves});
+    (onPath ? passing_ : moving_).push_back({epc, leaves});
 }
 
 // The moving tags whose stay is over by `when` leave the field.
 void ReaderModel::leaveBy(std::chrono::steady_clock::time_point when) {
-    for (auto it = moving_.begin(); it != moving_.end();) {
-        if (it->leaves > when) {
-            ++it;
-            continue;
+    for (std::vector<Moving>* list : {&moving_, &passing_}) {
+        for (auto it = list->begin(); it != list->end();) {
+            if (it->leaves > when) {
+                ++it;
+                continue;
+            }
+            const Bytes epc = it->epc;
+            gen2_.erase(std::remove_if(gen2_.begin(), gen2_.end(), [&](const Gen2Tag& t) { return t.epc() == epc; }),
+                        gen2_.end());
+            it = list->erase(it);
         }
-        const Bytes epc = it->epc;
-        gen2_.erase(std::remove_if(gen2_.begin(), gen2_.end(), [&](const Gen2Tag& t) { return t.epc() == epc; }),
-                    gen2_.end());
-        it = moving_.erase(it);
     }
 }
 
@@ -137,10 +142,16 @@ void ReaderModel::leaveBy(std::chrono::steady_clock::time_point when) {
 // stay was over had left by then, so a field read after a long pause holds
 // only the tags still there.
 void ReaderModel::moveTags() {
+    const auto now = clock_();
+    arriveByRate(now);
+    arriveByPath(now);
+    leaveBy(now);
+}
+
+void ReaderModel::arriveByRate(std::chrono::steady_clock::time_point now) {
     if (population_.ratePerS <= 0) return;
     using Seconds = std::chrono::duration<double>;
     using Duration = std::chrono::steady_clock::duration;
-    const auto now = clock_();
     // Tags that entered two longest stays ago have left, and so have those
     // that could have kept them out of a full field: a long pause costs no
     // more than that window. The tags before it came and went unseen.
@@ -167,11 +178,36 @@ void ReaderModel::moveTags() {
         epc[0] = 0x35;
         for (std::size_t i = 0; i < 8 && i + 2 < epc.size(); ++i)
             epc[epc.size() - 1 - i] = static_cast<std::uint8_t>(entered_ >> (8 * i));
-        admit(epc, entered + std::chrono::duration_cast<Duration>(Seconds(stay)));
+        Bytes tid{0xE2, 0x80, 0x11, 0x05, 0x20, 0x00};
+        for (int i = 3; i >= 0; --i) tid.push_back(static_cast<std::uint8_t>(entered_ >> (8 * i)));
+        admit(false, epc, tid, entered + std::chrono::duration_cast<Duration>(Seconds(stay)));
     }
     arrivals_ = owed - due;
     movedAt_ = now;
-    leaveBy(now);
+}
+
+// The tags of each path that are in this field now enter it; those that
+// came and went since the last look went by unseen.
+void ReaderModel::arriveByPath(std::chrono::steady_clock::time_point now) {
+    using Seconds = std::chrono::duration<double>;
+    for (std::size_t i = 0; i < stops_.size(); ++i) {
+        const PathStop& stop = stops_[i];
+        const double enteredAgo = Seconds(now - stop.start).count() - stop.position * stop.dwellS;  // by tag 0
+        if (enteredAgo < 0) continue;
+        // Tag k is here from k * every to k * every + dwell after tag 0 came.
+        const auto last = static_cast<std::uint64_t>(std::floor(enteredAgo / stop.everyS));
+        const double left = std::floor((enteredAgo - stop.dwellS) / stop.everyS);  // the last tag gone, -1 and below: none
+        std::uint64_t k = std::max(nextOnPath_[i], left < 0 ? 0 : static_cast<std::uint64_t>(left) + 1);
+        for (; k <= last; ++k) {
+            const std::uint64_t number = k + 1;
+            Bytes epc{0x36, stop.path, 0, 0}, tid{0xE2, 0x80, 0x11, 0x05, 0x36, stop.path};
+            for (int b = 7; b >= 0; --b) epc.push_back(static_cast<std::uint8_t>(number >> (8 * b)));
+            for (int b = 3; b >= 0; --b) tid.push_back(static_cast<std::uint8_t>(number >> (8 * b)));
+            const double leaves = stop.position * stop.dwellS + static_cast<double>(k) * stop.everyS + stop.dwellS;
+            admit(true, epc, tid, stop.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(leaves)));
+        }
+        nextOnPath_[i] = std::max(nextOnPath_[i], last + 1);
+    }
 }
 
 std::vector<Gen2Tag*> ReaderModel::visibleTags(const Mask* mask) {

@@ -85,6 +85,19 @@ struct Population {
     std::uint32_t seed = 1;
 };
 
+// One reader's stop on a path that tags take through the fields of several
+// readers in turn: tag k (from 0) of the path enters this reader's field at
+// start + k * every + position * dwell, and leaves it `dwell` later. The
+// tags' EPCs are 36, the path's number, 00 00 and the tag's number from 1
+// in eight bytes; their TIDs E2801105 36, the path's number and the tag's
+// number in four bytes. Every reader of the path shows a tag alike.
+struct PathStop {
+    std::uint8_t path = 1;
+    unsigned position = 0;
+    double everyS = 5, dwellS = 1;
+    std::chrono::steady_clock::time_point start;
+};
+
 // The answer to one request: the frames back to back, after an optional
 // delay, and a line speed to switch to once they are sent.
 struct Reply {
@@ -118,6 +131,7 @@ public:
 
     // Tags enter and leave by the clock; moved on before every inventory.
     void setPopulation(const Population& population);
+    void addPathStop(const PathStop& stop);
     std::uint64_t tagsEntered() const { return entered_; }
 
     Settings& settings() { return settings_; }
@@ -152,7 +166,9 @@ private:
     // The tag field (reader.cpp).
     std::vector<Gen2Tag*> visibleTags(const Mask* mask);
     void moveTags();
-    void admit(const Bytes& epc, std::chrono::steady_clock::time_point leaves);
+    void arriveByRate(std::chrono::steady_clock::time_point now);
+    void arriveByPath(std::chrono::steady_clock::time_point now);
+    void admit(bool onPath, const Bytes& epc, const Bytes& tid, std::chrono::steady_clock::time_point leaves);
     void leaveBy(std::chrono::steady_clock::time_point when);
 
     // commands/tag_addressing.cpp: how the Gen2 commands name their tag;
@@ -240,7 +256,10 @@ private:
         std::chrono::steady_clock::time_point leaves;
     };
     Population population_;
-    std::vector<Moving> moving_;
+    std::vector<Moving> moving_;  // the population's tags in the field
+    std::vector<PathStop> stops_;
+    std::vector<std::uint64_t> nextOnPath_;  // by stop: the next tag of its path to enter
+    std::vector<Moving> passing_;            // the paths' tags in the field
     std::chrono::steady_clock::time_point movedAt_{};
     double arrivals_ = 0;  // fractional tags owed by the rate
     std::uint64_t entered_ = 0;

@@ -15,6 +15,7 @@ struct Scenario {
     std::vector<Tag6B> tags6B;
     FaultPlan faults;
     Population population;
+    std::vector<PathStop> paths;  // its stops on paths through several readers (command line only)
 };
 
 Scenario defaultScenario();

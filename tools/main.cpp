@@ -33,15 +33,19 @@ const char* const kIntro =
     "  $ morvent --tcp localhost:6000 inventory\n"
     "\n"
     "Commands that change or kill a tag need --epc or --mask to pick it, or --any\n"
-    "to act on whichever tag answers.\n"
+    "to act on whichever tag answers. epc decode and epc encode need no LINK:\n"
+    "  $ morvent epc decode 3074257BF7194E4000001A85\n"
     "\n"
     "Exit status: 0 success, 1 the reader or the link reported a failure (shown\n"
-    "by name, number and meaning), 2 bad input (nothing was sent).\n";
+    "by name, number and meaning) or an EPC is no GS1 identity (epc decode),\n"
+    "2 bad input (nothing was sent).\n";
 
 std::vector<CommandSpec> allCommands() {
     std::vector<CommandSpec> commands = readerCommands();
     const std::vector<CommandSpec>& tags = tagCommands();
     commands.insert(commands.begin() + 1, tags.begin(), tags.end());
+    const std::vector<CommandSpec>& epc = epcCommands();
+    commands.insert(commands.end(), epc.begin(), epc.end());
     return commands;
 }
 

@@ -105,13 +105,20 @@ std::vector<morvent::Tag> inventoryG2(Context& context, const InventoryRequest& 
     }
 }
 
+// The GS1 identity, when an EPC has one, goes last: columns keep their
+// places for scripts that read them by position.
 Table tagTable(const std::vector<morvent::Tag>& tags, bool with_tid) {
     Table table{{"tag", "epc", "words"}, {}};
     if (with_tid) table.columns.push_back("tid");
+    std::vector<Value> uris;
+    for (const morvent::Tag& tag : tags) uris.push_back(identityUri(tag.epc));
+    const bool identities = std::any_of(uris.begin(), uris.end(), [](const Value& uri) { return !uri.isAbsent(); });
+    if (identities) table.columns.push_back("uri");
     for (std::size_t i = 0; i < tags.size(); ++i) {
         table.rows.push_back({Value::number(static_cast<long long>(i + 1)), Value::text(toHex(tags[i].epc)),
                               Value::number(static_cast<long long>(tags[i].epc.size() / 2))});
         if (with_tid) table.rows.back().push_back(Value::text(toHex(tags[i].tid)));
+        if (identities) table.rows.back().push_back(uris[i]);
     }
     return table;
 }
@@ -128,6 +135,7 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
     context.note("watching the field; Ctrl-C stops");
     std::vector<std::string> columns{"time", "round", "epc", "count"};
     if (request.with_tid) columns.push_back("tid");
+    columns.push_back("uri");  // empty in CSV, left out of JSON, for an EPC that is no GS1 identity
     if (context.format == Format::Csv) std::cout << csvLine(columns) << std::flush;
     long failed = 0, round = 0;
     int failed_in_a_row = 0;
@@ -154,11 +162,13 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
         }
         auto now = std::chrono::system_clock::now();
         for (const morvent::Tag& tag : tags) {
-            long long count = tally.record(tag.epc, now);
+            const Value uri = identityUri(tag.epc);
+            long long count = tally.record(tag.epc, now, uri);
             if (context.format == Format::Text) continue;
             std::vector<Value> row{Value::time(now), Value::number(round), Value::text(toHex(tag.epc)),
                                    Value::number(count)};
             if (request.with_tid) row.push_back(Value::text(toHex(tag.tid)));
+            row.push_back(uri);
             std::cout << (context.json ? rowJson(columns, row).dump() + "\n" : csvRow(row));
         }
         std::cout << std::flush;
@@ -300,14 +310,24 @@ std::string singleOperand(const Arguments& arguments, const char* what) {
 
 // With --epc or --mask the chosen tag's PC word keeps its flags and takes
 // the new length, and PC and EPC are written together; with --any the reader
-// gives the new EPC to whichever tag answers.
+// gives the new EPC to whichever tag answers. The new EPC is hex, or a GS1
+// identity with --uri, encoded before anything is sent.
 int runWriteEpc(Context& context, const Arguments& arguments) {
-    Bytes epc = parseEpc(singleOperand(arguments, "NEW_EPC"), "NEW_EPC");
+    const auto uri = arguments.value("uri");
+    if (uri && !arguments.operands().empty()) throw UsageError("give NEW_EPC or --uri, not both");
+    if (!uri) {
+        for (const OptionSpec& option : kEncodeOptions) {
+            if (arguments.has(option.name)) throw UsageError(std::string("--") + option.name + " goes with --uri");
+        }
+    }
+    Bytes epc = uri ? encodeIdentity(*uri, arguments) : parseEpc(singleOperand(arguments, "NEW_EPC"), "NEW_EPC");
     Addressing a{parseChangeTarget(arguments)};
     morvent::Password password = passwordOf(parsePassword(arguments));
     context.reader().writeEpc(a.tag(), epc, password);
     Document document;
     document.add("new_epc", Value::text(toHex(epc)));
+    const Value identity = identityUri(epc);
+    if (!identity.isAbsent()) document.add("new_uri", identity);
     reportTag(context, a.target, document);
     return 0;
 }
@@ -493,8 +513,13 @@ const std::vector<CommandSpec>& tagCommands() {
          kChangeHelp, runWrite},
         {"erase", "", "erase words of a Gen2 tag's memory",
          join({kChangeTargetOptions, kMemory, {{"count", "N", "number of words"}}, kPassword}), kChangeHelp, runErase},
-        {"write-epc", "NEW_EPC", "give a tag a new EPC (1 to 15 words)", join({kChangeTargetOptions, kPassword}),
-         kChangeHelp, runWriteEpc},
+        {"write-epc", "[NEW_EPC]", "give a tag a new EPC (1 to 15 words, or a GS1 identity with --uri)",
+         join({kChangeTargetOptions, kPassword,
+               {{"uri", "URI", "the new EPC as a GS1 identity: urn:epc:id:... or urn:epc:tag:..."}}, kEncodeOptions}),
+         "The tag is chosen by --epc, or by --mask (mask addressing). With neither\n"
+         "the command is refused, unless --any asks for whichever tag answers.\n"
+         "The new EPC is NEW_EPC (hex) or --uri, encoded as --filter and --bits say.",
+         runWriteEpc},
         {"lock", "", "lock or unlock an area of a Gen2 tag",
          join({kChangeTargetOptions,
                {{"area", "AREA", "kill-password, access-password, epc, tid, user (reader codes 0..4)"},

@@ -6,7 +6,7 @@
 
 const $ = (selector, root = document) => root.querySelector(selector);
 const readers = new Map();  // name -> reader object from the API
-const tags = new Map();     // reader + " " + epc -> {row, data}
+const tags = new Map();     // tagKey(tag) -> {row, data}
 const colors = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e", "#17becf", "#8c564b", "#e377c2"];
 const DEPARTED_SHOWN_MS = 4000;
 let paused = false;
@@ -73,15 +73,17 @@ function renderReaders() {
 }
 
 // ---- live tags ----
-function matches(epc) {
-  const f = $("#filter").value.trim().toUpperCase();
-  return !f || epc.includes(f);
+// A tag matches the filter by a part of its EPC or of its GS1 identity
+// ("sgtin", "0614141.812345"), in either case.
+function matches(data) {
+  const f = $("#filter").value.trim().toLowerCase();
+  return !f || data.epc.toLowerCase().includes(f) || text(data.uri).toLowerCase().includes(f);
 }
 
 function applyFilter() {
   let shown = 0;
   for (const t of tags.values()) {
-    const visible = matches(t.data.epc);
+    const visible = matches(t.data);
     t.row.hidden = !visible;
     if (visible) shown++;
   }
@@ -92,15 +94,21 @@ function fillTag(t) {
   const row = t.row, d = t.data;
   row.textContent = "";
   cell(row, d.epc, "epc");
+  cell(row, d.uri, "uri");
   cell(row, d.tid, "tid");
   cell(row, d.reader);
+  cell(row, d.location);
   cell(row, time(d.first_seen));
   cell(row, time(d.last_seen));
   cell(row, d.total !== undefined ? d.total : d.count);
 }
 
+// A row per reader and tag, or with events by location one per tag, which
+// moves from location to location.
+function tagKey(t) { return t.scope === "location" ? t.epc : t.reader + " " + t.epc; }
+
 function tagEvent(e) {
-  const key = e.reader + " " + e.epc;
+  const key = tagKey(e);
   let t = tags.get(key);
   if (!t) {
     if (e.type === "depart") return;
@@ -121,7 +129,7 @@ function tagEvent(e) {
     t.removal = setTimeout(() => { t.row.remove(); tags.delete(key); applyFilter(); }, DEPARTED_SHOWN_MS);
   }
   fillTag(t);
-  t.row.hidden = !matches(e.epc);
+  t.row.hidden = !matches(t.data);
   applyFilter();
 }
 
@@ -349,14 +357,22 @@ $("#write-form").addEventListener("submit", async (ev) => {
   report("#tag-result", a, `user memory of ${a.epc} written`);
 });
 
+// The new EPC is hex, or a GS1 identity (urn:epc:...) the gateway encodes
+// with the filter given.
 $("#epc-form").addEventListener("submit", async (ev) => {
   ev.preventDefault();
-  const shown = shownTag();
+  const shown = shownTag(), form = ev.target;
   if (!shown) return;
-  const a = await call("POST", `/api/readers/${encodeURIComponent(shown.reader)}/tags/write-epc`,
-                       { ...shown.body, new_epc: ev.target.new_epc.value.trim() });
+  const value = form.new_epc.value.trim(), body = { ...shown.body };
+  if (/^urn:/i.test(value)) {
+    body.new_uri = value;
+    if (form.filter.value !== "") body.filter = Number(form.filter.value);
+  } else {
+    body.new_epc = value;
+  }
+  const a = await call("POST", `/api/readers/${encodeURIComponent(shown.reader)}/tags/write-epc`, body);
   if (a.ok) $("#tag-form").epc.value = a.new_epc;  // the page goes on showing the same tag
-  report("#tag-result", a, `EPC of ${a.epc} changed to ${a.new_epc}`);
+  report("#tag-result", a, `EPC of ${a.epc} changed to ${a.new_epc}` + (a.new_uri ? ` (${a.new_uri})` : ""));
 });
 
 $("#settings-load").addEventListener("click", async () => {
@@ -403,7 +419,7 @@ async function load() {
   for (const r of fresh) readers.set(r.name, r);
   renderReaders();
   const inView = await (await fetch("/api/tags")).json();
-  const kept = new Set(inView.map((t) => t.reader + " " + t.epc));
+  const kept = new Set(inView.map(tagKey));
   for (const [key, t] of tags) if (!kept.has(key)) { t.row.remove(); tags.delete(key); }
   for (const t of inView) tagEvent({ ...t, type: "report", total: t.count });
 }

@@ -97,11 +97,12 @@ def test_mask_and_epc_addressing(sim):
 
 def test_watch_yields_rounds_and_stops_cleanly(sim):
     with Reader.tcp("127.0.0.1", sim.port) as reader:
-        assert [len(r) for r in reader.watch(rounds=3)] == [5, 5, 5]
+        field = len(reader.inventory())
+        assert field > 0 and [len(r) for r in reader.watch(rounds=3)] == [field] * 3
         rounds = reader.watch(interval=0.01)
-        assert len(next(rounds)) == 5
+        assert len(next(rounds)) == field
         rounds.close()  # the consumer stops: the reader stays usable
-        assert len(reader.inventory()) == 5
+        assert len(reader.inventory()) == field
         # Closing the reader from another thread ends an endless watch.
         counted = []
         timer = threading.Timer(0.3, reader.close)

@@ -13,6 +13,9 @@
 
 namespace e2e {
 
+// The Gen2 tags of the simulator's built-in field.
+inline std::size_t defaultTags() { return sim::defaultScenario().gen2.size(); }
+
 inline sim::HostOptions bothLinks(sim::Scenario scenario = sim::defaultScenario()) {
     sim::HostOptions options;
     options.scenario = std::move(scenario);

@@ -113,11 +113,11 @@ TEST(E2eLink, RawRoutinesAssembleSingleAndMultiFrameAnswers) {
         EXPECT_EQ(answer.size(), 18u);
         ASSERT_EQ(rawExchange(link.port, sim::requestFrame(0xFF, 0x01), GetInventoryDataFromPort1, answer), MORVENT_OK);
         auto frames = sim::splitFrames(answer);
-        ASSERT_EQ(frames.size(), 3u) << (serial ? "serial" : "tcp");
-        EXPECT_EQ(frames[2][3], 0x01);
+        ASSERT_EQ(frames.size(), (defaultTags() + 1) / 2) << (serial ? "serial" : "tcp");
+        EXPECT_EQ(frames.back()[3], 0x01);
         ASSERT_EQ(rawExchange(link.port, sim::requestFrame(0xFF, 0x43), GetDataFromPort1, answer), MORVENT_OK);
         frames = sim::splitFrames(answer);
-        EXPECT_EQ(frames.size(), 6u);
+        EXPECT_EQ(frames.size(), defaultTags() + 1);
         EXPECT_EQ(frames.back().size(), 6u);
         const auto start = Clock::now();
         ASSERT_EQ(rawExchange(link.port, sim::requestFrame(0xFF, 0x4D, {1}), ATGetDataFromPort, answer), MORVENT_OK);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The dashboard in a real headless Chromium, against morventd and two
 simulated readers: readers online, a moving tag shown live and greyed when it
-departs, the filter, the history searched by EPC and by location and time,
-paged and exported as CSV, a tag's trail, a refused write, a write of user memory read back
+departs, a GS1 identity beside its EPC, the filter by EPC and by identity,
+the history searched by EPC and by location and time, paged and exported as
+CSV, a tag's trail, a refused write, a write of user memory read back
 through the CLI, a new EPC given to the shown tag and to no other, and the
 readers shown offline once the gateway is gone. Saves a screenshot of each
 page into ARTIFACTS.
@@ -37,6 +38,7 @@ if not CHROMIUM or not DRIVER:
 TAG = "300011112222333344445555"  # a tag that stays in the simulated field
 OTHER = "E20034120123456789ABCDEF"  # the one an untargeted change would reach
 NEW_EPC = "3000111122223333444455556666"  # a word longer: the PC word changes too
+GS1, GS1_URI = "3074257BF7194E4000001A85", "urn:epc:id:sgtin:0614141.812345.6789"  # the SGTIN-96 in the field
 failures = []
 
 
@@ -162,17 +164,20 @@ poll_interval_ms = 20
             gone = wait(lambda: js(f"return document.querySelector(\"#tags-table tr[data-epc='{row}']\") === null"), 8)
             check(gone, "and is then removed")
 
-        # The filter narrows the table.
+        # A GS1 tag shows its identity beside the hex; the filter narrows the table by EPC or identity.
+        shown = js(f"return document.querySelector(\"#tags-table tr[data-epc='{GS1}'] td.uri\").textContent")
+        check(shown == GS1_URI, f"a GS1 tag shows its identity: {shown!r}")
         box = driver.find_element(By.ID, "filter")
-        box.send_keys("3000")
-        visible = js("return [...document.querySelectorAll('#tags-table tbody tr')].filter(r => !r.hidden).map(r => r.dataset.epc)")
-        total = js("return document.querySelectorAll('#tags-table tbody tr').length")
-        check(visible and all("3000" in e for e in visible) and len(visible) < total,
-              f"the filter narrows the table ({len(visible)} of {total})")
-        box.clear()
-        box.send_keys("x")  # clear() fires no input event
-        box.clear()
-        js("document.getElementById('filter').dispatchEvent(new Event('input'))")
+        for part, wanted in (("3000", lambda e: "3000" in e), ("812345.6789", lambda e: e == GS1)):
+            box.send_keys(part)
+            visible = js("return [...document.querySelectorAll('#tags-table tbody tr')].filter(r => !r.hidden).map(r => r.dataset.epc)")
+            total = js("return document.querySelectorAll('#tags-table tbody tr').length")
+            check(visible and all(wanted(e) for e in visible) and len(visible) < total,
+                  f"the filter {part!r} narrows the table ({len(visible)} of {total})")
+            box.clear()
+            box.send_keys("x")  # clear() fires no input event
+            box.clear()
+            js("document.getElementById('filter').dispatchEvent(new Event('input'))")
 
         # History: newest first, by EPC, by location and time, paged, exported; a row opens its tag's trail.
         js("location.hash = '#history'")

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -158,12 +159,16 @@ Sim::Sim(const std::string& dir, const std::vector<std::string>& extra, int port
     std::vector<std::string> argv{MORVENT_SIM_PATH, "--tcp", std::to_string(port), "--run-for", "300"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     process_ = Process(argv, dir, name);
-    waitFor([&] { return process_.out().find("tcp=127.0.0.1:") != std::string::npos && process_.out().find('\n') != std::string::npos; },
-            10000);
+    const auto readers = 1 + std::count(extra.begin(), extra.end(), "--reader");
+    const auto listening = [&] {
+        const std::string out = process_.out();
+        return std::count(out.begin(), out.end(), '\n') >= readers;
+    };
+    waitFor(listening, 10000);
     const std::string out = process_.out();
-    const auto at = out.find("tcp=127.0.0.1:");
-    if (at == std::string::npos) throw std::runtime_error("morvent-sim did not start: " + process_.err());
-    port_ = std::atoi(out.c_str() + at + 14);
+    for (auto at = out.find("tcp=127.0.0.1:"); at != std::string::npos; at = out.find("tcp=127.0.0.1:", at + 1))
+        ports_.push_back(std::atoi(out.c_str() + at + 14));
+    if (!listening() || ports_.empty()) throw std::runtime_error("morvent-sim did not start: " + process_.err());
 }
 
 Subscriber::Subscriber(int port, const std::string& id) {

@@ -60,15 +60,16 @@ private:
     Process process_;
 };
 
-// morvent-sim with one reader on a TCP port (0: a free one).
+// morvent-sim with one reader on a TCP port (0: a free one), and one more
+// reader for every "--reader" among `extra`.
 class Sim {
 public:
     Sim(const std::string& dir, const std::vector<std::string>& extra = {}, int port = 0);
-    int port() const { return port_; }
+    int port(std::size_t reader = 0) const { return ports_.at(reader); }
     Process& process() { return process_; }
 
 private:
-    int port_ = 0;
+    std::vector<int> ports_;
     Process process_;
 };
 

@@ -14,15 +14,19 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "gateway_support.h"
+#include "sim/scenario.h"
 
 using namespace gwtest;
 
 namespace {
+
+const std::size_t kDefaultTags = sim::defaultScenario().gen2.size();
 
 class GatewayTest : public ::testing::Test {
 protected:
@@ -132,6 +136,15 @@ TEST_F(GatewayTest, TwoGatewaysDeliverEveryEventExactlyOnceInOrder) {
     std::set<std::string> readers;
     for (const Event& e : events(messages, "gw-2")) readers.insert(e.reader);
     EXPECT_EQ(readers, (std::set<std::string>{"gate", "shelf"}));
+    // A tag's GS1 identity rides with each of its events; a tag without one gets no uri.
+    std::size_t identified = 0;
+    for (const Event& e : events(messages, "gw-1")) {
+        const bool gs1 = e.payload.find("\"epc\":\"3074257BF7194E4000001A85\"") != std::string::npos;
+        identified += gs1;
+        EXPECT_EQ(e.payload.find("\"uri\":\"urn:epc:id:sgtin:0614141.812345.6789\"") != std::string::npos, gs1) << e.payload;
+        if (e.payload.find("\"epc\":\"E2003412") != std::string::npos) EXPECT_EQ(e.payload.find("uri"), std::string::npos);
+    }
+    EXPECT_GT(identified, 0u);
     std::string gatewayStates;
     for (const Message& m : messages)
         if (m.topic == "t/gw-1/status") gatewayStates += m.payload + " ";
@@ -199,7 +212,7 @@ TEST_F(GatewayTest, KilledGatewayResendsWithOriginalSeq) {
         [&] {
             std::size_t departed = 0;
             for (const auto& [tag, t] : types()) departed += t.back() == 'd';
-            return readSpool(spool("gw")).nextSeq > produced + 20 && departed == 4;
+            return readSpool(spool("gw")).nextSeq > produced + 20 && departed == kDefaultTags - 1;
         },
         20000))
         << second.err();
@@ -356,7 +369,8 @@ TEST_F(GatewayTest, TwoAddressesOnOnePty) {
         }
         return out;
     };
-    ASSERT_TRUE(waitFor([&] { return epcs("bus-1").size() == 5 && epcs("bus-2").size() == 1; }, 20000)) << g.err();
+    ASSERT_TRUE(waitFor([&] { return epcs("bus-1").size() == kDefaultTags && epcs("bus-2").size() == 1; }, 20000))
+        << g.err();
     EXPECT_EQ(epcs("bus-1").count("2222000000000002"), 0u);
     EXPECT_EQ(epcs("bus-2"), std::set<std::string>{"2222000000000002"});
     httplib::Client client("127.0.0.1", http);
@@ -367,6 +381,66 @@ TEST_F(GatewayTest, TwoAddressesOnOnePty) {
               std::string::npos)
         << g.err();
     EXPECT_EQ(g.stop(SIGTERM), 0);
+}
+
+// Tags carried along paths through the fields of three readers of one
+// simulator: Yard (one reader) and Hall (two), with a door between them. A
+// tag through both readers of Hall arrives and departs once; one from Yard
+// to Hall moves and goes in through the door, one the other way moves and
+// goes out, one in Yard alone passes no door. Each event goes to the topic
+// of its location or portal, all of them under the one seq of the gateway.
+TEST_F(GatewayTest, LocationsMovesAndPortals) {
+    Subscriber sub(broker_->port(), "where");
+    Sim sim(dir_, {"--no-tags", "--reader", "--tcp", "0", "--no-tags", "--reader", "--tcp", "0", "--no-tags", "--path", "1,2",
+                   "--path", "3,1", "--path", "1", "--path", "2,3", "--path-every", "3"});
+    std::string readers = "[[portal]]\nname = \"Door 3\"\noutside = \"Yard\"\ninside = \"Hall\"\n";
+    for (const auto& [i, name, location] : {std::tuple(0, "yard", "Yard"), {1, "hall-1", "Hall"}, {2, "hall-2", "Hall"}})
+        readers += "[[reader]]\nname = \"" + std::string(name) + "\"\ntcp = \"127.0.0.1:" + std::to_string(sim.port(i)) +
+                   "\"\npoll_interval_ms = 20\nlocation = \"" + location + "\"\n";
+    const std::string cfg = config("gw", {}, readers);
+    std::string text = slurp(cfg);
+    std::ofstream(cfg) << text.replace(text.find("depart_after_s = 1"), 18,
+                                       "depart_after_s = 2\nscope = \"location\"\nmove_hysteresis_s = 0.5");
+    Process& g = startGateway(cfg);
+    // By EPC, seq by seq, "<location>:<type letter> " for each event but
+    // reports; the directions apart, as a move and its passage may come in
+    // either order. And the topics as they should be.
+    std::map<std::string, std::string> where, ways;
+    bool topicsRight = true;
+    const auto sort = [&] {
+        where.clear(), ways.clear();
+        std::map<std::uint64_t, std::pair<std::string, nlohmann::json>> bySeq;
+        for (const Message& m : sub.messages())
+            if (m.topic.find("/events") != std::string::npos) {
+                const auto j = nlohmann::json::parse(m.payload);
+                bySeq[j.at("seq")] = {m.topic, j};
+            }
+        for (const auto& [seq, e] : bySeq) {
+            const auto& [topic, j] = e;
+            const std::string type = j.at("type"), location = j.at("location");
+            topicsRight &= topic == (type == "direction" ? "t/gw/portals/Door_3/events" : "t/gw/locations/" + location + "/events");
+            if (type == "direction") ways[j.at("epc")] += j.at("direction").get<std::string>();
+            else if (type != "report") where[j.at("epc")] += location + ":" + type[0] + " ";
+        }
+    };
+    // The tags of path p seen from its start (Yard for paths 1 and 3) to their departure.
+    const auto passed = [&](int p) {
+        std::map<std::string, std::string> out;
+        for (const auto& [epc, seen] : where)
+            if (std::stoi(epc.substr(2, 2)) == p && seen.rfind(p % 2 ? "Yard:a" : "Hall:a", 0) == 0 && seen.find(":d") != std::string::npos)
+                out[epc] = seen + ways[epc];
+        return out;
+    };
+    const auto enough = [&] { return sort(), passed(1).size() > 1 && passed(2).size() > 1 && passed(3).size() > 1 && passed(4).size() > 1; };
+    ASSERT_TRUE(waitFor(enough, 30000)) << g.err();
+    EXPECT_EQ(g.stop(SIGTERM), 0);
+    waitFor([] { return false; }, 300);
+    sort();
+    const std::string expected[] = {"", "Yard:a Hall:m Hall:d in", "Hall:a Yard:m Yard:d out", "Yard:a Yard:d ", "Hall:a Hall:d "};
+    for (int p = 1; p <= 4; ++p)
+        for (const auto& [epc, seen] : passed(p)) EXPECT_EQ(seen, expected[p]) << epc;
+    EXPECT_TRUE(topicsRight);
+    expectNothingLost(events(sub.messages(), "gw"), "gw", false);
 }
 
 // The dashboard's API with two simulated readers: both online, a moving tag
@@ -410,6 +484,10 @@ TEST_F(GatewayTest, DashboardApi) {
     const auto tags = client.Get("/api/tags");
     ASSERT_TRUE(tags);
     EXPECT_NE(tags->body.find("\"epc\":\"300011112222333344445555\""), std::string::npos) << tags->body;
+    std::map<std::string, std::string> uris;  // epc -> uri, of the tags in view
+    for (const auto& t : nlohmann::json::parse(tags->body)) uris[t["epc"]] = t.value("uri", "");
+    EXPECT_EQ(uris["3074257BF7194E4000001A85"], "urn:epc:id:sgtin:0614141.812345.6789") << tags->body;
+    EXPECT_EQ(uris.at("300011112222333344445555"), "") << tags->body;
     EXPECT_NE(client.Get("/")->body.find("<title>morventd</title>"), std::string::npos);
 
     const httplib::Headers token{{"Authorization", "Bearer s3cret"}};

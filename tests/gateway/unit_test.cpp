@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <numeric>
+#include <tuple>
 
 #include "gateway/channel.h"
 #include "gateway/config.h"
@@ -61,12 +62,70 @@ TEST(Events, ArriveAfterReadsFiltersOneOffGarbleAndTidSeparatesTags) {
     EXPECT_EQ(kinds(out), "arrive:AA:3 depart:AA:0 ");
 }
 
+// Location scope: the readers of a location count as one; a tag read at
+// another location moves there, with the reads made there, once its own has
+// not read it for the hysteresis, so a tag both read in turn does not flap.
+TEST(Events, LocationsMoveWithoutFlapping) {
+    EventTracker t({10'000, 3000, 1, 1000});
+    std::vector<TagEvent> out;
+    for (const auto& [reader, location, at] : std::vector<std::tuple<std::string, std::string, std::int64_t>>{
+             {"d1", "Dock", 0}, {"d2", "Dock", 100}, {"s1", "Store", 200}, {"d1", "Dock", 300}, {"s1", "Store", 400}})
+        t.read(reader, location, "AA", "", at, out);
+    t.tick(1'200, out);  // Dock quiet 0.9 s: stays
+    t.tick(1'300, out);  // 1 s: moves
+    t.read("s1", "Store", "AA", "", 1'400, out);
+    t.read("d1", "Dock", "BB", "", 1'500, out);
+    for (std::int64_t at = 1'700; at < 6'000; at += 500) t.read("d2", "Dock", "BB", "", at, out);
+    t.tick(4'500, out);
+    t.tick(8'700, out);
+    ASSERT_EQ(kinds(out), "arrive:AA:1 move:AA:2 arrive:BB:1 depart:AA:1 depart:BB:9 ");
+    EXPECT_EQ(out[1].from + " " + out[1].location + " " + out[1].reader + " " + out[1].topic, "Dock Store s1 locations/Store");
+    EXPECT_EQ(out[1].firstSeenMs, 200);  // its first read at Store
+    EXPECT_EQ(out[4].reader, "d2");
+}
+
+// Outside, then inside within the window: in; the other way: out, found by
+// a read or as time passes. One side only, another location, or the other
+// side after the window: nothing. A tag both sides see in turn crosses once.
+TEST(Events, PortalsTellTheDirection) {
+    PortalTracker p({{"Door 3", "Yard", "Hall", 5000}}, 1000);
+    std::vector<TagEvent> out;
+    for (const auto& [reader, location, epc, at] : std::vector<std::tuple<std::string, std::string, std::string, std::int64_t>>{
+             {"y", "Yard", "AA", 0},      {"h", "Hall", "AA", 500},    {"y", "Yard", "AA", 600}, {"h", "Hall", "AA", 900},
+             {"h", "Hall", "AA", 1'700},  {"h", "Hall", "BB", 2'000},  {"y", "Yard", "BB", 3'000}, {"y", "Yard", "CC", 2'000},
+             {"y", "Yard", "DD", 2'000},  {"x", "Dock", "DD", 2'500},  {"y", "Yard", "EE", 4'000}, {"h", "Hall", "EE", 4'200},
+             {"h", "Hall", "DD", 7'100}})
+        p.read(reader, location, epc, "", at, out);
+    p.tick(5'100, out);
+    p.tick(20'000, out);
+    std::string seen;
+    for (const TagEvent& e : out) seen += e.epc + (e.in ? ":in " : ":out ");
+    ASSERT_EQ(seen, "AA:in BB:out EE:in ");
+    EXPECT_EQ(out[0].reader + " " + out[0].location + " " + out[0].topic, "h Hall portals/Door_3");
+    EXPECT_EQ(out[0].firstSeenMs, 0);  // on the side it came from
+    EXPECT_EQ(out[0].lastSeenMs, 1'700);
+}
+
+// Names are text: quoted in the JSON, made safe as topic levels.
 TEST(Events, JsonCarriesEveryField) {
-    TagEvent e{"door-a", EventType::Report, "E200", "A1B2", 7, 1'765'000'000'123, 1'765'000'001'000};
+    TagEvent e{"door-a", EventType::Report, "E200", "A1B2", 7, 1'765'000'000'123, 1'765'000'001'000, ""};
     EXPECT_EQ(eventJson(e, 42, "dock-1"),
-              "{\"seq\":42,\"gateway\":\"dock-1\",\"reader\":\"door-a\",\"type\":\"report\",\"epc\":\"E200\","
-              "\"tid\":\"A1B2\",\"count\":7,\"first_seen\":\"2025-12-06T05:46:40.123Z\","
+              "{\"seq\":42,\"gateway\":\"dock-1\",\"reader\":\"door-a\",\"location\":\"door-a\",\"type\":\"report\","
+              "\"epc\":\"E200\",\"tid\":\"A1B2\",\"count\":7,\"first_seen\":\"2025-12-06T05:46:40.123Z\","
               "\"last_seen\":\"2025-12-06T05:46:41.000Z\"}");
+    e.uri = "urn:epc:id:sgtin:0614141.812345.6789";
+    EXPECT_NE(eventJson(e, 42, "dock-1").find(",\"tid\":\"A1B2\",\"uri\":\"urn:epc:id:sgtin:0614141.812345.6789\","),
+              std::string::npos);
+    e.type = EventType::Move;
+    e.location = "Hall \"B\"";
+    e.from = "Yard\\1";
+    EXPECT_NE(eventJson(e, 1, "g").find(R"("location":"Hall \"B\"","type":"move","from":"Yard\\1","to":"Hall \"B\"","epc")"),
+              std::string::npos)
+        << eventJson(e, 1, "g");
+    e.type = EventType::Direction;
+    e.portal = "Door 3";
+    EXPECT_NE(eventJson(e, 1, "g").find(R"("type":"direction","portal":"Door 3","direction":"out","epc")"), std::string::npos);
+    EXPECT_EQ(topicLevel("Door 3 / +#") + " " + topicLevel("$SYS") + " " + topicLevel("Süd-1.a_b"), "Door_3_ _SYS Süd-1.a_b");
 }
 
 const char kGood[] = R"([gateway]
@@ -97,6 +156,13 @@ TEST(Config, GoodFileAndDefaults) {
     EXPECT_NE(named.summary().find("\nhttp localhost:8781 (127.0.0.1), writes open"), std::string::npos) << named.summary();
     EXPECT_NE(parseConfig("[gateway]\nid = \"g\"\nhttp = \"\"\n" + readers, "f").summary().find("\nhttp off\n"),
               std::string::npos);
+    // A reader without a location is its own; portals join locations.
+    const Config placed = parseConfig(std::string(kGood) + "location = \"Dock 3\"\n[[reader]]\nname = \"b\"\ncom = 3\n" +
+                                          "[[portal]]\nname = \"In\"\noutside = \"b\"\ninside = \"Dock 3\"\n", "f");
+    EXPECT_EQ(placed.readers[0].location + "," + placed.readers[1].location, "Dock 3,b");
+    EXPECT_NE(placed.summary().find("\nportal In: in from b to Dock 3 within 5 s, topic morvent/dock-1/portals/In/events\n"),
+              std::string::npos)
+        << placed.summary();
 }
 
 TEST(Config, RefusedWithTheLineAtFault) {
@@ -134,6 +200,16 @@ TEST(Config, RefusedWithTheLineAtFault) {
         {head + "[history]\nkeep_days = 0\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: 'keep_days' must be a number of days above 0"},
         {head + "[history]\nmax_events = -1\nkeep = 3\n[[reader]]\nname=\"a\"\ncom=3\n", "f:5: unknown key 'keep' in [history]"},
         {head + "[[reader]]\nname=\"a\"\ncom=3\n[reader.extra]\n", "f:6: unknown table [reader.extra]"},
+        {head + "[events]\nscope = \"zone\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: scope must be \"reader\" or \"location\""},
+        {head + "[events]\nscope = \"location\"\ndepart_after_s = 1\n[[reader]]\nname=\"a\"\ncom=3\n",
+         "f:5: move_hysteresis_s (2) must be shorter than depart_after_s (1)"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\nlocation=\"a\\tb\"\n", "f:6: reader 'a': location 'a\tb' must be 1 to 64 bytes"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\nlocation=\"Bay 1\"\n[[reader]]\nname=\"b\"\ncom=4\nlocation=\"bay/1\"\n",
+         "f:10: reader 'b': location 'bay/1' would share its topic with location 'Bay 1' (locations/bay_1)"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\nlocation=\"Hall\"\n[[portal]]\nname=\"P\"\noutside=\"a\"\ninside=\"Hall\"\n",
+         "f:9: portal 'P': outside 'a' is no location (the locations are Hall)"},
+        {head + "[[reader]]\nname=\"a\"\ncom=3\n[[portal]]\nname=\"P\"\noutside=\"a\"\ninside=\"a\"\n",
+         "f:9: portal 'P': outside and inside are both 'a'"},
         {head, "f: no [[reader]]"},
         {head + "[[reader]\n", "f:3: "},  // TOML syntax
     };
@@ -157,7 +233,7 @@ protected:
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
     static std::vector<TagEvent> some(int n) {
         std::vector<TagEvent> v;
-        for (int i = 0; i < n; ++i) v.push_back({"r", EventType::Arrive, "E" + std::to_string(i), "", 1, 0, 0});
+        for (int i = 0; i < n; ++i) v.push_back({"r", EventType::Arrive, "E" + std::to_string(i), "", 1, 0, 0, ""});
         return v;
     }
     std::string dir_;
@@ -211,7 +287,7 @@ TEST_F(SpoolTest, TagsInViewCarryOverAReopen) {
     }
     Spool s(path, 100);
     EventTracker t("r", {5000, 3000, 1});
-    for (const PresenceChange& p : s.presence()) t.restore(p.tag);
+    for (const PresenceChange& p : s.presence()) t.restore(p);
     out.clear();
     t.read("BB", "01", 12'000, out);
     t.tick(13'500, out);
@@ -224,6 +300,37 @@ TEST_F(SpoolTest, TagsInViewCarryOverAReopen) {
     EXPECT_EQ(left[0].tag.tid, "01");
     EXPECT_EQ(left[0].tag.lastSeenMs, 12'000);
     EXPECT_EQ(left[0].tag.reads, 2u);
+}
+
+// By location a tag has one row wherever it is, which carries over a reopen
+// as a reader's does; its events go to its location's topic. Its reads
+// before it arrived count wherever they were made.
+TEST_F(SpoolTest, LocatedTagsCarryOverAReopen) {
+    const std::string path = dir_ + "/s.db";
+    std::vector<TagEvent> out;
+    const auto commit = [&](EventTracker& t, Spool& s) {
+        std::vector<PresenceChange> changes;
+        t.takeChanges(true, changes);
+        s.commit(out, "g", {}, 0, changes);
+        out.clear();
+    };
+    {
+        Spool s(path, 100);
+        EventTracker t({5000, 3000, 2, 500});
+        t.read("d1", "Dock", "AA", "", 10'000, out);
+        t.read("s1", "Store", "AA", "", 10'600, out);  // the second read: arrives at Store
+        commit(t, s);
+    }
+    Spool s(path, 100);
+    EventTracker t({5000, 3000, 2, 500});
+    for (const PresenceChange& p : s.presence()) t.restore(p);
+    t.read("s2", "Store", "AA", "", 11'000, out);  // no second arrive
+    t.tick(14'000, out);
+    EXPECT_EQ(kinds(out) + out.at(0).reader, "depart:AA:1 s2");
+    commit(t, s);
+    EXPECT_TRUE(s.presence().empty());
+    const auto stored = s.fetch(0, 10);
+    EXPECT_EQ(stored.front().topic + " " + stored.back().topic, "locations/Store locations/Store");
 }
 
 TEST_F(SpoolTest, PastMaxEventsTheOldestAreDroppedAndCounted) {
@@ -471,7 +578,16 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
         {"write", R"({"data":"AABB"})", "!give its current EPC as \"epc\", or \"any\": true"},
         {"write", R"({"epc":"","any":false,"data":"AABB"})", "!tags/write changes a tag"},
         {"write", R"({"epc":"1234","any":true,"data":"AABB"})", "!not both"},
-        {"write-epc", R"({"epc":"300011112222"})", "!new_epc is missing"},
+        {"write-epc", R"({"epc":"300011112222"})", "!give new_epc (hex words) or new_uri"},
+        // A GS1 identity is encoded before the reader is asked, or refused with the rule it breaks.
+        {"write-epc", R"({"any":true,"new_uri":"urn:epc:id:sgtin:0614141.812345.6789","filter":3})",
+         "write-epc any 3074257BF7194E4000001A85 -"},
+        {"write-epc", R"({"any":true,"new_uri":"urn:epc:tag:sgtin-96:3.0614141.812345.6789","filter":1})",
+         "!new_uri 'urn:epc:tag:sgtin-96:3.0614141.812345.6789' cannot be encoded: the tag URI gives filter 3"},
+        {"write-epc", R"({"any":true,"new_uri":"urn:epc:id:sgtin:0614141.812345.6789","new_epc":"1234"})", "!not both"},
+        {"write-epc", R"({"any":true,"new_epc":"1234","filter":3})", "!filter goes with new_uri"},
+        {"write-epc", R"({"any":true,"new_uri":"urn:epc:id:sgtin:0614141.812345.6789","filter":8})",
+         "!filter 8 is out of range 0..7"},
         // Unknown keys, by name, before anything else is judged.
         {"read", R"({"bank":"user","words":2,"extra":1})", "!unknown key 'extra': tags/read takes epc, any, bank"},
         {"write", R"({"epc":"1234","dta":"AABB"})", "!unknown key 'dta'"},
@@ -511,6 +627,9 @@ TEST(Dashboard, RequestsCheckedBeforeTheReaderIsAsked) {
     // A change says which tag it changed.
     EXPECT_EQ(Dashboard::answerJson("write-epc 3000AAAABBBB 3000AAAABBBBDDDD -", Answer::done({}), &status),
               "{\"epc\":\"3000AAAABBBB\",\"new_epc\":\"3000AAAABBBBDDDD\",\"ok\":true}\n");
+    EXPECT_EQ(Dashboard::answerJson("write-epc any 3074257BF7194E4000001A85 -", Answer::done({}), &status),
+              "{\"any\":true,\"new_epc\":\"3074257BF7194E4000001A85\","
+              "\"new_uri\":\"urn:epc:id:sgtin:0614141.812345.6789\",\"ok\":true}\n");
     EXPECT_EQ(Dashboard::answerJson("write any user 0 AABB -", Answer::done({}), &status),
               "{\"any\":true,\"ok\":true}\n");
     const std::string failed = Dashboard::answerJson("write", Answer::failed(MORVENT_TAG_ERROR, 4, "lost"), &status);

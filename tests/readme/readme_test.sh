@@ -2,14 +2,18 @@
 # Keeps README.md honest: every block marked <!-- from: PATH --> must stand
 # verbatim in PATH (which the build compiles), and every command of the block
 # marked <!-- run: cli -->, like every network example of morvent(1), must
-# succeed against the simulated reader.
-# Arguments: SOURCE_DIR MORVENT MORVENT_SIM SCRATCH_DIR
+# succeed against the simulated reader. The dock door (<!-- run: dock-door -->),
+# run as written but on free ports, must print a direction event in and out.
+# Arguments: SOURCE_DIR MORVENT MORVENT_SIM SCRATCH_DIR [MORVENTD]
 set -euo pipefail
-source=$1 tool=$2 sim=$3 scratch=$4
+source=$1 tool=$2 sim=$3 scratch=$4 gateway=${5:-}
 readme=$source/README.md
 rm -rf "$scratch" && mkdir -p "$scratch"
 sim_pid=
-cleanup() { if [ -n "$sim_pid" ]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi; }
+started=()  # the dock door's processes
+cleanup() {
+  for pid in $sim_pid "${started[@]}"; do kill -TERM "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+}
 trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -77,6 +81,26 @@ else
 fi
 kill -TERM "$scenario_pid" 2>/dev/null || true
 wait "$scenario_pid" 2>/dev/null || true
+
+# The dock door: its commands as written, on free ports, with its own broker.
+if [ -n "$gateway" ] && command -v mosquitto >/dev/null; then
+  read -r mqtt yard hall < <(python3 -c 'import socket
+s = [socket.socket() for _ in range(3)]
+for x in s: x.bind(("127.0.0.1", 0))
+print(*[x.getsockname()[1] for x in s])')
+  on_ports() { sed "s/:1883/:$mqtt/; s/6001/$yard/; s/6002/$hall/"; }
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$mqtt" >"$scratch/dock-mosquitto.conf"
+  mosquitto -c "$scratch/dock-mosquitto.conf" >"$scratch/dock-mosquitto.log" 2>&1 & started+=($!)
+  on_ports <"$source/gateway/dock-door.example.toml" | sed 's/^\[gateway\]$/&\nhttp = ""/' >"$scratch/dock-door.toml"
+  mapfile -t dock < <(block_after "$(grep -n '^<!-- run: dock-door -->' "$readme" | cut -d: -f1)" /dev/stdout | sed -n 's/^\$ //p' | on_ports)
+  [ "${#dock[@]}" -eq 3 ] || fail "the dock door has ${#dock[@]} commands, not 3"
+  sleep 0.5
+  (cd "$scratch" && exec ${dock[0]/morvent-sim/$sim} --run-for 120) >"$scratch/dock-sim.out" 2>&1 & started+=($!)
+  (cd "$scratch" && exec ${dock[1]/morventd/$gateway}) >"$scratch/dock-gateway.out" 2>&1 & started+=($!)
+  eval "timeout 90 ${dock[2]} -p $mqtt -C 2 -W 60" >"$scratch/dock-events" 2>&1 || true
+  [ "$(grep -o '"portal":"Dock door 3","direction":"[inout]*"' "$scratch/dock-events" | sort -u | wc -l)" -eq 2 ] ||
+    { fail "the dock door printed no direction in and out"; cat "$scratch/dock-events" "$scratch/dock-gateway.out" >&2; }
+fi
 
 echo "README: $blocks example blocks, $commands commands, $examples manual examples and the scenario checked, $failures failures"
 [ "$failures" -eq 0 ]

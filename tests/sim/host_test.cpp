@@ -275,8 +275,10 @@ TEST(HostPacing, ExchangeTakesItsWireTimeAndInventoryItsAirTime) {
     options.pty = true;
     options.pacing = true;
     options.scenario.settings.scanTime = 3;      // 300 ms
-    options.scenario.settings.tagAirMs = 200.0;  // 5 tags: 1001 ms unbounded
-    options.scenario.settings.tagsPerFrame = 1;  // 91 bytes; the first 21 ready after 201 ms
+    options.scenario.settings.tagAirMs = 200.0;  // every tag: far past the scan time unbounded
+    options.scenario.settings.tagsPerFrame = 1;  // the first frame (21 bytes) ready after 201 ms
+    std::size_t total = 0;  // a frame per tag: its record and 8 bytes around it
+    for (const sim::Gen2Tag& tag : options.scenario.gen2) total += 9 + tag.epc().size();
     sim::ReaderHost host(options);
 
     const int serial = openSerial(host.ptyPath(), B57600);
@@ -293,7 +295,7 @@ TEST(HostPacing, ExchangeTakesItsWireTimeAndInventoryItsAirTime) {
     const std::size_t first = readFor(tcp, 1, 2000).size();
     EXPECT_EQ(first, 21u);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(290));
-    EXPECT_EQ(readFor(tcp, 91 - first, 2000).size(), 91 - first);
+    EXPECT_EQ(readFor(tcp, total - first, 2000).size(), total - first);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(800));
     close(tcp);

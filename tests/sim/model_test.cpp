@@ -14,6 +14,7 @@ const Bytes kEpc1 = hex("E2003412 0123 4567 89AB CDEF");
 const Bytes kEpc2 = hex("3000 1111 2222 3333 4444 5555");
 const Bytes kNoPassword{0, 0, 0, 0};
 const Bytes kAccess2 = hex("12345678");
+const std::size_t kDefaultTags = sim::defaultScenario().gen2.size();
 
 ReaderModel defaultModel() {
     sim::Scenario s = sim::defaultScenario();
@@ -74,10 +75,10 @@ TEST(Model, InventoryListsEveryTagAndFillsTheBuffer) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(status(frames[0]), sim::kInventoryDone);
     auto epcs = inventoriedEpcs(frames);
-    ASSERT_EQ(epcs.size(), 5u);
+    ASSERT_EQ(epcs.size(), kDefaultTags);
     EXPECT_EQ(epcs[0], kEpc1);
     EXPECT_EQ(epcs[1], kEpc2);
-    EXPECT_EQ(model.tagBuffer().size(), 5u);
+    EXPECT_EQ(model.tagBuffer().size(), kDefaultTags);
     ask(model, 0x01);
     EXPECT_EQ(model.tagBuffer()[0].count, 2);
 }
@@ -86,11 +87,10 @@ TEST(Model, InventorySpreadsOverFramesWithMoreStatus) {
     ReaderModel model = defaultModel();
     model.settings().tagsPerFrame = 2;
     auto frames = ask(model, 0x01);
-    ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(status(frames[0]), sim::kInventoryMore);
-    EXPECT_EQ(status(frames[1]), sim::kInventoryMore);
-    EXPECT_EQ(status(frames[2]), sim::kInventoryDone);
-    EXPECT_EQ(inventoriedEpcs(frames).size(), 5u);
+    ASSERT_EQ(frames.size(), (kDefaultTags + 1) / 2);
+    for (std::size_t i = 0; i + 1 < frames.size(); ++i) EXPECT_EQ(status(frames[i]), sim::kInventoryMore);
+    EXPECT_EQ(status(frames.back()), sim::kInventoryDone);
+    EXPECT_EQ(inventoriedEpcs(frames).size(), kDefaultTags);
 }
 
 TEST(Model, InventoryOfManyTagsFillsFramesToTheLengthLimit) {
@@ -119,7 +119,7 @@ TEST(Model, InventoryHonoursMaskAndTid) {
     EXPECT_EQ(Bytes(d.begin() + tidAt + 1, d.begin() + tidAt + 5), hex("E2801105"));
 
     // TID only, no mask: every tag, each with 2 TID words.
-    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01, {0x02, 0x02}), true).size(), 5u);
+    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01, {0x02, 0x02}), true).size(), kDefaultTags);
     // A mask that nothing matches.
     frames = ask(model, 0x01, {0x01, 0x00, 0x20, 8, 0x99});
     ASSERT_EQ(frames.size(), 1u);
@@ -200,7 +200,7 @@ TEST(Model, KillRemovesTheTag) {
     EXPECT_EQ(body(ask(model, 0x05, byEpc(kEpc1, hex("00000000")))[0]), Bytes{sim::kTagNonSpecific});
     EXPECT_EQ(status(ask(model, 0x05, byEpc(kEpc2, hex("87654321")))[0]), 0x00);
     auto epcs = inventoriedEpcs(ask(model, 0x01));
-    EXPECT_EQ(epcs.size(), 4u);
+    EXPECT_EQ(epcs.size(), kDefaultTags - 1);
     EXPECT_EQ(std::count(epcs.begin(), epcs.end(), kEpc2), 0);
     EXPECT_EQ(status(ask(model, 0x05, byEpc(kEpc2, hex("87654321")))[0]), sim::kNoTag);
 }
@@ -210,10 +210,10 @@ TEST(Model, PrivacyHidesTheTagUntilReset) {
     EXPECT_EQ(body(ask(model, 0x0B)[0]), Bytes{0});
     EXPECT_EQ(status(ask(model, 0x08, byEpc(kEpc1, kNoPassword))[0]), 0x00);
     EXPECT_EQ(body(ask(model, 0x0B)[0]), Bytes{1});
-    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)).size(), 4u);
+    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)).size(), kDefaultTags - 1);
     EXPECT_EQ(status(ask(model, 0x02, byEpc(kEpc1, readFields(3, 0, 1, kNoPassword)))[0]), sim::kNoTag);
     EXPECT_EQ(status(ask(model, 0x0A, kNoPassword)[0]), 0x00);
-    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)).size(), 5u);
+    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)).size(), kDefaultTags);
     EXPECT_EQ(status(ask(model, 0x0A, kNoPassword)[0]), sim::kNoTag);
     // The first visible tag without EPC addressing; then a password mismatch on reset.
     EXPECT_EQ(status(ask(model, 0x09, kNoPassword)[0]), 0x00);
@@ -267,7 +267,7 @@ TEST(Model, TagBufferIsWalkedAsRecordFramesThenAnEmptyClosingFrame) {
     ask(model, 0x01);
     ask(model, 0x50);
     frames = ask(model, 0x43);
-    ASSERT_EQ(frames.size(), 7u);
+    ASSERT_EQ(frames.size(), kDefaultTags + 2);  // the Gen2 tags, the 6B tag, the closing frame
     for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
         const Bytes d = body(frames[i]);
         EXPECT_NE(status(frames[i]), 0x00);
@@ -275,7 +275,7 @@ TEST(Model, TagBufferIsWalkedAsRecordFramesThenAnEmptyClosingFrame) {
     }
     const Bytes first = body(frames[0]);
     EXPECT_EQ(Bytes(first.begin() + 12, first.end()), kEpc1);
-    EXPECT_EQ(body(frames[5])[0], 1) << "6B record type";
+    EXPECT_EQ(body(frames[kDefaultTags])[0], 1) << "6B record type";
     EXPECT_EQ(frames.back().size(), 6u);
     EXPECT_EQ(status(frames.back()), 0x00);
     ask(model, 0x44);
@@ -410,4 +410,19 @@ TEST(Model, MovingTagsEnterAtTheRateAndLeaveAfterTheirStay) {
     model.setPopulation(p);
     now += std::chrono::seconds(8);
     EXPECT_NEAR(inventoriedEpcs(ask(model, 0x01)).size(), 5u, 1u);
+}
+
+// A reader second on a path sees each of its tags for the dwell, one every
+// `every`, from one dwell after the path starts; tags that came and went
+// while nobody read are not seen.
+TEST(Model, PathTagsPassAtTheirTimes) {
+    auto now = std::chrono::steady_clock::time_point{};
+    ReaderModel model({}, [&now] { return now; });
+    model.addPathStop({2, 1, 3, 1, now});
+    EXPECT_EQ(status(ask(model, 0x01)[0]), sim::kNoTag);
+    now += std::chrono::milliseconds(1500);
+    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)), std::vector<Bytes>{hex("3602 0000 0000 0000 0000 0001")});
+    now += std::chrono::milliseconds(11800);  // 13.3 s: the fifth is here, the first left, the three between went unseen
+    EXPECT_EQ(inventoriedEpcs(ask(model, 0x01)), std::vector<Bytes>{hex("3602 0000 0000 0000 0000 0005")});
+    EXPECT_EQ(model.gen2Tags().at(0).tid(), hex("E280 1105 3602 0000 0005"));
 }

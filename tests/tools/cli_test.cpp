@@ -138,6 +138,9 @@ TEST(CliArgs, TwoWordCommandsGroupsOperandsAndHelp) {
     ASSERT_NE(set.command, nullptr);
     EXPECT_STREQ(set.command->name, "config set");
     EXPECT_EQ(set.arguments.operands(), (std::vector<std::string>{"power", "--30"}));
+    // A word naming a command group, after the command, is an operand.
+    EXPECT_EQ(parse({"config", "set", "read", "config", "--json"}).arguments.operands(),
+              (std::vector<std::string>{"read", "config"}));
 
     Invocation group = parse({"config", "--help"});
     EXPECT_EQ(group.command, nullptr);
@@ -166,8 +169,10 @@ TEST(CliArgs, RefusesWhatItDoesNotKnow) {
 }
 
 TEST(CliOutput, TextTableAlignsColumnsAndRightAlignsNumbers) {
-    Table table{{"tag", "epc"}, {{Value::number(1), Value::text("E200")}, {Value::number(10), Value::text("AB")}}};
-    EXPECT_EQ(renderTable(table), "tag  epc\n  1  E200\n 10  AB\n");
+    Table table{{"tag", "epc", "uri"},
+                {{Value::number(1), Value::text("E200"), Value::text("urn:x")}, {Value::number(10), Value::text("AB"), Value::absent()}}};
+    EXPECT_EQ(renderTable(table), "tag  epc   uri\n  1  E200  urn:x\n 10  AB\n");
+    EXPECT_EQ(rowJson(table.columns, table.rows[1]), (Json{{"tag", 10}, {"epc", "AB"}}));  // an absent cell: no key
     Document document;
     document.status = 0;
     document.add("tag_count", Value::number(2));
@@ -331,9 +336,13 @@ TEST(CliTags, TallyCountsSightingsInOrderOfFirstSight) {
     system_clock::time_point t0{};
     tally.record({0xBB}, t0 + seconds(1));
     tally.record({0xAA}, t0 + seconds(2));
+    EXPECT_EQ(tally.table().columns.size(), 4u) << "no uri column without an identity";
     tally.record({0xBB}, t0 + seconds(3));
+    tally.record({0xCC}, t0 + seconds(3), Value::text("urn:epc:id:x"));
     Table table = tally.table();
-    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(table.columns.back(), "uri");
+    EXPECT_EQ(table.rows[2][4].asText(), "urn:epc:id:x");
+    ASSERT_EQ(table.rows.size(), 3u);
     EXPECT_EQ(table.rows[0][0].asText(), "BB");
     EXPECT_EQ(table.rows[0][1].asText(), "2");
     EXPECT_EQ(table.rows[0][2].asText(), rfc3339(t0 + seconds(1)));

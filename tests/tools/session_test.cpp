@@ -16,6 +16,7 @@
 
 #include "morvent.h"
 #include "process.h"
+#include "sim/scenario.h"
 
 using clitest::Outcome;
 using Json = nlohmann::json;
@@ -24,6 +25,9 @@ namespace {
 
 const char kProtectedTag[] = "300011112222333344445555";  // access password 12345678
 const char kFirstTag[] = "E20034120123456789ABCDEF";
+const char kGs1Tag[] = "3074257BF7194E4000001A85";
+const char kGs1Uri[] = "urn:epc:id:sgtin:0614141.812345.6789";
+const std::size_t kDefaultTags = sim::defaultScenario().gen2.size();
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -45,6 +49,12 @@ std::vector<Json> json_lines(const std::string& text) {
         lines.push_back(parsed);
     }
     return lines;
+}
+
+// A tag shows the GS1 identity of an EPC that has one, and no uri where there is none.
+void expectIdentity(const Json& tag) {
+    if (tag.value("epc", "") == kGs1Tag) EXPECT_EQ(tag.value("uri", ""), kGs1Uri) << tag;
+    if (tag.value("epc", "") == kFirstTag) EXPECT_FALSE(tag.contains("uri")) << tag;
 }
 
 Json json_of(const Outcome& outcome) {
@@ -82,8 +92,10 @@ std::unique_ptr<clitest::Simulator> Session::sim_;
 TEST_F(Session, InventoryOverTcpAndSerialListsTheSameField) {
     Outcome tcp = tool({"inventory", "--json"});
     ASSERT_EQ(tcp.exit_code, 0) << tcp.err;
-    EXPECT_TRUE(contains(tcp.out, "\"tag_count\": 5")) << tcp.out;
+    const Json field = json_of(tcp);
+    EXPECT_EQ(field["tag_count"], kDefaultTags) << tcp.out;
     EXPECT_TRUE(contains(tcp.out, std::string("\"epc\": \"") + kFirstTag + "\"")) << tcp.out;
+    for (const Json& tag : field["tags"]) expectIdentity(tag);
 
     Outcome serial = serial_tool({"inventory"});
     ASSERT_EQ(serial.exit_code, 0) << serial.err;
@@ -157,24 +169,26 @@ TEST_F(Session, WatchCountsEveryRoundAndStopsOnInterrupt) {
     Outcome rounds = tool({"inventory", "--watch", "--rounds", "3", "--interval", "0", "--json"});
     ASSERT_EQ(rounds.exit_code, 0) << rounds.err;
     std::vector<Json> lines = json_lines(rounds.out);
-    ASSERT_EQ(lines.size(), 16u) << rounds.out;
-    EXPECT_EQ(lines[5]["round"], 2);
-    EXPECT_EQ(lines[5]["count"], 2);
-    EXPECT_EQ(lines.back()["tags_seen"], 5);
+    ASSERT_EQ(lines.size(), 3 * kDefaultTags + 1) << rounds.out;
+    EXPECT_EQ(lines[kDefaultTags]["round"], 2);
+    EXPECT_EQ(lines[kDefaultTags]["count"], 2);
+    EXPECT_EQ(lines.back()["tags_seen"], kDefaultTags);
     for (const Json& tag : lines.back()["tags"]) EXPECT_EQ(tag["count"], 3) << tag;
+    for (const Json& line : lines) expectIdentity(line);
 
     Outcome interrupted = clitest::run_and_signal({MORVENT_TOOL_PATH, "--tcp", sim_->tcp(), "inventory", "--watch", "--json"},
                                               SIGINT, 1500);
     EXPECT_EQ(interrupted.exit_code, 0) << interrupted.err;
     Json summary = json_lines(interrupted.out).back();
-    EXPECT_EQ(summary["tags_seen"], 5) << interrupted.out;
+    EXPECT_EQ(summary["tags_seen"], kDefaultTags) << interrupted.out;
     EXPECT_EQ(summary["failed_rounds"], 0) << interrupted.out;
     EXPECT_TRUE(contains(interrupted.out, kFirstTag)) << interrupted.out;
 
     Outcome csv = tool({"inventory", "--watch", "--rounds", "1", "--csv"});
     ASSERT_EQ(csv.exit_code, 0) << csv.err;
-    EXPECT_EQ(csv.out.rfind("time,round,epc,count\n", 0), 0u) << csv.out;
-    EXPECT_EQ(occurrences(csv.out, "\n"), 6u) << csv.out;
+    EXPECT_EQ(csv.out.rfind("time,round,epc,count,uri\n", 0), 0u) << csv.out;
+    EXPECT_EQ(occurrences(csv.out, "\n"), kDefaultTags + 1) << csv.out;
+    EXPECT_TRUE(contains(csv.out, std::string(",") + kGs1Tag + ",1," + kGs1Uri + "\n")) << csv.out;
 }
 
 TEST(CliWatch, GoesOnThroughRoundsTheLinkSpoils) {
@@ -186,7 +200,7 @@ TEST(CliWatch, GoesOnThroughRoundsTheLinkSpoils) {
                                   "--rounds", "8", "--interval", "0"});
     ASSERT_EQ(watch.exit_code, 0) << watch.err;
     Json summary = json_lines(watch.out).back();
-    EXPECT_EQ(summary["tags_seen"], 5) << watch.out;
+    EXPECT_EQ(summary["tags_seen"], kDefaultTags) << watch.out;
     EXPECT_GT(summary["failed_rounds"], 0) << watch.out;
     EXPECT_TRUE(contains(watch.err, "MORVENT_COMM_ERROR (0x30, 48)")) << watch.err;
 }
@@ -196,7 +210,7 @@ TEST_F(Session, ActiveModeFramesAndTheTagBuffer) {
     ASSERT_EQ(tool({"inventory"}).exit_code, 0);
     Outcome buffer = tool({"buffer", "read"});
     ASSERT_EQ(buffer.exit_code, 0) << buffer.err;
-    EXPECT_TRUE(contains(buffer.out, "record count  5")) << buffer.out;
+    EXPECT_TRUE(contains(buffer.out, "record count  " + std::to_string(kDefaultTags))) << buffer.out;
 
     ASSERT_EQ(tool({"config", "set", "work-mode", "1"}).exit_code, 0);
     Outcome active = tool({"--json", "active", "--frames", "3", "--seconds", "20"});
@@ -256,11 +270,44 @@ TEST_F(Session, WriteEpcActsOnTheChosenTagOnly) {
     Outcome after = tool({"inventory"});
     EXPECT_TRUE(contains(after.out, "11112222 ")) << after.out;
     EXPECT_TRUE(contains(after.out, kFirstTag)) << after.out;
-    ASSERT_EQ(tool({"write-epc", "--mask", "11112222", "3000AAAABBBB"}).exit_code, 0);
+    // A GS1 identity is encoded, filter and all, and said back.
+    Outcome uri = tool({"write-epc", "--mask", "11112222", "--uri", "urn:epc:id:giai:0614141.777", "--filter", "2", "--json"});
+    ASSERT_EQ(uri.exit_code, 0) << uri.err;
+    EXPECT_EQ(json_of(uri)["new_uri"], "urn:epc:id:giai:0614141.777");
+    const std::string written = json_of(uri)["new_epc"];
+    EXPECT_TRUE(contains(tool({"inventory"}).out, written + "      6  urn:epc:id:giai:0614141.777\n"));
+    ASSERT_EQ(tool({"write-epc", "--epc", written, "3000AAAABBBB"}).exit_code, 0);
     EXPECT_TRUE(contains(tool({"inventory"}).out, "3000AAAABBBB")) ;
 }
 
-TEST(CliActive, OverTheSerialLineShowsEveryTagOfAFiveTagField) {
+// GS1 identities need no reader: decoded by the parts' names, encoded back,
+// and an EPC that is none is a failure with the reason.
+TEST(CliEpc, DecodesEncodesAndNamesWhyAnEpcIsNone) {
+    Outcome decoded = clitest::run({MORVENT_TOOL_PATH, "epc", "decode", kGs1Tag, "--json"});
+    ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
+    const Json id = json_of(decoded);
+    EXPECT_EQ(id["uri"], kGs1Uri);
+    EXPECT_EQ(id["tag_uri"], "urn:epc:tag:sgtin-96:3.0614141.812345.6789");
+    EXPECT_EQ(id["element_string"], "(01)80614141123458(21)6789");
+    EXPECT_EQ(id["digital_link"], "https://id.gs1.org/01/80614141123458/21/6789");
+    EXPECT_EQ(id["scheme"], "sgtin-96");
+    EXPECT_EQ(id["filter"], 3);
+    EXPECT_EQ(id["key"], "80614141123458");
+    EXPECT_EQ(id["serial"], "6789");
+    Outcome encoded = clitest::run({MORVENT_TOOL_PATH, "epc", "encode", kGs1Uri, "--filter", "3", "--json"});
+    EXPECT_EQ(json_of(encoded)["epc"], kGs1Tag) << encoded.err;
+
+    Outcome none = clitest::run({MORVENT_TOOL_PATH, "epc", "decode", kFirstTag});
+    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_EQ(none.err, std::string("morvent: epc decode ") + kFirstTag +
+                            ": not a GS1 EPC: header 0xE2 is not the header of a GS1 EPC scheme\n");
+    Outcome json = clitest::run({MORVENT_TOOL_PATH, "epc", "decode", "3074257B", "--json"});
+    EXPECT_EQ(json.exit_code, 1);
+    EXPECT_EQ(json_of(json)["status"]["name"], "MORVENT_EPC_NOT_GS1");
+    EXPECT_TRUE(contains(json_of(json)["reason"], "sgtin-96 takes 96 bits")) << json.out;
+}
+
+TEST(CliActive, OverTheSerialLineShowsEveryTagOfTheField) {
     // A paced simulator sends at its line speed, as a reader does; the core
     // keeps at most 50 bytes per serial read, so only a tool that polls
     // often enough sees every tag of a round.
@@ -271,16 +318,16 @@ TEST(CliActive, OverTheSerialLineShowsEveryTagOfAFiveTagField) {
         return clitest::run(args);
     };
     ASSERT_EQ(tcp({"config", "set", "work-mode", "1"}).exit_code, 0);
-    Outcome active = clitest::run({MORVENT_TOOL_PATH, "--device", pty, "--json", "active", "--frames", "15",
-                                   "--seconds", "20"});
+    Outcome active = clitest::run({MORVENT_TOOL_PATH, "--device", pty, "--json", "active", "--frames",
+                                   std::to_string(3 * kDefaultTags), "--seconds", "20"});
     Outcome leave = tcp({"config", "set", "work-mode", "0"});
     EXPECT_EQ(leave.exit_code, 0) << leave.err;
     ASSERT_EQ(active.exit_code, 0) << active.err;
-    // 15 frames are three rounds of the five tags; a tool that polls too
+    // Three rounds of the field's tags, a frame each; a tool that polls too
     // seldom loses the later frames of every round.
     std::map<std::string, int> sightings;
     for (const Json& line : json_lines(active.out)) ++sightings[line.value("epc", "")];
-    EXPECT_EQ(sightings.size(), 5u) << active.out;
+    EXPECT_EQ(sightings.size(), kDefaultTags) << active.out;
     for (const auto& [epc, count] : sightings) EXPECT_GE(count, 2) << epc << "\n" << active.out;
     EXPECT_EQ(sightings.count(kFirstTag), 1u) << active.out;
 }
@@ -371,6 +418,13 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
         {{"privacy", "reset"}, "give --any"},
         {{"eas", "set", "--state", "on"}, "no tag chosen"},
         {{"write", "--epc", "E200", "--any", "--bank", "user", "--data", "ABCD"}, "already chosen"},
+        // GS1 identities that cannot be the new EPC.
+        {{"write-epc", "--any", "--uri", "urn:epc:id:sgtin:0614141.812345.67890123456789", "--bits", "96"},
+         "cannot encode 'urn:epc:id:sgtin:0614141.812345.67890123456789': the serial"},
+        {{"write-epc", "--any", "--uri", "urn:epc:id:sgtin:0614141.812345.6789", "1234"}, "give NEW_EPC or --uri"},
+        {{"write-epc", "--any", "1234", "--filter", "1"}, "--filter goes with --uri"},
+        {{"epc", "encode", "urn:epc:id:sgtin:0614141.812345.6789", "--filter", "8"}, "--filter: 8 is out of range 0..7"},
+        {{"epc", "decode", "3074257"}, "odd number of hex digits"},
     };
     Listener listener;
     for (const Case& c : cases) {

@@ -52,6 +52,10 @@ CLI::App* subcommand(CLI::App& parent, const std::string& word, Invocation& invo
     }
     CLI::App* app = parent.add_subcommand(word);
     app->fallthrough();
+    // One command word per level: once a level has its word, a later word
+    // that names a command elsewhere ("epc" in `config set auto-mask E200
+    // epc 32`) is an operand, not another command.
+    app->require_subcommand(0, 1);
     app->allow_extras();
     addHelp(*app, invocation);
     return app;
@@ -94,6 +98,7 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Options&
     Invocation invocation;
     CLI::App app{"morvent"};
     app.allow_extras();
+    app.require_subcommand(0, 1);
     addHelp(app, invocation);
     addOptions(app, global, invocation.arguments);
     std::map<CLI::App*, const CommandSpec*> leaves;

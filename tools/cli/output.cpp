@@ -59,9 +59,10 @@ std::string renderTable(const Table& table) {
         for (std::size_t c = 0; c < widths.size(); ++c) {
             bool last = c + 1 == widths.size();
             std::string cell = pad(cell_text(c), last && !right_aligned(c) ? 0 : widths[c], right_aligned(c));
-            text += cell + (last ? "\n" : "  ");
+            text += cell + (last ? "" : "  ");
         }
-        return text;
+        // An empty last cell (a tag without a GS1 identity) leaves no trailing blanks.
+        return text.erase(text.find_last_not_of(' ') + 1) + "\n";
     };
     std::string text = line([&](std::size_t c) { return heading(table.columns[c]); },
                             [&](std::size_t c) { return !table.rows.empty() && table.rows[0][c].isNumber(); });
@@ -89,7 +90,9 @@ std::string renderText(const Document& document) {
 
 Json rowJson(const std::vector<std::string>& columns, const std::vector<Value>& row) {
     Json object = Json::object();
-    for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) object[columns[c]] = row[c].asJson();
+    for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) {
+        if (!row[c].isAbsent()) object[columns[c]] = row[c].asJson();
+    }
     return object;
 }
 

@@ -22,6 +22,9 @@ public:
     static Value number(long long n) { return Value(Json(n), std::to_string(n), true); }
     static Value boolean(bool b) { return Value(Json(b), b ? "yes" : "no", false); }
     static Value null() { return Value(Json(nullptr), "-", false); }
+    // Nothing to show: an empty cell in text and CSV, no key at all in a
+    // JSON row (a part a tag may lack, such as the GS1 identity of its EPC).
+    static Value absent() { return Value(Json(Json::value_t::discarded), "", false); }
     // A reader code with its name: {"code": 3, "name": "user"}, shown "user (3)".
     static Value coded(long long code, const std::string& name);
     // Several byte values: a JSON array of numbers, shown "3,0".
@@ -34,6 +37,7 @@ public:
     const std::string& asText() const { return text_; }  // as shown in tables and field lists
     const Json& asJson() const { return json_; }
     bool isNumber() const { return numeric_; }
+    bool isAbsent() const { return json_.is_discarded(); }
 
 private:
     Value(Json json, std::string text, bool numeric) : json_(std::move(json)), text_(std::move(text)), numeric_(numeric) {}
@@ -72,7 +76,8 @@ std::string renderText(const Document& document);
 Json toJson(const Document& document);
 std::string renderJson(const Document& document);  // indented, one trailing newline
 
-// One table row as a JSON object (for streams of JSON lines).
+// One table row as a JSON object (for streams of JSON lines); absent cells
+// are left out.
 Json rowJson(const std::vector<std::string>& columns, const std::vector<Value>& row);
 // CSV (RFC 4180): a header line of the columns, then one line per row.
 std::string csvLine(const std::vector<std::string>& cells);

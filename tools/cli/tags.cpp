@@ -1,5 +1,6 @@
 #include "tags.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace morvent_cli {
@@ -75,10 +76,11 @@ std::vector<Bytes> FrameSplitter::feed(const std::uint8_t* data, std::size_t siz
     return frames;
 }
 
-long long TagTally::record(const Bytes& epc, Time when) {
+long long TagTally::record(const Bytes& epc, Time when, const Value& uri) {
     auto [entry, inserted] = seen_.try_emplace(epc);
     if (inserted) {
         entry->second.first = when;
+        entry->second.uri = uri;
         order_.push_back(epc);
     }
     entry->second.count += 1;
@@ -88,10 +90,14 @@ long long TagTally::record(const Bytes& epc, Time when) {
 
 Table TagTally::table() const {
     Table table{{"epc", "count", "first_seen", "last_seen"}, {}};
+    // A column for the identities only when there is one to show.
+    const bool identities = std::any_of(seen_.begin(), seen_.end(), [](const auto& s) { return !s.second.uri.isAbsent(); });
+    if (identities) table.columns.push_back("uri");
     for (const Bytes& epc : order_) {
         const Seen& seen = seen_.at(epc);
         table.rows.push_back({Value::text(toHex(epc)), Value::number(seen.count),
                               Value::time(seen.first), Value::time(seen.last)});
+        if (identities) table.rows.back().push_back(seen.uri);
     }
     return table;
 }

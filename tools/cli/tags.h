@@ -69,15 +69,20 @@ private:
 class TagTally {
 public:
     using Time = std::chrono::system_clock::time_point;
-    long long record(const Bytes& epc, Time when);  // the tag's count so far
+    // One sighting; `uri` is the EPC's GS1 identity (Value::absent() when it
+    // has none), kept from the first. Returns the tag's count so far.
+    long long record(const Bytes& epc, Time when, const Value& uri = Value::absent());
     std::size_t size() const { return order_.size(); }
-    Table table() const;  // columns epc, count, first_seen, last_seen (RFC 3339), in order of first sighting
+    // Columns epc, count, first_seen, last_seen (RFC 3339), and uri when a
+    // tag has one, in order of first sighting.
+    Table table() const;
 
 private:
     struct Seen {
         long long count = 0;
         Time first;
         Time last;
+        Value uri = Value::absent();
     };
     std::map<Bytes, Seen> seen_;
     std::vector<Bytes> order_;
