@@ -142,7 +142,9 @@ TEST_F(GatewayTest, TwoGatewaysDeliverEveryEventExactlyOnceInOrder) {
         const bool gs1 = e.payload.find("\"epc\":\"3074257BF7194E4000001A85\"") != std::string::npos;
         identified += gs1;
         EXPECT_EQ(e.payload.find("\"uri\":\"urn:epc:id:sgtin:0614141.812345.6789\"") != std::string::npos, gs1) << e.payload;
-        if (e.payload.find("\"epc\":\"E2003412") != std::string::npos) EXPECT_EQ(e.payload.find("uri"), std::string::npos);
+        if (e.payload.find("\"epc\":\"E2003412") != std::string::npos) {
+            EXPECT_EQ(e.payload.find("uri"), std::string::npos);
+        }
     }
     EXPECT_GT(identified, 0u);
     std::string gatewayStates;
