@@ -311,7 +311,7 @@ Config parseConfig(const std::string& text, const std::string& file) {
     }
     Config cfg;
     cfg.file = file;
-    c.onlyKeys(root, "the file", {"gateway", "mqtt", "events", "spool", "reader", "portal"});
+    c.onlyKeys(root, "the file", {"gateway", "mqtt", "events", "spool", "history", "reader", "portal"});
 
     const toml::table* gw = c.table(root, "gateway");
     if (!gw) c.fail(nullptr, "missing [gateway] with its id");
@@ -387,6 +387,17 @@ Config parseConfig(const std::string& text, const std::string& file) {
         c.integer(*s, "max_events", cfg.maxEvents, 100, std::int64_t(1) << 40);
         c.integer(*s, "commit_ms", cfg.commitMs, 1, 1000);
     }
+    if (const toml::table* h = c.table(root, "history")) {
+        c.onlyKeys(*h, "[history]", {"keep_days", "max_events"}, "history.");
+        if (const toml::node* n = h->get("keep_days")) {
+            // A number of days: 0.5 keeps twelve hours; a hundred years at most.
+            const std::optional<double> days = n->value<double>();
+            if (!n->is_number() || !days || !(*days > 0) || *days > 36500)
+                c.fail(n, "'keep_days' must be a number of days above 0, at most 36500");
+            cfg.historyKeepDays = *days;
+        }
+        c.integer(*h, "max_events", cfg.historyMaxEvents, 0, std::int64_t(1) << 40);
+    }
 
     const toml::node* readers = root.get("reader");
     if (!readers) c.fail(nullptr, "no [[reader]]: nothing to read");
@@ -455,6 +466,8 @@ std::string Config::summary() const {
                                   : ", writes need the token")
             << "\n";
     }
+    if (historyMaxEvents) out << "history: kept " << historyKeepDays << " days, at most " << historyMaxEvents << " events\n";
+    else out << "history off (max_events = 0)\n";
     out << "events: arrive after " << arriveAfterReads << " read(s), report every " << reportEveryS << " s, depart after "
         << departAfterS << " s, "
         << (scope == Scope::Location ? "by location (move hysteresis " + Checker::numberText(moveHysteresisS) +

@@ -44,6 +44,9 @@ struct Config {
     std::int64_t maxEvents = 1000000;  // events kept in the spool at most
     int commitMs = 10;                 // group commit window
 
+    double historyKeepDays = 7;                  // events stay searchable this long after they are made
+    std::int64_t historyMaxEvents = 10'000'000;  // and this many at most (0: no history)
+
     std::vector<ReaderConfig> readers;  // each with its location (its own name when the file names none)
     std::vector<Portal> portals;
 

@@ -625,7 +625,8 @@ void Dashboard::install(httplib::Server& server) {
         change(req, res, req.matches[2]);
     });
     server.Get("/api/config", [this](const httplib::Request&, httplib::Response& res) {
-        json j{{"gateway", config_.id}, {"writes", config_.httpToken.empty() ? (config_.httpLoopback() ? "open" : "refused") : "token"}};
+        json j{{"gateway", config_.id}, {"writes", config_.httpToken.empty() ? (config_.httpLoopback() ? "open" : "refused") : "token"},
+               {"event_types", eventTypeNames()}};
         res.set_content(j.dump() + "\n", "application/json");
     });
     server.Get("/(|index.html|[a-z]+\\.(?:js|css|svg))", [](const httplib::Request& req, httplib::Response& res) {

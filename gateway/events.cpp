@@ -56,6 +56,17 @@ const char* eventTypeName(EventType type) {
     return "?";
 }
 
+std::vector<std::string> eventTypeNames() {
+    // Those eventTypeName knows, up to the first it does not: a type added
+    // to the enum and named there is listed with no more to do.
+    std::vector<std::string> out;
+    for (int i = 0;; ++i) {
+        const std::string name = eventTypeName(static_cast<EventType>(i));
+        if (name == "?") return out;
+        out.push_back(name);
+    }
+}
+
 std::string PresenceChange::row() const {
     return (location.empty() ? reader : "") + ' ' + tag.epc + '/' + tag.tid;
 }

@@ -26,6 +26,8 @@ enum class EventType {
     Direction,  // passed through `portal`, in or out
 };
 const char* eventTypeName(EventType type);
+// Every type's name, in the enum's order.
+std::vector<std::string> eventTypeNames();
 
 // How presence is tracked.
 enum class Scope {

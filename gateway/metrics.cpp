@@ -36,6 +36,12 @@ std::string Metrics::prometheus(const std::string& gateway) const {
     o << "morventd_unspooled_events{" << gw << "} " << held << "\n";
     head("morventd_dropped_total", "counter", "Events dropped unpublished to stay within spool.max_events.");
     o << "morventd_dropped_total{" << gw << "} " << dropped << "\n";
+    head("morventd_history_events", "gauge", "Events kept in the searchable history.");
+    o << "morventd_history_events{" << gw << "} " << historySize << "\n";
+    head("morventd_history_dropped_total", "counter",
+         "Events dropped from the history, oldest first: older than history.keep_days, or past history.max_events.");
+    o << "morventd_history_dropped_total{" << gw << ",reason=\"keep_days\"} " << historyExpired << "\n";
+    o << "morventd_history_dropped_total{" << gw << ",reason=\"max_events\"} " << historyOverflowed << "\n";
     head("morventd_spool_errors_total", "counter", "Failed spool commits.");
     o << "morventd_spool_errors_total{" << gw << "} " << spoolErrors << "\n";
     head("morventd_spool_commit_seconds", "summary", "Time spent in spool commits.");

@@ -25,6 +25,8 @@ struct Metrics {
     std::uint64_t arrive = 0, report = 0, depart = 0, move = 0, direction = 0;
     std::uint64_t published = 0, dropped = 0, spoolErrors = 0, mqttConnects = 0;
     std::int64_t spoolDepth = 0, held = 0;
+    std::int64_t historySize = 0;
+    std::uint64_t historyExpired = 0, historyOverflowed = 0;  // dropped from the history, by reason
     bool mqttConnected = false;
     std::string spoolError;
     std::array<std::uint64_t, kLatencyBuckets.size() + 1> latency{};

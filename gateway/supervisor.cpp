@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/clock.h"
+#include "gateway/history.h"
 #include "gateway/log.h"
 
 namespace morventd {
@@ -40,6 +41,7 @@ void onSignal(int signal) {
 
 constexpr std::int64_t kStableRunMs = 30000;  // a worker that ran this long restarts at once
 constexpr std::size_t kCommitBatch = 4000;     // commit early past this many waiting events
+constexpr std::int64_t kTrimEveryMs = 50;      // an idle gateway's history retention, a slice at a time
 
 // Why `address`:`port` cannot be bound (the server does not say): bound
 // again the same way, the system's reason.
@@ -63,7 +65,7 @@ std::string bindFailure(const std::string& address, int port) {
 Supervisor::Supervisor(const Config& config, std::string workerProgram)
     : config_(config),
       workerProgram_(std::move(workerProgram)),
-      spool_(config.spool, config.maxEvents),
+      spool_(config.spool, config.maxEvents, HistoryLimits{config.historyKeepDays, config.historyMaxEvents}),
       mqtt_(config),
       portals_(config.portals, static_cast<std::int64_t>(config.moveHysteresisS * 1000)) {
     EventRules rules;
@@ -146,8 +148,9 @@ void Supervisor::begin() {
     startHttp();
     logLine("gateway " + config_.id + " starting: " + std::to_string(readers_.size()) + " reader(s), " +
             std::to_string(workers_.size()) + " worker(s), spool " + config_.spool + " holds " +
-            std::to_string(spool_.depth()) + " unacknowledged event(s), next seq " + std::to_string(spool_.nextSeq()) +
-            ", " + std::to_string(restored_) + " tag(s) in view carried over");
+            std::to_string(spool_.depth()) + " unacknowledged event(s) and a history of " +
+            std::to_string(spool_.historySize()) + ", next seq " + std::to_string(spool_.nextSeq()) + ", " +
+            std::to_string(restored_) + " tag(s) in view carried over");
     for (Worker& w : workers_) start(w);
     render(true);
 }
@@ -353,6 +356,8 @@ void Supervisor::startHttp() {
     http_->new_task_queue = [] { return new httplib::ThreadPool(24); };
     dash_ = std::make_unique<Dashboard>(config_);
     dash_->install(*http_);
+    history_ = std::make_unique<History>(config_.spool);
+    history_->install(*http_);
     http_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(pages_.metrics(), "text/plain; version=0.0.4");
     });
@@ -510,10 +515,13 @@ void Supervisor::commit(bool force) {
     const bool presenceDue = now - presenceFlushedMs_ >= presenceEveryMs_;
     bool presence = !presence_.empty();
     for (const auto& tracker : trackers_) presence = presence || tracker->changed();
-    if (waiting_.empty() && acked_.empty() && !presence) return;
+    // Retention alone commits now and then; with events flowing it goes
+    // along with their commits.
+    const bool trim = now - committedMs_ >= kTrimEveryMs && spool_.historyDue(unixMs());
+    if (waiting_.empty() && acked_.empty() && !presence && !trim) return;
     if (!force) {
         const bool due = (!waiting_.empty() && (now - waitingSinceMs_ >= config_.commitMs || waiting_.size() >= kCommitBatch)) ||
-                         (!acked_.empty() && now - committedMs_ >= config_.commitMs) || (presence && presenceDue);
+                         (!acked_.empty() && now - committedMs_ >= config_.commitMs) || (presence && presenceDue) || trim;
         // After a failed commit the spool is tried again a second later,
         // not on every turn.
         if (!due || now < spoolRetryAtMs_) return;
@@ -526,6 +534,13 @@ void Supervisor::commit(bool force) {
         ++metrics_.commits;
         count(waiting_);
         if (dash_) dash_->events(waiting_);
+        metrics_.historyExpired += static_cast<std::uint64_t>(c.historyExpired);
+        metrics_.historyOverflowed += static_cast<std::uint64_t>(c.historyOverflowed);
+        if (c.historyOverflowed && !historyFullLogged_) {
+            historyFullLogged_ = true;
+            logLine("history full (max_events " + std::to_string(config_.historyMaxEvents) +
+                    "): from now on the oldest events leave it as new ones come");
+        }
         if (c.dropped) {
             metrics_.dropped += static_cast<std::uint64_t>(c.dropped);
             logLine("spool full (max_events " + std::to_string(config_.maxEvents) + "): dropped " +
@@ -566,6 +581,7 @@ void Supervisor::commit(bool force) {
         presence_ = std::move(kept);
     }
     metrics_.spoolDepth = spool_.depth();
+    metrics_.historySize = spool_.historySize();
     metrics_.held = static_cast<std::int64_t>(waiting_.size());
 }
 
@@ -610,6 +626,7 @@ void Supervisor::render(bool force) {
     renderedAtMs_ = now;
     metrics_.mqttConnected = mqtt_.connected();
     metrics_.spoolDepth = spool_.depth();
+    metrics_.historySize = spool_.historySize();
     int status = 200;
     std::string health = metrics_.health(config_.id, &status);
     pages_.set(metrics_.prometheus(config_.id), std::move(health), status);

@@ -29,6 +29,8 @@ class Server;
 
 namespace morventd {
 
+class History;
+
 class Supervisor {
 public:
     // Opens the spool and carries over the tags in view it kept; starts
@@ -124,6 +126,8 @@ private:
     Pages pages_;
     std::int64_t renderedAtMs_ = 0;
     std::unique_ptr<Dashboard> dash_;
+    std::unique_ptr<History> history_;  // read by the HTTP threads: goes after them
+    bool historyFullLogged_ = false;
     std::unique_ptr<httplib::Server> http_;
     std::thread httpThread_;
     bool stopping_ = false;

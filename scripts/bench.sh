@@ -19,11 +19,12 @@ if [ ${#programs[@]} -eq 0 ]; then
 fi
 
 # The gateway's end-to-end benchmark (events/s, latency, backlog drain after a
-# broker outage, memory per worker) prints its own table.
+# broker outage, memory per worker, history searches, all with a history of
+# ten million events in the spool) prints its own table.
 gateway_bench="$build/tests/gateway_bench"
 if [ -x "$gateway_bench" ]; then
   echo "== gateway_bench"
-  if [ "${1:-}" = "--smoke" ]; then "$gateway_bench" --outage 2 --seconds 2 --tags 20
+  if [ "${1:-}" = "--smoke" ]; then "$gateway_bench" --outage 2 --seconds 2 --tags 20 --history 20000
   else "$gateway_bench" --outage 60; fi
 fi
 

@@ -1,5 +1,7 @@
 // The morventd dashboard: reads /api/readers and /api/tags once, then follows
 // /api/events (Server-Sent Events) for tag events, reader states and rates.
+// History and a tag's trail are searched on request (/api/history,
+// /api/tags/{epc}/trail).
 "use strict";
 
 const $ = (selector, root = document) => root.querySelector(selector);
@@ -12,6 +14,7 @@ let held = [];
 
 function text(value) { return value === null || value === undefined ? "" : String(value); }
 function time(iso) { return iso ? new Date(iso).toLocaleTimeString() : ""; }
+function dateTime(iso) { return iso ? new Date(iso).toLocaleString() : ""; }
 function cell(row, value, cls) {
   const td = row.insertCell();
   td.textContent = text(value);
@@ -57,6 +60,9 @@ function renderReaders() {
     cell(row, r.reconnects);
     cell(row, r.last_error, "error");
   }
+  const places = $("#locations");
+  places.textContent = "";
+  for (const place of new Set([...readers.values()].map((r) => r.location || r.name))) places.append(new Option(place));
   for (const select of document.querySelectorAll(".reader-select")) {
     const chosen = select.value;
     if (select.options.length === readers.size) continue;
@@ -132,6 +138,7 @@ function chooseTag(data) {
   form.reader.value = data.reader;
   form.epc.value = data.epc;
   location.hash = "#tag";
+  loadTrail();
 }
 
 $("#filter").addEventListener("input", applyFilter);
@@ -196,6 +203,86 @@ function rates(e) {
   renderReaders();
   drawChart();
 }
+
+// ---- history ----
+// The search the form describes, as query parameters; "" fields left out.
+function historyParams() {
+  const form = $("#history-form"), params = new URLSearchParams();
+  const tag = form.tag.value.trim();
+  if (tag) params.set(tag.startsWith("urn:") ? "uri" : "epc", tag.replace(/\s+/g, ""));
+  if (form.location.value.trim()) params.set("location", form.location.value.trim());
+  if (form.type.value) params.set("type", form.type.value);
+  // The browser's local time, sent with its zone.
+  if (form.from.value) params.set("from", new Date(form.from.value).toISOString());
+  if (form.to.value) params.set("to", new Date(form.to.value).toISOString());
+  return params;
+}
+
+function updateExport() {
+  const params = historyParams();
+  params.set("format", "csv");
+  $("#history-csv").href = "/api/history?" + params;
+}
+
+let historyNext = null;
+
+async function searchHistory(more) {
+  const params = historyParams();
+  if (more && historyNext) params.set("after", historyNext);
+  const body = $("#history-table tbody");
+  if (!more) body.textContent = "";
+  const res = await fetch("/api/history?" + params);
+  const answer = await res.json();
+  if (!res.ok) {
+    say("#history-result", false, `${res.status}: ${answer.error}`);
+    $("#history-more").hidden = true;
+    return;
+  }
+  for (const e of answer.events) {
+    const row = body.insertRow();
+    row.dataset.seq = e.seq;
+    row.dataset.time = e.last_seen;
+    row.dataset.epc = e.epc;
+    cell(row, dateTime(e.last_seen));
+    cell(row, e.type);
+    cell(row, e.epc, "epc");
+    cell(row, e.uri, "epc");
+    cell(row, e.reader);
+    cell(row, e.location || e.reader);
+    cell(row, e.count);
+    row.addEventListener("click", () => chooseTag(e));
+  }
+  historyNext = answer.next;
+  $("#history-more").hidden = !historyNext;
+  const shown = body.rows.length;
+  say("#history-result", true, shown ? `${shown} events, newest first${historyNext ? "; older ones follow" : ""}` : "no events match");
+}
+
+$("#history-form").addEventListener("submit", (ev) => { ev.preventDefault(); updateExport(); searchHistory(false); });
+$("#history-form").addEventListener("input", updateExport);
+$("#history-more").addEventListener("click", () => searchHistory(true));
+
+// The stays of the tag the Tag page shows, oldest first.
+async function loadTrail() {
+  const epc = $("#tag-form").epc.value.trim();
+  const body = $("#trail tbody"), note = $("#trail-result");
+  body.textContent = "";
+  if (!epc) { note.textContent = "Choose a tag to see where it has been."; return; }
+  const res = await fetch(`/api/tags/${encodeURIComponent(epc)}/trail`);
+  const answer = await res.json();
+  if (!res.ok) { note.textContent = `${res.status}: ${answer.error}`; return; }
+  for (const v of answer.visits) {
+    const row = body.insertRow();
+    row.dataset.location = v.location;
+    cell(row, v.location);
+    cell(row, v.since ? dateTime(v.since) : "before the history");
+    cell(row, v.until ? dateTime(v.until) : "still there");
+    cell(row, v.readers.join(", "));
+  }
+  note.textContent = answer.visits.length ? `last read ${dateTime(answer.last_seen)}` : `no history of ${epc}`;
+}
+
+$("#trail-load").addEventListener("click", loadTrail);
 
 // ---- operations ----
 function token() { return $("#token").value; }
@@ -378,6 +465,8 @@ async function start() {
   show();
   const config = await (await fetch("/api/config")).json();
   $("#gateway").textContent = config.gateway;
+  for (const type of config.event_types || []) $("#history-form").type.add(new Option(type, type));
+  updateExport();
   $("#writes").textContent = { open: "changes allowed (loopback only)", token: "changes need the token",
                                refused: "changes refused (no token configured)" }[config.writes];
   await load();

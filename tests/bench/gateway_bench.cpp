@@ -2,8 +2,11 @@
 // events per second from 8 simulated readers through the durable spool to a
 // subscriber on a local mosquitto; read-to-delivery latency; the backlog
 // drain after a broker outage with live events flowing; resident memory per
-// worker; 32 readers on one host. Runs on its own:
+// worker; 32 readers on one host. All of it with a history of 10 million
+// events in the spool, searched by EPC and by location and time meanwhile.
+// Runs on its own:
 //   gateway_bench [--outage SECONDS (30)] [--seconds SECONDS (10)] [--tags PER_READER (200)]
+//                 [--history EVENTS (10000000)]
 #include <mosquitto.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -22,9 +26,12 @@
 #include <utility>
 
 #include <httplib.h>
+#include <sqlite3.h>
 
 #include "common/clock.h"
+#include "gateway/events.h"
 #include "gateway/gateway_support.h"
+#include "gateway/spool.h"
 
 using namespace gwtest;
 
@@ -178,14 +185,109 @@ const char* verdict(bool ok) {
     return ok ? "ok" : "MISSED";
 }
 
+constexpr int kLocations = 16;
+constexpr std::int64_t kHistorySpanMs = 6 * 86'400'000LL;  // within the default keep_days
+
+// A hundred events per tag, at most 100,000 tags: every tag searched for
+// has a page to show, however small the history.
+int historyTags(std::int64_t events) {
+    return static_cast<int>(std::clamp<std::int64_t>(events / 100, 1, 100000));
+}
+
+std::string historyEpc(int i) {
+    char epc[25];
+    std::snprintf(epc, sizeof epc, "30%022X", i * 2654435761u);
+    return epc;
+}
+
+// A spool whose history holds `events` events of historyTags() tags at kLocations
+// readers over the last six days, as the gateway writes them, for the
+// gateway to run on: the indexes are built once all rows are in, which is
+// many times quicker than keeping them up to date row by row.
+void fillHistory(const std::string& path, std::int64_t events) {
+    morventd::Spool(path, 1000000);  // the gateway's own tables
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    auto exec = [&](const std::string& sql) {
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error("filling the history: " + std::string(sqlite3_errmsg(db)));
+    };
+    std::vector<std::pair<std::string, std::string>> indexes;  // name, how it is made
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'index' AND tbl_name = 'history'", -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW)
+        indexes.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
+                             reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
+    sqlite3_finalize(s);
+    for (const auto& index : indexes) exec("DROP INDEX " + index.first);
+    exec("PRAGMA synchronous=OFF");
+    exec("PRAGMA cache_size=-1000000");
+    sqlite3_prepare_v2(db, "INSERT INTO history VALUES (?, ?, ?, ?, NULL, ?, ?, ?)", -1, &s, nullptr);
+    const std::int64_t start = unixMs() - kHistorySpanMs;
+    const char* const types[] = {"arrive", "report", "report", "report", "report", "report", "report", "depart"};
+    exec("BEGIN");
+    for (std::int64_t seq = 1; seq <= events; ++seq) {
+        morventd::TagEvent e;
+        e.reader = "dock-" + std::to_string(seq % kLocations);
+        e.epc = historyEpc(static_cast<int>((seq * 7919) % historyTags(events)));
+        e.type = static_cast<morventd::EventType>(seq % 8 == 0 ? 0 : seq % 8 == 7 ? 2 : 1);
+        e.count = 4;
+        e.lastSeenMs = start + seq * kHistorySpanMs / events;
+        e.firstSeenMs = e.lastSeenMs - 60000;
+        const std::string payload = morventd::eventJson(e, static_cast<std::uint64_t>(seq), "bench");
+        sqlite3_bind_int64(s, 1, seq);
+        sqlite3_bind_int64(s, 2, e.lastSeenMs);
+        sqlite3_bind_text(s, 3, types[seq % 8], -1, SQLITE_STATIC);
+        sqlite3_bind_text(s, 4, e.epc.c_str(), -1, SQLITE_STATIC);
+        for (int column : {5, 6}) sqlite3_bind_text(s, column, e.reader.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(s, 7, payload.c_str(), -1, SQLITE_STATIC);
+        sqlite3_step(s);
+        sqlite3_reset(s);
+        if (seq % 1000000 == 0 || seq == events) {
+            exec("COMMIT");
+            std::printf("  history: %lld of %lld events written\n", static_cast<long long>(seq), static_cast<long long>(events));
+            std::fflush(stdout);
+            exec("BEGIN");
+        }
+    }
+    exec("COMMIT");
+    sqlite3_finalize(s);
+    for (const auto& index : indexes) {
+        exec(index.second);
+        std::printf("  history: index %s made\n", index.first.c_str());
+        std::fflush(stdout);
+    }
+    exec("INSERT OR REPLACE INTO meta VALUES ('history_size', " + std::to_string(events) + "), ('next_seq', " +
+         std::to_string(events + 1) + ")");
+    sqlite3_close(db);
+}
+
+// The p99 of `count` searches of the history, in milliseconds.
+double searchP99(int httpPort, int count, const std::function<std::string(int)>& query) {
+    httplib::Client client("127.0.0.1", httpPort);
+    client.set_read_timeout(10);
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto res = client.Get(query(i));
+        if (!res || res->status != 200) throw std::runtime_error("history search " + query(i) + " failed");
+        // An empty page would time a search that found nothing to read.
+        if (res->body.rfind("{\"events\":[]", 0) == 0) throw std::runtime_error("history search " + query(i) + " found nothing");
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    return percentile(ms, 0.99);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int outageS = 30, steadyS = 10, tags = 200;
+    std::int64_t historyEvents = 10'000'000;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--outage")) outageS = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--seconds")) steadyS = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--tags")) tags = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--history")) historyEvents = std::atoll(argv[i + 1]);
     }
     char pattern[] = "/tmp/morventd-bench-XXXXXX";
     if (!mkdtemp(pattern)) return 1;
@@ -201,6 +303,10 @@ int main(int argc, char** argv) {
         // readers, not the gateway, would set the rate.
         const std::vector<int> ports = startReaders(sim, dir, 8, tags, "0.5");
         const int http = freePort();
+        const auto filling = std::chrono::steady_clock::now();
+        fillHistory(dir + "/bench.db", historyEvents);
+        std::printf("  history of %lld events written in %.0f s\n", static_cast<long long>(historyEvents),
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - filling).count());
         // Each tag is reported every 0.25 s: 8 readers x tags x 4 events/s offered.
         Process gateway({MORVENTD_PATH, "--config", writeConfig(dir, "bench", broker.port(), http, ports, 0.25)}, dir, "morventd");
         waitFor([&] { return metric(http, "morventd_reader_state") >= 0 && counter.count() > 0; }, 20000);
@@ -213,7 +319,8 @@ int main(int argc, char** argv) {
         const double rate = static_cast<double>(counter.count() - before) / seconds;
         const std::vector<double> latency = counter.takeLatencies();
         const double p50 = percentile(latency, 0.5), p99 = percentile(latency, 0.99);
-        std::printf("morventd, 8 simulated readers x %d tags, durable spool, local mosquitto, %.0f s measured\n", tags, seconds);
+        std::printf("morventd, 8 simulated readers x %d tags, durable spool, local mosquitto, %.0f s measured, "
+                    "history of %lld events\n", tags, seconds, static_cast<long long>(historyEvents));
         std::printf("  delivered events/s        %8.0f   goal >= 5000     %s\n", rate, verdict(rate >= 5000));
         std::printf("  read-to-delivery p50      %8.1f ms\n", p50);
         std::printf("  read-to-delivery p99      %8.1f ms goal <= 100 ms  %s\n", p99, verdict(p99 <= 100));
@@ -224,6 +331,23 @@ int main(int argc, char** argv) {
         const double commitSum = metric(http, "morventd_spool_commit_seconds_sum");
         const double commits = metric(http, "morventd_spool_commit_seconds_count");
         std::printf("  spool commits             %8.0f, %.1f ms each (mean)\n", commits, commits > 0 ? 1000 * commitSum / commits : 0.0);
+
+        // Searches while the events flow: a tag's newest page, and an hour at
+        // one location. --history 0 gives the delivery figures without a history.
+        if (historyEvents > 0) {
+            const std::int64_t oldest = unixMs() - kHistorySpanMs;
+            const double byEpc = searchP99(http, 200, [&](int i) {
+                return "/api/history?epc=" + historyEpc(i * 499 % historyTags(historyEvents));
+            });
+            const double byPlace = searchP99(http, 200, [&](int i) {
+                const std::int64_t from = oldest + (i * 7717LL % 140) * 3'600'000;
+                return "/api/history?location=dock-" + std::to_string(i % kLocations) + "&from=" + std::to_string(from) +
+                       "&to=" + std::to_string(from + 3'600'000);
+            });
+            std::printf("  history by EPC p99        %8.1f ms goal <= 50 ms   %s\n", byEpc, verdict(byEpc <= 50));
+            std::printf("  history by location, hour %8.1f ms goal <= 50 ms   %s\n", byPlace, verdict(byPlace <= 50));
+            failures += (byEpc > 50) + (byPlace > 50);
+        }
 
         double worst = 0;
         const auto workers = children(gateway.pid());

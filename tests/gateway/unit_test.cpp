@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 #include <tuple>
 
 #include "gateway/channel.h"
 #include "gateway/config.h"
 #include "gateway/dashboard.h"
 #include "gateway/events.h"
+#include "gateway/history.h"
 #include "gateway/reader_source.h"
 #include "gateway/spool.h"
 #include "gateway/supervisor.h"
@@ -201,6 +203,8 @@ TEST(Config, RefusedWithTheLineAtFault) {
         {head + "[events]\nreport_every_s = 0.001\n[[reader]]\nname=\"a\"\ncom=3\n",
          "f:4: 'report_every_s' must be at least 0.01 (not 0.001)"},
         {head + "[colour]\nred = 1\n[[reader]]\nname=\"a\"\ncom=3\n", "f:3: unknown table [colour]"},
+        {head + "[history]\nkeep_days = 0\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: 'keep_days' must be a number of days above 0"},
+        {head + "[history]\nmax_events = -1\nkeep = 3\n[[reader]]\nname=\"a\"\ncom=3\n", "f:5: unknown key 'keep' in [history]"},
         {head + "[[reader]]\nname=\"a\"\ncom=3\n[reader.extra]\n", "f:6: unknown table [reader.extra]"},
         {head + "[events]\nscope = \"zone\"\n[[reader]]\nname=\"a\"\ncom=3\n", "f:4: scope must be \"reader\" or \"location\""},
         {head + "[events]\nscope = \"location\"\ndepart_after_s = 1\n[[reader]]\nname=\"a\"\ncom=3\n",
@@ -366,6 +370,116 @@ TEST_F(SpoolTest, UnwritableSpoolIsAnErrorAndChangesNothing) {
     EXPECT_THROW(s.commit(some(1), "g", {1}, 0), SpoolError);
     EXPECT_EQ(s.nextSeq(), 3u);
     EXPECT_EQ(s.fetch(0, 10).size(), 3u);  // event 1 was not deleted either
+}
+
+// Acknowledged events stay in the history, which the read side searches
+// newest first page by page; past max_events and past keep_days the oldest
+// leave it, counted by reason, and its size carries over a reopen.
+TEST_F(SpoolTest, HistoryKeepsAcknowledgedEventsWithinItsLimits) {
+    const std::string path = dir_ + "/s.db";
+    constexpr std::int64_t kDay = 86'400'000;
+    {
+        Spool s(path, 1000, {2, 50});
+        s.commit(some(30), "g", {}, kDay);  // events without reads are of the time they are stored
+        std::vector<std::uint64_t> all(30);
+        std::iota(all.begin(), all.end(), 1);
+        s.commit({}, "g", all, kDay);
+        EXPECT_EQ(s.depth(), 0);
+        const auto c = s.commit(some(30), "g", {}, 2 * kDay);
+        EXPECT_EQ(c.historyOverflowed, 10);
+        EXPECT_EQ(s.historySize(), 50);
+    }
+    History h(path);
+    HistoryQuery q;
+    q.fromMs = kDay;
+    q.after = std::make_pair(2 * kDay, std::uint64_t(45));
+    std::vector<std::uint64_t> seqs;
+    for (const HistoryRow& r : h.search(q, 20)) seqs.push_back(r.seq);
+    ASSERT_EQ(seqs.size(), 20u);
+    EXPECT_EQ(seqs.front(), 44u);
+    EXPECT_EQ(seqs.back(), 25u);  // then the acknowledged ones of the day before
+    q.epc = "E17";
+    q.after.reset();
+    ASSERT_EQ(h.search(q, 20).size(), 2u);
+    EXPECT_NE(h.search(q, 20)[1].payload.find("\"seq\":18,"), std::string::npos);
+
+    Spool s(path, 1000, {2, 50});
+    EXPECT_EQ(s.historySize(), 50);
+    EXPECT_FALSE(s.historyDue(3 * kDay));
+    const auto c = s.commit({}, "g", {}, 3 * kDay + 1);  // nothing else to do: the first day expires all the same
+    EXPECT_EQ(c.historyExpired, 20);
+    EXPECT_EQ(s.historySize(), 30);
+    EXPECT_EQ(h.search(HistoryQuery{}, 100).size(), 30u);
+}
+
+TEST(History, QueriesAreCheckedParameterByParameter) {
+    using Params = std::multimap<std::string, std::string>;
+    const struct {
+        Params params;
+        std::string error;
+    } refused[] = {
+        {{{"colour", "red"}}, "unknown parameter 'colour': /api/history takes epc, uri,"},
+        {{{"epc", "AA"}, {"epc", "BB"}}, "parameter 'epc' is given more than once"},
+        {{{"epc", "30 00"}}, "epc '30 00' is not an EPC in hex"},
+        {{{"uri", "sgtin:1.2.3"}}, "uri 'sgtin:1.2.3' is not a pure-identity URI"},
+        {{{"reader", "a/b"}}, "reader 'a/b' is not a reader name"},
+        {{{"type", "fly"}}, "type 'fly' is not one of arrive, report, depart"},
+        {{{"from", "2026-02-30T10:00:00Z"}}, "from '2026-02-30T10:00:00Z' is not a time"},
+        {{{"to", "2026-12-09T13:41:29"}}, "to '2026-12-09T13:41:29' is not a time"},  // no zone: no one time
+        {{{"from", "2026-12-09T01:00:00+01:00"}, {"to", "2026-12-09"}}, "from (2026-12-09T01:00:00+01:00) must lie before to"},
+        {{{"limit", "1001"}}, "limit '1001' must be a whole number 1..1000"},
+        {{{"limit", "0"}, {"format", "csv"}}, "limit '0' must be a whole number 1.."},
+        {{{"after", "17"}}, "after '17' is not a cursor"},
+        {{{"format", "xml"}}, "format 'xml' must be json or csv"},
+    };
+    for (const auto& r : refused) {
+        try {
+            HistoryQuery::parse(r.params, "");
+            ADD_FAILURE() << "accepted: " << r.error;
+        } catch (const HistoryError& e) {
+            EXPECT_EQ(e.status, 400);
+            EXPECT_EQ(std::string(e.what()).rfind(r.error, 0), 0u) << e.what();
+        }
+    }
+    const HistoryQuery q = HistoryQuery::parse({{"epc", "30ab"}, {"uri", ""}, {"from", "2026-12-09T14:41:29.5 01:00"},
+                                                {"to", "1796900000000"}, {"after", "1796899999000-42"}},
+                                               "text/csv, */*");
+    EXPECT_EQ(q.epc, "30AB");
+    EXPECT_TRUE(q.uri.empty());  // a form's empty field is no filter
+    EXPECT_EQ(q.fromMs, parseTime("2026-12-09T13:41:29.500Z"));
+    EXPECT_EQ(*q.fromMs, 1'796'823'689'500);
+    EXPECT_EQ(q.after->second, 42u);
+    EXPECT_TRUE(q.csv);
+    EXPECT_EQ(q.limit, 0);  // CSV: everything unless limited
+    EXPECT_EQ(HistoryQuery::parse({}, "").limit, HistoryQuery::kPage);
+    EXPECT_EQ(parseTime("2026-12-09"), parseTime("2026-12-09T00:00:00Z"));
+}
+
+// A tag's stays from its events (given here oldest first): two readers of
+// one location make one stay, a move ends one and begins the next, a depart
+// whose arrive is not there began before, and no depart means still there.
+TEST(History, TrailOfStays) {
+    std::vector<HistoryRow> rows;
+    auto event = [&](std::int64_t at, const char* type, const char* reader, const std::string& more = "") {
+        rows.insert(rows.begin(), {0, at, std::string("{\"type\":\"") + type + "\",\"reader\":\"" + reader + "\"" + more + "}"});
+    };
+    event(1, "depart", "gate");
+    event(2, "arrive", "dock-1", ",\"location\":\"Dock\"");
+    event(3, "arrive", "dock-2", ",\"location\":\"Dock\"");
+    event(4, "depart", "dock-1", ",\"location\":\"Dock\"");
+    event(5, "report", "dock-2", ",\"location\":\"Dock\"");
+    event(6, "depart", "dock-2", ",\"location\":\"Dock\"");
+    event(7, "arrive", "shelf", ",\"location\":\"Store\"");
+    event(8, "move", "yard", ",\"location\":\"Yard\",\"from\":\"Store\"");
+    auto text = [](const std::vector<Visit>& visits) {
+        std::string out;
+        for (const Visit& v : visits)
+            out += v.location + "[" + (v.sinceMs ? std::to_string(*v.sinceMs) : "?") + "-" +
+                   (v.untilMs ? std::to_string(*v.untilMs) : "") + " " + std::to_string(v.readers.size()) + "] ";
+        return out;
+    };
+    EXPECT_EQ(text(visitsOf(rows, 10)), "gate[?-1 1] Dock[2-6 2] Store[7-8 2] Yard[8- 1] ");
+    EXPECT_EQ(text(visitsOf(rows, 2)), "Store[7-8 2] Yard[8- 1] ");
 }
 
 TEST(Records, InventoryRecordsAndActiveFrames) {

@@ -53,8 +53,12 @@ std::vector<Json> json_lines(const std::string& text) {
 
 // A tag shows the GS1 identity of an EPC that has one, and no uri where there is none.
 void expectIdentity(const Json& tag) {
-    if (tag.value("epc", "") == kGs1Tag) EXPECT_EQ(tag.value("uri", ""), kGs1Uri) << tag;
-    if (tag.value("epc", "") == kFirstTag) EXPECT_FALSE(tag.contains("uri")) << tag;
+    if (tag.value("epc", "") == kGs1Tag) {
+        EXPECT_EQ(tag.value("uri", ""), kGs1Uri) << tag;
+    }
+    if (tag.value("epc", "") == kFirstTag) {
+        EXPECT_FALSE(tag.contains("uri")) << tag;
+    }
 }
 
 Json json_of(const Outcome& outcome) {

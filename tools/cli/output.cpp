@@ -160,7 +160,7 @@ std::string rfc3339(std::chrono::system_clock::time_point when) {
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
     std::string result = text;
     if (offset == 0) return result + "Z";
-    char zone[8];
+    char zone[24];  // room for any long, though a zone is at most 14 hours away
     long minutes = (offset < 0 ? -offset : offset) / 60;
     std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
     return result + zone;
