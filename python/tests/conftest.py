@@ -10,8 +10,8 @@ import pytest
 
 
 class Simulator:
-    def __init__(self, tmp_path, scenario=None):
-        command = [os.environ.get("MORVENT_SIM", "morvent-sim"), "--tcp", "0", "--run-for", "300"]
+    def __init__(self, tmp_path, scenario=None, extra=()):
+        command = [os.environ.get("MORVENT_SIM", "morvent-sim"), "--tcp", "0", "--run-for", "300", *extra]
         if scenario is not None:
             path = tmp_path / "scenario.json"
             path.write_text(json.dumps(scenario))
@@ -38,8 +38,8 @@ class Simulator:
 def simulator(tmp_path):
     started = []
 
-    def start(scenario=None):
-        sim = Simulator(tmp_path, scenario)
+    def start(scenario=None, *extra):
+        sim = Simulator(tmp_path, scenario, extra)
         started.append(sim)
         return sim
 

@@ -58,7 +58,7 @@ def test_errors_carry_status_name_and_tag_error(sim, monkeypatch, tmp_path):
             assert refused.value.status == morvent.PARAM_RANGE
         with pytest.raises(MorventError) as absent:
             reader.read(b"\xab\xcd", Bank.USER, 0, 1)
-        assert absent.value.name == "MORVENT_NO_TAG"
+        assert absent.value.name == "MORVENT_NO_TAG" and absent.value.tag_error is None
     port = sim.port
     sim.stop()
     with pytest.raises(MorventError) as nobody:
@@ -80,10 +80,13 @@ def test_inventory_counts_every_frame_and_reads_tid(simulator):
         with_tid = reader.inventory(tid=(0, 2))
         assert len(with_tid) == 30
         assert with_tid[3] == Tag(bytes.fromhex("300000000003"), bytes.fromhex("E2801105"))
+    with pytest.raises(MorventError):  # a length byte that points one past the end
+        morvent.split_records(bytes([2, 0xAB]), False)
 
 
 def test_mask_and_epc_addressing(sim):
     with Reader.tcp("127.0.0.1", sim.port) as reader:
+        assert Tag(EPC1, bytes.fromhex("E28011052000")) in reader.inventory(tid=3)  # three words from word 0
         assert {t.epc[0] for t in reader.inventory(mask=b"\x30\x00")} == {0x30}
         assert len(reader.inventory(mask=b"\x30\x00")) == 2
         assert reader.inventory(mask=b"\x99") == []
@@ -117,7 +120,7 @@ def test_settings_round_trip(sim):
     with Reader.tcp("127.0.0.1", sim.port) as reader:
         reader.set_power(17)
         assert reader.info().power == 17
-        reader.set_mask(b"\x30\x00")
+        reader.set_mask(Mask(b"\x30\x00", bit_length=12))  # half of the last byte: still kept
         reader.set_work_mode(morvent.WorkMode.ACTIVE)
         parameters = reader.system_parameters()
         assert parameters.work_mode == 1 and parameters.mask.bits == b"\x30\x00"
@@ -128,3 +131,14 @@ def test_settings_round_trip(sim):
                 break
         assert data and data[2] == 0xEE
         reader.set_work_mode(morvent.WorkMode.ANSWER)
+
+
+def test_a_closed_serial_port_opens_again(simulator, tmp_path, monkeypatch):
+    simulator(None, "--pty", str(tmp_path / "com"), "--no-pacing")
+    monkeypatch.setenv("MORVENT_COM1", str(tmp_path / "com"))
+    seen = []
+    for _ in range(2):
+        with Reader.serial(1) as reader:
+            assert reader.port == 1
+            seen.append(reader.inventory())
+    assert seen[0] and seen[1] == seen[0]

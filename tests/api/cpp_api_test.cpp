@@ -171,7 +171,9 @@ TEST(CppApi, SettingsAndActiveMode) {
     EXPECT_EQ(info.scanTime(), 7);
     EXPECT_EQ(statusOf([&] { reader.setPower(99); }), MORVENT_PARAM_RANGE);  // the reader refuses it
 
-    reader.setMask(morvent::Mask::epcPrefix({0x30, 0x00}));
+    morvent::Mask twelveBits = morvent::Mask::epcPrefix({0x30, 0x00});
+    twelveBits.bitLength = 12;  // the last byte is half a byte of mask, and kept
+    reader.setMask(twelveBits);
     reader.setWorkMode(morvent::WorkMode::Active);
     const auto parameters = reader.systemParameters();
     EXPECT_EQ(parameters.workMode, 1);
@@ -212,11 +214,34 @@ TEST(CppApi, InventoryStatusAddressSerialNumberAnd6BWriteCount) {
     EXPECT_EQ(statusOf([&] { reader.info(); }), MORVENT_COMM_ERROR);
     reader.useAddress(0xFF);
 
+    // No tag answers the EAS alarm until one is set, through its access password.
+    EXPECT_FALSE(reader.easAlarm());
+    reader.setEas(TagRef::epc(kEpc2), 1, 0x12345678);
+    EXPECT_TRUE(reader.easAlarm());
+
     reader.setSerialNumber(0xFEDCBA98u);
     EXPECT_EQ(reader.serialNumber(), 0xFEDCBA98u);
     const morvent::Uid uid{0xE0, 0x04, 0x01, 0x00, 0x12, 0x34, 0x56, 0x78};
     EXPECT_EQ(reader.write6BCounted(uid, 30, {1, 2, 3}), 3);
     EXPECT_EQ(reader.read6B(uid, 30, 3), (Bytes{1, 2, 3}));
+}
+
+// Every status that carries records gives its tags as a result, the one of
+// an answer cut short (0x03) too; any other status is an error.
+TEST(CppApi, InventoryStatusesWithRecordsAreResults) {
+    auto fake = mvtest::FakeReader::tcp();
+    ASSERT_TRUE(fake);
+    fake->scriptReaderInfo(0x00);
+    Reader reader = Reader::tcp("127.0.0.1", fake->port());
+    for (const int status : {0x01, 0x02, 0x03, 0x04}) {
+        fake->scriptFrame(0x00, 0x01, static_cast<std::uint8_t>(status), {0x01, 1, 2, 0xAB, 0xCD});
+        const auto round = reader.inventoryRound();
+        EXPECT_EQ(round.status, status);
+        ASSERT_EQ(round.tags.size(), 1u) << status;
+        EXPECT_EQ(round.tags[0].epcHex(), "ABCD");
+    }
+    fake->scriptFrame(0x00, 0x01, 0x05, {0x01, 1, 2, 0xAB, 0xCD});
+    EXPECT_EQ(statusOf([&] { reader.inventoryRound(); }), 0x05);
 }
 
 // The record walk the gateway shares: a record without EPC bytes is still a tag here, a cut one is an error.

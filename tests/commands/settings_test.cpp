@@ -165,9 +165,12 @@ TEST(SettingsFailures, BadAnswersWriteNothing) {
   link.reader().script({{withCrc({0x04, kAnswering, 0x22})}});
   EXPECT_EQ(SetRegion(&address, 1, 2, link.portIndex()), MORVENT_COMM_ERROR);
 
-  // A CRC residue of 0x3100: its low byte alone would pass.
-  link.reader().script({{{0x05, kAnswering, 0x2F, 0x00, 0xC7, 0xF4}}});
-  EXPECT_EQ(SetRfPower(&address, 0x1E, link.portIndex()), MORVENT_CRC_ERROR);
+  // CRC residues of 0x3100 and 0x0085: either byte alone would pass.
+  for (const Bytes& frame :
+       {Bytes{0x05, kAnswering, 0x2F, 0x00, 0xC7, 0xF4}, Bytes{0x05, kAnswering, 0x2F, 0x00, 0xA1, 0xF4}}) {
+    link.reader().script({{frame}});
+    EXPECT_EQ(SetRfPower(&address, 0x1E, link.portIndex()), MORVENT_CRC_ERROR);
+  }
 
   link.reader().scriptFrame(kAnswering, 0x43, 0x00, {1, 2, 3, 4, 5, 6});
   EXPECT_EQ(GetTime(&address, clock, link.portIndex()), MORVENT_CMD_MISMATCH);

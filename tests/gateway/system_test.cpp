@@ -21,6 +21,7 @@
 
 #include "gateway_support.h"
 #include "sim/scenario.h"
+#include "support/tcp_proxy.h"
 
 using namespace gwtest;
 
@@ -172,6 +173,33 @@ TEST_F(GatewayTest, BrokerOutageLosesNothing) {
     EXPECT_NE(g.err().find("mqtt: broker"), std::string::npos) << "the outage was not logged";
 }
 
+// The link to the broker is cut while events wait for their acknowledgement:
+// after the reconnect those events go out again, with no restart.
+TEST_F(GatewayTest, EventsInFlightWhenTheBrokerLinkIsCutGoOutAgain) {
+    Subscriber sub(broker_->port(), "cut");
+    mvtest::TcpProxy proxy(broker_->port());
+    Sim a(dir_);
+    Process& g = startGateway(config("gw", {{"door-a", a.port()}}, "", 0,
+                                     "url = \"mqtt://127.0.0.1:" + std::to_string(proxy.port()) + "\"\n"));
+    ASSERT_TRUE(waitFor([&] { return events(sub.messages(), "gw").size() > 20; }, 20000)) << g.err();
+    proxy.hold(true);  // nothing reaches the broker, no acknowledgement comes back
+    waitFor([] { return false; }, 500);
+    proxy.cut();
+    proxy.hold(false);
+    const std::uint64_t cutAt = readSpool(spool("gw")).nextSeq;
+    std::uint64_t missing = 0;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            std::set<std::uint64_t> seen;
+            for (const Event& e : events(sub.messages(), "gw")) seen.insert(e.seq);
+            for (missing = 1; missing < cutAt && seen.count(missing); ++missing) {}
+            return missing == cutAt;
+        },
+        20000))
+        << "seq " << missing << " of the " << cutAt - 1 << " made before the cut never came\n" << g.err();
+    EXPECT_EQ(g.stop(SIGTERM), 0);
+}
+
 // SIGKILL mid-stream, then a restart: unacknowledged events go out again
 // with their original seq; no seq goes missing or names another event. The
 // tags still in view continue without a second arrive, those that left
@@ -258,8 +286,9 @@ TEST_F(GatewayTest, KilledGatewayResendsWithOriginalSeq) {
     }
 }
 
-// A worker killed is restarted and its reader comes back online; a reader
-// that disappears shows as connecting, then online again when it is back.
+// A worker killed is restarted after the shortest back-off, one killed again
+// after twice that, and its reader comes back online; a reader that
+// disappears shows as connecting, then online again when it is back.
 TEST_F(GatewayTest, WorkerAndReaderComeBack) {
     Subscriber sub(broker_->port(), "comeback");
     auto sim = std::make_unique<Sim>(dir_);
@@ -270,20 +299,21 @@ TEST_F(GatewayTest, WorkerAndReaderComeBack) {
     ASSERT_TRUE(waitFor([&] { return lastState(sub.messages(), topic) == "online"; }, 20000)) << g.err();
 
     // The worker is the gateway's only child.
-    pid_t worker = -1;
-    std::ifstream children("/proc/" + std::to_string(g.pid()) + "/task/" + std::to_string(g.pid()) + "/children");
-    children >> worker;
+    auto child = [&] {
+        pid_t pid = -1;
+        std::ifstream("/proc/" + std::to_string(g.pid()) + "/task/" + std::to_string(g.pid()) + "/children") >> pid;
+        return pid;
+    };
+    const pid_t worker = child();
     ASSERT_GT(worker, 0);
     std::size_t mark = sub.count();
+    auto since = [&] {
+        const auto m = sub.messages();
+        return std::vector<Message>(m.begin() + static_cast<std::ptrdiff_t>(mark), m.end());
+    };
     kill(worker, SIGKILL);
-    ASSERT_TRUE(waitFor(
-        [&] {
-            const auto m = sub.messages();
-            return lastState(std::vector<Message>(m.begin() + static_cast<std::ptrdiff_t>(mark), m.end()), topic) == "online";
-        },
-        20000))
-        << g.err();
-    EXPECT_NE(g.err().find("killed by signal 9"), std::string::npos);
+    ASSERT_TRUE(waitFor([&] { return lastState(since(), topic) == "online"; }, 20000)) << g.err();
+    EXPECT_NE(g.err().find("killed by signal 9; restarting in 250 ms"), std::string::npos) << g.err();
     httplib::Client client("127.0.0.1", http);
     std::string page;
     EXPECT_TRUE(waitFor(
@@ -297,13 +327,18 @@ TEST_F(GatewayTest, WorkerAndReaderComeBack) {
     const auto health = client.Get("/health");
     ASSERT_TRUE(health);
     EXPECT_EQ(health->status, 200);
+    // Killed again soon after: the back-off has doubled.
+    const pid_t second = child();
+    const auto killed = std::chrono::steady_clock::now();
+    mark = sub.count();
+    kill(second, SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return child() > 0 && child() != second; }, 20000)) << g.err();
+    EXPECT_GE(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(500));
+    EXPECT_NE(g.err().find("killed by signal 9; restarting in 500 ms"), std::string::npos) << g.err();
+    ASSERT_TRUE(waitFor([&] { return lastState(since(), topic) == "online"; }, 20000)) << g.err();
 
     mark = sub.count();
     sim->process().stop(SIGKILL);
-    auto since = [&] {
-        const auto m = sub.messages();
-        return std::vector<Message>(m.begin() + static_cast<std::ptrdiff_t>(mark), m.end());
-    };
     ASSERT_TRUE(waitFor([&] { return lastState(since(), topic) == "connecting"; }, 20000)) << g.err();
     mark = sub.count();
     sim = std::make_unique<Sim>(dir_, std::vector<std::string>{}, port);
@@ -525,12 +560,14 @@ TEST_F(GatewayTest, DashboardApi) {
     EXPECT_EQ(rebound->status, 403) << rebound->body;
     EXPECT_EQ(post("/api/readers/nobody/tags/read", "{}", token).first, 404);
     EXPECT_EQ(post("/api/readers/door-b/tags/write", std::string(64 * 1024, ' '), token).first, 413);
-    const auto put = client.Put("/api/readers/door-a/settings", token, R"({"power":17})", "application/json");
+    // Values that differ from each other: each comes back under its own name.
+    const auto put = client.Put("/api/readers/door-a/settings", token,
+                                R"({"power":17,"scan_time":23,"region":[3,140]})", "application/json");
     ASSERT_TRUE(put);
     EXPECT_EQ(put->status, 200) << put->body;
     const auto settings = client.Get("/api/readers/door-a/settings");
     ASSERT_TRUE(settings);
-    EXPECT_NE(settings->body.find("\"power\":17"), std::string::npos) << settings->body;
+    EXPECT_EQ(settings->body, "{\"ok\":true,\"power\":17,\"region\":[3,140],\"scan_time\":23}\n");
 
     Process& second = startGateway(config("gw-2", {{"door-a", a.port()}}, "", http));
     EXPECT_EQ(second.stop(0, 10000), 1);

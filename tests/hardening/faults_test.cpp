@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "hardening/memory_reader.h"
+#include "link/net_link.h"
 #include "link/ports.h"
 #include "morvent.h"
 #include "support/fake_reader.h"
@@ -257,6 +258,14 @@ TEST_F(Faults, CloseNeverPullsTheSocketFromUnderAKeepAliveSend) {
     EXPECT_EQ(OpenNet(kNet, "127.0.0.1"), MORVENT_OK);
     EXPECT_NE(link::ports().socket[kNet].load(), held);
     EXPECT_EQ(memdev::misuses(), 0);
+}
+
+// A command restarts its network link's idle count: the keep-alive that was
+// about to fall due waits a whole idle period again.
+TEST_F(Faults, EveryCommandRestartsTheLinksIdleCount) {
+    mv::link::ports().keepAlive[kNet].store(mv::link::kKeepAliveThreshold);
+    expectNextCommandWorks(kNet);
+    EXPECT_EQ(mv::link::ports().keepAlive[kNet].load(), 0);
 }
 
 TEST_F(Faults, FailedWritesShowAsCommunicationErrors) {

@@ -28,6 +28,15 @@ TEST(Crc, ZeroLengthStoresInitialRegister) {
     EXPECT_EQ(frame[1], 0xFF);
 }
 
+// A damaged frame whose residue has one zero byte is refused: the low byte
+// zero (residue 0x8500), the high byte zero (0x0085).
+TEST(Crc, BothResidueBytesMustBeZero) {
+    unsigned char lowZero[7] = {0x04, 0xFF, 0x21, 0x19, 0x04};
+    unsigned char highZero[7] = {0x04, 0xFF, 0x21, 0x88, 0x95};
+    EXPECT_EQ(CheckCRC(lowZero, 5), MORVENT_CRC_ERROR);
+    EXPECT_EQ(CheckCRC(highZero, 5), MORVENT_CRC_ERROR);
+}
+
 TEST(Crc, EverySingleBitFlipIsDetected) {
     const unsigned char good[5] = {0x04, 0xFF, 0x21, 0x19, 0x95};
     for (int byte = 0; byte < 5; ++byte) {

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""Mutation check for the core.
+"""Mutation check for the core and the layers above it.
 
 Copies the tree into a scratch directory (build-mutate/ by default, kept
 between runs so that a second run rebuilds little), builds the fast test
-suites, checks that they pass, then applies each mutation of a list (see
-mutations.txt for the format) on its own: rebuild, run the fast suites,
-restore. Prints one line per mutation -- caught, missed, not-applied (the
-pattern is not found exactly once) or no-build (the mutated tree does not
-compile) -- and the score: mutations caught out of all listed.
+suites of every directory the list touches, checks that they pass, then
+applies each mutation of a list (see mutations.txt for the format) on its
+own: rebuild, run the fast suites of the mutated file's directory, restore.
+Prints one line per mutation -- caught, missed, not-applied (the pattern is
+not found exactly once) or no-build (the mutated tree does not compile) --
+and the score: mutations caught out of all listed.
 
     tests/mutation/mutate.py [--list FILE] [--jobs N] [--only TEXT] [--scratch DIR]
 """
@@ -21,22 +22,51 @@ import subprocess
 import sys
 import time
 from pathlib import Path
+from typing import NamedTuple, Tuple
 
 ROOT = Path(__file__).resolve().parents[2]
 
-# The suites that exercise the core directly; each is one test executable
-# whose tests carry its name as a label.
-SUITES = [
-    "link_tests", "opening_tests", "hardening_tests", "tag_command_tests",
-    "settings_tests", "config_tests", "e2e_tests",
-]
 
-# Tests left out: each takes more than about three seconds (keep-alive
-# periods, the AT-mode limits, fault sequences), which would make the run
-# take far too long. Regular expressions on the test names.
-SLOW_TESTS = [
-    r"KeepAlive", r"SlowAtRoutine", r"ChangeATMode\.", r"E2eFaults\.EachFault",
-]
+
+class Suites(NamedTuple):
+    """The fast suites for the files of one directory: the targets to build,
+    then the tests to run -- by label (each gtest executable labels its tests
+    with its own name) or, for tests without one, by name -- less the slow."""
+    targets: Tuple[str, ...]
+    labels: Tuple[str, ...] = ()
+    names: Tuple[str, ...] = ()
+    slow: Tuple[str, ...] = ()
+
+    def selection(self):
+        chosen = (["-L", "^(" + "|".join(self.labels) + ")$"] if self.labels
+                  else ["-R", "^(" + "|".join(self.names) + ")$"])
+        return chosen + (["-E", "|".join(self.slow)] if self.slow else [])
+
+
+# The suites that exercise the core directly. Left out: the tests that take
+# more than about three seconds (keep-alive periods, the AT-mode limits,
+# fault sequences), which would make the run take far too long.
+CORE_LABELS = ("link_tests", "opening_tests", "hardening_tests", "tag_command_tests",
+               "settings_tests", "config_tests", "e2e_tests")
+CORE = Suites(targets=CORE_LABELS, labels=CORE_LABELS,
+              slow=(r"KeepAlive", r"SlowAtRoutine", r"ChangeATMode\.", r"E2eFaults\.EachFault"))
+
+# By the first directory of the mutated file's path. The gateway's suite
+# starts brokers, simulators and gateways (about 25 s) and pins the back-off
+# of common/; the tool's runs whole sessions; the C++ API is a header that
+# the tool and the gateway build on; the Python package runs from the source
+# tree, so nothing is rebuilt for it.
+SUITES_BY_DIRECTORY = {
+    "link": CORE,
+    "commands": CORE,
+    "gateway": Suites(targets=("gateway_tests",), labels=("gateway_tests",)),
+    "common": Suites(targets=("gateway_tests",), labels=("gateway_tests",)),  # the gateway's back-offs
+    "tools": Suites(targets=("tools_tests", "tools_session_tests"), labels=("tools_tests", "tools_session_tests")),
+    "include": Suites(targets=("cpp_api_tests", "gateway_tests", "tools_session_tests"),
+                      labels=("cpp_api_tests", "gateway_tests", "tools_session_tests"),
+                      slow=(r"GatewayTest\.", r"CliWatch\.", r"CliActive\.")),
+    "python": Suites(targets=("Morvent", "morvent-sim"), names=("python_api",)),
+}
 
 TEST_TIMEOUT_S = 60
 
@@ -51,8 +81,15 @@ def parse_list(path):
         file_name, colon, pattern = head.partition(": ")
         if not sep or not colon or not pattern.strip():
             sys.exit(f"{path}:{number}: expected '<file>: <pattern> ==> <replacement>'")
-        mutations.append((file_name.strip(), pattern.strip(), replacement.strip(), number))
+        file_name = file_name.strip()
+        if file_name.split("/")[0] not in SUITES_BY_DIRECTORY:
+            sys.exit(f"{path}:{number}: no suites for {file_name}; directories: {', '.join(SUITES_BY_DIRECTORY)}")
+        mutations.append((file_name, pattern.strip(), replacement.strip(), number))
     return mutations
+
+
+def suites_of(file_name):
+    return SUITES_BY_DIRECTORY[file_name.split("/")[0]]
 
 
 def sync_tree(destination):
@@ -86,14 +123,13 @@ def run(command, cwd, env, log=None, timeout=None):
     return result
 
 
-def build(tree, env, log, jobs):
-    return run(["cmake", "--build", "build", "-j", str(jobs), "--target", *SUITES],
+def build(tree, env, log, jobs, targets):
+    return run(["cmake", "--build", "build", "-j", str(jobs), "--target", *targets],
                tree, env, log).returncode == 0
 
 
-def suite_command(jobs):
-    return ["ctest", "--test-dir", "build", "-L", "^(" + "|".join(SUITES) + ")$",
-            "-E", "|".join(SLOW_TESTS), "-j", str(jobs), "--timeout", str(TEST_TIMEOUT_S),
+def suite_command(suites, jobs):
+    return ["ctest", "--test-dir", "build", *suites.selection(), "-j", str(jobs), "--timeout", str(TEST_TIMEOUT_S),
             "--stop-on-failure", "--repeat", "until-pass:2", "--output-on-failure"]
 
 
@@ -143,12 +179,15 @@ def main():
                      "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
         if shutil.which("ccache"):
             configure += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
-        if run(configure, tree, env, log).returncode != 0 or not build(tree, env, log, build_jobs):
+        used = list(dict.fromkeys(suites_of(m[0]) for m in mutations))
+        targets = list(dict.fromkeys(t for suites in used for t in suites.targets))
+        if run(configure, tree, env, log).returncode != 0 or not build(tree, env, log, build_jobs, targets):
             sys.exit(f"mutate: the unmutated tree does not build; see {log_path}")
-        baseline = run(suite_command(args.jobs), tree, env, log)
-        if baseline.returncode != 0:
-            sys.exit("mutate: the fast suites fail without any mutation: "
-                     + ", ".join(failed_tests(baseline.stdout)) + f"; see {log_path}")
+        for suites in used:
+            baseline = run(suite_command(suites, args.jobs), tree, env, log)
+            if baseline.returncode != 0:
+                sys.exit("mutate: the fast suites fail without any mutation: "
+                         + ", ".join(failed_tests(baseline.stdout)) + f"; see {log_path}")
         print(f"mutate: baseline built and passed in {time.monotonic() - started:.0f} s", flush=True)
 
         for index, (file_name, pattern, replacement, number) in enumerate(mutations, 1):
@@ -163,10 +202,11 @@ def main():
                 log.write(f"\n==== mutation {index}: {label}\n")
                 source.write_text(original.replace(pattern, replacement, 1))
                 try:
-                    if not build(tree, env, log, build_jobs):
+                    suites = suites_of(file_name)
+                    if not build(tree, env, log, build_jobs, suites.targets):
                         verdict, detail = "no-build", "the mutated tree does not compile"
                     else:
-                        suite = run(suite_command(args.jobs), tree, env, log)
+                        suite = run(suite_command(suites, args.jobs), tree, env, log)
                         failed = failed_tests(suite.stdout)
                         if suite.returncode != 0:
                             verdict, detail = "caught", (failed[0] if failed else "suite failed")

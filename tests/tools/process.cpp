@@ -26,12 +26,13 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
-// Forks and execs argv with stdout and stderr sent to the given files.
+// Forks and execs argv with stdout and stderr sent to the given files, and
+// stdin from `in` (else /dev/null).
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-            const std::string& out_path, const std::string& err_path) {
+            const std::string& out_path, const std::string& err_path, int in = -1) {
     pid_t pid = fork();
     if (pid != 0) return pid;
-    int null_in = open("/dev/null", O_RDONLY);
+    int null_in = in >= 0 ? in : open("/dev/null", O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(null_in, 0);
@@ -73,10 +74,19 @@ std::string scratch_dir(const std::string& name) {
     return path;
 }
 
-Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int timeout_ms) {
+Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int timeout_ms,
+            const std::string& typed) {
     std::string out = temp_path(".out"), err = temp_path(".err");
+    // The terminal's far side holds the typed text until the program reads it.
+    int terminal = -1, keyboard = typed.empty() ? -1 : posix_openpt(O_RDWR | O_NOCTTY);
+    if (keyboard >= 0 && grantpt(keyboard) == 0 && unlockpt(keyboard) == 0)
+        terminal = open(ptsname(keyboard), O_RDWR | O_NOCTTY);
+    if (terminal >= 0) (void)!write(keyboard, typed.data(), typed.size());
     Outcome result;
-    result.exit_code = reap(spawn(argv, environment, out, err), timeout_ms);
+    const bool ready = typed.empty() || terminal >= 0;
+    result.exit_code = ready ? reap(spawn(argv, environment, out, err, terminal), timeout_ms) : -1;
+    if (terminal >= 0) close(terminal);
+    if (keyboard >= 0) close(keyboard);
     result.out = slurp(out);
     result.err = slurp(err);
     unlink(out.c_str());

@@ -15,10 +15,11 @@ struct Outcome {
     std::string err;
 };
 
-// Runs `argv` with extra environment entries ("NAME=value"), stdin closed,
-// and kills it after `timeout_ms`.
+// Runs `argv` with extra environment entries ("NAME=value"), and kills it
+// after `timeout_ms`. Its stdin is empty, or with `typed` a terminal on
+// which that text waits to be read, as if typed ahead.
 Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
-        int timeout_ms = 30000);
+        int timeout_ms = 30000, const std::string& typed = "");
 
 // Starts `argv` in the background, its output going to a file, and sends it
 // `signal` after `delay_ms`; returns what run() would.

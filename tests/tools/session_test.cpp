@@ -98,8 +98,12 @@ TEST_F(Session, InventoryOverTcpAndSerialListsTheSameField) {
     ASSERT_EQ(tcp.exit_code, 0) << tcp.err;
     const Json field = json_of(tcp);
     EXPECT_EQ(field["tag_count"], kDefaultTags) << tcp.out;
+    ASSERT_EQ(field["tags"].size(), kDefaultTags) << tcp.out;
     EXPECT_TRUE(contains(tcp.out, std::string("\"epc\": \"") + kFirstTag + "\"")) << tcp.out;
-    for (const Json& tag : field["tags"]) expectIdentity(tag);
+    for (const Json& tag : field["tags"]) {
+        expectIdentity(tag);
+        EXPECT_EQ(tag["words"], tag["epc"].get<std::string>().size() / 4) << tag;  // the EPC's length in words
+    }
 
     Outcome serial = serial_tool({"inventory"});
     ASSERT_EQ(serial.exit_code, 0) << serial.err;
@@ -207,6 +211,15 @@ TEST(CliWatch, GoesOnThroughRoundsTheLinkSpoils) {
     EXPECT_EQ(summary["tags_seen"], kDefaultTags) << watch.out;
     EXPECT_GT(summary["failed_rounds"], 0) << watch.out;
     EXPECT_TRUE(contains(watch.err, "MORVENT_COMM_ERROR (0x30, 48)")) << watch.err;
+    // The link is reopened at the second failed round in a row, not at the first.
+    int reopened = 0, in_a_row = 0, last = -1;
+    for (const Json& line : json_lines(watch.out)) {
+        if (!line.contains("error")) continue;
+        in_a_row = line["round"] == last + 1 ? in_a_row + 1 : 1;
+        last = line["round"];
+        if (in_a_row == 2) ++reopened, in_a_row = 0;
+    }
+    EXPECT_EQ(summary["reconnects"], reopened) << watch.out;
 }
 
 TEST_F(Session, ActiveModeFramesAndTheTagBuffer) {
@@ -394,6 +407,7 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
     struct Case {
         std::vector<std::string> args;
         const char* message;
+        const char* typed = "";  // on a terminal, the answer typed to its question
     };
     const std::string epc17(68, 'A');
     const Case cases[] = {
@@ -422,6 +436,13 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
         {{"privacy", "reset"}, "give --any"},
         {{"eas", "set", "--state", "on"}, "no tag chosen"},
         {{"write", "--epc", "E200", "--any", "--bank", "user", "--data", "ABCD"}, "already chosen"},
+        // What cannot be undone is sent only once confirmed on a terminal.
+        {{"lock", "--epc", "E200", "--area", "epc", "--mode", "permanently-locked"},
+         "not confirmed; nothing was sent",
+         "no\n"},
+        {{"lock", "--epc", "E200", "--area", "user", "--mode", "permanently-writable"}, "not confirmed", "no\n"},
+        {{"kill", "--epc", "E200", "--password", "12345678"}, "not confirmed", "no\n"},
+        {{"6b", "lock", "--uid", "E004010087654321", "--byte", "20"}, "not confirmed", "no\n"},
         // GS1 identities that cannot be the new EPC.
         {{"write-epc", "--any", "--uri", "urn:epc:id:sgtin:0614141.812345.67890123456789", "--bits", "96"},
          "cannot encode 'urn:epc:id:sgtin:0614141.812345.67890123456789': the serial"},
@@ -434,13 +455,13 @@ TEST(CliBadInput, IsRefusedWithAMessageAndNothingIsSent) {
     for (const Case& c : cases) {
         std::vector<std::string> argv{MORVENT_TOOL_PATH, "--tcp", listener.endpoint()};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        Outcome result = clitest::run(argv);
+        Outcome result = clitest::run(argv, {}, 30000, c.typed);
         EXPECT_EQ(result.exit_code, 2) << c.message;
         EXPECT_TRUE(contains(result.err, c.message)) << "wanted: " << c.message << "\ngot: " << result.err;
         EXPECT_FALSE(listener.connected()) << c.message;
         // Under --json the refusal is a JSON object on stdout too.
         argv.push_back("--json");
-        Json error = json_of(clitest::run(argv));
+        Json error = json_of(clitest::run(argv, {}, 30000, c.typed));
         EXPECT_TRUE(contains(error.value("error", ""), c.message)) << c.message;
     }
 }

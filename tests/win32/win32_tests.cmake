@@ -7,7 +7,7 @@
 # and the stress test, which counts threads and descriptors through /proc.
 set(posix_only_test_sources link/fake_reader_test.cpp link/port_test.cpp stress/stress_test.cpp)
 
-list(FILTER support_sources EXCLUDE REGEX "/support/(fake_reader|test_env)\\.cpp$")
+list(FILTER support_sources EXCLUDE REGEX "/support/(fake_reader|test_env|tcp_proxy)\\.cpp$")
 add_library(morvent_test_support STATIC ${support_sources}
   ${CMAKE_CURRENT_LIST_DIR}/fake_reader_client.cpp
   ${CMAKE_CURRENT_LIST_DIR}/test_env_win32.cpp)
