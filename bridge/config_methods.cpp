@@ -16,9 +16,7 @@ using Setter1 = int(unsigned char*, unsigned char, int);
 using Setter2 = int(unsigned char*, unsigned char, unsigned char, int);
 using Setter3 = int(unsigned char*, unsigned char, unsigned char, unsigned char, int);
 
-int callSetter(Setter0* set, unsigned char* address, const unsigned char*, int port) {
-    return set(address, port);
-}
+int callSetter(Setter0* set, unsigned char* address, const unsigned char*, int port) { return set(address, port); }
 int callSetter(Setter1* set, unsigned char* address, const unsigned char* v, int port) {
     return set(address, v[0], port);
 }
@@ -57,10 +55,10 @@ constexpr int kRunBufferSize = 8000;
 
 }  // namespace
 
-#define TESSALY_SETTING(jni_name, export_name)                                                \
-    JNIEXPORT jint JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) {    \
-        return setting<decltype(export_name)>(env, array, #export_name);                      \
-    }
+#define TESSALY_SETTING(jni_name, export_name)                                           \
+  JNIEXPORT jint JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) { \
+    return setting<decltype(export_name)>(env, array, #export_name);                     \
+  }
 
 extern "C" {
 
@@ -115,9 +113,8 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_GetSystemParameter(JNIEnv* env, jclass,
     unsigned char bit_length = 0;
     unsigned char mask[32] = {};
     unsigned char extension[3] = {};
-    Result result(get_parameters(&target.address, &p[0], &p[1], &p[2], &p[3], &p[4], &p[5], &p[6],
-                                 mask_address, &bit_length, mask, &extension[0], &extension[1],
-                                 &extension[2], target.port));
+    Result result(get_parameters(&target.address, &p[0], &p[1], &p[2], &p[3], &p[4], &p[5], &p[6], mask_address,
+                                 &bit_length, mask, &extension[0], &extension[1], &extension[2], target.port));
     result.addBytes(p, 4);
     result.addBytes(p + 5, 2);
     result.addBytes(mask_address, 2);

@@ -22,8 +22,6 @@ void* const core_handle = loadCore();
 
 }  // namespace
 
-void* coreExport(const char* name) {
-    return core_handle ? dlsym(core_handle, name) : nullptr;
-}
+void* coreExport(const char* name) { return core_handle ? dlsym(core_handle, name) : nullptr; }
 
 }  // namespace tessaly

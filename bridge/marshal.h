@@ -21,10 +21,10 @@ public:
     InputReader(const InputReader&) = delete;
     InputReader& operator=(const InputReader&) = delete;
 
-    unsigned char byte();  // low 8 bits of the next element
-    int whole();           // the next element as it is
+    unsigned char byte();                       // low 8 bits of the next element
+    int whole();                                // the next element as it is
     void bytes(unsigned char* out, int count);  // `count` elements, one byte each
-    void skip();           // an element that is read but not used
+    void skip();                                // an element that is read but not used
 
     // Releases the array and tells whether every read stayed inside it.
     bool finish();
@@ -151,6 +151,6 @@ jintArray bytesQuery(JNIEnv* env, jintArray array, BytesQuery* query) {
 // A native method whose whole work is a layout that several methods share:
 // it hands the array and its own export to `layout`.
 #define TESSALY_LAYOUT(jni_name, layout, export_name)                                         \
-    JNIEXPORT jintArray JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) { \
-        return layout(env, array, TESSALY_BIND(export_name));                                  \
-    }
+  JNIEXPORT jintArray JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) { \
+    return layout(env, array, TESSALY_BIND(export_name));                                     \
+  }

@@ -11,7 +11,7 @@ using namespace tessaly;
 
 namespace {
 
-constexpr int kMaxIpLength = 19;  // the IP text buffer holds 20 bytes with its terminator
+constexpr int kMaxIpLength = 19;     // the IP text buffer holds 20 bytes with its terminator
 constexpr int kMaxHostLength = 253;  // the longest name the name service knows
 constexpr int kDeviceRoom = 512;
 constexpr int kDottedRoom = 16;
@@ -84,8 +84,7 @@ JNIEXPORT jint JNICALL Java_Tessaly_CloseNetPort(JNIEnv*, jclass, jint port_inde
 
 // The IP text is the low 8 bits of each UTF-16 unit; longer than 19
 // characters is refused with null.
-JNIEXPORT jintArray JNICALL Java_Tessaly_OpenNetPort(JNIEnv* env, jclass, jint /*unused*/,
-                                                     jint tcp_port, jstring ip) {
+JNIEXPORT jintArray JNICALL Java_Tessaly_OpenNetPort(JNIEnv* env, jclass, jint /*unused*/, jint tcp_port, jstring ip) {
     auto open = TESSALY_BIND(OpenNetPort);
     if (open == nullptr || ip == nullptr) return nullptr;
     jsize length = env->GetStringLength(ip);
@@ -144,8 +143,8 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_GetReaderInformation(JNIEnv* env, jclas
     if (!readTarget(env, array, target) || get_info == nullptr) return nullptr;
 
     unsigned char info[11] = {};  // the pair, then nine single bytes
-    Result result(get_info(&target.address, &info[0], &info[2], &info[3], &info[4], &info[5],
-                           &info[6], &info[7], &info[8], &info[9], &info[10], target.port));
+    Result result(get_info(&target.address, &info[0], &info[2], &info[3], &info[4], &info[5], &info[6], &info[7],
+                           &info[8], &info[9], &info[10], target.port));
     result.addBytes(info, 11);
     return result.toJava(env);
 }

@@ -71,8 +71,8 @@ bool readTagInput(JNIEnv* env, jintArray array, int fields, Password password, T
 template <typename Fn, typename... Own>
 jintArray callMasked(JNIEnv* env, Fn* command, TagInput& tag, Own... own) {
     int code = 0;
-    const int status = command(&tag.address, tag.epc.bytes, tag.epc.words, own..., tag.mask.bank,
-                               tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
+    const int status = command(&tag.address, tag.epc.bytes, tag.epc.words, own..., tag.mask.bank, tag.mask.address,
+                               tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
     return statusAndCode(env, status, code);
 }
 
@@ -85,9 +85,9 @@ jintArray writeG2(JNIEnv* env, jintArray array, WriteG2* write) {
     if (!readTagInput(env, array, 3, Password::kAfterData, tag) || write == nullptr) return nullptr;
 
     int code = 0;
-    int status = write(&tag.address, tag.epc.bytes, tag.fields[2], tag.epc.words, tag.fields[0],
-                       tag.fields[1], tag.data, tag.password, tag.mask.bank, tag.mask.address,
-                       tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
+    int status =
+        write(&tag.address, tag.epc.bytes, tag.fields[2], tag.epc.words, tag.fields[0], tag.fields[1], tag.data,
+              tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length, tag.mask.bytes, &code, tag.port);
     return statusAndCode(env, status, code);
 }
 
@@ -161,9 +161,9 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_ReadData_1G2(JNIEnv* env, jclass, jintA
     if (!readTagInput(env, array, 3, Password::kAfterFields, tag) || read == nullptr) return nullptr;
 
     int code = 0;
-    int status = read(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1],
-                      tag.fields[2], tag.password, tag.mask.bank, tag.mask.address, tag.mask.bit_length,
-                      tag.mask.bytes, tag.data, &code, tag.port);
+    int status =
+        read(&tag.address, tag.epc.bytes, tag.epc.words, tag.fields[0], tag.fields[1], tag.fields[2], tag.password,
+             tag.mask.bank, tag.mask.address, tag.mask.bit_length, tag.mask.bytes, tag.data, &code, tag.port);
     return dataOrCode(env, status, tag.data, 2 * tag.fields[2], code);
 }
 
@@ -223,9 +223,8 @@ JNIEXPORT jintArray JNICALL Java_Tessaly_Inventory_1G2(JNIEnv* env, jclass, jint
     unsigned char frame_info = 0;
     int total = 0;
     int tags = 0;
-    Result result(inventory(&in.address, mask.bank, mask.address, mask.bit_length, mask.bytes, mask_flag,
-                            tid_address, tid_length, tid_flag, records, &frame_info, &total, &tags,
-                            in.port));
+    Result result(inventory(&in.address, mask.bank, mask.address, mask.bit_length, mask.bytes, mask_flag, tid_address,
+                            tid_length, tid_flag, records, &frame_info, &total, &tags, in.port));
     total = clampCount(total, kDataBufferSize);
     result.add(tags);
     if (tags > 0) {

@@ -29,13 +29,11 @@ MORVENT_API int TransparentCMD(unsigned char* readerAddress, unsigned char param
                                unsigned char* sendData, unsigned char* responseLength, unsigned char* responseData,
                                int portIndex) {
     return transact(
-        kTransparent, readerAddress, portIndex,
-        [&](Request& r) { r.byte(parameter).bytes(sendData, length); },
+        kTransparent, readerAddress, portIndex, [&](Request& r) { r.byte(parameter).bytes(sendData, length); },
         [&](const Response& resp) {
             if (resp.status() != MORVENT_OK) return;
             *responseLength = static_cast<unsigned char>(resp.dataLength());
             if (resp.dataLength() > 0) std::memcpy(responseData, resp.data(), resp.dataLength());
         });
 }
-
 }

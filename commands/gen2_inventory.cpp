@@ -75,9 +75,9 @@ bool walkInventory(const std::uint8_t* run, std::size_t size, InventoryWalk& wal
     return true;
 }
 
-void inventoryRequest(Request& r, std::uint8_t maskBank, const std::uint8_t* maskAddress,
-                      std::uint8_t maskBitLength, const std::uint8_t* mask, std::uint8_t maskFlag,
-                      std::uint8_t tidAddress, std::uint8_t tidLength, std::uint8_t tidFlag) {
+void inventoryRequest(Request& r, std::uint8_t maskBank, const std::uint8_t* maskAddress, std::uint8_t maskBitLength,
+                      const std::uint8_t* mask, std::uint8_t maskFlag, std::uint8_t tidAddress, std::uint8_t tidLength,
+                      std::uint8_t tidFlag) {
     if (maskFlag == kFlagSet) r.selectionMask(maskBank, maskAddress, maskBitLength, mask);
     if (tidFlag == kFlagSet) r.byte(tidAddress).byte(tidLength);
 }
@@ -98,8 +98,7 @@ MORVENT_API int Inventory_G2(unsigned char* readerAddress, unsigned char maskBan
     return transact(
         inventoryExchange(), readerAddress, portIndex,
         [&](Request& r) {
-            inventoryRequest(r, maskBank, maskAddress, maskBitLength, mask, maskFlag, tidAddress, tidLength,
-                             tidFlag);
+            inventoryRequest(r, maskBank, maskAddress, maskBitLength, mask, maskFlag, tidAddress, tidLength, tidFlag);
         },
         [&](const Response& r) {
             if (!walkInventory(r.bytes, r.size, walk)) return MORVENT_COMM_ERROR;
@@ -128,5 +127,4 @@ MORVENT_API int SingleTagInventory_G2(unsigned char* readerAddress, unsigned cha
         return status;
     });
 }
-
 }

@@ -16,9 +16,9 @@ const Exchange kBlockWrite{0x10, WriteBack::OnSuccess};
 
 // Read and erase name a word range: bank, first word, word count, password.
 template <class OnSuccess>
-int wordRangeCommand(const Exchange& ex, unsigned char* readerAddress, const TagAddress& tag,
-                     std::uint8_t memoryBank, std::uint8_t wordPointer, std::uint8_t wordCount,
-                     const std::uint8_t* password, int* errorCode, int portIndex, OnSuccess&& onSuccess) {
+int wordRangeCommand(const Exchange& ex, unsigned char* readerAddress, const TagAddress& tag, std::uint8_t memoryBank,
+                     std::uint8_t wordPointer, std::uint8_t wordCount, const std::uint8_t* password, int* errorCode,
+                     int portIndex, OnSuccess&& onSuccess) {
     return tagCommand(
         ex, readerAddress, errorCode, portIndex,
         [&](Request& r) {
@@ -32,10 +32,9 @@ int wordRangeCommand(const Exchange& ex, unsigned char* readerAddress, const Tag
 // Writes put the word count first, before the tag address, and the words
 // between the word pointer and the password. A count whose request would
 // not fit one frame is refused by the request itself.
-int writeWordsCommand(const Exchange& ex, unsigned char* readerAddress, const TagAddress& tag,
-                      std::uint8_t writeWords, std::uint8_t memoryBank, std::uint8_t wordPointer,
-                      const std::uint8_t* writeData, const std::uint8_t* password, int* errorCode,
-                      int portIndex) {
+int writeWordsCommand(const Exchange& ex, unsigned char* readerAddress, const TagAddress& tag, std::uint8_t writeWords,
+                      std::uint8_t memoryBank, std::uint8_t wordPointer, const std::uint8_t* writeData,
+                      const std::uint8_t* password, int* errorCode, int portIndex) {
     return tagCommand(ex, readerAddress, errorCode, portIndex, [&](Request& r) {
         r.byte(writeWords);
         addressed(r, tag, [&](Request& f) {
@@ -51,30 +50,30 @@ using namespace mv::cmd;
 
 // Write and block write take the same arguments and differ only in the
 // command.
-#define MORVENT_WRITE_WORDS(name, exchange)                                                          \
-    MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char writeWords,   \
-                         unsigned char epcWords, unsigned char memoryBank, unsigned char wordPointer, \
-                         unsigned char* writeData, unsigned char* password, unsigned char maskBank,   \
-                         unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask, \
-                         int* errorCode, int portIndex) {                                             \
-        const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};              \
-        return writeWordsCommand(exchange, readerAddress, tag, writeWords, memoryBank, wordPointer,    \
-                                 writeData, password, errorCode, portIndex);                          \
-    }
+#define MORVENT_WRITE_WORDS(name, exchange)                                                                          \
+  MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char writeWords,                   \
+                       unsigned char epcWords, unsigned char memoryBank, unsigned char wordPointer,                  \
+                       unsigned char* writeData, unsigned char* password, unsigned char maskBank,                    \
+                       unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask, int* errorCode, \
+                       int portIndex) {                                                                              \
+    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                                 \
+    return writeWordsCommand(exchange, readerAddress, tag, writeWords, memoryBank, wordPointer, writeData, password, \
+                             errorCode, portIndex);                                                                  \
+  }
 
 extern "C" {
 
 MORVENT_API int ReadData_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,
                             unsigned char memoryBank, unsigned char wordPointer, unsigned char wordCount,
                             unsigned char* password, unsigned char maskBank, unsigned char* maskAddress,
-                            unsigned char maskBitLength, unsigned char* mask, unsigned char* data,
-                            int* errorCode, int portIndex) {
+                            unsigned char maskBitLength, unsigned char* mask, unsigned char* data, int* errorCode,
+                            int portIndex) {
     const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
     // The reader's data length counts, not wordCount; but the caller made
     // room for the words asked for, and a longer answer must not run past it.
     const std::size_t room = 2u * wordCount;
-    return wordRangeCommand(kReadData, readerAddress, tag, memoryBank, wordPointer, wordCount, password,
-                            errorCode, portIndex, [&](const Response& r) {
+    return wordRangeCommand(kReadData, readerAddress, tag, memoryBank, wordPointer, wordCount, password, errorCode,
+                            portIndex, [&](const Response& r) {
                                 const std::size_t n = r.dataLength() < room ? r.dataLength() : room;
                                 if (n > 0) std::memcpy(data, r.data(), n);
                             });
@@ -87,19 +86,16 @@ MORVENT_WRITE_WORDS(BlockWrite_G2, kBlockWrite)
 // More than 123 words would not fit one frame and is refused.
 MORVENT_API int WriteEPC_G2(unsigned char* readerAddress, unsigned char* password, unsigned char* epc,
                             unsigned char epcWords, int* errorCode, int portIndex) {
-    return tagCommand(kWriteEpc, readerAddress, errorCode, portIndex, [&](Request& r) {
-        r.byte(epcWords).bytes(password, kPasswordBytes).bytes(epc, 2u * epcWords);
-    });
+    return tagCommand(kWriteEpc, readerAddress, errorCode, portIndex,
+                      [&](Request& r) { r.byte(epcWords).bytes(password, kPasswordBytes).bytes(epc, 2u * epcWords); });
 }
 
 MORVENT_API int BlockErase_G2(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,
                               unsigned char memoryBank, unsigned char wordPointer, unsigned char wordCount,
                               unsigned char* password, unsigned char maskBank, unsigned char* maskAddress,
-                              unsigned char maskBitLength, unsigned char* mask, int* errorCode,
-                              int portIndex) {
+                              unsigned char maskBitLength, unsigned char* mask, int* errorCode, int portIndex) {
     const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};
-    return wordRangeCommand(kBlockErase, readerAddress, tag, memoryBank, wordPointer, wordCount, password,
-                            errorCode, portIndex, [](const Response&) {});
+    return wordRangeCommand(kBlockErase, readerAddress, tag, memoryBank, wordPointer, wordCount, password, errorCode,
+                            portIndex, [](const Response&) {});
 }
-
 }

@@ -51,15 +51,12 @@ MORVENT_API int InventorySingle_6B(unsigned char* readerAddress, unsigned char* 
 
 // The answer: a tag count, then that many 9-byte records. Records the
 // frame does not hold are neither copied nor counted.
-MORVENT_API int InventoryMultiple_6B(unsigned char* readerAddress, unsigned char condition,
-                                     unsigned char startAddress, unsigned char compareMask,
-                                     unsigned char* compareData, unsigned char* tagRecords, int* tagCount,
-                                     int portIndex) {
+MORVENT_API int InventoryMultiple_6B(unsigned char* readerAddress, unsigned char condition, unsigned char startAddress,
+                                     unsigned char compareMask, unsigned char* compareData, unsigned char* tagRecords,
+                                     int* tagCount, int portIndex) {
     return transact(
         kInventoryMultiple, readerAddress, portIndex,
-        [&](Request& r) {
-            r.byte(condition).byte(startAddress).byte(compareMask).bytes(compareData, kCompareBytes);
-        },
+        [&](Request& r) { r.byte(condition).byte(startAddress).byte(compareMask).bytes(compareData, kCompareBytes); },
         [&](const Response& r) {
             if (!r.hasData(1)) return;
             const std::size_t held = (r.dataLength() - 1) / kRecordBytes;
@@ -95,8 +92,8 @@ MORVENT_API int WriteData_6B(unsigned char* readerAddress, unsigned char* uid, u
         [&](const Response&) { *writtenLength = writeLength; });
 }
 
-MORVENT_API int Lock_6B(unsigned char* readerAddress, unsigned char* uid, unsigned char lockAddress,
-                        int* errorCode, int portIndex) {
+MORVENT_API int Lock_6B(unsigned char* readerAddress, unsigned char* uid, unsigned char lockAddress, int* errorCode,
+                        int portIndex) {
     return tagCommand(kLock, readerAddress, errorCode, portIndex, addressAndUid(lockAddress, uid));
 }
 
@@ -107,5 +104,4 @@ MORVENT_API int CheckLock_6B(unsigned char* readerAddress, unsigned char* uid, u
                           if (r.hasData(1)) *lockState = r.data()[0];
                       });
 }
-
 }

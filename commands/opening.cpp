@@ -25,8 +25,7 @@ bool handshake(int port, int* portHandle, std::uint8_t asked, std::uint8_t* addr
         *portHandle = port;
         std::uint8_t pair[2], b2, b3, b4, b5, b6, scan, b8, b9, b10;
         *address = asked;
-        if (GetReaderInformation(address, pair, &b2, &b3, &b4, &b5, &b6, &scan, &b8, &b9, &b10, port) ==
-                MORVENT_OK &&
+        if (GetReaderInformation(address, pair, &b2, &b3, &b4, &b5, &b6, &scan, &b8, &b9, &b10, port) == MORVENT_OK &&
             (asked == kAnyReader || *address == asked))
             return true;
     }
@@ -67,12 +66,10 @@ int openAndHandshake(int port, std::uint8_t asked, unsigned char* readerAddress,
     return MORVENT_OK;
 }
 
-int openSerial(int comPort, std::uint8_t asked, unsigned char* readerAddress, unsigned char baudCode,
-               int* portHandle) {
+int openSerial(int comPort, std::uint8_t asked, unsigned char* readerAddress, unsigned char baudCode, int* portHandle) {
     link::LinkGuard guard(link::linkLock());
     return openAndHandshake(
-        comPort, asked, readerAddress, portHandle, [&] { return OpenCom(comPort, baudCode); },
-        link::closeSerialPort);
+        comPort, asked, readerAddress, portHandle, [&] { return OpenCom(comPort, baudCode); }, link::closeSerialPort);
 }
 
 }  // namespace
@@ -83,11 +80,10 @@ namespace link = mv::link;
 
 extern "C" {
 
-MORVENT_API int GetReaderInformation(unsigned char* readerAddress, unsigned char* infoPair,
-                                     unsigned char* info2, unsigned char* info3, unsigned char* info4,
-                                     unsigned char* info5, unsigned char* info6, unsigned char* scanTime,
-                                     unsigned char* info8, unsigned char* info9, unsigned char* info10,
-                                     int portIndex) {
+MORVENT_API int GetReaderInformation(unsigned char* readerAddress, unsigned char* infoPair, unsigned char* info2,
+                                     unsigned char* info3, unsigned char* info4, unsigned char* info5,
+                                     unsigned char* info6, unsigned char* scanTime, unsigned char* info8,
+                                     unsigned char* info9, unsigned char* info10, int portIndex) {
     Exchange ex{0x21};
     ex.clearReceive = false;
     return transact(ex, readerAddress, portIndex, noData, [&](const Response& r) -> int {
@@ -104,18 +100,15 @@ MORVENT_API int GetReaderInformation(unsigned char* readerAddress, unsigned char
     });
 }
 
-MORVENT_API int OpenComPort(int comPort, unsigned char* readerAddress, unsigned char baudCode,
-                            int* portHandle) {
+MORVENT_API int OpenComPort(int comPort, unsigned char* readerAddress, unsigned char baudCode, int* portHandle) {
     return openSerial(comPort, kAnyReader, readerAddress, baudCode, portHandle);
 }
 
-MORVENT_API int OpenComPortAt(int comPort, unsigned char* readerAddress, unsigned char baudCode,
-                              int* portHandle) {
+MORVENT_API int OpenComPortAt(int comPort, unsigned char* readerAddress, unsigned char baudCode, int* portHandle) {
     return openSerial(comPort, *readerAddress, readerAddress, baudCode, portHandle);
 }
 
-MORVENT_API int AutoOpenComPort(int* comPort, unsigned char* readerAddress, unsigned char baudCode,
-                                int* portHandle) {
+MORVENT_API int AutoOpenComPort(int* comPort, unsigned char* readerAddress, unsigned char baudCode, int* portHandle) {
     link::LinkGuard guard(link::linkLock());
     int result = MORVENT_COMM_ERROR;
     for (int com = 1; com <= kAutoOpenLastCom; ++com) {
@@ -131,8 +124,7 @@ MORVENT_API int AutoOpenComPort(int* comPort, unsigned char* readerAddress, unsi
     return result;
 }
 
-MORVENT_API int OpenNetPort(int tcpPort, const char* ipAddress, unsigned char* readerAddress,
-                            int* portHandle) {
+MORVENT_API int OpenNetPort(int tcpPort, const char* ipAddress, unsigned char* readerAddress, int* portHandle) {
     link::LinkGuard guard(link::linkLock());
     if (!link::isNetPort(tcpPort)) return MORVENT_INVALID_PORT;
     const int status = openAndHandshake(
@@ -143,5 +135,4 @@ MORVENT_API int OpenNetPort(int tcpPort, const char* ipAddress, unsigned char* r
     link::ensureKeepAlive();
     return MORVENT_OK;
 }
-
 }

@@ -62,8 +62,7 @@ int runSimple(const Simple& row, unsigned char* readerAddress, int portIndex, co
               std::uint8_t* out = nullptr) {
     // The transaction writes the address back only once the unpack accepted the answer.
     return transact(
-        Exchange{row.code, row.writeBack}, readerAddress, portIndex,
-        [&](Request& r) { r.bytes(in, row.requestBytes); },
+        Exchange{row.code, row.writeBack}, readerAddress, portIndex, [&](Request& r) { r.bytes(in, row.requestBytes); },
         [&](const Response& resp) -> int {
             if (row.responseBytes > 0 && resp.status() == MORVENT_OK) {
                 if (!resp.hasData(row.responseBytes)) return MORVENT_COMM_ERROR;
@@ -105,21 +104,20 @@ using namespace mv::cmd;
 // Most settings send one value byte, and most queries copy their answer to
 // one buffer: such an export differs from the others of its kind only in
 // its row.
-#define MORVENT_ONE_VALUE(name, row)                                                         \
-    MORVENT_API int name(unsigned char* readerAddress, unsigned char value, int portIndex) { \
-        return set(row, readerAddress, portIndex, {value});                                  \
-    }
-#define MORVENT_ONE_BUFFER(name, row)                                                      \
-    MORVENT_API int name(unsigned char* readerAddress, unsigned char* out, int portIndex) { \
-        return get(row, readerAddress, portIndex, out);                                    \
-    }
+#define MORVENT_ONE_VALUE(name, row)                                                       \
+  MORVENT_API int name(unsigned char* readerAddress, unsigned char value, int portIndex) { \
+    return set(row, readerAddress, portIndex, {value});                                    \
+  }
+#define MORVENT_ONE_BUFFER(name, row)                                                     \
+  MORVENT_API int name(unsigned char* readerAddress, unsigned char* out, int portIndex) { \
+    return get(row, readerAddress, portIndex, out);                                       \
+  }
 
 extern "C" {
 
 // ---- Reader configuration ----
 
-MORVENT_API int SetRegion(unsigned char* readerAddress, unsigned char region1, unsigned char region2,
-                          int portIndex) {
+MORVENT_API int SetRegion(unsigned char* readerAddress, unsigned char region1, unsigned char region2, int portIndex) {
     return set(kSetRegion, readerAddress, portIndex, {region1, region2});
 }
 
@@ -127,8 +125,8 @@ MORVENT_ONE_VALUE(SetAddress, kSetAddress)
 MORVENT_ONE_VALUE(SetInventoryScanTime, kSetScanTime)
 MORVENT_ONE_VALUE(SetRfPower, kSetRfPower)
 
-MORVENT_API int BuzzerAndLEDControl(unsigned char* readerAddress, unsigned char control1,
-                                    unsigned char control2, unsigned char control3, int portIndex) {
+MORVENT_API int BuzzerAndLEDControl(unsigned char* readerAddress, unsigned char control1, unsigned char control2,
+                                    unsigned char control3, int portIndex) {
     return set(kBuzzerAndLed, readerAddress, portIndex, {control1, control2, control3});
 }
 
@@ -148,8 +146,7 @@ MORVENT_ONE_VALUE(SetAntennaMultiplexing, kSetAntennas)
 MORVENT_ONE_VALUE(SetBeepNotification, kSetBeep)
 MORVENT_ONE_VALUE(SetTriggerTime, kSetTriggerTime)
 
-MORVENT_API int SetTIDParameter(unsigned char* readerAddress, unsigned char tid1, unsigned char tid2,
-                                int portIndex) {
+MORVENT_API int SetTIDParameter(unsigned char* readerAddress, unsigned char tid1, unsigned char tid2, int portIndex) {
     return set(kSetTidParameter, readerAddress, portIndex, {tid1, tid2});
 }
 
@@ -179,8 +176,8 @@ MORVENT_ONE_VALUE(SetDAC, kSetDac)
 MORVENT_ONE_BUFFER(GetDAC, kGetDac)
 MORVENT_ONE_BUFFER(CheckPowerParameter, kCheckPowerParameter)
 
-MORVENT_API int SolidifyDACandPowerlist(unsigned char* readerAddress, unsigned char* calibration,
-                                        unsigned char* result, int portIndex) {
+MORVENT_API int SolidifyDACandPowerlist(unsigned char* readerAddress, unsigned char* calibration, unsigned char* result,
+                                        int portIndex) {
     return runSimple(kSolidifyDacPowerList, readerAddress, portIndex, calibration, result);
 }
 
@@ -207,9 +204,8 @@ MORVENT_API int SetSeriaNo(unsigned char* readerAddress, int* serialNumber, int 
 
 MORVENT_API int GetSeriaNo(unsigned char* readerAddress, int* serialNumber, int portIndex) {
     return getAndDeliver<4>(kGetSerialNumber, readerAddress, portIndex, [&](const std::uint8_t* b) {
-        *serialNumber = static_cast<int>(b[0] | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
-                                         std::uint32_t{b[3]} << 24);
+        *serialNumber =
+            static_cast<int>(b[0] | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24);
     });
 }
-
 }

@@ -44,27 +44,26 @@ MORVENT_API int GetSystemParameter(unsigned char* readerAddress, unsigned char* 
                                    unsigned char* param6, unsigned char* maskBank, unsigned char* maskAddress,
                                    unsigned char* maskBitLength, unsigned char* mask, unsigned char* extension1,
                                    unsigned char* extension2, unsigned char* extension3, int portIndex) {
-    return transact(
-        Exchange{kGetSystemParameter, WriteBack::Never}, readerAddress, portIndex, noData,
-        [&](const Response& resp) -> int {
-            if (resp.status() != MORVENT_OK) return resp.status();
-            const bool shortAnswer = resp.len() == kShortAnswerLen;
-            if (!resp.hasData(shortAnswer ? kShortRecord : kLongRecord)) return MORVENT_COMM_ERROR;
-            const std::uint8_t* d = resp.data();
-            unsigned char* singles[kParameterBytes] = {param1, param2, param3, param4, param5, param6, maskBank};
-            for (std::size_t i = 0; i < kParameterBytes; ++i) *singles[i] = d[i];
-            std::memcpy(maskAddress, d + kMaskAddressAt, 2);
-            *maskBitLength = d[kMaskBitLengthAt];
-            std::memcpy(mask, d + kMaskAt, kMaskBytes);
-            if (shortAnswer) {
-                *extension1 = 0;
-            } else {
-                *extension1 = d[kExtensionAt];
-                *extension2 = d[kExtensionAt + 1];
-                *extension3 = d[kExtensionAt + 2];
-            }
-            return MORVENT_OK;
-        });
+    return transact(Exchange{kGetSystemParameter, WriteBack::Never}, readerAddress, portIndex, noData,
+                    [&](const Response& resp) -> int {
+                        if (resp.status() != MORVENT_OK) return resp.status();
+                        const bool shortAnswer = resp.len() == kShortAnswerLen;
+                        if (!resp.hasData(shortAnswer ? kShortRecord : kLongRecord)) return MORVENT_COMM_ERROR;
+                        const std::uint8_t* d = resp.data();
+                        unsigned char* singles[kParameterBytes] = {param1, param2, param3,  param4,
+                                                                   param5, param6, maskBank};
+                        for (std::size_t i = 0; i < kParameterBytes; ++i) *singles[i] = d[i];
+                        std::memcpy(maskAddress, d + kMaskAddressAt, 2);
+                        *maskBitLength = d[kMaskBitLengthAt];
+                        std::memcpy(mask, d + kMaskAt, kMaskBytes);
+                        if (shortAnswer) {
+                            *extension1 = 0;
+                        } else {
+                            *extension1 = d[kExtensionAt];
+                            *extension2 = d[kExtensionAt + 1];
+                            *extension3 = d[kExtensionAt + 2];
+                        }
+                        return MORVENT_OK;
+                    });
 }
-
 }

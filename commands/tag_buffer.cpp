@@ -12,8 +12,8 @@ namespace {
 constexpr std::uint8_t kGetTagBuffer = 0x43;
 constexpr std::size_t kClosingFrame = 6;  // Len, Adr, Cmd, Status, CRC
 constexpr std::size_t kDataAt = 4;
-constexpr std::size_t kRecordHead = 11;   // then L, then L bytes of tail
-constexpr std::size_t kRecordArea = 5000; // the room the caller provides
+constexpr std::size_t kRecordHead = 11;    // then L, then L bytes of tail
+constexpr std::size_t kRecordArea = 5000;  // the room the caller provides
 constexpr int kMalformed = -1;
 
 std::uint8_t recordArea[kRecordArea];

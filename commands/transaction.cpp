@@ -36,8 +36,7 @@ Request& Request::selectionMask(std::uint8_t bank, const std::uint8_t* address, 
 
 namespace detail {
 
-int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, int portIndex,
-             Response& response) {
+int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, int portIndex, Response& response) {
     link::TransferState& t = link::transfer();
     std::uint8_t* frame = t.transmit;
     frame[0] = static_cast<std::uint8_t>(dataLength + 4);
@@ -46,17 +45,14 @@ int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, i
     appendCrc(frame, dataLength + kHeader);
     if (ex.clearReceive) link::clearReceive();
     // A failed send shows up as a receive time-out.
-    if (ex.framed)
-        SendDataToPort(frame, static_cast<unsigned>(dataLength + 5), portIndex);
-    else
-        SendDataToPort(frame + kHeader, static_cast<unsigned>(dataLength), portIndex);
+    if (ex.framed) SendDataToPort(frame, static_cast<unsigned>(dataLength + 5), portIndex);
+    else SendDataToPort(frame + kHeader, static_cast<unsigned>(dataLength), portIndex);
     const int received = ex.receive(t.receive, &t.receiveCount, portIndex);
     if (received != MORVENT_OK && received != ex.cutShort) return received;
     response = Response{t.receive, static_cast<std::size_t>(t.receiveCount)};
     // Single-frame answers: a frame too short to hold a status byte and its
     // CRC is no answer (a network link accepts any Len as a whole frame).
-    if (ex.checkCrc && response.size < kSmallestResponse)
-        return MORVENT_COMM_ERROR;
+    if (ex.checkCrc && response.size < kSmallestResponse) return MORVENT_COMM_ERROR;
     if (ex.checkCrc) {
         appendCrc(t.receive, response.size);  // the residue lands in the two spare bytes
         if (t.receive[response.size] != 0 || t.receive[response.size + 1] != 0) return MORVENT_CRC_ERROR;
@@ -67,8 +63,7 @@ int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, i
 }
 
 void writeBack(const Exchange& ex, const Response& response, unsigned char* readerAddress) {
-    if (ex.writeBack == WriteBack::Always ||
-        (ex.writeBack == WriteBack::OnSuccess && response.status() == MORVENT_OK))
+    if (ex.writeBack == WriteBack::Always || (ex.writeBack == WriteBack::OnSuccess && response.status() == MORVENT_OK))
         *readerAddress = response.address();
 }
 

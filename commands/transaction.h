@@ -82,8 +82,7 @@ std::size_t maskBytes(std::uint8_t bitLength);
 namespace detail {
 // Steps 3 to 9: frame the request built in the transmit buffer, send it,
 // receive, verify. Returns MORVENT_OK with `response` set, or a status.
-int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, int portIndex,
-             Response& response);
+int exchange(const Exchange& ex, std::uint8_t address, std::size_t dataLength, int portIndex, Response& response);
 void writeBack(const Exchange& ex, const Response& response, unsigned char* readerAddress);
 }  // namespace detail
 

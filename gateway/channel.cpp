@@ -71,9 +71,7 @@ Answer Answer::refused(Outcome why, std::string message) {
     return a;
 }
 
-Answer notConnected() {
-    return Answer::refused(Outcome::Unavailable, "the reader is not connected");
-}
+Answer notConnected() { return Answer::refused(Outcome::Unavailable, "the reader is not connected"); }
 
 std::string format(const StateMessage& m) {
     return "S " + m.reader + " " + stateName(m.state) + " " + oneLine(m.detail) + "\n";

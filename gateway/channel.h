@@ -32,9 +32,7 @@ inline constexpr ReaderState kReaderStates[] = {ReaderState::Online, ReaderState
 // The word of each state, in the order of the enum: on the channel and in
 // every face of the gateway. Its own MQTT status uses the same words.
 inline constexpr const char* kStateNames[] = {"connecting", "online", "offline"};
-constexpr const char* stateName(ReaderState state) {
-    return kStateNames[static_cast<int>(state)];
-}
+constexpr const char* stateName(ReaderState state) { return kStateNames[static_cast<int>(state)]; }
 
 // How an operation ended.
 enum class Outcome {
@@ -63,7 +61,7 @@ struct ReadMessage {
 
 // C: an operation asked for over HTTP, for the worker of its reader.
 struct Request {
-    std::uint64_t id = 0;   // the dashboard's, echoed by the answer
+    std::uint64_t id = 0;  // the dashboard's, echoed by the answer
     std::string reader;
     std::string operation;  // "<operation> <argument>...", as operation.h describes
 };

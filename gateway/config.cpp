@@ -76,7 +76,8 @@ public:
             if (!n->is_number()) fail(n, std::string("'") + key + "' must be a number of seconds");
             const double v = *n->value<double>();
             if (!(v >= lo) || !std::isfinite(v))
-                fail(n, std::string("'") + key + "' must be at least " + numberText(lo) + " (not " + numberText(v) + ")");
+                fail(n,
+                     std::string("'") + key + "' must be at least " + numberText(lo) + " (not " + numberText(v) + ")");
             out = v;
         }
     }
@@ -97,7 +98,9 @@ constexpr const char* kPlaceRule = "must be 1 to 64 bytes of text without contro
 // A name as host names are written: letters, digits, '-' and '.'. Digits
 // and dots alone are an address, which inet_pton judges.
 bool hostName(const std::string& host) {
-    const auto nameChar = [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '.'; };
+    const auto nameChar = [](char ch) {
+        return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '.';
+    };
     const auto addressChar = [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)) || ch == '.'; };
     return !host.empty() && host.size() <= 253 && host.front() != '-' && host.front() != '.' &&
            std::all_of(host.begin(), host.end(), nameChar) && !std::all_of(host.begin(), host.end(), addressChar);
@@ -142,7 +145,8 @@ bool hexBytes(const std::string& text, std::vector<std::uint8_t>& out) {
     if (text.size() % 2) return false;
     out.clear();
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        if (!std::isxdigit(static_cast<unsigned char>(text[i])) || !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
+        if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
             return false;
         out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
     }
@@ -151,12 +155,13 @@ bool hexBytes(const std::string& text, std::vector<std::uint8_t>& out) {
 
 void readReader(const Checker& c, const toml::table& t, const toml::node* where, ReaderConfig& r) {
     c.onlyKeys(t, "[[reader]]",
-               {"name", "tcp", "com", "serial", "baud", "address", "mode", "tid", "tid_address", "tid_length", "mask_bank",
-                "mask_address", "mask_bits", "mask", "poll_interval_ms", "location"},
+               {"name", "tcp", "com", "serial", "baud", "address", "mode", "tid", "tid_address", "tid_length",
+                "mask_bank", "mask_address", "mask_bits", "mask", "poll_interval_ms", "location"},
                "reader.");
     c.text(t, "name", r.name);
     if (r.name.empty()) c.fail(where, "[[reader]] needs a name");
-    if (!validName(r.name)) c.fail(t.get("name"), "reader name '" + r.name + "': use letters, digits, '-', '_' and '.'");
+    if (!validName(r.name))
+        c.fail(t.get("name"), "reader name '" + r.name + "': use letters, digits, '-', '_' and '.'");
     c.text(t, "location", r.location);
     if (t.get("location") && !validPlaceName(r.location))
         c.fail(t.get("location"), "reader '" + r.name + "': location '" + r.location + "' " + kPlaceRule);
@@ -170,7 +175,8 @@ void readReader(const Checker& c, const toml::table& t, const toml::node* where,
     if (!tcp.empty() && !splitAddress(tcp, r.host, r.tcpPort, 1024, true))
         c.fail(t.get("tcp"), "reader '" + r.name + "': tcp '" + tcp +
                                  "' is not HOST:PORT (a host name or IPv4 address, PORT 1024..65535)");
-    if (!r.device.empty() && r.device.front() != '/') c.fail(t.get("serial"), "serial: give the device's absolute path");
+    if (!r.device.empty() && r.device.front() != '/')
+        c.fail(t.get("serial"), "serial: give the device's absolute path");
     c.integer(t, "baud", r.baud, 0, 115200);
     if (t.get("baud") && tcp.empty() == false) c.fail(t.get("baud"), "baud applies to serial readers only");
     static const int rates[] = {9600, 19200, 38400, 57600, 115200};
@@ -202,7 +208,8 @@ void readReader(const Checker& c, const toml::table& t, const toml::node* where,
         }
         c.integer(t, "mask_address", r.maskAddress, 0, 65535);
         c.integer(t, "mask_bits", r.maskBits, 1, 255);
-        if ((r.maskBits + 7u) / 8u != r.maskBytes.size()) c.fail(t.get("mask_bits"), "mask_bits does not match the mask's length");
+        if ((r.maskBits + 7u) / 8u != r.maskBytes.size())
+            c.fail(t.get("mask_bits"), "mask_bits does not match the mask's length");
     } else if (t.get("mask_bank") || t.get("mask_address") || t.get("mask_bits")) {
         c.fail(where, "mask_bank, mask_address and mask_bits need a mask");
     }
@@ -244,10 +251,11 @@ void readPortal(const Checker& c, const toml::table& t, const toml::node* where,
         if (locations.count(location)) continue;
         std::string known;
         for (const std::string& l : locations) known += (known.empty() ? "" : ", ") + l;
-        c.fail(t.get(side), "portal '" + p.name + "': " + side + " '" + location + "' is no location (the locations are " +
-                                known + ")");
+        c.fail(t.get(side), "portal '" + p.name + "': " + side + " '" + location +
+                                "' is no location (the locations are " + known + ")");
     }
-    if (p.outside == p.inside) c.fail(t.get("inside"), "portal '" + p.name + "': outside and inside are both '" + p.inside + "'");
+    if (p.outside == p.inside)
+        c.fail(t.get("inside"), "portal '" + p.name + "': outside and inside are both '" + p.inside + "'");
     double windowS = 5;
     c.seconds(t, "window_s", windowS, 0.05);
     p.windowMs = static_cast<std::int64_t>(windowS * 1000);
@@ -260,10 +268,11 @@ void checkBus(const Checker& c, const std::vector<ReaderConfig>& readers, std::s
               const toml::table& t, const toml::node* where) {
     const ReaderConfig& f = readers[first];
     const std::string both = "readers '" + f.name + "' and '" + r.name + "' share " + r.port();
-    if (!r.serial()) c.fail(where, "reader '" + r.name + "': " + r.port() + " is already used by reader '" + f.name + "'");
+    if (!r.serial())
+        c.fail(where, "reader '" + r.name + "': " + r.port() + " is already used by reader '" + f.name + "'");
     if (r.baud != f.baud)
-        c.fail(t.get("baud") ? t.get("baud") : where,
-               both + " at " + std::to_string(f.baud) + " and " + std::to_string(r.baud) + " baud: a bus has one line speed");
+        c.fail(t.get("baud") ? t.get("baud") : where, both + " at " + std::to_string(f.baud) + " and " +
+                                                          std::to_string(r.baud) + " baud: a bus has one line speed");
     if (r.active || f.active)
         c.fail(t.get("mode") && r.active ? t.get("mode") : where,
                both + ": mode = \"active\" needs a device of its own (active readers on a bus talk over each other)");
@@ -272,8 +281,8 @@ void checkBus(const Checker& c, const std::vector<ReaderConfig>& readers, std::s
                both + ": give each an address 0..254 of its own (255 reaches every reader on the bus)");
     for (std::size_t i = first; i < readers.size(); ++i)
         if (readers[i].port() == r.port() && readers[i].address == r.address)
-            c.fail(t.get("address"), "reader '" + r.name + "': address " + std::to_string(r.address) + " on " + r.port() +
-                                         " is already reader '" + readers[i].name + "'");
+            c.fail(t.get("address"), "reader '" + r.name + "': address " + std::to_string(r.address) + " on " +
+                                         r.port() + " is already reader '" + readers[i].name + "'");
 }
 
 }  // namespace
@@ -317,7 +326,9 @@ Config parseConfig(const std::string& text, const std::string& file) {
     if (!gw) c.fail(nullptr, "missing [gateway] with its id");
     c.onlyKeys(*gw, "[gateway]", {"id", "spool", "http", "http_token"}, "gateway.");
     c.text(*gw, "id", cfg.id);
-    if (!validName(cfg.id)) c.fail(gw->get("id") ? gw->get("id") : gw, "gateway id '" + cfg.id + "': use letters, digits, '-', '_' and '.'");
+    if (!validName(cfg.id))
+        c.fail(gw->get("id") ? gw->get("id") : gw,
+               "gateway id '" + cfg.id + "': use letters, digits, '-', '_' and '.'");
     c.text(*gw, "spool", cfg.spool);
     if (cfg.spool.empty()) c.fail(gw->get("spool"), "spool must name a file");
     std::string http = "127.0.0.1:8780";
@@ -329,13 +340,13 @@ Config parseConfig(const std::string& text, const std::string& file) {
     } else {
         std::string why;
         cfg.httpAddress = ipv4Of(cfg.httpHost, &why);
-        if (cfg.httpAddress.empty())
-            c.fail(gw->get("http"), "http '" + http + "': " + cfg.httpHost + " " + why);
+        if (cfg.httpAddress.empty()) c.fail(gw->get("http"), "http '" + http + "': " + cfg.httpHost + " " + why);
     }
     c.text(*gw, "http_token", cfg.httpToken);
 
     if (const toml::table* m = c.table(root, "mqtt")) {
-        c.onlyKeys(*m, "[mqtt]", {"url", "prefix", "username", "password", "ca_file", "client_id", "keepalive_s", "inflight"},
+        c.onlyKeys(*m, "[mqtt]",
+                   {"url", "prefix", "username", "password", "ca_file", "client_id", "keepalive_s", "inflight"},
                    "mqtt.");
         std::string url = "mqtt://127.0.0.1:1883";
         c.text(*m, "url", url);
@@ -347,8 +358,9 @@ Config parseConfig(const std::string& text, const std::string& file) {
         const auto colon = rest.rfind(':');
         cfg.mqttHost = rest.substr(0, colon);
         const std::string port = rest.substr(colon + 1);
-        if (cfg.mqttHost.empty() || port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), ::isdigit) ||
-            (cfg.mqttPort = std::stoi(port)) < 1 || cfg.mqttPort > 65535)
+        if (cfg.mqttHost.empty() || port.empty() || port.size() > 5 ||
+            !std::all_of(port.begin(), port.end(), ::isdigit) || (cfg.mqttPort = std::stoi(port)) < 1 ||
+            cfg.mqttPort > 65535)
             c.fail(m->get("url"), "url '" + url + "' needs a host and a port 1..65535");
         c.text(*m, "prefix", cfg.prefix);
         if (cfg.prefix.empty() || cfg.prefix.find_first_of("+#") != std::string::npos || cfg.prefix.back() == '/')
@@ -356,7 +368,8 @@ Config parseConfig(const std::string& text, const std::string& file) {
         c.text(*m, "username", cfg.username);
         c.text(*m, "password", cfg.password);
         c.text(*m, "ca_file", cfg.caFile);
-        if (!cfg.caFile.empty() && !std::ifstream(cfg.caFile)) c.fail(m->get("ca_file"), "ca_file '" + cfg.caFile + "' cannot be read");
+        if (!cfg.caFile.empty() && !std::ifstream(cfg.caFile))
+            c.fail(m->get("ca_file"), "ca_file '" + cfg.caFile + "' cannot be read");
         if (cfg.mqttTls && cfg.caFile.empty()) c.fail(m->get("url"), "mqtts:// needs ca_file");
         if (!cfg.password.empty() && cfg.username.empty()) c.fail(m->get("password"), "password needs a username");
         c.text(*m, "client_id", cfg.clientId);
@@ -373,14 +386,16 @@ Config parseConfig(const std::string& text, const std::string& file) {
         c.integer(*e, "arrive_after_reads", cfg.arriveAfterReads, 1, 1000000);
         std::string scope = "reader";
         c.text(*e, "scope", scope);
-        if (scope != "reader" && scope != "location") c.fail(e->get("scope"), "scope must be \"reader\" or \"location\"");
+        if (scope != "reader" && scope != "location")
+            c.fail(e->get("scope"), "scope must be \"reader\" or \"location\"");
         cfg.scope = scope == "location" ? Scope::Location : Scope::Reader;
         c.seconds(*e, "move_hysteresis_s", cfg.moveHysteresisS, 0);
         // A tag quiet where it is departs after depart_after_s: it could never move.
         if (cfg.scope == Scope::Location && cfg.moveHysteresisS >= cfg.departAfterS)
             c.fail(e->get("move_hysteresis_s") ? e->get("move_hysteresis_s") : e->get("depart_after_s"),
-                   "move_hysteresis_s (" + Checker::numberText(cfg.moveHysteresisS) + ") must be shorter than depart_after_s (" +
-                       Checker::numberText(cfg.departAfterS) + "): a tag would depart before it could move");
+                   "move_hysteresis_s (" + Checker::numberText(cfg.moveHysteresisS) +
+                       ") must be shorter than depart_after_s (" + Checker::numberText(cfg.departAfterS) +
+                       "): a tag would depart before it could move");
     }
     if (const toml::table* s = c.table(root, "spool")) {
         c.onlyKeys(*s, "[spool]", {"max_events", "commit_ms"}, "spool.");
@@ -462,27 +477,32 @@ std::string Config::summary() const {
         out << "http off\n";
     } else {
         out << "http " << httpHost << ":" << httpPort << (httpHost != httpAddress ? " (" + httpAddress + ")" : "")
-            << (httpToken.empty() ? ", writes " + std::string(httpLoopback() ? "open (loopback only)" : "refused (no http_token)")
-                                  : ", writes need the token")
+            << (httpToken.empty()
+                    ? ", writes " + std::string(httpLoopback() ? "open (loopback only)" : "refused (no http_token)")
+                    : ", writes need the token")
             << "\n";
     }
-    if (historyMaxEvents) out << "history: kept " << historyKeepDays << " days, at most " << historyMaxEvents << " events\n";
+    if (historyMaxEvents)
+        out << "history: kept " << historyKeepDays << " days, at most " << historyMaxEvents << " events\n";
     else out << "history off (max_events = 0)\n";
-    out << "events: arrive after " << arriveAfterReads << " read(s), report every " << reportEveryS << " s, depart after "
-        << departAfterS << " s, "
+    out << "events: arrive after " << arriveAfterReads << " read(s), report every " << reportEveryS
+        << " s, depart after " << departAfterS << " s, "
         << (scope == Scope::Location ? "by location (move hysteresis " + Checker::numberText(moveHysteresisS) +
                                            " s), topics " + prefix + "/" + id + "/locations/<location>/events"
                                      : std::string("by reader"))
         << "\n";
     for (const std::vector<const ReaderConfig*>& link : links()) {
         const bool bus = link.size() > 1;
-        if (bus) out << "bus " << link[0]->link() << ": one worker taking turns between " << link.size() << " readers\n";
+        if (bus)
+            out << "bus " << link[0]->link() << ": one worker taking turns between " << link.size() << " readers\n";
         for (const ReaderConfig* r : link) {
             out << (bus ? "  reader " : "reader ") << r->name << ": " << (bus ? "" : r->link() + ", ");
             if (r->address != 0xFF) out << "address " << int(r->address) << ", ";
             out << (r->active ? "active" : "poll") << " mode";
             if (r->tid) out << ", tid words " << int(r->tidAddress) << "+" << int(r->tidLength);
-            if (r->mask) out << ", mask bank " << int(r->maskBank) << " bit " << r->maskAddress << " length " << int(r->maskBits);
+            if (r->mask)
+                out << ", mask bank " << int(r->maskBank) << " bit " << r->maskAddress << " length "
+                    << int(r->maskBits);
             if (r->location != r->name) out << ", at " << r->location;
             out << "\n";
         }
@@ -494,8 +514,6 @@ std::string Config::summary() const {
     return out.str();
 }
 
-bool Config::httpLoopback() const {
-    return httpAddress.rfind("127.", 0) == 0;
-}
+bool Config::httpLoopback() const { return httpAddress.rfind("127.", 0) == 0; }
 
 }  // namespace morventd

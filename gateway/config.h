@@ -16,16 +16,15 @@ struct ConfigError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-
 struct Config {
     std::string file;
     std::string id;
     std::string spool = "/var/lib/morventd/spool.db";
     std::string httpHost = "127.0.0.1";     // as written: an IPv4 address or a name
     std::string httpAddress = "127.0.0.1";  // what httpHost resolved to, where the server listens
-    int httpPort = 8780;  // 0: no HTTP endpoint
-    std::string httpToken;  // needed by requests that write to a tag or change a setting
-    bool httpLoopback() const;  // listens on a loopback address only
+    int httpPort = 8780;                    // 0: no HTTP endpoint
+    std::string httpToken;                  // needed by requests that write to a tag or change a setting
+    bool httpLoopback() const;              // listens on a loopback address only
 
     std::string mqttHost = "127.0.0.1";
     int mqttPort = 1883;

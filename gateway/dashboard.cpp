@@ -23,9 +23,7 @@ using nlohmann::json;
 
 constexpr int kOperationWaitMs = 5000;  // a reader operation answers within this, or 504
 
-std::string errorJson(const std::string& message) {
-    return json{{"error", message}}.dump() + "\n";
-}
+std::string errorJson(const std::string& message) { return json{{"error", message}}.dump() + "\n"; }
 
 // The words of `text`, split at spaces.
 std::vector<std::string> words(const std::string& text) {
@@ -226,8 +224,13 @@ void Dashboard::events(const std::vector<TagEvent>& events) {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool byLocation = config_.scope == Scope::Location;
     for (const TagEvent& e : events) {
-        json j{{"type", eventTypeName(e.type)}, {"reader", e.reader}, {"location", e.location.empty() ? e.reader : e.location},
-               {"epc", e.epc}, {"count", e.count}, {"first_seen", rfc3339(e.firstSeenMs)}, {"last_seen", rfc3339(e.lastSeenMs)}};
+        json j{{"type", eventTypeName(e.type)},
+               {"reader", e.reader},
+               {"location", e.location.empty() ? e.reader : e.location},
+               {"epc", e.epc},
+               {"count", e.count},
+               {"first_seen", rfc3339(e.firstSeenMs)},
+               {"last_seen", rfc3339(e.lastSeenMs)}};
         if (!e.tid.empty()) j["tid"] = e.tid;
         if (!e.uri.empty()) j["uri"] = e.uri;
         if (e.type == EventType::Direction) {
@@ -278,8 +281,11 @@ void Dashboard::sample(std::int64_t nowMs, const std::map<std::string, Counters>
             r.history.push_back(r.rate);
             while (r.history.size() > static_cast<std::size_t>(kHistoryS)) r.history.pop_front();
         }
-        rates[name] = {{"rate", r.rate}, {"reads", r.counters.reads}, {"tags_in_view", r.counters.inView},
-                       {"reconnects", r.counters.reconnects}, {"restarts", r.counters.restarts}};
+        rates[name] = {{"rate", r.rate},
+                       {"reads", r.counters.reads},
+                       {"tags_in_view", r.counters.inView},
+                       {"reconnects", r.counters.reconnects},
+                       {"restarts", r.counters.restarts}};
     }
     if (lastSampleMs_) pushLocked("rates", json{{"at", rfc3339(nowMs)}, {"readers", rates}}.dump());
     lastSampleMs_ = nowMs;
@@ -305,8 +311,13 @@ std::string Dashboard::readerJsonLocked(const Reader& r, bool history) const {
 std::string Dashboard::tagsJsonLocked() const {
     json list = json::array();
     for (const auto& [key, t] : tags_) {
-        json j{{"reader", t.reader}, {"location", t.location}, {"scope", config_.scope == Scope::Location ? "location" : "reader"},
-               {"epc", t.epc}, {"count", t.count}, {"first_seen", rfc3339(t.firstSeenMs)}, {"last_seen", rfc3339(t.lastSeenMs)}};
+        json j{{"reader", t.reader},
+               {"location", t.location},
+               {"scope", config_.scope == Scope::Location ? "location" : "reader"},
+               {"epc", t.epc},
+               {"count", t.count},
+               {"first_seen", rfc3339(t.firstSeenMs)},
+               {"last_seen", rfc3339(t.lastSeenMs)}};
         if (!t.tid.empty()) j["tid"] = t.tid;
         if (!t.uri.empty()) j["uri"] = t.uri;
         list.push_back(std::move(j));
@@ -325,8 +336,7 @@ void Dashboard::pushLocked(const std::string& event, const std::string& data) {
 
 std::vector<Request> Dashboard::takeRequests() {
     char drain[256];
-    while (read(wake_[0], drain, sizeof drain) > 0) {
-    }
+    while (read(wake_[0], drain, sizeof drain) > 0) {}
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<Request> out;
     out.swap(requests_);
@@ -374,7 +384,8 @@ std::string Dashboard::operate(const std::string& reader, const std::string& lin
     pending_.erase(id);
     if (!answered || !pending->done) {
         *status = 504;
-        return errorJson("reader " + reader + " did not answer within " + std::to_string(kOperationWaitMs / 1000) + " s");
+        return errorJson("reader " + reader + " did not answer within " + std::to_string(kOperationWaitMs / 1000) +
+                         " s");
     }
     lock.unlock();
     return answerJson(line, pending->answer, status);
@@ -416,7 +427,8 @@ std::string Dashboard::requestLine(const std::string& operation, const std::stri
             } else {
                 line += " - -";
             }
-            if (line == "set - - - -") throw std::invalid_argument("nothing to change: give power, scan_time or region");
+            if (line == "set - - - -")
+                throw std::invalid_argument("nothing to change: give power, scan_time or region");
             return line;
         }
         throw std::invalid_argument("unknown operation '" + operation + "'");
@@ -487,7 +499,8 @@ int Dashboard::authorize(const std::string& authorization, std::string* message)
     // Compared in constant time, so the token cannot be guessed from timing.
     unsigned diff = expected.size() != authorization.size();
     for (std::size_t i = 0; i < authorization.size(); ++i)
-        diff |= static_cast<unsigned char>(authorization[i]) ^ static_cast<unsigned char>(expected[i % expected.size()]);
+        diff |=
+            static_cast<unsigned char>(authorization[i]) ^ static_cast<unsigned char>(expected[i % expected.size()]);
     if (diff) {
         *message = "wrong token";
         return 403;
@@ -519,7 +532,8 @@ int Dashboard::admitChange(const std::string& host, const std::string& origin, c
         const bool same = lowercase(origin).rfind("http://", 0) == 0 && splitAuthority(origin.substr(7), name, port) &&
                           splitAuthority(host, ownName, ownPort) && name == ownName && port == ownPort;
         if (!same) {
-            *message = "Origin '" + origin + "' is not this dashboard's (http://" + host + "): changes from other sites are refused";
+            *message = "Origin '" + origin + "' is not this dashboard's (http://" + host +
+                       "): changes from other sites are refused";
             return 403;
         }
     }
@@ -572,8 +586,7 @@ void Dashboard::install(httplib::Server& server) {
                 try {
                     const std::uint64_t id = std::stoull(last) + 1;
                     if (id < nextMessage_) from = id;
-                } catch (const std::exception&) {
-                }
+                } catch (const std::exception&) {}
             }
         }
         auto cursor = std::make_shared<std::uint64_t>(from);
@@ -621,11 +634,11 @@ void Dashboard::install(httplib::Server& server) {
     };
     server.Put("/api/readers/([^/]+)/settings",
                [change](const httplib::Request& req, httplib::Response& res) { change(req, res, "set"); });
-    server.Post("/api/readers/([^/]+)/tags/(read|write|write-epc)", [change](const httplib::Request& req, httplib::Response& res) {
-        change(req, res, req.matches[2]);
-    });
+    server.Post("/api/readers/([^/]+)/tags/(read|write|write-epc)",
+                [change](const httplib::Request& req, httplib::Response& res) { change(req, res, req.matches[2]); });
     server.Get("/api/config", [this](const httplib::Request&, httplib::Response& res) {
-        json j{{"gateway", config_.id}, {"writes", config_.httpToken.empty() ? (config_.httpLoopback() ? "open" : "refused") : "token"},
+        json j{{"gateway", config_.id},
+               {"writes", config_.httpToken.empty() ? (config_.httpLoopback() ? "open" : "refused") : "token"},
                {"event_types", eventTypeNames()}};
         res.set_content(j.dump() + "\n", "application/json");
     });

@@ -30,7 +30,7 @@ namespace morventd {
 
 class Dashboard {
 public:
-    static constexpr int kHistoryS = 600;         // read-rate samples kept, one a second
+    static constexpr int kHistoryS = 600;          // read-rate samples kept, one a second
     static constexpr std::size_t kBacklog = 2000;  // SSE messages kept for slow clients
     static constexpr std::size_t kMaxBody = 16 * 1024;
 
@@ -53,8 +53,8 @@ public:
     void sample(std::int64_t nowMs, const std::map<std::string, Counters>& counters);
 
     int wakeFd() const { return wake_[0]; }
-    std::vector<Request> takeRequests();  // drains the wake pipe too
-    void answer(const Answer& answer);    // to the request answer.id
+    std::vector<Request> takeRequests();                              // drains the wake pipe too
+    void answer(const Answer& answer);                                // to the request answer.id
     void failAll(const std::string& reader, const std::string& why);  // its worker went away
 
     // Whether a request is addressed to this gateway, by its Host header: 0,

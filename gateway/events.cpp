@@ -11,9 +11,7 @@ namespace morventd {
 
 namespace {
 
-std::string tagKey(const std::string& epc, const std::string& tid) {
-    return tid.empty() ? epc : epc + "/" + tid;
-}
+std::string tagKey(const std::string& epc, const std::string& tid) { return tid.empty() ? epc : epc + "/" + tid; }
 
 // One more read of a tag at `location`; a read at another place than the
 // one noted starts the note again.
@@ -67,9 +65,7 @@ std::vector<std::string> eventTypeNames() {
     }
 }
 
-std::string PresenceChange::row() const {
-    return (location.empty() ? reader : "") + ' ' + tag.epc + '/' + tag.tid;
-}
+std::string PresenceChange::row() const { return (location.empty() ? reader : "") + ' ' + tag.epc + '/' + tag.tid; }
 
 EventTracker::EventTracker(std::string reader, EventRules rules, std::string location)
     : reader_(std::move(reader)), location_(location.empty() ? reader_ : std::move(location)), rules_(rules) {}
@@ -287,7 +283,8 @@ void PortalTracker::tick(std::int64_t nowMs, std::vector<TagEvent>& out) {
             Passage& p = it->second;
             if (p.elsewhere.reads) settle(w, p, nowMs, out);
             // A read on the other side long before the last on this one was a stray.
-            if (p.elsewhere.reads && p.elsewhere.lastMs <= p.here.lastMs && nowMs - p.elsewhere.lastMs > w.portal.windowMs)
+            if (p.elsewhere.reads && p.elsewhere.lastMs <= p.here.lastMs &&
+                nowMs - p.elsewhere.lastMs > w.portal.windowMs)
                 p.elsewhere = {};
             // Gone from both sides for the window: whatever reads it next, it
             // is no passage from here.

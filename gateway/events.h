@@ -41,12 +41,13 @@ struct TagEvent {
     std::string epc, tid;  // hex, upper case; tid empty when not asked
     std::uint64_t count = 0;
     std::int64_t firstSeenMs = 0, lastSeenMs = 0;  // Unix time in milliseconds
-    std::string location = {};  // where the tag is (move: where it went; direction: the side it reached); empty: the reader's name
-    std::string from = {};      // move: the location it left
-    std::string portal = {};    // direction: the portal it passed
-    bool in = false;            // direction: from the outside in (else out)
-    std::string topic = {};     // what its topic has between <prefix>/<gateway>/ and /events; empty: the reader's name
-    std::string uri = {};       // the EPC's GS1 pure identity; empty when it has none
+    std::string location =
+        {};  // where the tag is (move: where it went; direction: the side it reached); empty: the reader's name
+    std::string from = {};    // move: the location it left
+    std::string portal = {};  // direction: the portal it passed
+    bool in = false;          // direction: from the outside in (else out)
+    std::string topic = {};   // what its topic has between <prefix>/<gateway>/ and /events; empty: the reader's name
+    std::string uri = {};     // the EPC's GS1 pure identity; empty when it has none
 };
 
 struct EventRules {
@@ -120,8 +121,8 @@ private:
     };
     struct Tag : TagInView {
         Stored stored = Stored::Stale;
-        bool inSpool = false;  // a row may exist: its departure deletes it
-        std::string uri;       // decoded once, when the tag comes into view
+        bool inSpool = false;          // a row may exist: its departure deletes it
+        std::string uri;               // decoded once, when the tag comes into view
         std::string reader, location;  // of its last read where it is
         Sighting elsewhere;            // location scope: reads at another location while it is here
     };
@@ -165,8 +166,8 @@ public:
 private:
     struct Passage {
         std::string epc, tid;
-        bool inside = false;           // the side it is on
-        Sighting here, elsewhere;      // its reads on that side, and on the other
+        bool inside = false;       // the side it is on
+        Sighting here, elsewhere;  // its reads on that side, and on the other
     };
     struct Watch {
         Portal portal;

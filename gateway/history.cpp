@@ -22,13 +22,9 @@ namespace {
 
 using nlohmann::json;
 
-std::string errorJson(const std::string& message) {
-    return json{{"error", message}}.dump() + "\n";
-}
+std::string errorJson(const std::string& message) { return json{{"error", message}}.dump() + "\n"; }
 
-HistoryError badRequest(const std::string& message) {
-    return HistoryError(400, message);
-}
+HistoryError badRequest(const std::string& message) { return HistoryError(400, message); }
 
 bool digits(const std::string& s, std::size_t from, std::size_t count) {
     if (from + count > s.size()) return false;
@@ -37,18 +33,15 @@ bool digits(const std::string& s, std::size_t from, std::size_t count) {
     return true;
 }
 
-int number(const std::string& s, std::size_t from, std::size_t count) {
-    return std::stoi(s.substr(from, count));
-}
+int number(const std::string& s, std::size_t from, std::size_t count) { return std::stoi(s.substr(from, count)); }
 
-bool allDigits(const std::string& s) {
-    return !s.empty() && s.size() <= 18 && digits(s, 0, s.size());
-}
+bool allDigits(const std::string& s) { return !s.empty() && s.size() <= 18 && digits(s, 0, s.size()); }
 
 // A parameter's value as a whole number in lo..hi; throws naming it.
 std::int64_t integer(const std::string& name, const std::string& text, std::int64_t lo, std::int64_t hi) {
     if (!allDigits(text) || std::stoll(text) < lo || std::stoll(text) > hi)
-        throw badRequest(name + " '" + text + "' must be a whole number " + std::to_string(lo) + ".." + std::to_string(hi));
+        throw badRequest(name + " '" + text + "' must be a whole number " + std::to_string(lo) + ".." +
+                         std::to_string(hi));
     return std::stoll(text);
 }
 
@@ -84,7 +77,8 @@ std::pair<std::optional<std::int64_t>, std::optional<std::int64_t>> range(const 
     std::optional<std::int64_t> from, to;
     if (p.count("from")) from = time("from", p.at("from"));
     if (p.count("to")) to = time("to", p.at("to"));
-    if (from && to && *from >= *to) throw badRequest("from (" + p.at("from") + ") must lie before to (" + p.at("to") + ")");
+    if (from && to && *from >= *to)
+        throw badRequest("from (" + p.at("from") + ") must lie before to (" + p.at("to") + ")");
     return {from, to};
 }
 
@@ -92,14 +86,13 @@ std::pair<std::optional<std::int64_t>, std::optional<std::int64_t>> range(const 
 std::string epcParameter(const std::string& name, const std::string& text) {
     std::string epc;
     for (char c : text) epc += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (epc.empty() || epc.size() > 124 || !std::all_of(epc.begin(), epc.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+    if (epc.empty() || epc.size() > 124 ||
+        !std::all_of(epc.begin(), epc.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
         throw badRequest(name + " '" + text + "' is not an EPC in hex (at most 62 bytes)");
     return epc;
 }
 
-std::string cursorText(const HistoryRow& row) {
-    return std::to_string(row.timeMs) + "-" + std::to_string(row.seq);
-}
+std::string cursorText(const HistoryRow& row) { return std::to_string(row.timeMs) + "-" + std::to_string(row.seq); }
 
 // RFC 4180: a field with a comma, quote or line break goes in quotes, its
 // quotes doubled.
@@ -115,8 +108,9 @@ void csvField(std::string& out, const json& value) {
 
 // The CSV columns: every member an event may have, those of moves and
 // portals too, so that one export has one header whatever it holds.
-constexpr const char* kColumns[] = {"seq", "gateway", "type",   "reader", "location", "epc",  "uri",      "tid",
-                                    "count", "first_seen", "last_seen", "from", "to", "portal", "direction"};
+constexpr const char* kColumns[] = {"seq",       "gateway", "type", "reader", "location",
+                                    "epc",       "uri",     "tid",  "count",  "first_seen",
+                                    "last_seen", "from",    "to",   "portal", "direction"};
 
 std::string csvRow(const std::string& payload) {
     std::string out;
@@ -127,7 +121,8 @@ std::string csvRow(const std::string& payload) {
         event = json::object();
     }
     // An event from before events named their location: its reader's.
-    if (event.is_object() && !event.contains("location") && event.contains("reader")) event["location"] = event["reader"];
+    if (event.is_object() && !event.contains("location") && event.contains("reader"))
+        event["location"] = event["reader"];
     bool first = true;
     for (const char* column : kColumns) {
         if (!first) out += ',';
@@ -165,8 +160,9 @@ std::optional<std::int64_t> parseTime(const std::string& text) {
     std::size_t at = 10;
     if (at < text.size()) {
         // THH:MM:SS[.fff](Z|+HH:MM|-HH:MM)
-        if ((text[at] != 'T' && text[at] != 't' && text[at] != ' ') || !digits(text, at + 1, 2) || text.size() < at + 9 ||
-            text[at + 3] != ':' || !digits(text, at + 4, 2) || text[at + 6] != ':' || !digits(text, at + 7, 2))
+        if ((text[at] != 'T' && text[at] != 't' && text[at] != ' ') || !digits(text, at + 1, 2) ||
+            text.size() < at + 9 || text[at + 3] != ':' || !digits(text, at + 4, 2) || text[at + 6] != ':' ||
+            !digits(text, at + 7, 2))
             return std::nullopt;
         t.tm_hour = number(text, at + 1, 2);
         t.tm_min = number(text, at + 4, 2);
@@ -227,8 +223,8 @@ HistoryQuery HistoryQuery::parse(const std::multimap<std::string, std::string>& 
     }
     if (p.count("location")) {
         q.location = p.at("location");
-        if (q.location.size() > 128 ||
-            std::any_of(q.location.begin(), q.location.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        if (q.location.size() > 128 || std::any_of(q.location.begin(), q.location.end(),
+                                                   [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
             throw badRequest("location '" + q.location + "' is not a location name");
     }
     if (p.count("type")) {
@@ -353,7 +349,8 @@ std::unique_ptr<History::Connection> History::take() {
     }
     auto c = std::make_unique<Connection>();
     if (sqlite3_open_v2(spool_.c_str(), &c->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
-        throw HistoryError(500, "history: cannot open " + spool_ + ": " + (c->db ? sqlite3_errmsg(c->db) : "out of memory"));
+        throw HistoryError(500,
+                           "history: cannot open " + spool_ + ": " + (c->db ? sqlite3_errmsg(c->db) : "out of memory"));
     sqlite3_busy_timeout(c->db, 1000);
     // Checked every thousand steps of the search: past its deadline it stops.
     sqlite3_progress_handler(
@@ -378,7 +375,8 @@ std::vector<HistoryRow> History::rows(const std::string& sql, const std::vector<
     int i = 0;
     for (const Value& v : values) {
         ++i;
-        if (const auto* text = std::get_if<std::string>(&v)) sqlite3_bind_text(s, i, text->c_str(), -1, SQLITE_TRANSIENT);
+        if (const auto* text = std::get_if<std::string>(&v))
+            sqlite3_bind_text(s, i, text->c_str(), -1, SQLITE_TRANSIENT);
         else sqlite3_bind_int64(s, i, std::get<std::int64_t>(v));
     }
     std::vector<HistoryRow> out;
@@ -387,7 +385,8 @@ std::vector<HistoryRow> History::rows(const std::string& sql, const std::vector<
         HistoryRow row;
         row.seq = static_cast<std::uint64_t>(sqlite3_column_int64(s, 0));
         row.timeMs = sqlite3_column_int64(s, 1);
-        if (const unsigned char* payload = sqlite3_column_text(s, 2)) row.payload = reinterpret_cast<const char*>(payload);
+        if (const unsigned char* payload = sqlite3_column_text(s, 2))
+            row.payload = reinterpret_cast<const char*>(payload);
         out.push_back(std::move(row));
     }
     const std::string why = sqlite3_errmsg(c->db);
@@ -412,8 +411,11 @@ std::vector<HistoryRow> History::search(const HistoryQuery& q, std::size_t limit
                                               : "history_time";
     std::string sql = std::string("SELECT seq, time_ms, payload FROM history INDEXED BY ") + index + " WHERE 1";
     std::vector<Value> values;
-    for (const auto& [column, value] : {std::pair<const char*, const std::string&>{"epc", q.epc}, {"uri", q.uri},
-                                        {"location", q.location}, {"reader", q.reader}, {"type", q.type}})
+    for (const auto& [column, value] : {std::pair<const char*, const std::string&>{"epc", q.epc},
+                                        {"uri", q.uri},
+                                        {"location", q.location},
+                                        {"reader", q.reader},
+                                        {"type", q.type}})
         if (!value.empty()) sql += std::string(" AND ") + column + " = ?", values.push_back(value);
     if (q.fromMs) sql += " AND time_ms >= ?", values.push_back(*q.fromMs);
     if (q.toMs) sql += " AND time_ms < ?", values.push_back(*q.toMs);
@@ -445,10 +447,10 @@ std::vector<Visit> History::trail(const std::string& epc, std::optional<std::int
     values.push_back(std::int64_t(0));
     for (std::size_t wanted = 2 * limit + 8;; wanted *= 4) {
         values.back() = static_cast<std::int64_t>(wanted);
-        const std::vector<HistoryRow> events =
-            rows("SELECT seq, time_ms, payload FROM history INDEXED BY history_trail WHERE epc = ? AND type <> 'report'" +
-                     range + " ORDER BY time_ms DESC, seq DESC LIMIT ?",
-                 values);
+        const std::vector<HistoryRow> events = rows(
+            "SELECT seq, time_ms, payload FROM history INDEXED BY history_trail WHERE epc = ? AND type <> 'report'" +
+                range + " ORDER BY time_ms DESC, seq DESC LIMIT ?",
+            values);
         std::vector<Visit> visits = visitsOf(events, SIZE_MAX);
         if (events.size() < wanted) {
             if (visits.size() > limit) visits.erase(visits.begin(), visits.end() - static_cast<std::ptrdiff_t>(limit));
@@ -456,7 +458,8 @@ std::vector<Visit> History::trail(const std::string& epc, std::optional<std::int
         }
         // Cut off: a stay whose start was not read is older than every
         // whole one, and is not among the newest `limit` when they are enough.
-        visits.erase(std::remove_if(visits.begin(), visits.end(), [](const Visit& v) { return !v.sinceMs; }), visits.end());
+        visits.erase(std::remove_if(visits.begin(), visits.end(), [](const Visit& v) { return !v.sinceMs; }),
+                     visits.end());
         if (visits.size() >= limit) {
             visits.erase(visits.begin(), visits.end() - static_cast<std::ptrdiff_t>(limit));
             return visits;
@@ -490,7 +493,9 @@ void History::install(httplib::Server& server) {
                 std::int64_t left = 0;  // rows still to send when limited
                 bool started = false;
                 std::vector<HistoryRow> first;
-                std::size_t want() const { return query.limit ? static_cast<std::size_t>(std::min<std::int64_t>(left, kChunk)) : kChunk; }
+                std::size_t want() const {
+                    return query.limit ? static_cast<std::size_t>(std::min<std::int64_t>(left, kChunk)) : kChunk;
+                }
             };
             auto state = std::make_shared<Export>();
             state->query = query;
@@ -499,29 +504,30 @@ void History::install(httplib::Server& server) {
             // at once is an error status, not an empty file.
             state->first = search(query, state->want());
             res.set_header("Content-Disposition", "attachment; filename=\"history.csv\"");
-            res.set_chunked_content_provider("text/csv; charset=utf-8", [this, state](std::size_t, httplib::DataSink& sink) {
-                std::string out;
-                const std::size_t asked = state->want();
-                std::vector<HistoryRow> chunk;
-                if (!state->started) {
-                    for (const char* column : kColumns) out += std::string(out.empty() ? "" : ",") + column;
-                    out += "\r\n";
-                    chunk = std::move(state->first);
-                    state->started = true;
-                } else {
-                    try {
-                        chunk = search(state->query, asked);
-                    } catch (const HistoryError&) {
-                        return false;  // cut off: the client sees an unfinished transfer, not a whole file
+            res.set_chunked_content_provider(
+                "text/csv; charset=utf-8", [this, state](std::size_t, httplib::DataSink& sink) {
+                    std::string out;
+                    const std::size_t asked = state->want();
+                    std::vector<HistoryRow> chunk;
+                    if (!state->started) {
+                        for (const char* column : kColumns) out += std::string(out.empty() ? "" : ",") + column;
+                        out += "\r\n";
+                        chunk = std::move(state->first);
+                        state->started = true;
+                    } else {
+                        try {
+                            chunk = search(state->query, asked);
+                        } catch (const HistoryError&) {
+                            return false;  // cut off: the client sees an unfinished transfer, not a whole file
+                        }
                     }
-                }
-                for (const HistoryRow& row : chunk) out += csvRow(row.payload);
-                if (!chunk.empty()) state->query.after = std::make_pair(chunk.back().timeMs, chunk.back().seq);
-                state->left -= static_cast<std::int64_t>(chunk.size());
-                if (!out.empty() && !sink.write(out.data(), out.size())) return false;
-                if (chunk.size() < asked || (state->query.limit && state->left == 0)) sink.done();
-                return true;
-            });
+                    for (const HistoryRow& row : chunk) out += csvRow(row.payload);
+                    if (!chunk.empty()) state->query.after = std::make_pair(chunk.back().timeMs, chunk.back().seq);
+                    state->left -= static_cast<std::int64_t>(chunk.size());
+                    if (!out.empty() && !sink.write(out.data(), out.size())) return false;
+                    if (chunk.size() < asked || (state->query.limit && state->left == 0)) sink.done();
+                    return true;
+                });
         } catch (const HistoryError& e) {
             refuse(res, e);
         }
@@ -531,11 +537,13 @@ void History::install(httplib::Server& server) {
             const std::string epc = epcParameter("the EPC", req.matches[1]);
             const auto p = only(req.params, "/api/tags/{epc}/trail", {"from", "to", "limit"});
             const auto [from, to] = range(p);
-            const std::int64_t limit = p.count("limit") ? integer("limit", p.at("limit"), 1, HistoryQuery::kMaxPage)
-                                                        : HistoryQuery::kPage;
+            const std::int64_t limit =
+                p.count("limit") ? integer("limit", p.at("limit"), 1, HistoryQuery::kMaxPage) : HistoryQuery::kPage;
             std::optional<std::int64_t> lastSeen;
             const std::vector<Visit> visits = trail(epc, from, to, static_cast<std::size_t>(limit), &lastSeen);
-            json j{{"epc", epc}, {"last_seen", lastSeen ? json(rfc3339(*lastSeen)) : json(nullptr)}, {"visits", json::array()}};
+            json j{{"epc", epc},
+                   {"last_seen", lastSeen ? json(rfc3339(*lastSeen)) : json(nullptr)},
+                   {"visits", json::array()}};
             for (const Visit& v : visits) j["visits"].push_back(visitJson(v));
             res.set_content(j.dump() + "\n", "application/json");
         } catch (const HistoryError& e) {

@@ -32,10 +32,10 @@ struct HistoryError : std::runtime_error {
 
 // What GET /api/history asks for, checked.
 struct HistoryQuery {
-    std::string epc, uri, reader, location, type;  // "" for any
-    std::optional<std::int64_t> fromMs, toMs;       // from inclusive, to exclusive
+    std::string epc, uri, reader, location, type;                 // "" for any
+    std::optional<std::int64_t> fromMs, toMs;                     // from inclusive, to exclusive
     std::optional<std::pair<std::int64_t, std::uint64_t>> after;  // the cursor: time and seq, exclusive
-    std::int64_t limit = 0;  // 0: no limit (CSV only)
+    std::int64_t limit = 0;                                       // 0: no limit (CSV only)
     bool csv = false;
 
     static constexpr std::int64_t kPage = 100, kMaxPage = 1000;
@@ -84,8 +84,9 @@ public:
     // One page of `query`, at most `limit` rows, newest first; throws HistoryError.
     std::vector<HistoryRow> search(const HistoryQuery& query, std::size_t limit);
     // A tag's stays within [fromMs, toMs), and the time it was last read.
-    std::vector<Visit> trail(const std::string& epc, std::optional<std::int64_t> fromMs, std::optional<std::int64_t> toMs,
-                             std::size_t limit, std::optional<std::int64_t>* lastSeenMs);
+    std::vector<Visit> trail(const std::string& epc, std::optional<std::int64_t> fromMs,
+                             std::optional<std::int64_t> toMs, std::size_t limit,
+                             std::optional<std::int64_t>* lastSeenMs);
 
 private:
     struct Connection;

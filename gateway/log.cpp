@@ -8,9 +8,7 @@ namespace {
 std::string tag = "morventd";
 }
 
-void setLogTag(const std::string& t) {
-    tag = t;
-}
+void setLogTag(const std::string& t) { tag = t; }
 
 void logLine(const std::string& message) {
     const std::string line = tag + ": " + message + "\n";

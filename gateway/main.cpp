@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
     CLI::App app("morventd: reads UHF RFID readers continuously and publishes their tag events over MQTT", "morventd");
     std::string configFile, checkFile;
     app.add_option("--config", configFile, "run the gateway described by this TOML file")->type_name("FILE");
-    app.add_option("--check-config", checkFile, "check FILE, print what it would run, exit 0 (or 2 with the line at fault)")
+    app.add_option("--check-config", checkFile,
+                   "check FILE, print what it would run, exit 0 (or 2 with the line at fault)")
         ->type_name("FILE");
     app.set_version_flag("--version", std::string("morventd ") + MorventVersion(), "print the version and exit");
     try {

@@ -21,7 +21,8 @@ std::string Metrics::prometheus(const std::string& gateway) const {
         o << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
     };
     head("morventd_reads_total", "counter", "Tag reads received from the readers.");
-    for (const auto& [name, r] : readers) o << "morventd_reads_total{" << gw << ",reader=\"" << name << "\"} " << r.reads << "\n";
+    for (const auto& [name, r] : readers)
+        o << "morventd_reads_total{" << gw << ",reader=\"" << name << "\"} " << r.reads << "\n";
     head("morventd_events_total", "counter", "Events produced, by type.");
     o << "morventd_events_total{" << gw << ",type=\"arrive\"} " << arrive << "\n";
     o << "morventd_events_total{" << gw << ",type=\"report\"} " << report << "\n";
@@ -66,7 +67,8 @@ std::string Metrics::prometheus(const std::string& gateway) const {
     std::uint64_t cumulative = 0;
     for (std::size_t i = 0; i < kLatencyBuckets.size(); ++i) {
         cumulative += latency[i];
-        o << "morventd_publish_latency_seconds_bucket{" << gw << ",le=\"" << kLatencyBuckets[i] << "\"} " << cumulative << "\n";
+        o << "morventd_publish_latency_seconds_bucket{" << gw << ",le=\"" << kLatencyBuckets[i] << "\"} " << cumulative
+          << "\n";
     }
     cumulative += latency.back();
     o << "morventd_publish_latency_seconds_bucket{" << gw << ",le=\"+Inf\"} " << cumulative << "\n";

@@ -53,17 +53,11 @@ void Mqtt::create() {
     }
 }
 
-int Mqtt::socket() const {
-    return client_ ? mosquitto_socket(client_) : -1;
-}
+int Mqtt::socket() const { return client_ ? mosquitto_socket(client_) : -1; }
 
-bool Mqtt::wantWrite() const {
-    return client_ && mosquitto_want_write(client_);
-}
+bool Mqtt::wantWrite() const { return client_ && mosquitto_want_write(client_); }
 
-pollfd Mqtt::watch() const {
-    return {socket(), static_cast<short>(POLLIN | (wantWrite() ? POLLOUT : 0)), 0};
-}
+pollfd Mqtt::watch() const { return {socket(), static_cast<short>(POLLIN | (wantWrite() ? POLLOUT : 0)), 0}; }
 
 void Mqtt::serve(const pollfd& polled) {
     // Since the poll a failed publish or a lost connection may have dropped
@@ -101,8 +95,9 @@ void Mqtt::drop(std::string why) {
     connected_ = connecting_ = accepted_ = false;
     lost_.clear();
     // A broker away for long is logged once; a connection lost, each time.
-    if (why != lastError_ || was) logLine("mqtt: broker " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) +
-                                          " " + (was ? "lost" : "not reached") + ": " + why);
+    if (why != lastError_ || was)
+        logLine("mqtt: broker " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) + " " +
+                (was ? "lost" : "not reached") + ": " + why);
     lastError_ = why;
     retryAtMs_ = steadyMs() + backoff_.next();
     if (was && onDisconnected) onDisconnected();
@@ -140,7 +135,8 @@ int Mqtt::untilServiceMs() const {
 
 bool Mqtt::publish(const std::string& topic, const std::string& payload, bool retain, int* mid) {
     if (!connected_) return false;
-    const int rc = mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, retain);
+    const int rc =
+        mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, retain);
     if (rc != MOSQ_ERR_SUCCESS) {
         drop(std::string("publish: ") + mosquitto_strerror(rc));
         return false;
@@ -152,18 +148,20 @@ void Mqtt::close(int waitMs) {
     if (!client_) return;
     if (connected_) {
         closingAcked_ = false;
-        mosquitto_publish(client_, &closingMid_, statusTopic_.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline,
-                          1, true);
+        mosquitto_publish(client_, &closingMid_, statusTopic_.c_str(), static_cast<int>(std::strlen(kOffline)),
+                          kOffline, 1, true);
         // The broker acknowledges in order: once this status is acknowledged,
         // so is everything published before it, and nothing is left unread.
         // A socket closed with unread acknowledgements is reset, the broker
         // takes that for a failure and publishes the last will as well.
         const std::int64_t until = steadyMs() + waitMs;
         while (!closingAcked_ && lost_.empty() && steadyMs() < until) {
-            pollfd p{mosquitto_socket(client_), static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0)), 0};
+            pollfd p{mosquitto_socket(client_),
+                     static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0)), 0};
             if (poll(&p, 1, 50) <= 0) continue;
             if ((p.revents & POLLOUT) && mosquitto_loop_write(client_, 64) != MOSQ_ERR_SUCCESS) break;
-            if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && mosquitto_loop_read(client_, 64) != MOSQ_ERR_SUCCESS) break;
+            if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && mosquitto_loop_read(client_, 64) != MOSQ_ERR_SUCCESS)
+                break;
         }
         // A DISCONNECT the broker reads tells it to drop the last will.
         if (lost_.empty()) mosquitto_disconnect(client_);
@@ -195,7 +193,8 @@ void Mqtt::settle() {
     backoff_.reset();
     ++connects_;
     lastError_.clear();
-    logLine("mqtt: connected to " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) + " as " + config_.clientId);
+    logLine("mqtt: connected to " + config_.mqttHost + ":" + std::to_string(config_.mqttPort) + " as " +
+            config_.clientId);
     mosquitto_publish(client_, nullptr, statusTopic_.c_str(), static_cast<int>(std::strlen(kOnline)), kOnline, 1, true);
     if (onConnected) onConnected();
 }

@@ -22,7 +22,8 @@ std::uint8_t byteArg(const std::string& text, unsigned max) {
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used != text.size() || value > max) throw BadRequest("'" + text + "' is not a number 0.." + std::to_string(max));
+    if (used != text.size() || value > max)
+        throw BadRequest("'" + text + "' is not a number 0.." + std::to_string(max));
     return static_cast<std::uint8_t>(value);
 }
 

@@ -7,9 +7,7 @@ std::string ReaderConfig::port() const {
     return device.empty() ? "com " + std::to_string(com) : "serial " + device;
 }
 
-std::string ReaderConfig::link() const {
-    return serial() ? port() + " at " + std::to_string(baud) : port();
-}
+std::string ReaderConfig::link() const { return serial() ? port() + " at " + std::to_string(baud) : port(); }
 
 namespace {
 
@@ -97,7 +95,8 @@ std::vector<ReaderConfig> fromWorkerArgs(const std::vector<std::string>& args) {
         }
     }
     for (const ReaderConfig& r : readers) {
-        if (r.name.empty() || (r.tcpPort == 0 && r.com == 0)) throw std::invalid_argument("--name and a link are needed");
+        if (r.name.empty() || (r.tcpPort == 0 && r.com == 0))
+            throw std::invalid_argument("--name and a link are needed");
         // One worker, one link: a TCP reader alone, or the readers of one serial device.
         if (r.port() != readers[0].port() || (!r.serial() && readers.size() > 1))
             throw std::invalid_argument("readers of one worker share one serial device");

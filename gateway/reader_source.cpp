@@ -31,9 +31,7 @@ std::string hex(const std::uint8_t* data, std::size_t n) {
     return out;
 }
 
-bool linkFailure(int status) {
-    return status == MORVENT_COMM_ERROR || status == MORVENT_INVALID_PORT;
-}
+bool linkFailure(int status) { return status == MORVENT_COMM_ERROR || status == MORVENT_INVALID_PORT; }
 
 }  // namespace
 
@@ -56,7 +54,8 @@ void takeActiveFrames(std::vector<std::uint8_t>& pending, bool withTid, std::vec
             continue;
         }
         if (pending.size() - at < length) break;
-        std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at), pending.begin() + static_cast<std::ptrdiff_t>(at + length), frame);
+        std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at),
+                  pending.begin() + static_cast<std::ptrdiff_t>(at + length), frame);
         if (CheckCRC(frame, static_cast<int>(length)) != 0 || frame[3] != 0) {
             ++*bad;
             ++at;
@@ -166,8 +165,7 @@ void ReaderSource::detach() {
     if (activeSet_) {
         try {
             reader()->setWorkMode(morvent::WorkMode::Answer);  // back to answering, as found
-        } catch (const morvent::Error&) {
-        }
+        } catch (const morvent::Error&) {}
     }
     activeSet_ = false;
     link_ = nullptr;

@@ -72,7 +72,8 @@ void Checkpointer::run() {
 SpoolLock::SpoolLock(const std::string& spool) {
     const std::string path = spool + ".lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw SpoolError("spool " + spool + ": cannot open its lock file " + path + ": " + std::strerror(errno));
+    if (fd_ < 0)
+        throw SpoolError("spool " + spool + ": cannot open its lock file " + path + ": " + std::strerror(errno));
     // A holder that ends between the refusal and the question leaves no
     // lock to name: then it is tried again.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -108,8 +109,8 @@ SpoolLock::~SpoolLock() {
 
 Spool::Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits history)
     : path_(path), maxEvents_(maxEvents), history_(history) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         db_ = nullptr;
@@ -122,24 +123,29 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits hist
         exec("PRAGMA synchronous=FULL");
         // `reader` is where the event goes: its topic between the gateway and
         // /events, the reader's name unless it is by location or portal.
-        exec("CREATE TABLE IF NOT EXISTS events (seq INTEGER PRIMARY KEY, reader TEXT NOT NULL, "
-             "payload TEXT NOT NULL, stored_ms INTEGER NOT NULL)");
+        exec(
+            "CREATE TABLE IF NOT EXISTS events (seq INTEGER PRIMARY KEY, reader TEXT NOT NULL, "
+            "payload TEXT NOT NULL, stored_ms INTEGER NOT NULL)");
         exec("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL)");
-        exec("CREATE TABLE IF NOT EXISTS presence (reader TEXT NOT NULL, epc TEXT NOT NULL, tid TEXT NOT NULL, "
-             "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
-             "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, PRIMARY KEY (reader, epc, tid)) WITHOUT ROWID");
+        exec(
+            "CREATE TABLE IF NOT EXISTS presence (reader TEXT NOT NULL, epc TEXT NOT NULL, tid TEXT NOT NULL, "
+            "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
+            "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, PRIMARY KEY (reader, epc, tid)) WITHOUT ROWID");
         // Location scope: a tag is at one location at a time, `reader` the one of its last read there.
-        exec("CREATE TABLE IF NOT EXISTS located (epc TEXT NOT NULL, tid TEXT NOT NULL, reader TEXT NOT NULL, "
-             "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
-             "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, location TEXT NOT NULL, PRIMARY KEY (epc, tid)) "
-             "WITHOUT ROWID");
+        exec(
+            "CREATE TABLE IF NOT EXISTS located (epc TEXT NOT NULL, tid TEXT NOT NULL, reader TEXT NOT NULL, "
+            "first_seen_ms INTEGER NOT NULL, last_seen_ms INTEGER NOT NULL, last_event_ms INTEGER NOT NULL, "
+            "reads INTEGER NOT NULL, arrived INTEGER NOT NULL, location TEXT NOT NULL, PRIMARY KEY (epc, tid)) "
+            "WITHOUT ROWID");
         // The history: an event's time is its last read (a depart's too:
         // when the tag was last there). Each index ends in the rowid, seq,
         // so every search reads newest first in (time, seq) order without
         // sorting. Reports are most of the events and never change where a
         // tag is: the trail has an index without them.
-        exec("CREATE TABLE IF NOT EXISTS history (seq INTEGER PRIMARY KEY, time_ms INTEGER NOT NULL, type TEXT NOT NULL, "
-             "epc TEXT NOT NULL, uri TEXT, reader TEXT NOT NULL, location TEXT NOT NULL, payload TEXT NOT NULL)");
+        exec(
+            "CREATE TABLE IF NOT EXISTS history (seq INTEGER PRIMARY KEY, time_ms INTEGER NOT NULL, type TEXT NOT "
+            "NULL, "
+            "epc TEXT NOT NULL, uri TEXT, reader TEXT NOT NULL, location TEXT NOT NULL, payload TEXT NOT NULL)");
         exec("CREATE INDEX IF NOT EXISTS history_time ON history (time_ms)");
         exec("CREATE INDEX IF NOT EXISTS history_epc ON history (epc, time_ms)");
         exec("CREATE INDEX IF NOT EXISTS history_uri ON history (uri, time_ms) WHERE uri IS NOT NULL");
@@ -176,7 +182,8 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits hist
         // The history's size is kept beside it: counting ten million rows
         // at every start would take seconds. A spool from before the
         // history has no such row; it is counted once.
-        q = prepare("SELECT coalesce((SELECT value FROM meta WHERE key = 'history_size'), (SELECT count(*) FROM history))");
+        q = prepare(
+            "SELECT coalesce((SELECT value FROM meta WHERE key = 'history_size'), (SELECT count(*) FROM history))");
         if (sqlite3_step(q) != SQLITE_ROW) {
             sqlite3_finalize(q);
             fail("reading the history");
@@ -191,12 +198,15 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits hist
         dropTo_ = prepare("DELETE FROM events WHERE seq <= ?");
         keepTag_ = prepare("INSERT OR REPLACE INTO presence VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         forgetTag_ = prepare("DELETE FROM presence WHERE reader = ? AND epc = ? AND tid = ?");
-        keepLocated_ = prepare("INSERT OR REPLACE INTO located (reader, epc, tid, first_seen_ms, last_seen_ms, "
-                               "last_event_ms, reads, arrived, location) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        keepLocated_ = prepare(
+            "INSERT OR REPLACE INTO located (reader, epc, tid, first_seen_ms, last_seen_ms, "
+            "last_event_ms, reads, arrived, location) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
         forgetLocated_ = prepare("DELETE FROM located WHERE epc = ? AND tid = ?");
-        record_ = prepare("INSERT INTO history (seq, time_ms, type, epc, uri, reader, location, payload) "
-                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-        expire_ = prepare("DELETE FROM history WHERE seq IN (SELECT seq FROM history WHERE time_ms < ? ORDER BY time_ms LIMIT ?)");
+        record_ = prepare(
+            "INSERT INTO history (seq, time_ms, type, epc, uri, reader, location, payload) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        expire_ = prepare(
+            "DELETE FROM history WHERE seq IN (SELECT seq FROM history WHERE time_ms < ? ORDER BY time_ms LIMIT ?)");
         overflow_ = prepare("DELETE FROM history WHERE seq IN (SELECT seq FROM history ORDER BY seq LIMIT ?)");
         oldestTime_ = prepare("SELECT min(time_ms) FROM history");
         count_ = prepare("INSERT OR REPLACE INTO meta (key, value) VALUES ('history_size', ?)");
@@ -207,15 +217,14 @@ Spool::Spool(const std::string& path, std::int64_t maxEvents, HistoryLimits hist
     }
 }
 
-Spool::~Spool() {
-    close();
-}
+Spool::~Spool() { close(); }
 
 void Spool::close() {
-    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_, keepTag_, forgetTag_, keepLocated_, forgetLocated_,
-                            record_, expire_, overflow_, oldestTime_, count_})
+    for (sqlite3_stmt* s : {insert_, remove_, fetch_, mark_, oldest_, dropTo_, keepTag_, forgetTag_, keepLocated_,
+                            forgetLocated_, record_, expire_, overflow_, oldestTime_, count_})
         sqlite3_finalize(s);
-    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = keepTag_ = forgetTag_ = keepLocated_ = forgetLocated_ = nullptr;
+    insert_ = remove_ = fetch_ = mark_ = oldest_ = dropTo_ = keepTag_ = forgetTag_ = keepLocated_ = forgetLocated_ =
+        nullptr;
     record_ = expire_ = overflow_ = oldestTime_ = count_ = nullptr;
     // First, so that the writer's close, the last, copies the log back and removes it.
     checkpointer_.reset();
@@ -274,7 +283,9 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
             const bool located = !p.location.empty();
             sqlite3_stmt* s = located ? (p.gone ? forgetLocated_ : keepLocated_) : (p.gone ? forgetTag_ : keepTag_);
             int column = 0;
-            const auto text = [&](const std::string& v) { sqlite3_bind_text(s, ++column, v.c_str(), -1, SQLITE_STATIC); };
+            const auto text = [&](const std::string& v) {
+                sqlite3_bind_text(s, ++column, v.c_str(), -1, SQLITE_STATIC);
+            };
             const auto number = [&](std::int64_t v) { sqlite3_bind_int64(s, ++column, v); };
             if (!located || !p.gone) text(p.reader);  // a located row is the tag's, whoever read it
             text(p.tag.epc);
@@ -299,7 +310,8 @@ Spool::Commit Spool::commit(const std::vector<TagEvent>& events, const std::stri
             // event at that offset less one, and all up to its seq go with it.
             sqlite3_bind_int64(oldest_, 1, depth - maxEvents_ - 1);
             std::uint64_t last = 0;
-            if (sqlite3_step(oldest_) == SQLITE_ROW) last = static_cast<std::uint64_t>(sqlite3_column_int64(oldest_, 0));
+            if (sqlite3_step(oldest_) == SQLITE_ROW)
+                last = static_cast<std::uint64_t>(sqlite3_column_int64(oldest_, 0));
             sqlite3_reset(oldest_);
             sqlite3_bind_int64(dropTo_, 1, static_cast<sqlite3_int64>(last));
             step(dropTo_, "dropping the oldest events");
@@ -425,7 +437,8 @@ std::vector<StoredEvent> Spool::fetch(std::uint64_t after, std::size_t limit) {
 std::vector<PresenceChange> Spool::presence() {
     std::vector<PresenceChange> out;
     sqlite3_stmt* q = prepare(
-        "SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived, '' FROM presence UNION ALL "
+        "SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived, '' FROM presence UNION "
+        "ALL "
         "SELECT reader, epc, tid, first_seen_ms, last_seen_ms, last_event_ms, reads, arrived, location FROM located");
     int rc;
     while ((rc = sqlite3_step(q)) == SQLITE_ROW) {

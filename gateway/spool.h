@@ -117,8 +117,9 @@ public:
     // drops the oldest past max_events, and drops from the history, for at
     // most a few milliseconds, what it keeps no longer. On failure nothing
     // changes and SpoolError says why.
-    Commit commit(const std::vector<TagEvent>& events, const std::string& gateway, const std::vector<std::uint64_t>& acked,
-                  std::int64_t nowMs, const std::vector<PresenceChange>& presence = {});
+    Commit commit(const std::vector<TagEvent>& events, const std::string& gateway,
+                  const std::vector<std::uint64_t>& acked, std::int64_t nowMs,
+                  const std::vector<PresenceChange>& presence = {});
 
     // Stored events with seq > after, in seq order.
     std::vector<StoredEvent> fetch(std::uint64_t after, std::size_t limit);

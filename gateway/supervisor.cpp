@@ -40,8 +40,8 @@ void onSignal(int signal) {
 }
 
 constexpr std::int64_t kStableRunMs = 30000;  // a worker that ran this long restarts at once
-constexpr std::size_t kCommitBatch = 4000;     // commit early past this many waiting events
-constexpr std::int64_t kTrimEveryMs = 50;      // an idle gateway's history retention, a slice at a time
+constexpr std::size_t kCommitBatch = 4000;    // commit early past this many waiting events
+constexpr std::int64_t kTrimEveryMs = 50;     // an idle gateway's history retention, a slice at a time
 
 // Why `address`:`port` cannot be bound (the server does not say): bound
 // again the same way, the system's reason.
@@ -83,7 +83,8 @@ Supervisor::Supervisor(const Config& config, std::string workerProgram)
         for (const ReaderConfig* r : link) {
             Reader& reader = readers_.emplace_back();
             reader.config = r;
-            if (config.scope == Scope::Reader) trackers_.push_back(std::make_unique<EventTracker>(r->name, rules, r->location));
+            if (config.scope == Scope::Reader)
+                trackers_.push_back(std::make_unique<EventTracker>(r->name, rules, r->location));
             reader.tracker = trackers_.back().get();
             reader.sinceMs = unixMs();
             w.readers.push_back(&reader);
@@ -303,9 +304,7 @@ void Supervisor::input(Worker& w) {
     w.input.erase(0, at);
 }
 
-void Supervisor::workerLine(std::size_t worker, std::string_view text) {
-    line(workers_.at(worker), text);
-}
+void Supervisor::workerLine(std::size_t worker, std::string_view text) { line(workers_.at(worker), text); }
 
 // A worker speaks only for the readers of its own link: a line naming any
 // other reader, or one of no known shape, is dropped.
@@ -374,7 +373,8 @@ void Supervisor::startHttp() {
     });
     const std::string address = config_.httpHost + ":" + std::to_string(config_.httpPort);
     if (!http_->bind_to_port(config_.httpAddress, config_.httpPort))
-        throw std::runtime_error("http: cannot listen on " + address + ": " + bindFailure(config_.httpAddress, config_.httpPort));
+        throw std::runtime_error("http: cannot listen on " + address + ": " +
+                                 bindFailure(config_.httpAddress, config_.httpPort));
     httpThread_ = std::thread([this] { http_->listen_after_bind(); });
     logLine("http: dashboard, API, metrics and health on http://" + address);
 }
@@ -408,10 +408,11 @@ void Supervisor::restorePresence(const EventRules& rules) {
         const std::size_t before = waiting_.size();
         tracker->tick(unixMs() + rules.departAfterMs, waiting_);
         tracker->takeChanges(true, presence_);
-        const std::string whose = !name.empty()  ? "reader " + name + (config_.reader(name) ? " (events are by location now)"
-                                                                                             : " is no longer configured")
-                                  : byLocation ? "locations no longer configured"
-                                               : "the locations (events are by reader now)";
+        const std::string whose =
+            !name.empty() ? "reader " + name +
+                                (config_.reader(name) ? " (events are by location now)" : " is no longer configured")
+            : byLocation ? "locations no longer configured"
+                         : "the locations (events are by reader now)";
         logLine(whose + ": " + std::to_string(waiting_.size() - before) + " tag(s) in view depart");
     }
     if (!waiting_.empty()) waitingSinceMs_ = steadyMs();
@@ -520,8 +521,9 @@ void Supervisor::commit(bool force) {
     const bool trim = now - committedMs_ >= kTrimEveryMs && spool_.historyDue(unixMs());
     if (waiting_.empty() && acked_.empty() && !presence && !trim) return;
     if (!force) {
-        const bool due = (!waiting_.empty() && (now - waitingSinceMs_ >= config_.commitMs || waiting_.size() >= kCommitBatch)) ||
-                         (!acked_.empty() && now - committedMs_ >= config_.commitMs) || (presence && presenceDue) || trim;
+        const bool due =
+            (!waiting_.empty() && (now - waitingSinceMs_ >= config_.commitMs || waiting_.size() >= kCommitBatch)) ||
+            (!acked_.empty() && now - committedMs_ >= config_.commitMs) || (presence && presenceDue) || trim;
         // After a failed commit the spool is tried again a second later,
         // not on every turn.
         if (!due || now < spoolRetryAtMs_) return;
@@ -547,7 +549,8 @@ void Supervisor::commit(bool force) {
                     std::to_string(c.dropped) + " unpublished events, seq " + std::to_string(c.firstDropped) + ".." +
                     std::to_string(c.lastDropped));
         }
-        if (!metrics_.spoolError.empty()) logLine("spool: writable again; " + std::to_string(waiting_.size()) + " held events stored");
+        if (!metrics_.spoolError.empty())
+            logLine("spool: writable again; " + std::to_string(waiting_.size()) + " held events stored");
         metrics_.spoolError.clear();
         waiting_.clear();
         acked_.clear();
@@ -637,8 +640,9 @@ void Supervisor::render(bool force) {
         if (config_.scope == Scope::Location) trackers_.front()->countByReader(byReader);
         for (const Reader& r : readers_) {
             const ReaderMetrics& m = metrics_.readers[r.config->name];
-            counters[r.config->name] = {m.reads, m.reconnects, m.restarts,
-                                        config_.scope == Scope::Location ? byReader[r.config->name] : r.tracker->inView()};
+            counters[r.config->name] = {
+                m.reads, m.reconnects, m.restarts,
+                config_.scope == Scope::Location ? byReader[r.config->name] : r.tracker->inView()};
         }
         dash_->sample(unixMs(), counters);
     }
@@ -691,7 +695,8 @@ void Supervisor::shutdown() {
 
 int runSupervisor(const Config& config, const std::string& worker) {
     if (access(worker.c_str(), X_OK) != 0)
-        throw std::runtime_error("the worker program " + worker + " is missing (install morventd-worker beside morventd)");
+        throw std::runtime_error("the worker program " + worker +
+                                 " is missing (install morventd-worker beside morventd)");
     Supervisor supervisor(config, worker);
     return supervisor.run();
 }

@@ -76,16 +76,16 @@ private:
     };
 
     // ---- the loop: one turn is these steps, in this order ----
-    void wait();             // poll every descriptor until one is ready or something falls due
-    void serveSignals();     // SIGTERM and SIGINT stop the loop, SIGCHLD reaps the workers that ended
-    void serveWorkers();     // each worker's lines: states and reads
-    void serveRequests();    // operations asked for over HTTP, to their readers' workers
-    void serveMqtt();        // the broker's socket, its keep-alive, and reconnecting
-    void applyEventRules();  // time passes: quiet tags depart
-    void commit(bool force); // waiting events, acknowledgements and tags in view into the spool
-    void publish();          // stored events to the broker, within the in-flight window
-    void restartWorkers();   // those whose back-off is over
-    void render(bool force); // metrics, health and the dashboard's counters
+    void wait();              // poll every descriptor until one is ready or something falls due
+    void serveSignals();      // SIGTERM and SIGINT stop the loop, SIGCHLD reaps the workers that ended
+    void serveWorkers();      // each worker's lines: states and reads
+    void serveRequests();     // operations asked for over HTTP, to their readers' workers
+    void serveMqtt();         // the broker's socket, its keep-alive, and reconnecting
+    void applyEventRules();   // time passes: quiet tags depart
+    void commit(bool force);  // waiting events, acknowledgements and tags in view into the spool
+    void publish();           // stored events to the broker, within the in-flight window
+    void restartWorkers();    // those whose back-off is over
+    void render(bool force);  // metrics, health and the dashboard's counters
 
     void begin();
     void shutdown();

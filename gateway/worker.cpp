@@ -24,9 +24,7 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-void onStop(int) {
-    stopRequested = 1;
-}
+void onStop(int) { stopRequested = 1; }
 
 using morvent_common::Backoff;
 using morvent_common::steadyMs;
@@ -41,8 +39,8 @@ struct Turn {
     ReaderSource source;
     std::int64_t dueMs = 0;  // its next round, or its next attempt to reach it
     Backoff backoff = kRetry;
-    bool tried = false;   // asked since the link was opened
-    std::string logged;   // the failure last logged: a reader away for long logs it once
+    bool tried = false;  // asked since the link was opened
+    std::string logged;  // the failure last logged: a reader away for long logs it once
 };
 
 // The worker's end of the channel to the supervisor (channel.h).
@@ -100,8 +98,9 @@ private:
             if (!t.source.attached()) return notConnected();
             // In active mode the reader sends on its own; commands wait for poll mode.
             if (t.source.config().active)
-                return Answer::refused(Outcome::ActiveMode, "the reader runs in active mode: tag and reader "
-                                                            "operations need mode = \"poll\"");
+                return Answer::refused(Outcome::ActiveMode,
+                                       "the reader runs in active mode: tag and reader "
+                                       "operations need mode = \"poll\"");
             return runOperation(*t.source.reader(), request.operation);
         }
         return Answer::refused(Outcome::Invalid, "no reader " + request.reader + " on this link");
@@ -162,7 +161,8 @@ int runWorker(const std::vector<ReaderConfig>& readers, int fd) {
             for (Turn& t : turns) t.dueMs = now, t.backoff.reset(), t.tried = false;
         }
         // The reader whose turn is due first; on a tie, the first in the file.
-        Turn& t = *std::min_element(turns.begin(), turns.end(), [](const Turn& a, const Turn& b) { return a.dueMs < b.dueMs; });
+        Turn& t = *std::min_element(turns.begin(), turns.end(),
+                                    [](const Turn& a, const Turn& b) { return a.dueMs < b.dueMs; });
         if (t.dueMs > now) {
             if (!supervisor.serve(turns, static_cast<int>(std::min<std::int64_t>(100, t.dueMs - now)))) return 1;
             continue;

@@ -85,7 +85,17 @@ struct Identity {
 // The parts of an identity the texts are made of (the values of the C API's
 // MORVENT_EPC_PART_* constants).
 enum class Part : int {
-    Scheme, Filter, Uri, TagUri, ElementString, DigitalLink, KeyName, Key, CompanyPrefix, Reference, Serial,
+    Scheme,
+    Filter,
+    Uri,
+    TagUri,
+    ElementString,
+    DigitalLink,
+    KeyName,
+    Key,
+    CompanyPrefix,
+    Reference,
+    Serial,
     Count
 };
 
@@ -98,9 +108,9 @@ bool format(const Identity& identity, Part part, Text& out);
 
 // What an encoding is asked for beside the identity's text.
 struct EncodeOptions {
-    int filter = -1;               // 0..7; -1: the tag URI's, else 0
-    int bits = 0;                  // a scheme's length; 0: the tag URI's, else the shortest that holds the identity
-    int companyPrefixDigits = 0;   // 6..12: needed for element strings, else 0 or the URI's
+    int filter = -1;              // 0..7; -1: the tag URI's, else 0
+    int bits = 0;                 // a scheme's length; 0: the tag URI's, else the shortest that holds the identity
+    int companyPrefixDigits = 0;  // 6..12: needed for element strings, else 0 or the URI's
 };
 
 // The longest EPC an encoding writes: GIAI-202 in 13 words.
@@ -109,8 +119,7 @@ constexpr std::size_t kMaxEpcBytes = 26;
 // Encodes a pure-identity URI, a tag URI or an element string. Writes the
 // EPC in whole 16-bit words into `epc` (room: kMaxEpcBytes) and its size
 // into `size`; false when refused, with the rule that failed in `message`.
-bool encode(const char* identity, const EncodeOptions& options, std::uint8_t* epc, std::size_t* size,
-            Text& message);
+bool encode(const char* identity, const EncodeOptions& options, std::uint8_t* epc, std::size_t* size, Text& message);
 
 // The bits a scheme puts into memory: its length rounded up to words.
 inline std::size_t wordBytes(const Scheme& scheme) { return (scheme.bits + 15u) / 16u * 2u; }
@@ -120,17 +129,31 @@ char checkDigit(const char* digits, std::size_t count);
 
 // 10^n for n up to 19.
 inline std::uint64_t pow10(unsigned n) {
-    static constexpr std::uint64_t kPowers[20] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
-        10000000ull, 100000000ull, 1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull,
-        10000000000000ull, 100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
-        1000000000000000000ull, 10000000000000000000ull};
+    static constexpr std::uint64_t kPowers[20] = {1ull,
+                                                  10ull,
+                                                  100ull,
+                                                  1000ull,
+                                                  10000ull,
+                                                  100000ull,
+                                                  1000000ull,
+                                                  10000000ull,
+                                                  100000000ull,
+                                                  1000000000ull,
+                                                  10000000000ull,
+                                                  100000000000ull,
+                                                  1000000000000ull,
+                                                  10000000000000ull,
+                                                  100000000000000ull,
+                                                  1000000000000000ull,
+                                                  10000000000000000ull,
+                                                  100000000000000000ull,
+                                                  1000000000000000000ull,
+                                                  10000000000000000000ull};
     return kPowers[n < 20 ? n : 19];
 }
 
 // "company prefix", or what a GID has in its place.
-inline const char* prefixName(const KeyInfo& key) {
-    return key.name ? "company prefix" : "general manager number";
-}
+inline const char* prefixName(const KeyInfo& key) { return key.name ? "company prefix" : "general manager number"; }
 
 // A character for a message: "'#' (0x23)", or "0x01" when not printable.
 void describeCharacter(Text& out, unsigned char c);

@@ -59,7 +59,9 @@ bool readChars(BitReader& in, unsigned bits, unsigned most, Chars& out, const ch
         out.text[out.length++] = static_cast<char>(c);
     }
     if (!in.zeroUntil(end)) {
-        reason.add("the ").add(name).add(" has bits set after its ")
+        reason.add("the ")
+            .add(name)
+            .add(" has bits set after its ")
             .add(out.length == most ? "last possible character" : "end (a zero character)");
         return false;
     }
@@ -79,8 +81,16 @@ bool readField(BitReader& in, Field kind, unsigned bits, unsigned digits, std::u
     case Field::Digits:
         number = in.take(bits);
         if (number < pow10(digits)) return true;
-        reason.add("the ").add(name).add(" field holds ").number(number).add(", more than the ").number(digits)
-            .add(digits == 1 ? " digit" : " digits").add(" partition ").number(id.partition).add(" gives it");
+        reason.add("the ")
+            .add(name)
+            .add(" field holds ")
+            .number(number)
+            .add(", more than the ")
+            .number(digits)
+            .add(digits == 1 ? " digit" : " digits")
+            .add(" partition ")
+            .number(id.partition)
+            .add(" gives it");
         return false;
     case Field::String: return readChars(in, bits, digits, chars, name, reason);
     case Field::Zero:

@@ -78,15 +78,25 @@ bool integerField(const char* name, const Component& c, unsigned bits, const Sch
     }
     for (std::size_t i = 0; i < c.length; ++i) {
         if (!isDigit(c.text[i])) {
-            m.add("the ").add(name).add(' ').quoted(c.text, c.length).add(" is not a number, which ")
-                .add(scheme.name).add(" needs");
+            m.add("the ")
+                .add(name)
+                .add(' ')
+                .quoted(c.text, c.length)
+                .add(" is not a number, which ")
+                .add(scheme.name)
+                .add(" needs");
             if (stringElsewhere) hint(m, scheme, "takes characters");
             return false;
         }
     }
     if (c.length > 1 && c.text[0] == '0') {
-        m.add("the ").add(name).add(' ').quoted(c.text, c.length).add(" has a leading zero, which ")
-            .add(scheme.name).add(" cannot keep");
+        m.add("the ")
+            .add(name)
+            .add(' ')
+            .quoted(c.text, c.length)
+            .add(" has a leading zero, which ")
+            .add(scheme.name)
+            .add(" cannot keep");
         if (stringElsewhere) hint(m, scheme, "can");
         return false;
     }
@@ -99,8 +109,15 @@ bool integerField(const char* name, const Component& c, unsigned bits, const Sch
         value = value * 10 + d;
     }
     if (over) {
-        m.add("the ").add(name).add(' ').add(c.text, c.length < 40 ? c.length : 40).add(" is more than ")
-            .add(scheme.name).add(" holds (").number(most).add(" at most");
+        m.add("the ")
+            .add(name)
+            .add(' ')
+            .add(c.text, c.length < 40 ? c.length : 40)
+            .add(" is more than ")
+            .add(scheme.name)
+            .add(" holds (")
+            .number(most)
+            .add(" at most");
         if (stringElsewhere) m.add("; ").add(otherScheme(scheme)->name).add(" takes it as characters");
         m.add(')');
         return false;
@@ -116,8 +133,8 @@ bool hexValue(char c, unsigned& value) {
     return true;
 }
 
-bool stringField(const char* name, const Component& c, bool escaped, unsigned most, const Scheme& scheme,
-                 Chars& out, Text& m) {
+bool stringField(const char* name, const Component& c, bool escaped, unsigned most, const Scheme& scheme, Chars& out,
+                 Text& m) {
     out.length = 0;
     std::size_t count = 0;
     for (std::size_t i = 0; i < c.length; ++i, ++count) {
@@ -144,8 +161,14 @@ bool stringField(const char* name, const Component& c, bool escaped, unsigned mo
         return false;
     }
     if (count > most) {
-        m.add("the ").add(name).add(" has ").number(count).add(" characters; ").add(scheme.name)
-            .add(" holds at most ").number(most);
+        m.add("the ")
+            .add(name)
+            .add(" has ")
+            .number(count)
+            .add(" characters; ")
+            .add(scheme.name)
+            .add(" holds at most ")
+            .number(most);
         return false;
     }
     return true;
@@ -163,7 +186,10 @@ bool fill(const Components& c, const Scheme& scheme, Identity& id, Text& m) {
         for (unsigned p = 0; p < kPartitions; ++p)
             if (scheme.partitions[p].prefixDigits == c.prefix.length) id.partition = p;
         if (id.partition == kPartitions) {
-            m.add("the company prefix ").quoted(c.prefix.text, c.prefix.length).add(" has ").number(c.prefix.length)
+            m.add("the company prefix ")
+                .quoted(c.prefix.text, c.prefix.length)
+                .add(" has ")
+                .number(c.prefix.length)
                 .add(" digits; a company prefix has 6 to 12");
             return false;
         }
@@ -178,15 +204,27 @@ bool fill(const Components& c, const Scheme& scheme, Identity& id, Text& m) {
         bool digitsOnly = true;
         for (std::size_t i = 0; i < c.reference.length; ++i) digitsOnly = digitsOnly && isDigit(c.reference.text[i]);
         if (!digitsOnly) {
-            m.add("the ").add(key.referenceName).add(' ').quoted(c.reference.text, c.reference.length)
+            m.add("the ")
+                .add(key.referenceName)
+                .add(' ')
+                .quoted(c.reference.text, c.reference.length)
                 .add(" is not all digits");
             return false;
         }
         if (c.reference.length != row.referenceDigits) {
-            m.add("the company prefix and the ").add(key.referenceName).add(" have ").number(key.keyDigits)
-                .add(" digits together (").add(key.name).add("); these have ")
-                .number(c.prefix.length + c.reference.length).add(" (").number(c.prefix.length).add(" and ")
-                .number(c.reference.length).add("): the company prefix does not match the partition the digits need");
+            m.add("the company prefix and the ")
+                .add(key.referenceName)
+                .add(" have ")
+                .number(key.keyDigits)
+                .add(" digits together (")
+                .add(key.name)
+                .add("); these have ")
+                .number(c.prefix.length + c.reference.length)
+                .add(" (")
+                .number(c.prefix.length)
+                .add(" and ")
+                .number(c.reference.length)
+                .add("): the company prefix does not match the partition the digits need");
             return false;
         }
         id.reference = 0;
@@ -232,14 +270,17 @@ bool parseUri(const char* text, std::size_t length, bool tag, Components& c, Tex
     if (tag) {
         c.tagScheme = schemeByName(name, nameLength);
         if (c.tagScheme == nullptr) {
-            m.add("the tag URI's scheme ").quoted(name, nameLength)
-                .add(" is not one of sgtin-96, sgtin-198, sscc-96, sgln-96, sgln-195, grai-96, grai-170, giai-96, "
-                     "giai-202, gdti-96, gdti-174, gsrn-96, gsrnp-96, gid-96");
+            m.add("the tag URI's scheme ")
+                .quoted(name, nameLength)
+                .add(
+                    " is not one of sgtin-96, sgtin-198, sscc-96, sgln-96, sgln-195, grai-96, grai-170, giai-96, "
+                    "giai-202, gdti-96, gdti-174, gsrn-96, gsrnp-96, gid-96");
             return false;
         }
         c.key = c.tagScheme->key;
     } else if (!keyByUri(name, nameLength, &c.key)) {
-        m.add("the URI's scheme ").quoted(name, nameLength)
+        m.add("the URI's scheme ")
+            .quoted(name, nameLength)
             .add(" is not one of sgtin, sscc, sgln, grai, giai, gdti, gsrn, gsrnp, gid");
         return false;
     }
@@ -263,8 +304,15 @@ bool parseUri(const char* text, std::size_t length, bool tag, Components& c, Tex
         if (i + 1 < count && dot == nullptr) {
             char names[96];
             Text scratch(names, sizeof names);
-            m.add(key.uri).add(" identities have ").number(count).add(" parts (").add(partNames(key, scratch))
-                .add(") separated by '.'; ").quoted(text, length).add(" has ").number(i + 1);
+            m.add(key.uri)
+                .add(" identities have ")
+                .number(count)
+                .add(" parts (")
+                .add(partNames(key, scratch))
+                .add(") separated by '.'; ")
+                .quoted(text, length)
+                .add(" has ")
+                .number(i + 1);
             return false;
         }
         const std::size_t n = dot ? static_cast<std::size_t>(dot - body) : left;
@@ -306,8 +354,11 @@ bool parseElementString(const char* text, std::size_t length, int prefixDigits, 
         }
     }
     if (!found) {
-        m.add("an element string starts with the AI of a key an EPC carries: (01), (00), (414), (8003), (8004), "
-              "(253), (8018) or (8017); ").quoted(text, length).add(" does not");
+        m.add(
+             "an element string starts with the AI of a key an EPC carries: (01), (00), (414), (8003), (8004), "
+             "(253), (8018) or (8017); ")
+            .quoted(text, length)
+            .add(" does not");
         return false;
     }
     const KeyInfo& key = keyInfo(c.key);
@@ -327,14 +378,18 @@ bool parseElementString(const char* text, std::size_t length, int prefixDigits, 
     while (at + n < length && isDigit(text[at + n])) ++n;
     const char* digits = text + at;
     if (n < size || (n > size && !key.serialJoined)) {
-        m.add("the ").add(key.name).add(" has ").number(size).add(" digits; ").quoted(digits, n).add(" has ")
-            .number(n);
+        m.add("the ").add(key.name).add(" has ").number(size).add(" digits; ").quoted(digits, n).add(" has ").number(n);
         return false;
     }
     const char expected = checkDigit(digits, size - 1);
     if (digits[size - 1] != expected) {
-        m.add(key.name).add(' ').add(digits, size).add(": its check digit is ").add(digits[size - 1])
-            .add(", it should be ").add(expected);
+        m.add(key.name)
+            .add(' ')
+            .add(digits, size)
+            .add(": its check digit is ")
+            .add(digits[size - 1])
+            .add(", it should be ")
+            .add(expected);
         return false;
     }
     if (key.paddingZero && digits[0] != '0') {
@@ -374,8 +429,14 @@ bool parseElementString(const char* text, std::size_t length, int prefixDigits, 
     }
     const std::size_t serialAiLength = std::strlen(key.serialAi);
     if (!readAi(ai, aiLength) || aiLength != serialAiLength || std::memcmp(ai, key.serialAi, aiLength) != 0) {
-        m.add("after the ").add(key.name).add(" comes (").add(key.serialAi).add(") and the ").add(key.serialName)
-            .add("; found ").quoted(text + at, length - at);
+        m.add("after the ")
+            .add(key.name)
+            .add(" comes (")
+            .add(key.serialAi)
+            .add(") and the ")
+            .add(key.serialName)
+            .add("; found ")
+            .quoted(text + at, length - at);
         return false;
     }
     c.serial = Component{text + at, length - at};
@@ -434,8 +495,8 @@ bool encode(const char* identity, const EncodeOptions& options, std::uint8_t* ep
         ++identity;
         --length;
     }
-    while (length > 0 && (identity[length - 1] == ' ' || identity[length - 1] == '\t' ||
-                          identity[length - 1] == '\n' || identity[length - 1] == '\r'))
+    while (length > 0 && (identity[length - 1] == ' ' || identity[length - 1] == '\t' || identity[length - 1] == '\n' ||
+                          identity[length - 1] == '\r'))
         --length;
 
     Components c;
@@ -451,8 +512,9 @@ bool encode(const char* identity, const EncodeOptions& options, std::uint8_t* ep
         return false;
     } else {
         m.quoted(identity, length)
-            .add(" is not a pure-identity URI (urn:epc:id:...), a tag URI (urn:epc:tag:...) or an element string "
-                 "((01)...)");
+            .add(
+                " is not a pure-identity URI (urn:epc:id:...), a tag URI (urn:epc:tag:...) or an element string "
+                "((01)...)");
         return false;
     }
     if (!parsed) return false;
@@ -463,8 +525,11 @@ bool encode(const char* identity, const EncodeOptions& options, std::uint8_t* ep
     const bool elementString = identity[0] == '(';
     if (!elementString && options.companyPrefixDigits != 0 && keyInfo(c.key).name != nullptr &&
         static_cast<std::size_t>(options.companyPrefixDigits) != c.prefix.length) {
-        m.add("the URI's company prefix has ").number(c.prefix.length).add(" digits, not the ")
-            .number(static_cast<std::uint64_t>(options.companyPrefixDigits)).add(" given");
+        m.add("the URI's company prefix has ")
+            .number(c.prefix.length)
+            .add(" digits, not the ")
+            .number(static_cast<std::uint64_t>(options.companyPrefixDigits))
+            .add(" given");
         return false;
     }
 
@@ -474,7 +539,10 @@ bool encode(const char* identity, const EncodeOptions& options, std::uint8_t* ep
     const Scheme* schemes = schemesOfKey(c.key, &count);
     const Scheme* chosen = c.tagScheme;
     if (chosen != nullptr && options.bits != 0 && options.bits != chosen->bits) {
-        m.add("the tag URI names ").add(chosen->name).add(", not ").number(static_cast<std::uint64_t>(options.bits))
+        m.add("the tag URI names ")
+            .add(chosen->name)
+            .add(", not ")
+            .number(static_cast<std::uint64_t>(options.bits))
             .add(" bits");
         return false;
     }
@@ -482,8 +550,11 @@ bool encode(const char* identity, const EncodeOptions& options, std::uint8_t* ep
         for (std::size_t i = 0; i < count; ++i)
             if (schemes[i].bits == options.bits) chosen = &schemes[i];
         if (chosen == nullptr) {
-            m.add("no scheme of ").add(keyInfo(c.key).uri).add(" has ")
-                .number(static_cast<std::uint64_t>(options.bits > 0 ? options.bits : 0)).add(" bits; its schemes are");
+            m.add("no scheme of ")
+                .add(keyInfo(c.key).uri)
+                .add(" has ")
+                .number(static_cast<std::uint64_t>(options.bits > 0 ? options.bits : 0))
+                .add(" bits; its schemes are");
             for (std::size_t i = 0; i < count; ++i) m.add(i ? ", " : " ").add(schemes[i].name);
             return false;
         }
@@ -510,7 +581,9 @@ bool encode(const char* identity, const EncodeOptions& options, std::uint8_t* ep
         filter = 0;
     } else {
         if (c.tagFilter >= 0 && filter != -1 && filter != c.tagFilter) {
-            m.add("the tag URI gives filter ").number(static_cast<std::uint64_t>(c.tagFilter)).add(", not ")
+            m.add("the tag URI gives filter ")
+                .number(static_cast<std::uint64_t>(c.tagFilter))
+                .add(", not ")
                 .number(static_cast<std::uint64_t>(filter));
             return false;
         }

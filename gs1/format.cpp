@@ -41,9 +41,7 @@ void addReference(Text& out, const Identity& id, Escape escape) {
     }
 }
 
-bool hasSerial(const Identity& id) {
-    return id.scheme->serial == Field::Integer || id.scheme->serial == Field::String;
-}
+bool hasSerial(const Identity& id) { return id.scheme->serial == Field::Integer || id.scheme->serial == Field::String; }
 
 void addSerial(Text& out, const Identity& id, Escape escape) {
     if (id.scheme->serial == Field::Integer) out.number(id.serial);

@@ -9,21 +9,20 @@ namespace {
 // The item reference of an SGTIN carries the indicator digit, the serial
 // reference of an SSCC its extension digit: one digit more than a GRAI's
 // asset type over the same bits.
-constexpr Partition kSgtin[kPartitions] = {{40, 12, 4, 1},  {37, 11, 7, 2},  {34, 10, 10, 3}, {30, 9, 14, 4},
-                                           {27, 8, 17, 5},  {24, 7, 20, 6},  {20, 6, 24, 7}};
+constexpr Partition kSgtin[kPartitions] = {{40, 12, 4, 1}, {37, 11, 7, 2}, {34, 10, 10, 3}, {30, 9, 14, 4},
+                                           {27, 8, 17, 5}, {24, 7, 20, 6}, {20, 6, 24, 7}};
 constexpr Partition kSscc[kPartitions] = {{40, 12, 18, 5}, {37, 11, 21, 6}, {34, 10, 24, 7}, {30, 9, 28, 8},
                                           {27, 8, 31, 9},  {24, 7, 34, 10}, {20, 6, 38, 11}};
-constexpr Partition kSgln[kPartitions] = {{40, 12, 1, 0},  {37, 11, 4, 1},  {34, 10, 7, 2},  {30, 9, 11, 3},
-                                          {27, 8, 14, 4},  {24, 7, 17, 5},  {20, 6, 21, 6}};
-constexpr Partition kGrai[kPartitions] = {{40, 12, 4, 0},  {37, 11, 7, 1},  {34, 10, 10, 2}, {30, 9, 14, 3},
-                                          {27, 8, 17, 4},  {24, 7, 20, 5},  {20, 6, 24, 6}};
+constexpr Partition kSgln[kPartitions] = {{40, 12, 1, 0}, {37, 11, 4, 1}, {34, 10, 7, 2}, {30, 9, 11, 3},
+                                          {27, 8, 14, 4}, {24, 7, 17, 5}, {20, 6, 21, 6}};
+constexpr Partition kGrai[kPartitions] = {{40, 12, 4, 0}, {37, 11, 7, 1}, {34, 10, 10, 2}, {30, 9, 14, 3},
+                                          {27, 8, 17, 4}, {24, 7, 20, 5}, {20, 6, 24, 6}};
 // GIAI-96: the asset reference is an integer, so only its bits count.
 constexpr Partition kGiai96[kPartitions] = {{40, 12, 42, 0}, {37, 11, 45, 0}, {34, 10, 48, 0}, {30, 9, 52, 0},
                                             {27, 8, 55, 0},  {24, 7, 58, 0},  {20, 6, 62, 0}};
 // GIAI-202: up to 30 characters in all, company prefix included.
-constexpr Partition kGiai202[kPartitions] = {{40, 12, 148, 18}, {37, 11, 151, 19}, {34, 10, 154, 20},
-                                             {30, 9, 158, 21},  {27, 8, 161, 22},  {24, 7, 164, 23},
-                                             {20, 6, 168, 24}};
+constexpr Partition kGiai202[kPartitions] = {{40, 12, 148, 18}, {37, 11, 151, 19}, {34, 10, 154, 20}, {30, 9, 158, 21},
+                                             {27, 8, 161, 22},  {24, 7, 164, 23},  {20, 6, 168, 24}};
 // GID: general manager number, object class, serial; no filter, no partition.
 constexpr Partition kGid[1] = {{28, 0, 24, 0}};
 

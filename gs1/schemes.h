@@ -35,25 +35,25 @@ struct Scheme {
     std::uint8_t header;
     std::uint8_t bits;
     Key key;
-    bool filtered;                 // a filter and a partition field follow the header (all but GID)
-    const Partition* partitions;   // kPartitions rows, or the one fixed row of an unfiltered scheme
+    bool filtered;                // a filter and a partition field follow the header (all but GID)
+    const Partition* partitions;  // kPartitions rows, or the one fixed row of an unfiltered scheme
     Field prefix, reference, serial;
     std::uint8_t serialBits;
-    std::uint8_t serialChars;      // the most characters of a String serial
+    std::uint8_t serialChars;  // the most characters of a String serial
 };
 
 // What a key brings to the texts of an identity.
 struct KeyInfo {
-    const char* uri;             // the pure-identity URI's name, "sgtin"
-    const char* name;            // "GTIN"; nullptr for GID, which is no GS1 key
-    const char* ai;              // the key's application identifier, "01"
-    const char* serialAi;        // the serial's own AI ("21", "254"), or nullptr
-    const char* referenceName;   // for messages: "item reference"
-    const char* serialName;      // for messages: "serial", "extension"; nullptr: no serial
-    std::uint8_t keyDigits;      // company prefix and reference digits together; 0: not fixed (GIAI, GID)
-    bool referenceLeads;         // the reference's first digit leads the key (indicator, extension digit)
-    bool paddingZero;            // the key starts with a 0 no field holds (GRAI)
-    bool serialJoined;           // the serial follows the key inside the key's AI (GRAI, GDTI)
+    const char* uri;            // the pure-identity URI's name, "sgtin"
+    const char* name;           // "GTIN"; nullptr for GID, which is no GS1 key
+    const char* ai;             // the key's application identifier, "01"
+    const char* serialAi;       // the serial's own AI ("21", "254"), or nullptr
+    const char* referenceName;  // for messages: "item reference"
+    const char* serialName;     // for messages: "serial", "extension"; nullptr: no serial
+    std::uint8_t keyDigits;     // company prefix and reference digits together; 0: not fixed (GIAI, GID)
+    bool referenceLeads;        // the reference's first digit leads the key (indicator, extension digit)
+    bool paddingZero;           // the key starts with a 0 no field holds (GRAI)
+    bool serialJoined;          // the serial follows the key inside the key's AI (GRAI, GDTI)
 };
 
 const KeyInfo& keyInfo(Key key);

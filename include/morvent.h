@@ -29,6 +29,9 @@
 #ifndef MORVENT_H
 #define MORVENT_H
 
+/* The contract is laid out by hand, its tables in columns. */
+/* clang-format off */
+
 #if defined(_WIN32)
 #  if defined(MORVENT_BUILDING)
 #    define MORVENT_API __declspec(dllexport)
@@ -641,5 +644,7 @@ MORVENT_API int MorventEpcEncode(const char *identity, int filter, int bits, int
 #ifdef __cplusplus
 }
 #endif
+
+/* clang-format on */
 
 #endif /* MORVENT_H */

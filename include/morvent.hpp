@@ -31,10 +31,10 @@
 //   morvent/reader.hpp   morvent::Reader, its methods as a table of contents
 //                        (the bodies in morvent/impl/reader_inl.hpp)
 #include "morvent.h"
-#include "morvent/error.hpp"
-#include "morvent/values.hpp"
 #include "morvent/epc.hpp"
-#include "morvent/records.hpp"
+#include "morvent/error.hpp"
 #include "morvent/reader.hpp"
+#include "morvent/records.hpp"
+#include "morvent/values.hpp"
 
 #endif  // MORVENT_HPP

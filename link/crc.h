@@ -14,8 +14,6 @@ std::uint16_t crc16(const std::uint8_t* data, std::size_t length);
 void appendCrc(std::uint8_t* data, std::size_t length);
 
 // True when a frame of `length` bytes including its CRC is intact.
-inline bool crcIntact(const std::uint8_t* frame, std::size_t length) {
-    return crc16(frame, length) == 0;
-}
+inline bool crcIntact(const std::uint8_t* frame, std::size_t length) { return crc16(frame, length) == 0; }
 
 }  // namespace mv

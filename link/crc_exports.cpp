@@ -12,5 +12,4 @@ MORVENT_API int CheckCRC(unsigned char* frame, int length) {
     const int at = length < 0 ? 0 : length;
     return (frame[at] == 0 && frame[at + 1] == 0) ? MORVENT_OK : MORVENT_CRC_ERROR;
 }
-
 }

@@ -119,8 +119,8 @@ MORVENT_API int OpenNet(int tcpPort, const char* ipAddress) {
     }
     // Writable with no pending error means connected; a refused connection
     // shows up as writable with an error and fails here rather than later.
-    const bool connected = net.waitWritable(s, kConnectWaitMs) == plat::Wait::Ready &&
-                           net.pendingError(s, &pending) && pending == 0;
+    const bool connected =
+        net.waitWritable(s, kConnectWaitMs) == plat::Wait::Ready && net.pendingError(s, &pending) && pending == 0;
     if (!connected) {
         closeNetLink(tcpPort);
         return MORVENT_COMM_ERROR;
@@ -153,5 +153,4 @@ MORVENT_API int MorventResolveHost(const char* host, char* ipv4) {
     std::snprintf(ipv4, 16, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
     return MORVENT_OK;
 }
-
 }

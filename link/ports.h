@@ -23,10 +23,10 @@ constexpr bool isSerialPort(int port) { return port >= kSerialFirst && port <= k
 constexpr bool isNetPort(int port) { return port >= kNetFirst && port <= kNetLast; }
 constexpr bool isValidPort(int port) { return isSerialPort(port) || isNetPort(port); }
 
-constexpr std::size_t kTransmitSize = 256;      // one frame: Len is a byte
-constexpr std::size_t kReceiveSize = 8000;      // response bytes of one exchange
-constexpr std::size_t kReceiveSpare = 2;        // room for the CRC residue
-constexpr std::size_t kReceiveClear = 5000;     // bytes cleared before each request
+constexpr std::size_t kTransmitSize = 256;   // one frame: Len is a byte
+constexpr std::size_t kReceiveSize = 8000;   // response bytes of one exchange
+constexpr std::size_t kReceiveSpare = 2;     // room for the CRC residue
+constexpr std::size_t kReceiveClear = 5000;  // bytes cleared before each request
 
 struct PortTables {
     std::atomic<std::uint8_t> open[kPortSlots];
@@ -53,15 +53,11 @@ using LinkGuard = std::lock_guard<LinkLock>;
 inline bool isOpen(int port) {
     return port >= 0 && port < kPortSlots && ports().open[port].load(std::memory_order_acquire) != 0;
 }
-inline void setOpen(int port, bool open) {
-    ports().open[port].store(open ? 1 : 0, std::memory_order_release);
-}
+inline void setOpen(int port, bool open) { ports().open[port].store(open ? 1 : 0, std::memory_order_release); }
 
 // The busy flag: one atomic test-and-set shared by network sends and the
 // keep-alive. True when the caller now owns it.
-inline bool tryTakeBusy(int port) {
-    return ports().busy[port].exchange(1, std::memory_order_acq_rel) == 0;
-}
+inline bool tryTakeBusy(int port) { return ports().busy[port].exchange(1, std::memory_order_acq_rel) == 0; }
 inline void releaseBusy(int port) { ports().busy[port].store(0, std::memory_order_release); }
 
 void clearReceive();

@@ -18,9 +18,7 @@ long bitRateFor(std::uint8_t baudCode) {
     }
 }
 
-bool serialSlotOpen(int port) {
-    return isSerialPort(port) && ports().serial[port] != plat::kNoSerial;
-}
+bool serialSlotOpen(int port) { return isSerialPort(port) && ports().serial[port] != plat::kNoSerial; }
 
 bool configureSerialLine(int port, std::uint8_t baudCode, const plat::SerialTimeouts& timeouts) {
     const long rate = bitRateFor(baudCode);
@@ -91,5 +89,4 @@ MORVENT_API int MorventSerialDevice(int comPort, char* device, int room) {
     }
     return MORVENT_DEVICE_PRESENT;
 }
-
 }

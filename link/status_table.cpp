@@ -6,7 +6,7 @@
 #include "morvent.h"
 
 #ifndef MORVENT_VERSION_TEXT
-#define MORVENT_VERSION_TEXT "0.0.0"
+#  define MORVENT_VERSION_TEXT "0.0.0"
 #endif
 
 namespace {
@@ -19,7 +19,8 @@ struct Named {
 
 const Named kStatuses[] = {
     {MORVENT_OK, "MORVENT_OK", "success"},
-    {MORVENT_INVENTORY_DONE, "MORVENT_INVENTORY_DONE", "inventory answer carrying tag records; the inventory is complete"},
+    {MORVENT_INVENTORY_DONE, "MORVENT_INVENTORY_DONE",
+     "inventory answer carrying tag records; the inventory is complete"},
     {MORVENT_INVENTORY_TIMEOUT, "MORVENT_INVENTORY_TIMEOUT",
      "inventory answer carrying tag records; the scan time ended the inventory"},
     {MORVENT_INVENTORY_MORE, "MORVENT_INVENTORY_MORE",
@@ -131,5 +132,4 @@ MORVENT_API const char* MorventTagErrorName(int errorCode) { return kTagErrorFam
 MORVENT_API const char* MorventTagErrorText(int errorCode) { return kTagErrorFamily.text(errorCode); }
 
 MORVENT_API const char* MorventVersion(void) { return MORVENT_VERSION_TEXT; }
-
 }

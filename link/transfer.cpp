@@ -80,7 +80,7 @@ struct ReceiveRule {
     std::size_t netChunk;
     std::uint32_t serialIdleMs;  // give up when not one byte came by then
     std::uint32_t serialTotalMs;
-    std::uint32_t netIdleMs;     // kNoIdleWindow: none
+    std::uint32_t netIdleMs;  // kNoIdleWindow: none
     std::uint32_t netTotalMs;
     // The answer is whole. A serial read also ends as soon as this holds,
     // instead of waiting out the gap between bytes.
@@ -91,8 +91,8 @@ struct ReceiveRule {
 };
 
 constexpr ReceiveRule kSingleFrame{100, 300, 500, 1000, kNoIdleWindow, 1000, oneFrameComplete, nullptr};
-constexpr ReceiveRule kInventoryRun{100,   3000, 1000, 10000, kNoIdleWindow, 1000, inventoryRunEnded,
-                                    framesAnnouncingMore};
+constexpr ReceiveRule kInventoryRun{
+    100, 3000, 1000, 10000, kNoIdleWindow, 1000, inventoryRunEnded, framesAnnouncingMore};
 constexpr ReceiveRule kStatusZeroRun{100, 3000, 500, 5000, 500, 5000, statusZeroReached, nullptr};
 constexpr ReceiveRule kAtModeFrame{100, 300, 7000, 10000, 7000, 10000, oneFrameComplete, nullptr};
 
@@ -156,10 +156,9 @@ int receiveSerial(const ReceiveRule& rule, std::uint8_t* buffer, int* count, int
         const std::size_t chunk = room < rule.serialChunk ? room : rule.serialChunk;
         const AnswerSoFar soFar{&rule, t.receive, static_cast<std::size_t>(t.receiveCount)};
         std::size_t got = 0;
-        const bool ok = ops.readUntil
-                            ? ops.readUntil(ports().serial[port], t.receive + t.receiveCount, chunk, &got,
-                                            plat::ReadEnd{answerEnded, &soFar})
-                            : ops.read(ports().serial[port], t.receive + t.receiveCount, chunk, &got);
+        const bool ok = ops.readUntil ? ops.readUntil(ports().serial[port], t.receive + t.receiveCount, chunk, &got,
+                                                      plat::ReadEnd{answerEnded, &soFar})
+                                      : ops.read(ports().serial[port], t.receive + t.receiveCount, chunk, &got);
         if (got > 0) {
             logTraffic(port, Direction::Read, t.receive + t.receiveCount, got);
             t.receiveCount += static_cast<int>(got);
@@ -317,5 +316,4 @@ MORVENT_API int GetDataFromPort1(unsigned char* buffer, int* count, int portInde
 MORVENT_API int ATGetDataFromPort(unsigned char* buffer, int* count, int portIndex) {
     return receive(kAtModeFrame, buffer, count, portIndex);
 }
-
 }

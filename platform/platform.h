@@ -41,7 +41,7 @@ struct SerialLine {
 // The operations on one kind of serial device. The POSIX backend opens real
 // devices; tests install an in-memory one.
 struct SerialOps {
-    SerialHandle (*open)(int comNumber);  // kNoSerial when missing or busy
+    SerialHandle (*open)(int comNumber);          // kNoSerial when missing or busy
     bool (*configure)(SerialHandle, SerialLine);  // 8N1, raw; rate 0 keeps the rate
     bool (*setTimeouts)(SerialHandle, const SerialTimeouts&);
     void (*purge)(SerialHandle, bool input, bool output);
@@ -78,7 +78,7 @@ struct Readiness {
 };
 
 struct NetOps {
-    void (*startup)();   // the socket library's start and end; no-ops on POSIX
+    void (*startup)();  // the socket library's start and end; no-ops on POSIX
     void (*cleanup)();
     Socket (*create)();  // a TCP socket, or kNoSocket
     bool (*setNonBlocking)(Socket, bool on);

@@ -36,9 +36,9 @@ ClockBytes clockOf(std::int64_t seconds) {
     while (days >= (leap(year) ? 366 : 365)) days -= leap(year++) ? 366 : 365;
     int month = 1;
     while (days >= daysIn(year, month)) days -= daysIn(year, month++);
-    return {static_cast<std::uint8_t>(year - 2000), static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(days + 1),
-            static_cast<std::uint8_t>(rest / 3600), static_cast<std::uint8_t>(rest / 60 % 60),
-            static_cast<std::uint8_t>(rest % 60)};
+    return {static_cast<std::uint8_t>(year - 2000),    static_cast<std::uint8_t>(month),
+            static_cast<std::uint8_t>(days + 1),       static_cast<std::uint8_t>(rest / 3600),
+            static_cast<std::uint8_t>(rest / 60 % 60), static_cast<std::uint8_t>(rest % 60)};
 }
 
 }  // namespace sim

@@ -12,6 +12,6 @@ namespace sim {
 using ClockBytes = std::array<std::uint8_t, 6>;
 
 std::optional<std::int64_t> secondsOf(const ClockBytes& clock);  // empty when a field is out of range
-ClockBytes clockOf(std::int64_t seconds);                         // wraps after 2099
+ClockBytes clockOf(std::int64_t seconds);                        // wraps after 2099
 
 }  // namespace sim

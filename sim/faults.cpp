@@ -7,8 +7,8 @@
 namespace sim {
 
 bool FaultPlan::any() const {
-    return latencyMs || split > 0 || corruptCrc > 0 || wrongEcho > 0 || drop > 0 || strayBefore > 0 ||
-           strayAfter > 0 || closeAfter;
+    return latencyMs || split > 0 || corruptCrc > 0 || wrongEcho > 0 || drop > 0 || strayBefore > 0 || strayAfter > 0 ||
+           closeAfter;
 }
 
 void FaultInjector::reset(const FaultPlan& plan) {
@@ -68,7 +68,9 @@ std::vector<Chunk> FaultInjector::shape(Bytes answer, const std::vector<std::siz
     unsigned pauseMs = plan_.latencyMs;
     for (const Cut& cut : cuts) {
         if (cut.at > from) {
-            chunks.push_back({pauseMs, Bytes(answer.begin() + static_cast<long>(from), answer.begin() + static_cast<long>(cut.at)), frame});
+            chunks.push_back(
+                {pauseMs, Bytes(answer.begin() + static_cast<long>(from), answer.begin() + static_cast<long>(cut.at)),
+                 frame});
             pauseMs = 0;
             from = cut.at;
         }

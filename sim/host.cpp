@@ -25,23 +25,20 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr auto kQuiet = std::chrono::milliseconds(40);        // silence that ends a lone 0xA5
+constexpr auto kQuiet = std::chrono::milliseconds(40);         // silence that ends a lone 0xA5
 constexpr auto kStaleInput = std::chrono::milliseconds(1000);  // an incomplete frame is dropped after this
 constexpr int kIdlePollMs = 200;
 constexpr int kPendingPollMs = 10;
 constexpr int kWriteStallMs = 200;
-constexpr int kHandOverMs = 1;  // paced bytes go out in bursts at most this often  // a peer that does not read loses the rest of the answer
+constexpr int kHandOverMs =
+    1;  // paced bytes go out in bursts at most this often  // a peer that does not read loses the rest of the answer
 // Active-mode frames keep this distance from an answer, so that a host that
 // waits for one answer frame does not get a tag frame glued to it.
 constexpr auto kAnswerGap = std::chrono::milliseconds(50);
 
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
-void setNonBlocking(int fd) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
+void setNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -103,9 +100,7 @@ ReaderHost::ReaderHost(HostOptions options)
     thread_ = std::thread(&ReaderHost::run, this);
 }
 
-ReaderHost::~ReaderHost() {
-    stop();
-}
+ReaderHost::~ReaderHost() { stop(); }
 
 void ReaderHost::stop() {
     if (thread_.joinable()) {
@@ -165,7 +160,7 @@ void ReaderHost::openPty() {
     tcsetattr(ptySlave_, TCSANOW, &tio);
     setNonBlocking(ptyMaster_);
     if (!options_.ptyLink.empty()) {
-        struct stat st{};
+        struct stat st {};
         if (lstat(options_.ptyLink.c_str(), &st) == 0) {
             if (!S_ISLNK(st.st_mode)) {
                 errno = EEXIST;
@@ -188,9 +183,7 @@ bool ReaderHost::ptyInStep() const {
     return rateOf(cfgetospeed(&tio)) == lineBitRate_;
 }
 
-bool ReaderHost::pause(unsigned ms) {
-    return pauseUntil(SteadyClock::now() + std::chrono::milliseconds(ms));
-}
+bool ReaderHost::pause(unsigned ms) { return pauseUntil(SteadyClock::now() + std::chrono::milliseconds(ms)); }
 
 bool ReaderHost::pauseUntil(SteadyClock::time_point until) {
     while (!stopping_) {

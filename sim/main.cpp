@@ -78,16 +78,14 @@ struct Paths {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void onSignal(int) {
-    interrupted = 1;
-}
+void onSignal(int) { interrupted = 1; }
 
 bool takesValue(const std::string& flag) {
-    static const char* const flags[] = {"--tcp", "--scenario", "--address", "--baud", "--at-delay", "--seed",
-                                        "--latency", "--split", "--split-gap", "--corrupt-crc", "--wrong-echo",
-                                        "--drop", "--stray-before", "--stray-after", "--close-after", "--run-for",
-                                        "--tag-air-ms", "--round-air-ms", "--arrive-rate", "--stay",
-                                        "--population-max", "--path", "--path-every", "--path-dwell"};
+    static const char* const flags[] = {
+        "--tcp",          "--scenario",    "--address",        "--baud",        "--at-delay",   "--seed",
+        "--latency",      "--split",       "--split-gap",      "--corrupt-crc", "--wrong-echo", "--drop",
+        "--stray-before", "--stray-after", "--close-after",    "--run-for",     "--tag-air-ms", "--round-air-ms",
+        "--arrive-rate",  "--stay",        "--population-max", "--path",        "--path-every", "--path-dwell"};
     for (const char* f : flags)
         if (flag == f) return true;
     return false;
@@ -147,7 +145,8 @@ void applyOverride(sim::Scenario& s, const std::string& flag, const std::string&
     else if (flag == "--stay") {
         const auto dash = value.find('-');
         s.population.staySMin = seconds(flag, value.substr(0, dash));
-        s.population.staySMax = dash == std::string::npos ? s.population.staySMin : seconds(flag, value.substr(dash + 1));
+        s.population.staySMax =
+            dash == std::string::npos ? s.population.staySMin : seconds(flag, value.substr(dash + 1));
         if (s.population.staySMax < s.population.staySMin) throw std::runtime_error("--stay: S2 below S");
     }
 }
@@ -157,7 +156,8 @@ std::vector<std::size_t> route(const std::string& value) {
     for (std::size_t at = 0; at <= value.size();) {
         const std::size_t comma = std::min(value.find(',', at), value.size());
         const std::string number = value.substr(at, comma - at);
-        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos || whole("--path", number) == 0)
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
+            whole("--path", number) == 0)
             throw std::runtime_error("--path " + value + ": give reader numbers from 1, separated by commas (1,2)");
         readers.push_back(whole("--path", number));
         at = comma + 1;
@@ -169,7 +169,8 @@ std::vector<std::size_t> route(const std::string& value) {
 void placePaths(const Paths& paths, std::vector<ReaderSpec>& specs) {
     if (paths.routes.empty() && !paths.timing.empty()) throw std::runtime_error(paths.timing + " needs --path");
     if (paths.routes.size() > 255) throw std::runtime_error("--path: at most 255 paths");
-    if (!(paths.everyS > 0) || !(paths.dwellS > 0)) throw std::runtime_error("--path-every, --path-dwell: more than 0 seconds");
+    if (!(paths.everyS > 0) || !(paths.dwellS > 0))
+        throw std::runtime_error("--path-every, --path-dwell: more than 0 seconds");
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t p = 0; p < paths.routes.size(); ++p) {
         const std::vector<std::size_t>& readers = paths.routes[p];
@@ -177,7 +178,8 @@ void placePaths(const Paths& paths, std::vector<ReaderSpec>& specs) {
             if (readers[position] > specs.size())
                 throw std::runtime_error("--path: there is no reader " + std::to_string(readers[position]) + " (" +
                                          std::to_string(specs.size()) + " given; each --reader adds one)");
-            sim::PathStop stop{static_cast<std::uint8_t>(p + 1), static_cast<unsigned>(position), paths.everyS, paths.dwellS, start};
+            sim::PathStop stop{static_cast<std::uint8_t>(p + 1), static_cast<unsigned>(position), paths.everyS,
+                               paths.dwellS, start};
             specs[readers[position] - 1].options.scenario.paths.push_back(stop);
         }
     }
@@ -227,8 +229,7 @@ std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
         else if (flag == "--path-every" || flag == "--path-dwell") {
             (flag == "--path-every" ? paths.everyS : paths.dwellS) = seconds(flag, value);
             paths.timing = flag;
-        }
-        else if (flag == "--tcp") {
+        } else if (flag == "--tcp") {
             spec.tcpGiven = true;
             spec.options.tcpPort = static_cast<std::uint16_t>(whole(flag, value));
         } else if (flag == "--scenario") spec.options.scenario = sim::loadScenario(value);
@@ -244,7 +245,8 @@ std::vector<ReaderSpec> parse(int argc, char** argv, unsigned long& runFor) {
         for (std::size_t j = 0; j < i && !spec.options.ptyLink.empty(); ++j) {
             ReaderSpec& bus = specs[j];
             if (bus.busOf || bus.options.ptyLink != spec.options.ptyLink) continue;
-            const std::string who = "reader " + std::to_string(i + 1) + " shares the pty of reader " + std::to_string(j + 1);
+            const std::string who =
+                "reader " + std::to_string(i + 1) + " shares the pty of reader " + std::to_string(j + 1);
             if (spec.tcpGiven) throw std::runtime_error(who + ": --tcp belongs to the first reader of a bus");
             const sim::Settings& mine = spec.options.scenario.settings;
             if (mine.baudCode != bus.options.scenario.settings.baudCode)
@@ -288,7 +290,8 @@ int main(int argc, char** argv) {
                 hostOf.push_back(hosts.back().get());
             }
         }
-        for (std::size_t i = 0; i < specs.size(); ++i) std::cout << describe(i + 1, *hostOf[i], specs[i].options) << std::endl;
+        for (std::size_t i = 0; i < specs.size(); ++i)
+            std::cout << describe(i + 1, *hostOf[i], specs[i].options) << std::endl;
     } catch (const std::exception& e) {
         std::cerr << "morvent-sim: " << e.what() << "\n";
         return 2;

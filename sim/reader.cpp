@@ -22,8 +22,8 @@ ClockBytes hostClock() {
     std::tm local{};
     localtime_r(&t, &local);
     return {static_cast<std::uint8_t>(local.tm_year % 100), static_cast<std::uint8_t>(local.tm_mon + 1),
-            static_cast<std::uint8_t>(local.tm_mday), static_cast<std::uint8_t>(local.tm_hour),
-            static_cast<std::uint8_t>(local.tm_min), static_cast<std::uint8_t>(std::min(local.tm_sec, 59))};
+            static_cast<std::uint8_t>(local.tm_mday),       static_cast<std::uint8_t>(local.tm_hour),
+            static_cast<std::uint8_t>(local.tm_min),        static_cast<std::uint8_t>(std::min(local.tm_sec, 59))};
 }
 
 }  // namespace
@@ -95,9 +95,7 @@ Reply ReaderModel::answer(const Request& r, std::uint8_t status, const Bytes& da
     return reply;
 }
 
-Reply ReaderModel::tagError(const Request& r, std::uint8_t code) const {
-    return answer(r, kTagFault, {code});
-}
+Reply ReaderModel::tagError(const Request& r, std::uint8_t code) const { return answer(r, kTagFault, {code}); }
 
 Reply ReaderModel::tagResult(const Request& r, const TagResult& result, const Bytes& data) const {
     return result ? tagError(r, *result) : answer(r, kOk, data);
@@ -167,7 +165,8 @@ void ReaderModel::arriveByRate(std::chrono::steady_clock::time_point now) {
     const double due = std::floor(owed);
     for (double k = 1; k <= due; ++k) {
         // The k-th tag owed entered when the rate had owed it.
-        const auto entered = movedAt_ + std::chrono::duration_cast<Duration>(Seconds((k - arrivals_) / population_.ratePerS));
+        const auto entered =
+            movedAt_ + std::chrono::duration_cast<Duration>(Seconds((k - arrivals_) / population_.ratePerS));
         leaveBy(entered);
         if (moving_.size() >= population_.max) continue;
         random_ = random_ * 1664525u + 1013904223u;  // a fixed sequence per seed
@@ -196,7 +195,8 @@ void ReaderModel::arriveByPath(std::chrono::steady_clock::time_point now) {
         if (enteredAgo < 0) continue;
         // Tag k is here from k * every to k * every + dwell after tag 0 came.
         const auto last = static_cast<std::uint64_t>(std::floor(enteredAgo / stop.everyS));
-        const double left = std::floor((enteredAgo - stop.dwellS) / stop.everyS);  // the last tag gone, -1 and below: none
+        const double left =
+            std::floor((enteredAgo - stop.dwellS) / stop.everyS);  // the last tag gone, -1 and below: none
         std::uint64_t k = std::max(nextOnPath_[i], left < 0 ? 0 : static_cast<std::uint64_t>(left) + 1);
         for (; k <= last; ++k) {
             const std::uint64_t number = k + 1;
@@ -204,7 +204,8 @@ void ReaderModel::arriveByPath(std::chrono::steady_clock::time_point now) {
             for (int b = 7; b >= 0; --b) epc.push_back(static_cast<std::uint8_t>(number >> (8 * b)));
             for (int b = 3; b >= 0; --b) tid.push_back(static_cast<std::uint8_t>(number >> (8 * b)));
             const double leaves = stop.position * stop.dwellS + static_cast<double>(k) * stop.everyS + stop.dwellS;
-            admit(true, epc, tid, stop.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(leaves)));
+            admit(true, epc, tid,
+                  stop.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(leaves)));
         }
         nextOnPath_[i] = std::max(nextOnPath_[i], last + 1);
     }

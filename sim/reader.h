@@ -18,12 +18,12 @@ namespace sim {
 // Reader status bytes.
 enum Status : std::uint8_t {
     kOk = 0x00,
-    kInventoryDone = 0x01,     // inventory frame, the last one of the answer
-    kInventoryMore = 0x03,     // inventory frame, more frames follow
-    kBufferRecord = 0x01,      // GetTagBufferInfo record frame; the closing frame has kOk
-    kNoTag = 0xFB,             // no tag answered (or no EAS alarm)
-    kTagFault = 0xFC,          // the tag reported an error, code in data byte 0
-    kBadLength = 0xFD,         // request data of the wrong length
+    kInventoryDone = 0x01,  // inventory frame, the last one of the answer
+    kInventoryMore = 0x03,  // inventory frame, more frames follow
+    kBufferRecord = 0x01,   // GetTagBufferInfo record frame; the closing frame has kOk
+    kNoTag = 0xFB,          // no tag answered (or no EAS alarm)
+    kTagFault = 0xFC,       // the tag reported an error, code in data byte 0
+    kBadLength = 0xFD,      // request data of the wrong length
     kUnknownCommand = 0xFE,
     kBadParameter = 0xFF,
 };

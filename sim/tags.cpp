@@ -19,27 +19,20 @@ std::uint16_t gen2Crc(const Bytes& data) {
     for (std::uint8_t byte : data) {
         reg ^= static_cast<std::uint16_t>(byte << 8);
         for (int bit = 0; bit < 8; ++bit)
-            reg = (reg & 0x8000) ? static_cast<std::uint16_t>((reg << 1) ^ 0x1021) : static_cast<std::uint16_t>(reg << 1);
+            reg =
+                (reg & 0x8000) ? static_cast<std::uint16_t>((reg << 1) ^ 0x1021) : static_cast<std::uint16_t>(reg << 1);
     }
     return static_cast<std::uint16_t>(~reg);
 }
 
-bool bitAt(const Bytes& bytes, std::size_t bit) {
-    return (bytes[bit / 8] >> (7 - bit % 8)) & 1;
-}
+bool bitAt(const Bytes& bytes, std::size_t bit) { return (bytes[bit / 8] >> (7 - bit % 8)) & 1; }
 
 // Which lock target guards a word of the reserved bank.
-std::uint8_t reservedTarget(std::size_t word) {
-    return word < 2 ? kLockKill : kLockAccess;
-}
+std::uint8_t reservedTarget(std::size_t word) { return word < 2 ? kLockKill : kLockAccess; }
 
-bool permanent(std::uint8_t mode) {
-    return mode == kPermaOpen || mode == kPermaLocked;
-}
+bool permanent(std::uint8_t mode) { return mode == kPermaOpen || mode == kPermaLocked; }
 
-bool lockForbids(std::uint8_t mode, bool secured) {
-    return mode == kPermaLocked || (mode == kSecured && !secured);
-}
+bool lockForbids(std::uint8_t mode, bool secured) { return mode == kPermaLocked || (mode == kSecured && !secured); }
 
 }  // namespace
 
@@ -48,13 +41,9 @@ Gen2Tag::Gen2Tag(Bytes epc, Bytes tid, Bytes user)
     std::copy_n(epc.begin(), epcWords_ * 2, epcMemory_.begin());
 }
 
-std::uint16_t Gen2Tag::pc() const {
-    return static_cast<std::uint16_t>(epcWords_ << 11);
-}
+std::uint16_t Gen2Tag::pc() const { return static_cast<std::uint16_t>(epcWords_ << 11); }
 
-Bytes Gen2Tag::epc() const {
-    return Bytes(epcMemory_.begin(), epcMemory_.begin() + epcWords_ * 2);
-}
+Bytes Gen2Tag::epc() const { return Bytes(epcMemory_.begin(), epcMemory_.begin() + epcWords_ * 2); }
 
 Bytes Gen2Tag::bank(std::uint8_t bank) const {
     switch (bank) {
@@ -72,12 +61,9 @@ Bytes Gen2Tag::bank(std::uint8_t bank) const {
         out.insert(out.end(), epcMemory_.begin(), epcMemory_.end());
         return out;
     }
-    case kBankTid:
-        return tid_;
-    case kBankUser:
-        return user_;
-    default:
-        return {};
+    case kBankTid: return tid_;
+    case kBankUser: return user_;
+    default: return {};
     }
 }
 
@@ -123,13 +109,11 @@ TagResult Gen2Tag::read(std::uint8_t bankCode, std::uint8_t wordPointer, std::ui
 
 TagResult Gen2Tag::checkWrite(std::uint8_t bankCode, std::size_t firstWord, std::size_t words, bool secured) const {
     switch (bankCode) {
-    case kBankReserved:
-        return checkReservedRead(firstWord, words, secured);  // the same locks guard both directions
+    case kBankReserved: return checkReservedRead(firstWord, words, secured);  // the same locks guard both directions
     case kBankEpc:
         if (firstWord == 0) return kTagMemoryLocked;  // StoredCRC is computed by the tag
         return lockForbids(locks_[kLockEpc], secured) ? TagResult(kTagMemoryLocked) : std::nullopt;
-    case kBankTid:
-        return kTagMemoryLocked;
+    case kBankTid: return kTagMemoryLocked;
     default:
         if (lockForbids(locks_[kLockUser], secured)) return kTagMemoryLocked;
         for (std::size_t w = firstWord; w < firstWord + words; ++w)
@@ -156,9 +140,7 @@ TagResult Gen2Tag::write(std::uint8_t bankCode, std::uint8_t wordPointer, const 
         epcWords_ = std::min<std::size_t>(memory[2] >> 3, kMaxEpcWords);  // length field of the PC word
         std::copy(memory.begin() + 4, memory.end(), epcMemory_.begin());
         break;
-    case kBankUser:
-        user_ = memory;
-        break;
+    case kBankUser: user_ = memory; break;
     }
     return std::nullopt;
 }

@@ -60,7 +60,8 @@ public:
     // the open state unless its access password is zero too.
     TagResult authorise(const Password& given, bool& secured) const;
 
-    TagResult read(std::uint8_t bank, std::uint8_t wordPointer, std::uint8_t wordCount, const Password& given, Bytes& out) const;
+    TagResult read(std::uint8_t bank, std::uint8_t wordPointer, std::uint8_t wordCount, const Password& given,
+                   Bytes& out) const;
     TagResult write(std::uint8_t bank, std::uint8_t wordPointer, const Bytes& data, const Password& given);
     TagResult writeEpc(const Bytes& epc, const Password& given);
     TagResult lock(std::uint8_t target, std::uint8_t mode, const Password& given);

@@ -1,12 +1,12 @@
 #include "context.h"
 
 #ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#include <mmsystem.h>
+#  include <io.h>
+#  include <mmsystem.h>
+#  include <windows.h>
 #else
-#include <glob.h>
-#include <unistd.h>
+#  include <glob.h>
+#  include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -171,8 +171,8 @@ morvent::Reader& Context::reader() {
         return list;
     };
     auto answeredAt = [&](std::uint8_t code) {
-        if (baud_auto) note("the reader answered at " + rateText(code) + " (--baud " +
-                            std::to_string(baudRateOfCode(code)) + ")");
+        if (baud_auto)
+            note("the reader answered at " + rateText(code) + " (--baud " + std::to_string(baudRateOfCode(code)) + ")");
         baud_code = code;
         baud_auto = false;  // a reconnection goes straight to the rate that answered
     };

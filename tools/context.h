@@ -48,7 +48,7 @@ struct Context {
     // The open link; empty until first used.
     std::optional<morvent::Reader> link_reader;
     bool network = false;
-    std::string link;   // "TCP 127.0.0.1:6000", "COM3 at /dev/ttyUSB0"
+    std::string link;    // "TCP 127.0.0.1:6000", "COM3 at /dev/ttyUSB0"
     int serial_com = 0;  // the COM number the serial link was opened as
 
     Context() = default;

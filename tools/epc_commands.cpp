@@ -41,7 +41,8 @@ int runEpcDecode(Context& context, const Arguments& arguments) {
 }
 
 int runEpcEncode(Context& context, const Arguments& arguments) {
-    if (arguments.operands().size() != 1) throw UsageError("needs exactly one identity (urn:epc:id:... or urn:epc:tag:...)");
+    if (arguments.operands().size() != 1)
+        throw UsageError("needs exactly one identity (urn:epc:id:... or urn:epc:tag:...)");
     const Bytes epc = encodeIdentity(arguments.operands()[0], arguments);
     Document document;
     document.add("epc", Value::text(toHex(epc)));
@@ -80,7 +81,10 @@ Value identityUri(const Bytes& epc) {
 
 const std::vector<CommandSpec>& epcCommands() {
     static const std::vector<CommandSpec> commands = {
-        {"epc decode", "EPC", "show the GS1 identity of an EPC (hex); needs no reader", {},
+        {"epc decode",
+         "EPC",
+         "show the GS1 identity of an EPC (hex); needs no reader",
+         {},
          "Shows the scheme, filter, pure-identity URI, tag URI, element string,\n"
          "Digital Link and the parts (key, company prefix, reference, serial).\n"
          "An EPC that is no GS1 identity is a failure (exit status 1) with the\n"

@@ -16,7 +16,9 @@ const Options kGlobal = {
     {"device", "PATH", "serial reader on this device, e.g. /dev/ttyUSB0 (Windows: COMn)"},
     {"auto", nullptr, "look for a serial reader: /dev/ttyUSB*, /dev/ttyACM*, then COM1..COM12"},
     {"baud", "RATE", "serial rate when opening: 9600..115200, code 0,1,2,5,6, or auto (default 57600)"},
-    {"address", "A", "reader address to send, on a serial bus also the one opened at (default: the address the reader gave when opened)"},
+    {"address", "A",
+     "reader address to send, on a serial bus also the one opened at (default: the address the reader gave when "
+     "opened)"},
     {"json", nullptr, "print results as JSON (streams: one object per line); errors too, on stdout"},
     {"csv", nullptr, "print streams (inventory --watch, active) as CSV rows, header first"},
     {"yes", nullptr, "do not ask before a permanent lock or a kill"},
@@ -76,7 +78,8 @@ void checkCsv(const Invocation& invocation, const std::vector<CommandSpec>& comm
         if (!c.stream) continue;
         list += (list.empty() ? "" : ", ") + std::string(c.name) + (*c.stream ? std::string(" --") + c.stream : "");
     }
-    const std::string which = command.stream ? std::string(command.name) + " without --" + command.stream : command.name;
+    const std::string which =
+        command.stream ? std::string(command.name) + " without --" + command.stream : command.name;
     throw UsageError("--csv: " + which + " prints no rows; --csv applies to " + list + " (--json fits every command)");
 }
 

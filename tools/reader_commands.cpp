@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <optional>
 #include <iostream>
+#include <optional>
 
 #include "cli/tags.h"
 #include "cli/target.h"
@@ -68,7 +68,7 @@ struct InfoField {
 };
 const InfoField kInfoFields[] = {
     {"version", 1, 2}, {"reader_type", 3, 1}, {"protocols", 4, 1}, {"region", 5, 2},
-    {"power", 7, 1},   {"scan_time", 8, 1},   {"baud_code", 9, 1},  {"tid_parameter", 10, 2},
+    {"power", 7, 1},   {"scan_time", 8, 1},   {"baud_code", 9, 1}, {"tid_parameter", 10, 2},
 };
 
 std::string byteList(const std::uint8_t* bytes, int count) {
@@ -129,7 +129,7 @@ struct Setting {
     Parser parse;
     Setter set;  // nullptr: read only
     Source source;
-    int at;      // first byte in the information or system parameters
+    int at;  // first byte in the information or system parameters
     int count;
     Query query = nullptr;
 };
@@ -212,9 +212,7 @@ void setClock(morvent::Reader& reader, const Bytes& v) {
     reader.setClock(clock);
 }
 
-void setBaud(morvent::Reader& reader, const Bytes& v) {
-    reader.setBaudRate(static_cast<int>(baudRateOfCode(v[0])));
-}
+void setBaud(morvent::Reader& reader, const Bytes& v) { reader.setBaudRate(static_cast<int>(baudRateOfCode(v[0]))); }
 
 Value queryGpio(Context& context) { return Value::number(context.reader().gpio()); }
 Value queryRevDelay(Context& context) { return Value::number(context.reader().revDelay()); }
@@ -234,18 +232,19 @@ Value readMask(Readings& readings) {
     std::string mask = toHex(&p[10], (bits + 7u) / 8u);
     int bit = p[7] << 8 | p[8];
     Json json{{"mask", mask}, {"bank", {{"code", p[6]}, {"name", bankName(p[6])}}}, {"bit", bit}, {"bits", bits}};
-    return Value::custom(json, mask + " " + std::to_string(p[6]) + " " + std::to_string(bit) + " " + std::to_string(bits));
+    return Value::custom(json,
+                         mask + " " + std::to_string(p[6]) + " " + std::to_string(bit) + " " + std::to_string(bits));
 }
 
 Value readSetting(const Setting& setting, Readings& readings) {
     switch (setting.source) {
-        case Source::Info:
-            if (std::string(setting.name) == "region") return regionValue(&readings.information()[setting.at]);
-            return bytesValue(&readings.information()[setting.at], setting.count);
-        case Source::System: return bytesValue(&readings.systemParameters()[setting.at], setting.count);
-        case Source::Mask: return readMask(readings);
-        case Source::Query: return setting.query(readings.context);
-        case Source::None: break;
+    case Source::Info:
+        if (std::string(setting.name) == "region") return regionValue(&readings.information()[setting.at]);
+        return bytesValue(&readings.information()[setting.at], setting.count);
+    case Source::System: return bytesValue(&readings.systemParameters()[setting.at], setting.count);
+    case Source::Mask: return readMask(readings);
+    case Source::Query: return setting.query(readings.context);
+    case Source::None: break;
     }
     return Value::null();
 }
@@ -258,40 +257,36 @@ Value readSetting(const Setting& setting, Readings& readings) {
 const Setting kSettings[] = {
     {"power", "P", "RF output power", byteValues<1>, SET1(setPower), Source::Info, 7, 1},
     {"region", "B1,B2", "the two region bytes", byteValues<2>, SET2(setRegion), Source::Info, 5, 2},
-    {"scan-time", "T", "inventory scan time in 100 ms units", byteValues<1>, SET1(setScanTime),
-     Source::Info, 8, 1},
+    {"scan-time", "T", "inventory scan time in 100 ms units", byteValues<1>, SET1(setScanTime), Source::Info, 8, 1},
     {"address", "A", "the reader's address", byteValues<1>, SET1(setAddress), Source::Info, 0, 1},
-    {"baud", "RATE", "serial rate 9600..115200 (or code 0,1,2,5,6), read back as its code; reopen with --baud", baudValue,
-     setBaud, Source::Info, 9, 1},
-    {"work-mode", "M", "work mode: 0 answer mode, 1 active mode, 2 trigger mode", byteValues<1>,
-     setWorkMode, Source::System, 0, 1},
+    {"baud", "RATE", "serial rate 9600..115200 (or code 0,1,2,5,6), read back as its code; reopen with --baud",
+     baudValue, setBaud, Source::Info, 9, 1},
+    {"work-mode", "M", "work mode: 0 answer mode, 1 active mode, 2 trigger mode", byteValues<1>, setWorkMode,
+     Source::System, 0, 1},
     {"eas-sensitivity", "S", "EAS sensitivity", byteValues<1>, SET1(setEasSensitivity), Source::System, 1, 1},
     {"trigger-time", "T", "trigger time", byteValues<1>, SET1(setTriggerTime), Source::System, 2, 1},
-    {"auto-response", "R1,R2", "the two response parameters of the active mode", byteValues<2>,
-     SET2(setAutoResponse), Source::System, 3, 2},
-    {"interval", "I", "active-mode inventory interval", byteValues<1>, SET1(setInventoryInterval), Source::System,
-     5, 1},
-    {"auto-mask", "HEX [BANK [BIT [BITS]]]|none", "selection mask of the active mode", maskValue, setMask,
-     Source::Mask, 0, 0},
-    {"tag-type", "T", "active-mode tag type: 0 Gen2, 1 ISO 18000-6B", byteValues<1>, SET1(setTagType),
-     Source::System, 42, 1},
-    {"antenna", "A", "antenna multiplexing", byteValues<1>, SET1(setAntenna), Source::System, 43, 1},
-    {"beep", "B", "beep on a tag in the active mode", byteValues<1>, SET1(setBeep), Source::System, 44,
+    {"auto-response", "R1,R2", "the two response parameters of the active mode", byteValues<2>, SET2(setAutoResponse),
+     Source::System, 3, 2},
+    {"interval", "I", "active-mode inventory interval", byteValues<1>, SET1(setInventoryInterval), Source::System, 5,
      1},
+    {"auto-mask", "HEX [BANK [BIT [BITS]]]|none", "selection mask of the active mode", maskValue, setMask, Source::Mask,
+     0, 0},
+    {"tag-type", "T", "active-mode tag type: 0 Gen2, 1 ISO 18000-6B", byteValues<1>, SET1(setTagType), Source::System,
+     42, 1},
+    {"antenna", "A", "antenna multiplexing", byteValues<1>, SET1(setAntenna), Source::System, 43, 1},
+    {"beep", "B", "beep on a tag in the active mode", byteValues<1>, SET1(setBeep), Source::System, 44, 1},
     {"tid", "ADDR,LEN", "active-mode TID word address and word count", byteValues<2>, SET2(setTidParameters),
      Source::Info, 10, 2},
     {"buzzer-led", "C1,C2,C3", "drive the buzzer and LED with three control bytes", byteValues<3>,
-     [](morvent::Reader& r, const Bytes& v) { r.buzzerAndLed(v[0], v[1], v[2]); },
-     Source::None, 0, 0},
+     [](morvent::Reader& r, const Bytes& v) { r.buzzerAndLed(v[0], v[1], v[2]); }, Source::None, 0, 0},
     {"relay", "R", "relay setting", byteValues<1>, SET1(setRelay), Source::None, 0, 0},
-    {"gpio", "OUT", "GPIO outputs (read back: the GPIO status byte)", byteValues<1>, SET1(setGpio), Source::Query,
-     0, 1, queryGpio},
-    {"pulse", "P", "notification pulse output", byteValues<1>, SET1(setNotificationPulse), Source::None, 0,
-     0},
+    {"gpio", "OUT", "GPIO outputs (read back: the GPIO status byte)", byteValues<1>, SET1(setGpio), Source::Query, 0, 1,
+     queryGpio},
+    {"pulse", "P", "notification pulse output", byteValues<1>, SET1(setNotificationPulse), Source::None, 0, 0},
     {"rev-delay", "D", "the reader's delay setting", byteValues<1>, SET1(setRevDelay), Source::Query, 0, 1,
      queryRevDelay},
-    {"clock", "Y,M,D,h,m,s", "real-time clock, six bytes (year - 2000 first)", byteValues<6>, setClock,
-     Source::Query, 0, 6, queryClock},
+    {"clock", "Y,M,D,h,m,s", "real-time clock, six bytes (year - 2000 first)", byteValues<6>, setClock, Source::Query,
+     0, 6, queryClock},
     {"serial", "N", "the reader's serial number", serialValue, setSerial, Source::Query, 0, 4, querySerial},
 };
 
@@ -320,8 +315,9 @@ int runConfigList(Context& context, const Arguments&) {
     document.table_key = "settings";
     document.table = Table{{"setting", "value", "get", "set", "meaning"}, {}};
     for (const Setting& s : kSettings) {
-        document.table->rows.push_back({Value::text(s.name), Value::text(s.value_help), Value::boolean(s.source != Source::None),
-                                        Value::boolean(s.set != nullptr), Value::text(s.help)});
+        document.table->rows.push_back({Value::text(s.name), Value::text(s.value_help),
+                                        Value::boolean(s.source != Source::None), Value::boolean(s.set != nullptr),
+                                        Value::text(s.help)});
     }
     context.emit(document);
     return 0;
@@ -331,7 +327,8 @@ int runConfigGet(Context& context, const Arguments& arguments) {
     std::vector<const Setting*> chosen;
     for (const std::string& name : arguments.operands()) {
         const Setting& setting = findSetting(name);
-        if (setting.source == Source::None) throw UsageError("setting '" + name + "' cannot be read back; the reader only takes it");
+        if (setting.source == Source::None)
+            throw UsageError("setting '" + name + "' cannot be read back; the reader only takes it");
         chosen.push_back(&setting);
     }
     if (chosen.empty()) {
@@ -360,7 +357,8 @@ int runConfigSet(Context& context, const Arguments& arguments) {
     }
     Document document;
     document.status = MORVENT_OK;
-    document.add("setting", Value::text(setting.name)).add("value", Value::text(joined(Values(operands.begin() + 1, operands.end()))));
+    document.add("setting", Value::text(setting.name))
+        .add("value", Value::text(joined(Values(operands.begin() + 1, operands.end()))));
     context.emit(document);
     return 0;
 }
@@ -376,7 +374,9 @@ int runBufferRead(Context& context, const Arguments&) {
     for (std::size_t i = 0; i < records.size(); ++i) {
         const morvent::BufferRecord& r = records[i];
         document.table->rows.push_back({Value::number(static_cast<long long>(i + 1)), Value::text(toHex(r.id)),
-                                        Value::coded(r.tagType, r.tagType == 0 ? "gen2" : r.tagType == 1 ? "6b" : "type"),
+                                        Value::coded(r.tagType, r.tagType == 0   ? "gen2"
+                                                                : r.tagType == 1 ? "6b"
+                                                                                 : "type"),
                                         Value::number(r.antenna), Value::number(r.readCount),
                                         Value::numbers(r.lastSeen.data(), r.lastSeen.size())});
     }
@@ -481,7 +481,8 @@ int runActive(Context& context, const Arguments& arguments) {
     if (splitter.discarded() > 0) {
         context.warn(std::to_string(splitter.discarded()) + " byte(s) that formed no intact frame were skipped");
     }
-    if (context.reconnects > 0) context.warn("the link was reopened " + std::to_string(context.reconnects) + " time(s)");
+    if (context.reconnects > 0)
+        context.warn("the link was reopened " + std::to_string(context.reconnects) + " time(s)");
     return 0;
 }
 
@@ -518,22 +519,36 @@ const std::vector<CommandSpec>& readerCommands() {
     static const std::string settings = settingsHelp();
     static const std::vector<CommandSpec> commands = {
         {"info", "", "show the reader's address and information bytes", {}, "", runInfo},
-        {"config list", "", "list every setting, its value form and whether it can be read back", {}, "",
+        {"config list",
+         "",
+         "list every setting, its value form and whether it can be read back",
+         {},
+         "",
          runConfigList},
-        {"config get", "[SETTING...]", "read settings back from the reader (all readable ones by default)", {},
-         settings.c_str(), runConfigGet},
-        {"config set", "SETTING VALUE...", "change a setting", {},
-         settings.c_str(), runConfigSet},
+        {"config get",
+         "[SETTING...]",
+         "read settings back from the reader (all readable ones by default)",
+         {},
+         settings.c_str(),
+         runConfigGet},
+        {"config set", "SETTING VALUE...", "change a setting", {}, settings.c_str(), runConfigSet},
         {"buffer read", "", "show the records in the reader's tag buffer", {}, "", runBufferRead},
         {"buffer clear", "", "empty the reader's tag buffer", {}, "", runBufferClear},
-        {"active", "", "print the frames the reader sends by itself (active mode), until Ctrl-C",
+        {"active",
+         "",
+         "print the frames the reader sends by itself (active mode), until Ctrl-C",
          {{"seconds", "S", "stop after S seconds"}, {"frames", "N", "stop after N frames"}},
          "Frames are cut by their length byte; each is printed with the time it arrived\n"
          "and, for a Gen2 tag, its EPC. With --json one JSON object per line, with\n"
          "--csv one CSV row. A link that fails is reopened and the command goes on.",
-         runActive, ""},
-        {"raw", "HEX", "pass bytes to the reader (transparent command) and print its answer",
-         {{"param", "P", "the parameter byte sent before the bytes (default 0)"}}, "", runRaw},
+         runActive,
+         ""},
+        {"raw",
+         "HEX",
+         "pass bytes to the reader (transparent command) and print its answer",
+         {{"param", "P", "the parameter byte sent before the bytes (default 0)"}},
+         "",
+         runRaw},
     };
     return commands;
 }

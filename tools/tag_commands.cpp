@@ -150,7 +150,8 @@ int watch(Context& context, InventoryRequest& request, long rounds, long interva
             ++failed;
             context.warn("round " + std::to_string(round) + ": " + statusLine(failure.status));
             if (context.json) {
-                Json line{{"time", rfc3339(std::chrono::system_clock::now())}, {"round", round},
+                Json line{{"time", rfc3339(std::chrono::system_clock::now())},
+                          {"round", round},
                           {"error", statusJson(failure.status)}};
                 std::cout << line.dump() << "\n" << std::flush;
             }
@@ -356,20 +357,20 @@ Value nameOf(std::uint8_t code, const char* const (&names)[N]) {
 
 int runLock(Context& context, const Arguments& arguments) {
     Addressing a{parseChangeTarget(arguments)};
-    std::uint8_t area = parseCode(arguments.required("area"), "--area",
-                                   {"kill-password", "access-password", "epc", "tid", "user"});
+    std::uint8_t area =
+        parseCode(arguments.required("area"), "--area", {"kill-password", "access-password", "epc", "tid", "user"});
     std::uint8_t mode = parseCode(arguments.required("mode"), "--mode",
-                                   {"writable", "permanently-writable", "secured", "permanently-locked"});
+                                  {"writable", "permanently-writable", "secured", "permanently-locked"});
     morvent::Password password = passwordOf(parsePassword(arguments));
     if (mode == 1 || mode == 3) {
         refuseUnlessConfirmed(context, "Make " + nameOf(area, kLockAreas).asText() + " of tag " +
-                                             targetValue(a.target).asText() + " " +
-                                             nameOf(mode, kLockModes).asText() + "?");
+                                           targetValue(a.target).asText() + " " + nameOf(mode, kLockModes).asText() +
+                                           "?");
     }
     context.reader().lock(a.tag(), static_cast<morvent::LockArea>(area), static_cast<morvent::LockMode>(mode),
                           password);
     reportTag(context, a.target,
-               Document().add("area", nameOf(area, kLockAreas)).add("mode", nameOf(mode, kLockModes)));
+              Document().add("area", nameOf(area, kLockAreas)).add("mode", nameOf(mode, kLockModes)));
     return 0;
 }
 
@@ -436,8 +437,10 @@ int run6BRead(Context& context, const Arguments& arguments) {
     std::uint8_t start = parseByte(arguments.required("start"), "--start");
     std::uint8_t count = static_cast<std::uint8_t>(parseNumber(arguments.required("count"), "--count", 1, 244));
     Bytes data = context.reader().read6B(uid, start, count);
-    reportOk(context, Document().add("uid", Value::text(uidHex(uid))).add("start", Value::number(start))
-                           .add("data", Value::text(toHex(data))));
+    reportOk(context, Document()
+                          .add("uid", Value::text(uidHex(uid)))
+                          .add("start", Value::number(start))
+                          .add("data", Value::text(toHex(data))));
     return 0;
 }
 
@@ -449,8 +452,10 @@ int run6BWrite(Context& context, const Arguments& arguments) {
         throw UsageError("--data: needs 1 to 242 bytes, got " + std::to_string(data.size()));
     }
     std::uint8_t written = context.reader().write6BCounted(uid, start, data);
-    reportOk(context, Document().add("uid", Value::text(uidHex(uid))).add("start", Value::number(start))
-                           .add("bytes_written", Value::number(written)));
+    reportOk(context, Document()
+                          .add("uid", Value::text(uidHex(uid)))
+                          .add("start", Value::number(start))
+                          .add("bytes_written", Value::number(written)));
     return 0;
 }
 
@@ -459,14 +464,18 @@ int run6BLock(Context& context, const Arguments& arguments) {
     std::uint8_t address = parseByte(arguments.required("byte"), "--byte");
     if (arguments.flag("check")) {
         bool locked = context.reader().isLocked6B(uid, address);
-        reportOk(context, Document().add("uid", Value::text(uidHex(uid))).add("byte", Value::number(address))
-                               .add("lock_state", Value::number(locked ? 1 : 0)));
+        reportOk(context, Document()
+                              .add("uid", Value::text(uidHex(uid)))
+                              .add("byte", Value::number(address))
+                              .add("lock_state", Value::number(locked ? 1 : 0)));
         return 0;
     }
     refuseUnlessConfirmed(context, "Lock byte " + std::to_string(address) + " of 6B tag " + uidHex(uid) + " for good?");
     context.reader().lock6B(uid, address);
-    reportOk(context, Document().add("uid", Value::text(uidHex(uid))).add("byte", Value::number(address))
-                           .add("locked", Value::boolean(true)));
+    reportOk(context, Document()
+                          .add("uid", Value::text(uidHex(uid)))
+                          .add("byte", Value::number(address))
+                          .add("locked", Value::boolean(true)));
     return 0;
 }
 
@@ -506,7 +515,8 @@ const std::vector<CommandSpec>& tagCommands() {
          join({kTargetOptions, kMemory, {{"count", "N", "number of words (1..120)"}}, kPassword}), kTargetHelp,
          runRead},
         {"write", "", "write words to a Gen2 tag's memory",
-         join({kChangeTargetOptions, kMemory,
+         join({kChangeTargetOptions,
+               kMemory,
                {{"data", "HEX", "the words to write (4 hex digits each)"},
                 {"block", nullptr, "write in one block operation"}},
                kPassword}),
@@ -514,8 +524,10 @@ const std::vector<CommandSpec>& tagCommands() {
         {"erase", "", "erase words of a Gen2 tag's memory",
          join({kChangeTargetOptions, kMemory, {{"count", "N", "number of words"}}, kPassword}), kChangeHelp, runErase},
         {"write-epc", "[NEW_EPC]", "give a tag a new EPC (1 to 15 words, or a GS1 identity with --uri)",
-         join({kChangeTargetOptions, kPassword,
-               {{"uri", "URI", "the new EPC as a GS1 identity: urn:epc:id:... or urn:epc:tag:..."}}, kEncodeOptions}),
+         join({kChangeTargetOptions,
+               kPassword,
+               {{"uri", "URI", "the new EPC as a GS1 identity: urn:epc:id:... or urn:epc:tag:..."}},
+               kEncodeOptions}),
          "The tag is chosen by --epc, or by --mask (mask addressing). With neither\n"
          "the command is refused, unless --any asks for whichever tag answers.\n"
          "The new EPC is NEW_EPC (hex) or --uri, encoded as --filter and --bits say.",
@@ -542,19 +554,32 @@ const std::vector<CommandSpec>& tagCommands() {
         {"privacy check", "", "show whether the tag in the field is in privacy mode", {}, "", runPrivacyCheck},
         {"eas set", "", "set a tag's EAS bit",
          join({kChangeTargetOptions, {{"state", "on|off", "the EAS state"}}, kPassword}), kChangeHelp, runEasSet},
-        {"eas alarm", "", "ask for an EAS alarm: succeeds when a tag with EAS set is in the field", {}, "",
+        {"eas alarm",
+         "",
+         "ask for an EAS alarm: succeeds when a tag with EAS set is in the field",
+         {},
+         "",
          runEasAlarm},
-        {"6b read", "", "read bytes of an ISO 18000-6B tag",
+        {"6b read",
+         "",
+         "read bytes of an ISO 18000-6B tag",
          {{"uid", "HEX", "the tag's 8-byte uid"}, {"start", "ADDR", "first byte"}, {"count", "N", "number of bytes"}},
-         "", run6BRead},
-        {"6b write", "", "write bytes to an ISO 18000-6B tag",
+         "",
+         run6BRead},
+        {"6b write",
+         "",
+         "write bytes to an ISO 18000-6B tag",
          {{"uid", "HEX", "the tag's 8-byte uid"}, {"start", "ADDR", "first byte"}, {"data", "HEX", "1 to 242 bytes"}},
-         "", run6BWrite},
-        {"6b lock", "", "lock a byte of an ISO 18000-6B tag, or with --check show its lock",
+         "",
+         run6BWrite},
+        {"6b lock",
+         "",
+         "lock a byte of an ISO 18000-6B tag, or with --check show its lock",
          {{"uid", "HEX", "the tag's 8-byte uid"},
           {"byte", "ADDR", "the byte's address"},
           {"check", nullptr, "only show whether the byte is locked"}},
-         "", run6BLock},
+         "",
+         run6BLock},
     };
     return commands;
 }

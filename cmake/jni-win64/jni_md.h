@@ -5,7 +5,7 @@
 
 #define JNIEXPORT __declspec(dllexport)
 #define JNIIMPORT __declspec(dllimport)
-#define JNICALL __stdcall
+#define JNICALL   __stdcall
 
 typedef int jint;
 typedef long long jlong;

@@ -32,8 +32,7 @@ int main(int argc, char **argv) {
     unsigned char mask_address[2] = {0, 0}, mask[1] = {0};
     unsigned char records[5000], frame_info = 0;
     int length = 0, count = 0;
-    status = Inventory_G2(&address, 0, mask_address, 0, mask, 0, 0, 0, 0, records, &frame_info, &length,
-                          &count, port);
+    status = Inventory_G2(&address, 0, mask_address, 0, mask, 0, 0, 0, 0, records, &frame_info, &length, &count, port);
     if (status == 0xFB) {
         printf("no tag in the field\n");
     } else if (status >= 0x01 && status <= 0x04) {

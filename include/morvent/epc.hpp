@@ -45,8 +45,9 @@ public:
             id.reason_ = status == MORVENT_EPC_NOT_GS1 ? text : "not decodable";
             return id;
         }
-        std::string* parts[] = {&id.scheme_, nullptr, &id.uri_, &id.tagUri_, &id.elementString_, &id.digitalLink_,
-                                &id.keyName_, &id.key_, &id.companyPrefix_, &id.reference_, &id.serial_};
+        std::string* parts[] = {&id.scheme_,        nullptr,          &id.uri_,     &id.tagUri_,
+                                &id.elementString_, &id.digitalLink_, &id.keyName_, &id.key_,
+                                &id.companyPrefix_, &id.reference_,   &id.serial_};
         for (int part = MORVENT_EPC_PART_SCHEME; part <= MORVENT_EPC_PART_SERIAL; ++part) {
             if (MorventEpcDecode(epc, bytes, part, text, sizeof text) != MORVENT_OK) continue;
             if (part == MORVENT_EPC_PART_FILTER) id.filter_ = text[0] - '0';
@@ -67,9 +68,9 @@ public:
     const std::string& uri() const noexcept { return uri_; }        // "urn:epc:id:sgtin:0614141.812345.6789"
     const std::string& tagUri() const noexcept { return tagUri_; }  // "urn:epc:tag:sgtin-96:3.0614141.812345.6789"
     const std::string& elementString() const noexcept { return elementString_; }  // "(01)80614141123458(21)6789"
-    const std::string& digitalLink() const noexcept { return digitalLink_; }  // "https://id.gs1.org/01/..."
-    const std::string& keyName() const noexcept { return keyName_; }  // "GTIN", "SSCC", "GLN", ...
-    const std::string& key() const noexcept { return key_; }          // "80614141123458"
+    const std::string& digitalLink() const noexcept { return digitalLink_; }      // "https://id.gs1.org/01/..."
+    const std::string& keyName() const noexcept { return keyName_; }              // "GTIN", "SSCC", "GLN", ...
+    const std::string& key() const noexcept { return key_; }                      // "80614141123458"
     const std::string& companyPrefix() const noexcept { return companyPrefix_; }  // "0614141"
     const std::string& reference() const noexcept { return reference_; }          // "812345"
     const std::string& serial() const noexcept { return serial_; }                // "6789"
@@ -87,9 +88,9 @@ inline Epc decodeEpc(const std::vector<std::uint8_t>& epc) { return Epc::decode(
 
 // What an encoding takes beside the identity.
 struct EpcOptions {
-    int filter = -1;               // 0..7; -1: a tag URI's filter, else 0
-    int bits = 0;                  // 96, 198, ...; 0: a tag URI's, else the shortest scheme that holds it
-    int companyPrefixDigits = 0;   // 6..12: where an element string's company prefix ends
+    int filter = -1;              // 0..7; -1: a tag URI's filter, else 0
+    int bits = 0;                 // 96, 198, ...; 0: a tag URI's, else the shortest scheme that holds it
+    int companyPrefixDigits = 0;  // 6..12: where an element string's company prefix ends
 };
 
 // The EPC of a pure-identity URI, a tag URI or an element string, in whole

@@ -56,8 +56,8 @@ private:
 
     static std::string describe(int status, const std::string& operation, int tagError, const std::string& detail) {
         static const char digits[] = "0123456789ABCDEF";
-        std::string text = operation + ": " + MorventStatusName(status) + " (0x" +
-                           digits[(status >> 4) & 15] + digits[status & 15] + "): " + MorventStatusText(status);
+        std::string text = operation + ": " + MorventStatusName(status) + " (0x" + digits[(status >> 4) & 15] +
+                           digits[status & 15] + "): " + MorventStatusText(status);
         if (tagError >= 0) {
             text += "; tag error " + std::string(MorventTagErrorName(tagError)) + ": " + MorventTagErrorText(tagError);
         }

@@ -251,8 +251,8 @@ private:
     static unsigned char* in(const Password& password) { return in(password.bytes); }
     // The words of an EPC: Error(MORVENT_PARAM_RANGE) unless 0 to 15 whole words.
     static unsigned char epcWords(const Bytes& epc, const char* operation);
-    void writeWords(const TagRef& tag, Bank bank, std::uint8_t wordPointer, const Bytes& data,
-                    const Password& password, bool block);
+    void writeWords(const TagRef& tag, Bank bank, std::uint8_t wordPointer, const Bytes& data, const Password& password,
+                    bool block);
     static Tag6B toTag6B(const unsigned char* record);
 
     Link link_ = Link::None;

@@ -44,7 +44,7 @@ inline Bytes fromHex(const std::string& text) {
     int high = -1;
     for (char c : text) {
         if (c == ' ') continue;
-        int value = (c >= '0' && c <= '9') ? c - '0'
+        int value = (c >= '0' && c <= '9')   ? c - '0'
                     : (c >= 'a' && c <= 'f') ? c - 'a' + 10
                     : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                              : -1;
@@ -245,8 +245,8 @@ struct SystemParameters {
     std::uint8_t triggerTime = 0;
     std::array<std::uint8_t, 2> response{};
     std::uint8_t inventoryInterval = 0;
-    Mask mask;                  // the stored selection mask for the active mode
-    std::uint8_t tagType = 0;   // extension bytes; 0 when the reader sends none
+    Mask mask;                 // the stored selection mask for the active mode
+    std::uint8_t tagType = 0;  // extension bytes; 0 when the reader sends none
     std::uint8_t antenna = 0;
     std::uint8_t beep = 0;
 };
@@ -265,7 +265,7 @@ struct Tag6B {
 struct Selection6B {
     std::uint8_t condition = 0;  // 0 equal, 1 not equal, 2 greater, 3 lower
     std::uint8_t startAddress = 0;
-    std::uint8_t mask = 0;       // 0: no byte compared
+    std::uint8_t mask = 0;  // 0: no byte compared
     std::array<std::uint8_t, 8> data{};
 };
 

@@ -102,8 +102,7 @@ Readiness posixReadyNow(Socket s) {
     if (s < 0) return {false, false, true};
     pollfd p{static_cast<int>(s), POLLIN | POLLOUT, 0};
     int r;
-    while ((r = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
-    }
+    while ((r = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {}
     if (r < 0 || (p.revents & POLLNVAL)) return {false, false, true};
     const bool broken = (p.revents & (POLLERR | POLLHUP)) != 0;
     return {broken || (p.revents & POLLIN) != 0, broken || (p.revents & POLLOUT) != 0, false};
@@ -132,10 +131,9 @@ void posixClose(Socket s) {
     ::close(static_cast<int>(s));
 }
 
-const NetOps posixNetOps = {posixStartup,      posixCleanup,      posixCreate, posixSetNonBlocking,
-                            posixConnect,      posixPendingError, posixWaitWritable,
-                            posixWaitReadable, posixSend,         posixRecv,   posixShutdownSend,
-                            posixClose,        posixReadyNow,     posixRecvWithin};
+const NetOps posixNetOps = {posixStartup,      posixCleanup,      posixCreate,       posixSetNonBlocking, posixConnect,
+                            posixPendingError, posixWaitWritable, posixWaitReadable, posixSend,           posixRecv,
+                            posixShutdownSend, posixClose,        posixReadyNow,     posixRecvWithin};
 
 }  // namespace
 

@@ -40,10 +40,8 @@ void devicePath(int comNumber, char* path, std::size_t size) {
     char name[32];
     std::snprintf(name, sizeof name, "MORVENT_COM%d", comNumber);
     const char* mapped = getEnv(name);
-    if (mapped && *mapped)
-        std::snprintf(path, size, "%s", mapped);
-    else
-        std::snprintf(path, size, "/dev/ttyS%d", comNumber - 1);
+    if (mapped && *mapped) std::snprintf(path, size, "%s", mapped);
+    else std::snprintf(path, size, "/dev/ttyS%d", comNumber - 1);
 }
 
 SerialHandle posixOpen(int comNumber) {
@@ -124,8 +122,8 @@ bool posixWrite(SerialHandle handle, const std::uint8_t* data, std::size_t lengt
     *written = 0;
     Device* d = deviceOf(handle);
     if (!d) return false;
-    const std::uint32_t limit = d->timeouts.writeMultiplier * static_cast<std::uint32_t>(length) +
-                                d->timeouts.writeConstant;
+    const std::uint32_t limit =
+        d->timeouts.writeMultiplier * static_cast<std::uint32_t>(length) + d->timeouts.writeConstant;
     const std::uint32_t start = tickMs();
     while (*written < length) {
         const ssize_t n = ::write(d->fd, data + *written, length - *written);
@@ -180,8 +178,7 @@ bool posixRead(SerialHandle handle, std::uint8_t* data, std::size_t length, std:
     return readWithin(handle, data, length, got, nullptr);
 }
 
-bool posixReadUntil(SerialHandle handle, std::uint8_t* data, std::size_t length, std::size_t* got,
-                    const ReadEnd& end) {
+bool posixReadUntil(SerialHandle handle, std::uint8_t* data, std::size_t length, std::size_t* got, const ReadEnd& end) {
     return readWithin(handle, data, length, got, &end);
 }
 
@@ -201,9 +198,8 @@ bool posixClose(SerialHandle handle) {
     return ::close(fd) == 0;
 }
 
-const SerialOps posixSerialOps = {posixOpen,  posixConfigure, posixSetTimeouts, posixPurge,
-                                  posixWrite, posixRead,      posixQueued,      posixClose,
-                                  nullptr,    posixReadUntil};
+const SerialOps posixSerialOps = {posixOpen, posixConfigure, posixSetTimeouts, posixPurge, posixWrite,
+                                  posixRead, posixQueued,    posixClose,       nullptr,    posixReadUntil};
 
 }  // namespace
 

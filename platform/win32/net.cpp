@@ -83,10 +83,9 @@ Wait win32RecvWithin(Socket s, std::uint8_t* data, std::size_t length, std::uint
 void win32ShutdownSend(Socket s) { ::shutdown(socketOf(s), SD_SEND); }
 void win32Close(Socket s) { ::closesocket(socketOf(s)); }
 
-const NetOps win32NetOps = {win32Startup,      win32Cleanup,      win32Create, win32SetNonBlocking,
-                            win32Connect,      win32PendingError, win32WaitWritable,
-                            win32WaitReadable, win32Send,         win32Recv,   win32ShutdownSend,
-                            win32Close,        win32ReadyNow,     win32RecvWithin};
+const NetOps win32NetOps = {win32Startup,      win32Cleanup,      win32Create,       win32SetNonBlocking, win32Connect,
+                            win32PendingError, win32WaitWritable, win32WaitReadable, win32Send,           win32Recv,
+                            win32ShutdownSend, win32Close,        win32ReadyNow,     win32RecvWithin};
 
 }  // namespace
 

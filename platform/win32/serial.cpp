@@ -81,9 +81,9 @@ int win32Queued(SerialHandle handle) {
 
 bool win32Close(SerialHandle handle) { return CloseHandle(handleOf(handle)) != 0; }
 
-const SerialOps win32SerialOps = {win32Open,  win32Configure, win32SetTimeouts, win32Purge, win32Write,
-                                  win32Read,  win32Queued,    win32Close,       win32SetupQueues,
-                                  nullptr};  // reads end at the interval (docs/windows.md)
+const SerialOps win32SerialOps = {
+    win32Open,   win32Configure, win32SetTimeouts, win32Purge, win32Write, win32Read,
+    win32Queued, win32Close,     win32SetupQueues, nullptr};  // reads end at the interval (docs/windows.md)
 
 }  // namespace
 

@@ -43,8 +43,8 @@ Reply ReaderModel::setSerialNumber(const Request& r) {
     const Bytes& d = r.data;
     if (d.size() != 6) return answer(r, kBadLength);
     if (d[0] != kSerialWriteCode || d[1] != kSerialWriteCode) return answer(r, kBadParameter);
-    settings_.serialNumber = std::uint32_t{d[2]} | std::uint32_t{d[3]} << 8 | std::uint32_t{d[4]} << 16 |
-                             std::uint32_t{d[5]} << 24;
+    settings_.serialNumber =
+        std::uint32_t{d[2]} | std::uint32_t{d[3]} << 8 | std::uint32_t{d[4]} << 16 | std::uint32_t{d[5]} << 24;
     return answer(r, kOk);
 }
 

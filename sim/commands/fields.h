@@ -20,9 +20,7 @@ inline Password passwordAt(const Bytes& data, std::size_t at) {
     return {data[at], data[at + 1], data[at + 2], data[at + 3]};
 }
 
-inline std::size_t maskBytes(std::uint8_t bitLength) {
-    return (bitLength + 7u) / 8u;
-}
+inline std::size_t maskBytes(std::uint8_t bitLength) { return (bitLength + 7u) / 8u; }
 
 // Parses bank, bit address, bit length and mask bits at data[at..]; the
 // mask must end exactly at the end of the data.

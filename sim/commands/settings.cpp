@@ -78,20 +78,16 @@ std::uint32_t bitRateOfCode(std::uint8_t code) {
     }
 }
 
-bool ReaderModel::isByteSetting(std::uint8_t code) {
-    return rowOf(kByteSettings, code) != nullptr;
-}
+bool ReaderModel::isByteSetting(std::uint8_t code) { return rowOf(kByteSettings, code) != nullptr; }
 
-bool ReaderModel::isByteQuery(std::uint8_t code) {
-    return rowOf(kByteQueries, code) != nullptr;
-}
+bool ReaderModel::isByteQuery(std::uint8_t code) { return rowOf(kByteQueries, code) != nullptr; }
 
 Reply ReaderModel::readerInformation(const Request& r) {
     if (!r.data.empty()) return answer(r, kBadLength);
     const Settings& s = settings_;
     return answer(r, kOk,
-                  {s.version[0], s.version[1], s.readerType, s.protocols, s.region[0], s.region[1], s.power,
-                   s.scanTime, s.baudCode, s.tidParameter[0], s.tidParameter[1], kAntennas});
+                  {s.version[0], s.version[1], s.readerType, s.protocols, s.region[0], s.region[1], s.power, s.scanTime,
+                   s.baudCode, s.tidParameter[0], s.tidParameter[1], kAntennas});
 }
 
 Reply ReaderModel::byteSetting(const Request& r) {
@@ -131,8 +127,8 @@ Reply ReaderModel::setBaudRate(const Request& r) {
 Reply ReaderModel::systemParameter(const Request& r) {
     if (!r.data.empty()) return answer(r, kBadLength);
     const Settings& s = settings_;
-    Bytes data{s.workMode, s.easSensitivity, s.triggerTime, s.response[0], s.response[1], s.interval,
-               s.maskBank, s.maskAddress[0], s.maskAddress[1], s.maskBitLength};
+    Bytes data{s.workMode, s.easSensitivity, s.triggerTime,    s.response[0],    s.response[1],
+               s.interval, s.maskBank,       s.maskAddress[0], s.maskAddress[1], s.maskBitLength};
     data.insert(data.end(), s.maskBits.begin(), s.maskBits.end());
     if (!s.shortSystemParameter) data.insert(data.end(), {s.tagType, s.antenna, s.beep});
     return answer(r, kOk, data);

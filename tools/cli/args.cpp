@@ -21,12 +21,10 @@ void addOptions(CLI::App& app, const Options& options, Arguments& into) {
             app.add_flag_callback(spelling, [&into, name] { into.setFlag(name); })->disable_flag_override();
             continue;
         }
-        app.add_option(spelling)
-            ->type_name(option.metavar)
-            ->each([&into, name](const std::string& value) {
-                if (into.value(name)) throw UsageError("--" + name + " given twice");
-                into.setValue(name, value);
-            });
+        app.add_option(spelling)->type_name(option.metavar)->each([&into, name](const std::string& value) {
+            if (into.value(name)) throw UsageError("--" + name + " given twice");
+            into.setValue(name, value);
+        });
     }
 }
 
@@ -94,7 +92,7 @@ std::string Arguments::required(const std::string& name) const {
 }
 
 Invocation parseCommandLine(const std::vector<std::string>& args, const Options& global,
-                              const std::vector<CommandSpec>& commands) {
+                            const std::vector<CommandSpec>& commands) {
     Invocation invocation;
     CLI::App app{"morvent"};
     app.allow_extras();

@@ -27,7 +27,7 @@ struct CommandSpec {
     const char* operands;  // positional operands for the usage line, "" when none
     const char* summary;
     Options options;
-    const char* details;   // further help text, may be ""
+    const char* details;  // further help text, may be ""
     Handler run;
     // When the command prints a stream of rows, which --csv formats: "" for
     // always, else the option that makes it stream; nullptr for never.
@@ -65,7 +65,7 @@ struct Invocation {
 // missing values, repeated options, unknown commands and operands a command
 // does not take.
 Invocation parseCommandLine(const std::vector<std::string>& args, const Options& global,
-                              const std::vector<CommandSpec>& commands);
+                            const std::vector<CommandSpec>& commands);
 
 std::string toolHelp(const Options& global, const std::vector<CommandSpec>& commands, const char* intro);
 std::string groupHelp(const std::string& group, const std::vector<CommandSpec>& commands);

@@ -50,8 +50,7 @@ std::string groupHelp(const std::string& group, const std::vector<CommandSpec>& 
 std::string commandHelp(const CommandSpec& command, const Options& global) {
     std::string text = "usage: morvent [LINK] " + std::string(command.name) +
                        (command.options.empty() ? "" : " [OPTIONS]") +
-                       (*command.operands ? std::string(" ") + command.operands : "") + "\n\n" + command.summary +
-                       "\n";
+                       (*command.operands ? std::string(" ") + command.operands : "") + "\n\n" + command.summary + "\n";
     if (*command.details) text += "\n" + std::string(command.details) + "\n";
     if (!command.options.empty()) text += "\nOptions:\n" + optionsText(command.options);
     text += "\nLink and output options (see morvent --help):\n" + optionsText(global);

@@ -40,7 +40,8 @@ public:
     bool isAbsent() const { return json_.is_discarded(); }
 
 private:
-    Value(Json json, std::string text, bool numeric) : json_(std::move(json)), text_(std::move(text)), numeric_(numeric) {}
+    Value(Json json, std::string text, bool numeric)
+        : json_(std::move(json)), text_(std::move(text)), numeric_(numeric) {}
     Json json_;
     std::string text_;
     bool numeric_;

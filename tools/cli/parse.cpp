@@ -27,8 +27,8 @@ Bytes parseHex(const std::string& text, const std::string& what) {
         char c = text[i];
         if (isSeparator(c)) continue;
         if (hexDigit(c) < 0) {
-            throw UsageError(what + ": " + quoted(text) + " is not hex: '" + std::string(1, c) +
-                             "' at position " + std::to_string(i + 1));
+            throw UsageError(what + ": " + quoted(text) + " is not hex: '" + std::string(1, c) + "' at position " +
+                             std::to_string(i + 1));
         }
         digits += c;
     }
@@ -47,13 +47,11 @@ Bytes parseEpc(const std::string& text, const std::string& what) {
     Bytes epc = parseHex(text, what);
     if (epc.empty()) throw UsageError(what + ": empty");
     if (epc.size() % 2 != 0) {
-        throw UsageError(what + ": " + std::to_string(epc.size()) +
-                         " bytes is not a whole number of 16-bit words");
+        throw UsageError(what + ": " + std::to_string(epc.size()) + " bytes is not a whole number of 16-bit words");
     }
     if (epc.size() / 2 > kMaxEpcWords) {
         throw UsageError(what + ": " + std::to_string(epc.size() / 2) + " words is too long; at most " +
-                         std::to_string(kMaxEpcWords) + " words (" + std::to_string(kMaxEpcWords * 4) +
-                         " hex digits)");
+                         std::to_string(kMaxEpcWords) + " words (" + std::to_string(kMaxEpcWords * 4) + " hex digits)");
     }
     return epc;
 }
@@ -61,8 +59,8 @@ Bytes parseEpc(const std::string& text, const std::string& what) {
 Bytes parseHexExact(const std::string& text, std::size_t size, const std::string& what) {
     Bytes bytes = parseHex(text, what);
     if (bytes.size() != size) {
-        throw UsageError(what + ": needs exactly " + std::to_string(size) + " bytes (" +
-                         std::to_string(size * 2) + " hex digits), got " + std::to_string(bytes.size()));
+        throw UsageError(what + ": needs exactly " + std::to_string(size) + " bytes (" + std::to_string(size * 2) +
+                         " hex digits), got " + std::to_string(bytes.size()));
     }
     return bytes;
 }
@@ -75,8 +73,7 @@ long parseNumber(const std::string& text, const std::string& what, long min, lon
     bool whole = !text.empty() && end == begin + text.size() && !std::isspace(static_cast<unsigned char>(text[0]));
     if (!whole || errno == ERANGE) throw UsageError(what + ": " + quoted(text) + " is not a number");
     if (value < min || value > max) {
-        throw UsageError(what + ": " + text + " is out of range " + std::to_string(min) + ".." +
-                         std::to_string(max));
+        throw UsageError(what + ": " + text + " is out of range " + std::to_string(min) + ".." + std::to_string(max));
     }
     return value;
 }

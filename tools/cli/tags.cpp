@@ -46,8 +46,8 @@ BufferWalk splitBufferRecords(const std::uint8_t* data, std::size_t size) {
     while (at + kHead + 1 <= size) {
         std::size_t length = data[at + kHead];
         if (at + kHead + 1 + length > size) break;
-        walk.records.push_back({Bytes(data + at, data + at + kHead),
-                                Bytes(data + at + kHead + 1, data + at + kHead + 1 + length)});
+        walk.records.push_back(
+            {Bytes(data + at, data + at + kHead), Bytes(data + at + kHead + 1, data + at + kHead + 1 + length)});
         at += kHead + 1 + length;
     }
     walk.rest.assign(data + at, data + size);
@@ -91,12 +91,13 @@ long long TagTally::record(const Bytes& epc, Time when, const Value& uri) {
 Table TagTally::table() const {
     Table table{{"epc", "count", "first_seen", "last_seen"}, {}};
     // A column for the identities only when there is one to show.
-    const bool identities = std::any_of(seen_.begin(), seen_.end(), [](const auto& s) { return !s.second.uri.isAbsent(); });
+    const bool identities =
+        std::any_of(seen_.begin(), seen_.end(), [](const auto& s) { return !s.second.uri.isAbsent(); });
     if (identities) table.columns.push_back("uri");
     for (const Bytes& epc : order_) {
         const Seen& seen = seen_.at(epc);
-        table.rows.push_back({Value::text(toHex(epc)), Value::number(seen.count),
-                              Value::time(seen.first), Value::time(seen.last)});
+        table.rows.push_back(
+            {Value::text(toHex(epc)), Value::number(seen.count), Value::time(seen.first), Value::time(seen.last)});
         if (identities) table.rows.back().push_back(seen.uri);
     }
     return table;

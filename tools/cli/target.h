@@ -25,8 +25,8 @@ struct Target {
     Selection selection;
 };
 
-extern const Options kMaskOptions;    // --mask, --mask-bank, --mask-addr, --mask-bits
-extern const Options kTargetOptions;  // --epc plus kMaskOptions
+extern const Options kMaskOptions;          // --mask, --mask-bank, --mask-addr, --mask-bits
+extern const Options kTargetOptions;        // --epc plus kMaskOptions
 extern const Options kChangeTargetOptions;  // kTargetOptions plus --any
 
 // nullopt-like: returns false when no --mask was given.

@@ -121,8 +121,8 @@ inline std::string Reader::resolve(const std::string& host) {
 inline Error Reader::serialFailure(int status, const char* operation, int com) {
     const std::string port = "COM" + std::to_string(com);
     char device[512];
-    const int found = status == MORVENT_PORT_OPEN ? MORVENT_INVALID_PORT
-                                                  : MorventSerialDevice(com, device, sizeof device);
+    const int found =
+        status == MORVENT_PORT_OPEN ? MORVENT_INVALID_PORT : MorventSerialDevice(com, device, sizeof device);
     if (found == MORVENT_DEVICE_MISSING)
         return Error::because(status, operation, "no such device " + std::string(device), port);
     if (found == MORVENT_DEVICE_DENIED)
@@ -215,8 +215,8 @@ struct Reader::Addressed {
 inline ReaderInfo Reader::info() {
     ReaderInfo result;
     auto& r = result.raw;
-    result.address = call({}, MORVENT_FN(GetReaderInformation), &r[0], &r[2], &r[3], &r[4], &r[5], &r[6], &r[7],
-                          &r[8], &r[9], &r[10])
+    result.address = call({}, MORVENT_FN(GetReaderInformation), &r[0], &r[2], &r[3], &r[4], &r[5], &r[6], &r[7], &r[8],
+                          &r[9], &r[10])
                          .address;
     return result;
 }
@@ -230,11 +230,10 @@ inline InventoryResult Reader::inventoryRound(const InventoryOptions& options) {
     unsigned char frameInfo = 0;
     const unsigned char maskFlag = options.mask ? 1 : 0, tidFlag = options.tid ? 1 : 0;
     int length = 0, count = 0;
-    const int status = call({MORVENT_NO_TAG, MORVENT_INVENTORY_DONE, MORVENT_INVENTORY_TIMEOUT,
-                             MORVENT_INVENTORY_MORE, MORVENT_INVENTORY_FULL},
+    const int status = call({MORVENT_NO_TAG, MORVENT_INVENTORY_DONE, MORVENT_INVENTORY_TIMEOUT, MORVENT_INVENTORY_MORE,
+                             MORVENT_INVENTORY_FULL},
                             MORVENT_FN(Inventory_G2), mask.bank, mask.address, mask.bitLength, mask.bits(), maskFlag,
-                            options.tidAddress, options.tidWords, tidFlag, records.data(), &frameInfo, &length,
-                            &count)
+                            options.tidAddress, options.tidWords, tidFlag, records.data(), &frameInfo, &length, &count)
                            .status;
     if (status == MORVENT_NO_TAG && length <= 0) return {status, {}};
     const std::size_t size = length < 0 ? 0 : length > 5000 ? 5000 : static_cast<std::size_t>(length);
@@ -244,9 +243,8 @@ inline InventoryResult Reader::inventoryRound(const InventoryOptions& options) {
 inline std::optional<Tag> Reader::singleTag() {
     unsigned char data[256] = {};
     int count = 0;
-    const int status = call({MORVENT_NO_TAG, MORVENT_INVENTORY_DONE}, MORVENT_FN(SingleTagInventory_G2), data,
-                            nullptr, &count)
-                           .status;
+    const int status =
+        call({MORVENT_NO_TAG, MORVENT_INVENTORY_DONE}, MORVENT_FN(SingleTagInventory_G2), data, nullptr, &count).status;
     if (status == MORVENT_NO_TAG || (status == MORVENT_INVENTORY_DONE && count == 0)) return std::nullopt;
     auto tags = splitRecords(data, 1u + data[0] <= 249 ? 1u + data[0] : 0u, false);
     if (tags.empty()) throw Error(MORVENT_COMM_ERROR, "SingleTagInventory_G2", -1, "malformed tag record");
@@ -259,8 +257,8 @@ inline Bytes Reader::read(const TagRef& tag, Bank bank, std::uint8_t wordPointer
                           const Password& password) {
     Addressed t(tag, "ReadData_G2");
     Bytes data(2u * wordCount);
-    call({}, MORVENT_FN(ReadData_G2), t.epc(), t.epcWords, u8(bank), wordPointer, wordCount, in(password),
-         t.mask.bank, t.mask.address, t.mask.bitLength, t.mask.bits(), data.data(), tagError);
+    call({}, MORVENT_FN(ReadData_G2), t.epc(), t.epcWords, u8(bank), wordPointer, wordCount, in(password), t.mask.bank,
+         t.mask.address, t.mask.bitLength, t.mask.bits(), data.data(), tagError);
     return data;
 }
 
@@ -313,8 +311,8 @@ inline void Reader::writeEpc(const TagRef& tag, const Bytes& epc, const Password
 
 inline void Reader::lock(const TagRef& tag, LockArea area, LockMode mode, const Password& password) {
     Addressed t(tag, "Lock_G2");
-    call({}, MORVENT_FN(Lock_G2), t.epc(), t.epcWords, u8(area), u8(mode), in(password), t.mask.bank,
-         t.mask.address, t.mask.bitLength, t.mask.bits(), tagError);
+    call({}, MORVENT_FN(Lock_G2), t.epc(), t.epcWords, u8(area), u8(mode), in(password), t.mask.bank, t.mask.address,
+         t.mask.bitLength, t.mask.bits(), tagError);
 }
 
 inline void Reader::kill(const TagRef& tag, const Password& killPassword) {
@@ -557,8 +555,7 @@ inline void Reader::changeAtMode(std::uint8_t mode) { call({}, MORVENT_FN(Change
 inline Bytes Reader::transparent(std::uint8_t parameter, const Bytes& data) {
     if (data.size() > 250) throw Error(MORVENT_PARAM_RANGE, "TransparentCMD", -1, "at most 250 bytes");
     unsigned char length = 0, answer[250];
-    call({}, MORVENT_FN(TransparentCMD), parameter, static_cast<unsigned char>(data.size()), in(data), &length,
-         answer);
+    call({}, MORVENT_FN(TransparentCMD), parameter, static_cast<unsigned char>(data.size()), in(data), &length, answer);
     return Bytes(answer, answer + (length > 250 ? 250 : length));
 }
 
