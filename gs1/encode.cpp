@@ -55,6 +55,11 @@ void hint(Text& m, const Scheme& scheme, const char* what) {
     if (other != nullptr) m.add(" (").add(other->name).add(' ').add(what).add(')');
 }
 
+// "the serial '12A'": how a refusal names the field it refuses.
+Text& field(Text& m, const char* name, const Component& c) {
+    return m.add("the ").add(name).add(' ').quoted(c.text, c.length);
+}
+
 bool checkDigits(const char* name, const Component& c, Text& m) {
     if (c.length == 0) {
         m.add("the ").add(name).add(" is empty");
@@ -62,7 +67,7 @@ bool checkDigits(const char* name, const Component& c, Text& m) {
     }
     for (std::size_t i = 0; i < c.length; ++i) {
         if (!isDigit(c.text[i])) {
-            m.add("the ").add(name).add(' ').quoted(c.text, c.length).add(" is not all digits");
+            field(m, name, c).add(" is not all digits");
             return false;
         }
     }
@@ -78,25 +83,13 @@ bool integerField(const char* name, const Component& c, unsigned bits, const Sch
     }
     for (std::size_t i = 0; i < c.length; ++i) {
         if (!isDigit(c.text[i])) {
-            m.add("the ")
-                .add(name)
-                .add(' ')
-                .quoted(c.text, c.length)
-                .add(" is not a number, which ")
-                .add(scheme.name)
-                .add(" needs");
+            field(m, name, c).add(" is not a number, which ").add(scheme.name).add(" needs");
             if (stringElsewhere) hint(m, scheme, "takes characters");
             return false;
         }
     }
     if (c.length > 1 && c.text[0] == '0') {
-        m.add("the ")
-            .add(name)
-            .add(' ')
-            .quoted(c.text, c.length)
-            .add(" has a leading zero, which ")
-            .add(scheme.name)
-            .add(" cannot keep");
+        field(m, name, c).add(" has a leading zero, which ").add(scheme.name).add(" cannot keep");
         if (stringElsewhere) hint(m, scheme, "can");
         return false;
     }
