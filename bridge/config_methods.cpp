@@ -55,10 +55,10 @@ constexpr int kRunBufferSize = 8000;
 
 }  // namespace
 
-#define TESSALY_SETTING(jni_name, export_name)                                           \
-  JNIEXPORT jint JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) { \
-    return setting<decltype(export_name)>(env, array, #export_name);                     \
-  }
+#define TESSALY_SETTING(jni_name, export_name)                                             \
+    JNIEXPORT jint JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) { \
+        return setting<decltype(export_name)>(env, array, #export_name);                   \
+    }
 
 extern "C" {
 

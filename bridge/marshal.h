@@ -150,7 +150,7 @@ jintArray bytesQuery(JNIEnv* env, jintArray array, BytesQuery* query) {
 
 // A native method whose whole work is a layout that several methods share:
 // it hands the array and its own export to `layout`.
-#define TESSALY_LAYOUT(jni_name, layout, export_name)                                         \
-  JNIEXPORT jintArray JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) { \
-    return layout(env, array, TESSALY_BIND(export_name));                                     \
-  }
+#define TESSALY_LAYOUT(jni_name, layout, export_name)                                           \
+    JNIEXPORT jintArray JNICALL Java_Tessaly_##jni_name(JNIEnv* env, jclass, jintArray array) { \
+        return layout(env, array, TESSALY_BIND(export_name));                                   \
+    }

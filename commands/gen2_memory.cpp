@@ -50,16 +50,16 @@ using namespace mv::cmd;
 
 // Write and block write take the same arguments and differ only in the
 // command.
-#define MORVENT_WRITE_WORDS(name, exchange)                                                                          \
-  MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char writeWords,                   \
-                       unsigned char epcWords, unsigned char memoryBank, unsigned char wordPointer,                  \
-                       unsigned char* writeData, unsigned char* password, unsigned char maskBank,                    \
-                       unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask, int* errorCode, \
-                       int portIndex) {                                                                              \
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                                 \
-    return writeWordsCommand(exchange, readerAddress, tag, writeWords, memoryBank, wordPointer, writeData, password, \
-                             errorCode, portIndex);                                                                  \
-  }
+#define MORVENT_WRITE_WORDS(name, exchange)                                                                            \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char writeWords,                   \
+                         unsigned char epcWords, unsigned char memoryBank, unsigned char wordPointer,                  \
+                         unsigned char* writeData, unsigned char* password, unsigned char maskBank,                    \
+                         unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask, int* errorCode, \
+                         int portIndex) {                                                                              \
+        const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                               \
+        return writeWordsCommand(exchange, readerAddress, tag, writeWords, memoryBank, wordPointer, writeData,         \
+                                 password, errorCode, portIndex);                                                      \
+    }
 
 extern "C" {
 

@@ -41,25 +41,25 @@ using namespace mv::cmd;
 // by EPC (the password alone), EAS configuration and block lock (the
 // password, then one code byte), and the privacy commands for the tag in
 // the field.
-#define MORVENT_ADDRESSED_PASSWORD(name, exchange)                                                        \
-  MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,          \
-                       unsigned char* password, unsigned char maskBank, unsigned char* maskAddress,       \
-                       unsigned char maskBitLength, unsigned char* mask, int* errorCode, int portIndex) { \
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                      \
-    return addressedCommand(exchange, readerAddress, tag, errorCode, portIndex, passwordOnly(password));  \
-  }
-#define MORVENT_ADDRESSED_PASSWORD_CODE(name, exchange)                                                              \
-  MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,                     \
-                       unsigned char* password, unsigned char code, unsigned char maskBank,                          \
-                       unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask, int* errorCode, \
-                       int portIndex) {                                                                              \
-    const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                                 \
-    return addressedCommand(exchange, readerAddress, tag, errorCode, portIndex, passwordThen(password, code));       \
-  }
-#define MORVENT_FIELD_PASSWORD(name, exchange)                                                                 \
-  MORVENT_API int name(unsigned char* readerAddress, unsigned char* password, int* errorCode, int portIndex) { \
-    return tagCommand(exchange, readerAddress, errorCode, portIndex, passwordOnly(password));                  \
-  }
+#define MORVENT_ADDRESSED_PASSWORD(name, exchange)                                                           \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,           \
+                         unsigned char* password, unsigned char maskBank, unsigned char* maskAddress,        \
+                         unsigned char maskBitLength, unsigned char* mask, int* errorCode, int portIndex) {  \
+        const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                     \
+        return addressedCommand(exchange, readerAddress, tag, errorCode, portIndex, passwordOnly(password)); \
+    }
+#define MORVENT_ADDRESSED_PASSWORD_CODE(name, exchange)                                                                \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* epc, unsigned char epcWords,                     \
+                         unsigned char* password, unsigned char code, unsigned char maskBank,                          \
+                         unsigned char* maskAddress, unsigned char maskBitLength, unsigned char* mask, int* errorCode, \
+                         int portIndex) {                                                                              \
+        const TagAddress tag{epc, epcWords, maskBank, maskAddress, maskBitLength, mask};                               \
+        return addressedCommand(exchange, readerAddress, tag, errorCode, portIndex, passwordThen(password, code));     \
+    }
+#define MORVENT_FIELD_PASSWORD(name, exchange)                                                                   \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* password, int* errorCode, int portIndex) { \
+        return tagCommand(exchange, readerAddress, errorCode, portIndex, passwordOnly(password));                \
+    }
 
 extern "C" {
 

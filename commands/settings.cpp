@@ -104,14 +104,14 @@ using namespace mv::cmd;
 // Most settings send one value byte, and most queries copy their answer to
 // one buffer: such an export differs from the others of its kind only in
 // its row.
-#define MORVENT_ONE_VALUE(name, row)                                                       \
-  MORVENT_API int name(unsigned char* readerAddress, unsigned char value, int portIndex) { \
-    return set(row, readerAddress, portIndex, {value});                                    \
-  }
-#define MORVENT_ONE_BUFFER(name, row)                                                     \
-  MORVENT_API int name(unsigned char* readerAddress, unsigned char* out, int portIndex) { \
-    return get(row, readerAddress, portIndex, out);                                       \
-  }
+#define MORVENT_ONE_VALUE(name, row)                                                         \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char value, int portIndex) { \
+        return set(row, readerAddress, portIndex, {value});                                  \
+    }
+#define MORVENT_ONE_BUFFER(name, row)                                                       \
+    MORVENT_API int name(unsigned char* readerAddress, unsigned char* out, int portIndex) { \
+        return get(row, readerAddress, portIndex, out);                                     \
+    }
 
 extern "C" {
 

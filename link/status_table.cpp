@@ -6,7 +6,7 @@
 #include "morvent.h"
 
 #ifndef MORVENT_VERSION_TEXT
-#  define MORVENT_VERSION_TEXT "0.0.0"
+#define MORVENT_VERSION_TEXT "0.0.0"
 #endif
 
 namespace {

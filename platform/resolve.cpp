@@ -2,12 +2,12 @@
 // Windows Sockets share getaddrinfo; Windows wants its socket library
 // started around the call.
 #ifdef _WIN32
-#  include <winsock2.h>
-#  include <ws2tcpip.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #else
-#  include <netdb.h>
-#  include <netinet/in.h>
-#  include <sys/socket.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #endif
 
 #include <cstring>

@@ -1,12 +1,13 @@
 #include "context.h"
 
 #ifdef _WIN32
-#  include <io.h>
-#  include <mmsystem.h>
-#  include <windows.h>
+#include <io.h>
+#include <windows.h>
+// mmsystem.h needs the types windows.h declares.
+#include <mmsystem.h>
 #else
-#  include <glob.h>
-#  include <unistd.h>
+#include <glob.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
