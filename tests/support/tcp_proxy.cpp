@@ -1,6 +1,7 @@
 #include "support/tcp_proxy.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,6 +9,8 @@
 
 #include <chrono>
 #include <stdexcept>
+
+#include "support/fake_reader.h"
 
 namespace mvtest {
 
@@ -24,16 +27,12 @@ sockaddr_in loopback(int port) {
 }  // namespace
 
 TcpProxy::TcpProxy(int targetPort) : target_(targetPort) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t size = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(listener_, 8) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-        pipe(wake_) != 0) {
+    listener_ = listenLoopback(0, &port_);
+    // Not handed to the gateway's processes, so a cut proxy stops accepting.
+    if (listener_ < 0 || fcntl(listener_, F_SETFD, FD_CLOEXEC) != 0 || pipe(wake_) != 0) {
         if (listener_ >= 0) close(listener_);
         throw std::runtime_error("tcp proxy: cannot listen on loopback");
     }
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { run(); });
 }
 
